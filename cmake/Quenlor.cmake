@@ -1,0 +1,47 @@
+# quenlor_library(NAME [SHARED|STATIC] DEPS dep...)
+# A subsystem library made of every .cpp file in the calling folder (not its subfolders), so that
+# adding a source file needs no edit here. Headers are included by their path from the repository
+# root ("math/VectorTypes.h").
+function(quenlor_library name)
+  cmake_parse_arguments(QL "SHARED" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  if(NOT srcs)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    if(QL_DEPS)
+      target_link_libraries(${name} INTERFACE ${QL_DEPS})
+    endif()
+    return()
+  endif()
+  if(QL_SHARED)
+    add_library(${name} SHARED ${srcs})
+  else()
+    add_library(${name} STATIC ${srcs})
+  endif()
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${QL_DEPS} PRIVATE ${QL_PRIVATE_DEPS})
+endfunction()
+
+# quenlor_test(NAME DEPS dep... [ENV var=value...] [LABELS l...])
+# One GoogleTest executable made of every .cpp in the calling folder; each test case is its own
+# CTest test.
+function(quenlor_test name)
+  cmake_parse_arguments(QT "" "" "DEPS;ENV;LABELS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${QT_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE QUENLOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             QUENLOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(props "")
+  if(QT_ENV)
+    list(APPEND props ENVIRONMENT "${QT_ENV}")
+  endif()
+  if(QT_LABELS)
+    list(APPEND props LABELS "${QT_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${props})
+endfunction()
