@@ -1,0 +1,144 @@
+#include "gl/Textures.h"
+
+#include <stb/stb_image.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "gl/DDS.h"
+#include "gl/tgaimage.h"
+
+TTexture::TTexture(GLuint ASampler) : FSampler(ASampler) {
+  glGenTextures(1, &FHandle);
+  glBindTexture(GL_TEXTURE_2D, FHandle);
+}
+
+TTexture::~TTexture() {
+  glDeleteTextures(1, &FHandle);
+}
+
+std::unique_ptr<TTexture> TTexture::CreateBlank(GLuint ASampler, int AWidth, int AHeight) {
+  std::unique_ptr<TTexture> texture(new TTexture(ASampler));
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, AWidth, AHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+  return texture;
+}
+
+std::unique_ptr<TTexture> TTexture::CreateFromBitmap(GLuint ASampler, const TBitmap& ABitmap) {
+  std::unique_ptr<TTexture> texture(new TTexture(ASampler));
+  texture->UploadBitmap(ABitmap);
+  return texture;
+}
+
+void TTexture::UploadBitmap(const TBitmap& ABitmap) {
+  GLenum format;
+  GLint alignment;
+  switch (ABitmap.PixelFormat()) {
+    case pf24bit:
+      format = GL_BGR;
+      alignment = 1;
+      break;
+    case pf32bit:
+      format = GL_BGRA;
+      alignment = 4;
+      break;
+    default:
+      throw Exception(STextureBitmapFormat);
+  }
+  const int width = ABitmap.Width(), height = ABitmap.Height();
+  const std::size_t rowBytes = std::size_t(width) * BytesPerPixel(ABitmap.PixelFormat());
+  const std::uint8_t* pixels = nullptr;
+  std::vector<std::uint8_t> packed;
+  if (!ABitmap.Empty()) {
+    if (ABitmap.RowStride() == rowBytes) {
+      // The rows already lie top first and without padding: upload them in place.
+      pixels = ABitmap.ScanLine(0);
+    } else {
+      packed.resize(rowBytes * std::size_t(height));
+      for (int r = 0; r < height; ++r)
+        std::memcpy(packed.data() + std::size_t(r) * rowBytes, ABitmap.ScanLine(r), rowBytes);
+      pixels = packed.data();
+    }
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, format, GL_UNSIGNED_BYTE, pixels);
+}
+
+void TTexture::UploadDDS(const TDDSImage& AImage, std::span<const std::uint8_t> AFile) {
+  const TDDSImage& image = AImage;
+  for (std::size_t i = 0; i < image.Levels.size(); ++i) {
+    const TDDSLevel& level = image.Levels[i];
+    glCompressedTexImage2D(GL_TEXTURE_2D, GLint(i), image.InternalFormat, level.Width, level.Height,
+                           0, GLsizei(level.Size), AFile.data() + level.Offset);
+  }
+}
+
+namespace {
+
+std::string CodecError() {
+  const char* reason = stbi_failure_reason();
+  return reason ? std::string(SReadError) + ": " + reason : std::string(SReadError);
+}
+
+std::string LowerExtension(const std::string& AFileName) {
+  std::string ext = std::filesystem::path(AFileName).extension().string();
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return ext;
+}
+
+}  // namespace
+
+std::unique_ptr<TTexture> TTexture::CreateFromFile(GLuint ASampler, const std::string& AFileName) {
+  const std::string ext = LowerExtension(AFileName);
+  const std::vector<std::uint8_t> bytes = LoadFileBytes(AFileName);
+  if (ext == ".tga") {
+    TTGAImage image;
+    image.LoadFromBytes(bytes);
+    return CreateFromBitmap(ASampler, image.Bitmap());
+  }
+  if (ext == ".dds") {
+    // The file is checked whole before a GL name exists, so a bad file leaves nothing behind.
+    const TDDSImage image = ReadDDS(bytes);
+    std::unique_ptr<TTexture> texture(new TTexture(ASampler));
+    texture->UploadDDS(image, bytes);
+    return texture;
+  }
+  return CreateFromBitmap(ASampler, DecodeImageBytes(bytes));
+}
+
+void TTexture::Bind(GLuint UnitNum) const {
+  glBindTexture(GL_TEXTURE_2D, FHandle);
+  if (FSampler != 0) glBindSampler(UnitNum, FSampler);
+}
+
+TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
+  if (AData.size() > std::size_t(INT_MAX)) throw EReadError(SReadError);
+  const auto* data = reinterpret_cast<const stbi_uc*>(AData.data());
+  const int length = int(AData.size());
+  // Size the picture from its header first, so that no absurd size is ever allocated.
+  int width = 0, height = 0, channels = 0;
+  if (!stbi_info_from_memory(data, length, &width, &height, &channels))
+    throw EReadError(CodecError());
+  if (!IsValidImageSize(width, height)) throw EInvalidGraphic(SInvalidImageSize);
+  // Premultiplied iPhone PNGs come out as straight-alpha RGB like every other file.
+  stbi_set_unpremultiply_on_load(1);
+  stbi_convert_iphone_png_to_rgb(1);
+  stbi_uc* rgba = stbi_load_from_memory(data, length, &width, &height, &channels, 4);
+  if (!rgba) throw EReadError(CodecError());
+  std::unique_ptr<stbi_uc, void (*)(void*)> owner(rgba, stbi_image_free);
+  if (!IsValidImageSize(width, height)) throw EInvalidGraphic(SInvalidImageSize);
+  TBitmap bitmap(width, height, pf32bit);
+  for (int r = 0; r < height; ++r) {
+    const stbi_uc* src = rgba + std::size_t(r) * std::size_t(width) * 4;
+    std::uint8_t* dst = bitmap.ScanLine(r);
+    for (int x = 0; x < width; ++x, src += 4, dst += 4) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+      dst[3] = src[3];
+    }
+  }
+  return bitmap;
+}
