@@ -1,0 +1,141 @@
+#include "shading/UShader.h"
+
+#include "math/VectorGeometry.h"
+
+namespace {
+
+// Points attribute ALocation at ABuffer: ASize floats per vertex, tightly packed, and enables it.
+// An attribute the driver dropped (location -1) is left alone.
+void PointAttribute(GLint ALocation, const std::shared_ptr<IBufferObject>& ABuffer, GLint ASize) {
+  if (ABuffer && ABuffer->Type() == btArray) ABuffer->Bind();
+  if (ALocation < 0) return;
+  glVertexAttribPointer(static_cast<GLuint>(ALocation), ASize, GL_FLOAT, GL_FALSE, 0, nullptr);
+  glEnableVertexAttribArray(static_cast<GLuint>(ALocation));
+}
+
+}  // namespace
+
+// ---- TLight ----
+
+TLight::TLight() {
+  UpdateMatrices();
+}
+
+void TLight::SetCenter(const TVector3f& AValue) {
+  FCenter = AValue;
+  UpdateMatrices();
+}
+
+void TLight::SetPosition(const TVector3f& AValue) {
+  FPosition = AValue;
+  UpdateMatrices();
+}
+
+void TLight::UpdateMatrices() {
+  const TMatrix4f View = LookAtMatrix4f(ExtendVector3f(FPosition, 1), ExtendVector3f(FCenter, 1),
+                                        TVector4f{0, 1, 0, 0});
+  const TMatrix4f Projection = PerspectiveMatrix4fDeg(45, 1, 1, 250);
+  FMVPMatrix = MulMatrix4f(View, Projection);
+  FShadowMatrix = MulMatrix4f(FMVPMatrix, ShadowBiasMatrix);
+}
+
+// ---- TMainProgram ----
+
+TMainProgram::TMainProgram(TOpenGL* AOwner)
+    : TProgram(AOwner, MainVertexShaderSource, MainFragmentShaderSource),
+      FLight(std::make_unique<TLight>()) {
+  FPositionLocation = GetAttribLocation("VertexPosition");
+  FTexCoordLocation = GetAttribLocation("VertexTexCoord");
+  FNormalLocation = GetAttribLocation("VertexNormal");
+  FLightPositionLocation = GetUniformLocation("LightPosition");
+  FLightColorLocation = GetUniformLocation("LightColor");
+  FShadowMatrixLocation = GetUniformLocation("ShadowMatrix");
+  FDiffuseLocation = GetUniformLocation("DiffuseColor");
+  FSpecularLocation = GetUniformLocation("SpecularColor");
+  FShininessLocation = GetUniformLocation("Shininess");
+  FAmbientLocation = GetUniformLocation("AmbientColor");
+  FHasTextureLocation = GetUniformLocation("HasTexture");
+  FHasToonTextureLocation = GetUniformLocation("HasToonTexture");
+  FSelfShadowLocation = GetUniformLocation("SelfShadow");
+
+  // The base constructor left this program current.
+  glUniform1i(GetUniformLocation("Texture2D"), 0);
+  glUniform1i(GetUniformLocation("ToonTexture2D"), 1);
+  glUniform1i(GetUniformLocation("ShadowMap"), 2);
+
+  FVertexRenderPass1Index = GetSubroutineIndex(stVertex, "recordDepth");
+  FVertexRenderPass2Index = GetSubroutineIndex(stVertex, "shadeWithShadow");
+  FFragmentRenderPass1Index = GetSubroutineIndex(stFragment, "recordDepth");
+  FFragmentRenderPass2Index = GetSubroutineIndex(stFragment, "shadeWithShadow");
+}
+
+TMainProgram::~TMainProgram() = default;
+
+// Runs only after construction (the base constructor makes the program current without it),
+// so the locations are always known here.
+void TMainProgram::Activate() {
+  TProgram::Activate();
+  const TVector3f& P = FLight->Position();
+  const TVector4f& C = FLight->Color();
+  glUniform3f(FLightPositionLocation, P.X, P.Y, P.Z);
+  glUniform4f(FLightColorLocation, C.X, C.Y, C.Z, C.W);
+  glUniformMatrix4fv(FShadowMatrixLocation, 1, GL_FALSE, FLight->ShadowMatrix().V);
+}
+
+void TMainProgram::ActivateRenderPass1() {
+  glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexRenderPass1Index);
+  glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentRenderPass1Index);
+}
+
+void TMainProgram::ActivateRenderPass2() {
+  glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexRenderPass2Index);
+  glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentRenderPass2Index);
+}
+
+void TMainProgram::SetPosition(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FPositionLocation, ABuffer, 3);
+}
+void TMainProgram::SetTexCoord(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FTexCoordLocation, ABuffer, 2);
+}
+void TMainProgram::SetNormal(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FNormalLocation, ABuffer, 3);
+}
+void TMainProgram::SetDiffuse(const TVector4f& AValue) {
+  glUniform4f(FDiffuseLocation, AValue.X, AValue.Y, AValue.Z, AValue.W);
+}
+void TMainProgram::SetSpecular(const TVector3f& AValue) {
+  glUniform3f(FSpecularLocation, AValue.X, AValue.Y, AValue.Z);
+}
+void TMainProgram::SetShininess(float AValue) {
+  glUniform1f(FShininessLocation, AValue);
+}
+void TMainProgram::SetAmbient(const TVector3f& AValue) {
+  glUniform3f(FAmbientLocation, AValue.X, AValue.Y, AValue.Z);
+}
+void TMainProgram::SetHasTexture(bool AValue) {
+  glUniform1i(FHasTextureLocation, AValue ? 1 : 0);
+}
+void TMainProgram::SetHasToonTexture(bool AValue) {
+  glUniform1i(FHasToonTextureLocation, AValue ? 1 : 0);
+}
+void TMainProgram::SetSelfShadow(bool AValue) {
+  glUniform1i(FSelfShadowLocation, AValue ? 1 : 0);
+}
+
+// ---- TBoneProgram ----
+
+TBoneProgram::TBoneProgram(TOpenGL* AOwner)
+    : TProgram(AOwner, BoneVertexShaderSource, BoneFragmentShaderSource) {
+  Activate();
+  FPositionLocation = GetAttribLocation("VertexPosition");
+  FVertexColorLocation = GetUniformLocation("VertexColor");
+}
+
+void TBoneProgram::SetPosition(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FPositionLocation, ABuffer, 3);
+}
+
+void TBoneProgram::SetVertexColor(const TVector4f& AValue) {
+  glUniform4f(FVertexColorLocation, AValue.X, AValue.Y, AValue.Z, AValue.W);
+}

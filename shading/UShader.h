@@ -1,0 +1,118 @@
+// UShader: the scene's light with its shadow matrices, the main toon/shadow program (one GLSL
+// 4.30 program for the depth pass and the lit pass, chosen by subroutine) and the flat-colour bone
+// overlay program. Depends on gl/UCommon2 (TProgram, TOpenGL, buffers) and the vector math.
+#pragma once
+
+#include <memory>
+
+#include "gl/UCommon2.h"
+#include "math/VectorTypes.h"
+
+// The single light: where it stands, what it looks at, its colour, and the matrices derived
+// from them (view-projection for the depth pass, model space -> shadow-map texture space).
+class TLight {
+ public:
+  TLight();
+
+  const TVector3f& Center() const { return FCenter; }
+  void SetCenter(const TVector3f& AValue);
+  const TVector3f& Position() const { return FPosition; }
+  void SetPosition(const TVector3f& AValue);
+  // Plain field: the matrices do not depend on the colour.
+  const TVector4f& Color() const { return FColor; }
+  void SetColor(const TVector4f& AValue) { FColor = AValue; }
+  const TMatrix4f& MVPMatrix() const { return FMVPMatrix; }
+  const TMatrix4f& ShadowMatrix() const { return FShadowMatrix; }
+
+ private:
+  void UpdateMatrices();
+
+  TVector3f FCenter{0, 0, 0};
+  TVector3f FPosition{0, 10, 10};
+  TVector4f FColor{1, 1, 1, 1};
+  TMatrix4f FMVPMatrix;
+  TMatrix4f FShadowMatrix;
+};
+
+// Maps clip coordinates in [-1, 1] to [0, 1] under the row-vector rule.
+inline constexpr TMatrix4f ShadowBiasMatrix{
+    {{{0.5f, 0, 0, 0}}, {{0, 0.5f, 0, 0}}, {{0, 0, 0.5f, 0}}, {{0.5f, 0.5f, 0.5f, 1}}}};
+
+// The GLSL sources of the two programs.
+extern const char* const MainVertexShaderSource;
+extern const char* const MainFragmentShaderSource;
+extern const char* const BoneVertexShaderSource;
+extern const char* const BoneFragmentShaderSource;
+
+// The toon/shadow program. Texture units: 0 material texture, 1 toon ramp, 2 shadow map.
+class TMainProgram : public TProgram {
+ public:
+  explicit TMainProgram(TOpenGL* AOwner);
+  ~TMainProgram() override;
+
+  TLight& Light() { return *FLight; }
+  const TLight& Light() const { return *FLight; }
+
+  // Makes the program current (when it is not), then uploads the light's position, colour and
+  // shadow matrix on every call.
+  void Activate() override;
+  // Depth pass: subroutine "recordDepth" in both stages.
+  void ActivateRenderPass1();
+  // Lit pass: subroutine "shadeWithShadow" in both stages.
+  void ActivateRenderPass2();
+
+  // Vertex attributes: the attribute reads from ABuffer (which is bound for it) with the vertex
+  // array that is bound at the moment; 3, 2 and 3 floats per vertex.
+  void SetPosition(const std::shared_ptr<IBufferObject>& ABuffer);
+  void SetTexCoord(const std::shared_ptr<IBufferObject>& ABuffer);
+  void SetNormal(const std::shared_ptr<IBufferObject>& ABuffer);
+  // Material uniforms; the program must be current.
+  void SetDiffuse(const TVector4f& AValue);
+  void SetSpecular(const TVector3f& AValue);
+  void SetShininess(float AValue);
+  void SetAmbient(const TVector3f& AValue);
+  void SetHasTexture(bool AValue);
+  void SetHasToonTexture(bool AValue);
+  void SetSelfShadow(bool AValue);
+
+  GLint PositionLocation() const { return FPositionLocation; }
+  GLint TexCoordLocation() const { return FTexCoordLocation; }
+  GLint NormalLocation() const { return FNormalLocation; }
+
+ private:
+  std::unique_ptr<TLight> FLight;
+  GLint FPositionLocation = -1;
+  GLint FTexCoordLocation = -1;
+  GLint FNormalLocation = -1;
+  GLint FLightPositionLocation = -1;
+  GLint FLightColorLocation = -1;
+  GLint FShadowMatrixLocation = -1;
+  GLint FDiffuseLocation = -1;
+  GLint FSpecularLocation = -1;
+  GLint FShininessLocation = -1;
+  GLint FAmbientLocation = -1;
+  GLint FHasTextureLocation = -1;
+  GLint FHasToonTextureLocation = -1;
+  GLint FSelfShadowLocation = -1;
+  GLuint FVertexRenderPass1Index = 0;
+  GLuint FVertexRenderPass2Index = 0;
+  GLuint FFragmentRenderPass1Index = 0;
+  GLuint FFragmentRenderPass2Index = 0;
+};
+
+// The flat-colour program of the bone overlay.
+class TBoneProgram : public TProgram {
+ public:
+  explicit TBoneProgram(TOpenGL* AOwner);
+
+  // The attribute "VertexPosition" reads 3 floats per vertex from ABuffer (bound for it).
+  void SetPosition(const std::shared_ptr<IBufferObject>& ABuffer);
+  // "VertexColor"; the program must be current.
+  void SetVertexColor(const TVector4f& AValue);
+
+  GLint PositionLocation() const { return FPositionLocation; }
+
+ private:
+  GLint FPositionLocation = -1;
+  GLint FVertexColorLocation = -1;
+};
