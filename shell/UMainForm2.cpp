@@ -1,0 +1,600 @@
+#include "shell/UMainForm2.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "gl/Bitmap.h"
+#include "gl/UCommon2.h"
+#include "gl/loader/OpenGLApis.h"
+#include "math/Errors.h"
+#include "math/VectorGeometry.h"
+#include "shading/UShader.h"
+
+#if __has_include("character/UPmxController.h")
+#include "character/UPmxController.h"
+#define QUENLOR_HAVE_CHARACTER 1
+#else
+class TPmxController {};
+#endif
+#if __has_include("hmd/HmdRuntime.h")
+#include "hmd/HmdRuntime.h"
+#define QUENLOR_HAVE_HMD 1
+#else
+class THeadset {};
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// Viewer state
+
+float ViewerYaw = 0.0f;
+float ViewerPitch = 0.0f;
+TVec3f ViewerPosition(0.0f, 0.0f, 2.0f);
+float PendingYaw = 0.0f;
+float PendingPitch = 0.0f;
+float MouseSensitivity = 1.0f;
+std::uint8_t ForwardKeys = 0;
+std::uint8_t BackwardKeys = 0;
+std::uint8_t LeftKeys = 0;
+std::uint8_t RightKeys = 0;
+bool RaiseKey = false;
+bool LowerKey = false;
+TPoint ScreenCenter;
+
+void ResetViewerState() {
+  ViewerYaw = 0.0f;
+  ViewerPitch = 0.0f;
+  ViewerPosition = TVec3f(0.0f, 0.0f, 2.0f);
+  PendingYaw = 0.0f;
+  PendingPitch = 0.0f;
+  MouseSensitivity = 1.0f;
+  ForwardKeys = BackwardKeys = LeftKeys = RightKeys = 0;
+  RaiseKey = LowerKey = false;
+  ScreenCenter = TPoint{};
+}
+
+void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation) {
+  AYaw += PendingYaw;
+  PendingYaw = 0.0f;
+  APitch += PendingPitch;
+  PendingPitch = 0.0f;
+
+  const float HeadYaw = QuaternionAngleY(AHeadOrientation);
+  const float HeadPitch = QuaternionAngleX(AHeadOrientation);
+  const TMatrix4f Basis =
+      UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(AYaw + HeadYaw, APitch + HeadPitch, 0.0f));
+
+  // The asynchronous state: Shift held at this moment, whatever the key events said.
+  const bool Fast = (SDL_GetModState() & KMOD_SHIFT) != 0;
+  const int Step = Fast ? 8 : 1;
+
+  // The key sets are only tested for being non-empty, and the sum is not normalised.
+  TVec3f Move(0.0f, 0.0f, 0.0f);
+  if (ForwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, -1.0f);
+  if (BackwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, 1.0f);
+  if (RightKeys != 0) Move = Move + TVec3f(1.0f, 0.0f, 0.0f);
+  if (LeftKeys != 0) Move = Move + TVec3f(-1.0f, 0.0f, 0.0f);
+
+  if (LowerKey) APosition.Y -= static_cast<float>(Step) * 0.01f;
+  if (RaiseKey) APosition.Y += static_cast<float>(Step) * 0.01f;
+
+  APosition = APosition + TransformPoint3f(Move, Basis) * (static_cast<float>(Step) / 30.0f);
+}
+
+char LocaleDecimalSeparator() {
+  static const char Separator = [] {
+    char Result = '.';
+    // The user's numeric locale from the environment, read without switching the process's own
+    // locale (which stays "C" so that no other formatting or parsing changes).
+    if (locale_t Loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0))) {
+      const char* Radix = nl_langinfo_l(RADIXCHAR, Loc);
+      if (Radix && Radix[0] != '\0' && Radix[1] == '\0') Result = Radix[0];
+      freelocale(Loc);
+    }
+    return Result;
+  }();
+  return Separator;
+}
+
+std::string PositionCaption(const TVec3f& APosition) {
+  char Buffer[128];
+  std::snprintf(Buffer, sizeof Buffer, "Pos: (%.2f, %.2f, %.2f)", static_cast<double>(APosition.X),
+                static_cast<double>(APosition.Y), static_cast<double>(APosition.Z));
+  std::string Caption(Buffer);
+  const char Separator = LocaleDecimalSeparator();
+  if (Separator != '.') {
+    // Only the three numbers carry a '.', so every one of them is a decimal point.
+    for (char& C : Caption)
+      if (C == '.') C = Separator;
+  }
+  return Caption;
+}
+
+std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
+  if (AKey >= SDLK_a && AKey <= SDLK_z) return static_cast<std::uint16_t>('A' + (AKey - SDLK_a));
+  if (AKey >= SDLK_0 && AKey <= SDLK_9) return static_cast<std::uint16_t>('0' + (AKey - SDLK_0));
+  switch (AKey) {
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_TAB: return 9;
+    case SDLK_RETURN: return 13;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return 16;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL: return 17;
+    case SDLK_LALT:
+    case SDLK_RALT: return 18;
+    case SDLK_PAUSE: return 19;
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_SPACE: return 32;
+    case SDLK_PAGEUP: return 33;
+    case SDLK_PAGEDOWN: return 34;
+    case SDLK_END: return 35;
+    case SDLK_HOME: return 36;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_PRINTSCREEN: return VK_SNAPSHOT;
+    case SDLK_INSERT: return 45;
+    case SDLK_DELETE: return 46;
+    default: return 0;
+  }
+}
+
+TShiftState ShiftStateOf(Uint16 AKeyMod) {
+  TShiftState State = 0;
+  if (AKeyMod & KMOD_SHIFT) State |= ssShift;
+  if (AKeyMod & KMOD_ALT) State |= ssAlt;
+  if (AKeyMod & KMOD_CTRL) State |= ssCtrl;
+  return State;
+}
+
+std::string ScreenShotFileName(const std::tm& ALocalTime) {
+  char Buffer[64];
+  std::snprintf(Buffer, sizeof Buffer, "ScreenShot_%04d%02d%02d%02d%02d%02d.bmp",
+                ALocalTime.tm_year + 1900, ALocalTime.tm_mon + 1, ALocalTime.tm_mday,
+                ALocalTime.tm_hour, ALocalTime.tm_min, ALocalTime.tm_sec);
+  return Buffer;
+}
+
+std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory, const std::string& AName) {
+  namespace fs = std::filesystem;
+  std::error_code Error;
+  fs::path Path = ADirectory / AName;
+  if (!fs::exists(Path, Error)) return Path;
+  const fs::path Name(AName);
+  const std::string Stem = Name.stem().string();
+  const std::string Extension = Name.extension().string();
+  for (int N = 2;; ++N) {
+    Path = ADirectory / (Stem + "_" + std::to_string(N) + Extension);
+    if (!fs::exists(Path, Error)) return Path;
+  }
+}
+
+void TStopwatch::Start() {
+  if (FRunning) return;
+  FStartedAt = TClock::now();
+  FRunning = true;
+}
+
+void TStopwatch::Stop() {
+  if (!FRunning) return;
+  FElapsed += TClock::now() - FStartedAt;
+  FRunning = false;
+}
+
+double TStopwatch::ElapsedMilliseconds() const {
+  TClock::duration Total = FElapsed;
+  if (FRunning) Total += TClock::now() - FStartedAt;
+  return std::chrono::duration<double, std::milli>(Total).count();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm2: window and life cycle
+
+namespace {
+
+// The directory of the running executable with a trailing separator.
+std::string ExecutableDirectory() {
+  std::error_code Error;
+  const std::filesystem::path Exe = std::filesystem::read_symlink("/proc/self/exe", Error);
+  if (!Error) return Exe.parent_path().string() + "/";
+  std::string Result;
+  if (char* Base = SDL_GetBasePath()) {
+    Result = Base;
+    SDL_free(Base);
+  }
+  return Result;
+}
+
+// How many headsets the runtime reports; a count above 0 selects headset mode.
+int DetectHeadsets() {
+#ifdef QUENLOR_HAVE_HMD
+  return hmd_Detect();
+#else
+  return 0;
+#endif
+}
+
+}  // namespace
+
+TForm2::TForm2() {
+  // Design-time defaults: caption "Quenlor", top-left corner at (0, 0), a sizeable border.
+  // FormCreate sizes the window to half its monitor.
+  FWindow = CreateGLWindow("Quenlor", 0, 0, 800, 480, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+  Application.SetMainWindow(FWindow);
+  Application.SetOnEvent([this](const SDL_Event& AEvent) { Dispatch(AEvent); });
+  // An error in FormCreate is reported; the window is still completed and shown.
+  Application.Guarded([this] { FormCreate(); });
+}
+
+TForm2::~TForm2() {
+  Application.Guarded([this] { FormDestroy(); });
+  Application.SetOnIdle(nullptr);
+  Application.SetOnEvent(nullptr);
+  Application.SetMainWindow(nullptr);
+  if (FWindow) SDL_DestroyWindow(FWindow);
+}
+
+void TForm2::FormCreate() {
+  // Client size: half the monitor the window is on, truncated.
+  const int Display = std::max(0, SDL_GetWindowDisplayIndex(FWindow));
+  SDL_Rect Bounds{0, 0, 1600, 960};
+  SDL_GetDisplayBounds(Display, &Bounds);
+  SDL_SetWindowSize(FWindow, Bounds.w / 2, Bounds.h / 2);
+  FormResize();
+
+  FBaseDirectory = ExecutableDirectory();
+
+  // Scene start-up.
+  FOpenGL = std::make_unique<TOpenGL>(FWindow);
+  if (DetectHeadsets() > 0) {
+    // Headset mode slots in here (display connection, eye target, AppIdleForHeadset); until it
+    // exists a detected headset is shown in the window.
+    CreateDesktopScene();
+  } else {
+    CreateDesktopScene();
+  }
+  CreateSharedScene();
+}
+
+void TForm2::CreateDesktopScene() {
+  FDefaultFBO = std::make_unique<TFrameBufferObject>();
+  FShadowFBO = std::make_unique<TShadowFBO>();
+  ViewerPosition.Y = 1.7f;
+  Application.SetOnIdle([this](bool& ADone) { AppIdleForDesktop(ADone); });
+}
+
+void TForm2::CreateSharedScene() {
+  FProgram = std::make_unique<TMainProgram>(FOpenGL.get());
+  FBoneProgram = std::make_unique<TBoneProgram>(FOpenGL.get());
+  const std::string ModelPath = FBaseDirectory + kModelFolder + kDefaultModelFileName;
+  const std::string MotionPath = FBaseDirectory + kMotionFolder + kDefaultMotionFileName;
+  FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
+#ifdef QUENLOR_HAVE_CHARACTER
+  FPmxController = std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(),
+                                                    FBoneProgram.get(), ModelPath, MotionPath);
+#else
+  (void)ModelPath;
+  (void)MotionPath;
+#endif
+  FOpenGL->SetColor(0xFFFFFF);
+  FMotionTimer = TStopwatch();
+}
+
+void TForm2::FormDestroy() {
+  // Programs first (their items refer to the controller's textures), the context last but the
+  // display connection; every GL object goes while the context still exists.
+  FProgram.reset();
+  FBoneProgram.reset();
+  if (FPmxController) {
+    std::unique_ptr<TPmxController> Controller = std::move(FPmxController);
+    Controller.reset();
+  }
+  FFrameBuffer.reset();
+  FShadowFBO.reset();
+  FDefaultFBO.reset();
+  FOpenGL.reset();
+  FHeadset.reset();
+}
+
+void TForm2::FormActivate() {
+  SDL_ShowCursor(SDL_DISABLE);
+}
+
+void TForm2::FormDeactivate() {
+  SDL_ShowCursor(SDL_ENABLE);
+}
+
+void TForm2::FormResize() {
+  int Width = 0, Height = 0;
+  SDL_GetWindowSize(FWindow, &Width, &Height);
+  ScreenCenter = ClientToScreen(Width / 2, Height / 2);
+}
+
+void TForm2::ClientSize(int& AWidth, int& AHeight) const {
+  SDL_GL_GetDrawableSize(FWindow, &AWidth, &AHeight);
+}
+
+TPoint TForm2::ClientToScreen(int AX, int AY) const {
+  int Left = 0, Top = 0;
+  SDL_GetWindowPosition(FWindow, &Left, &Top);
+  return TPoint{Left + AX, Top + AY};
+}
+
+bool TForm2::IsActive() const {
+  return (SDL_GetWindowFlags(FWindow) & SDL_WINDOW_INPUT_FOCUS) != 0;
+}
+
+bool TForm2::IsMinimized() const {
+  return (SDL_GetWindowFlags(FWindow) & SDL_WINDOW_MINIMIZED) != 0;
+}
+
+void TForm2::Dispatch(const SDL_Event& AEvent) {
+  switch (AEvent.type) {
+    case SDL_WINDOWEVENT:
+      if (AEvent.window.windowID != SDL_GetWindowID(FWindow)) break;
+      switch (AEvent.window.event) {
+        case SDL_WINDOWEVENT_SIZE_CHANGED: FormResize(); break;
+        // The window's position moves the client centre in screen coordinates too.
+        case SDL_WINDOWEVENT_MOVED: FormResize(); break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: FormActivate(); break;
+        case SDL_WINDOWEVENT_FOCUS_LOST: FormDeactivate(); break;
+        case SDL_WINDOWEVENT_CLOSE: Application.Terminate(); break;
+        default: break;
+      }
+      break;
+    case SDL_KEYDOWN:
+      FormKeyDown(VirtualKeyOf(AEvent.key.keysym.sym), ShiftStateOf(AEvent.key.keysym.mod));
+      break;
+    case SDL_KEYUP:
+      FormKeyUp(VirtualKeyOf(AEvent.key.keysym.sym), ShiftStateOf(AEvent.key.keysym.mod));
+      break;
+    case SDL_MOUSEMOTION:
+      if (FMouseMoveAttached) FormMouseMove(ShiftStateOf(SDL_GetModState()), AEvent.motion.x, AEvent.motion.y);
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      // Every second click of a series is a double click, as on the original platform.
+      if (AEvent.button.clicks >= 2 && AEvent.button.clicks % 2 == 0) FormDblClick();
+      break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frame loop
+
+void TForm2::AppIdleForDesktop(bool& ADone) {
+  ADone = false;
+  const std::uint32_t Now = SDL_GetTicks();
+  // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
+  if (static_cast<std::uint32_t>(Now - FPrevTick) < 13u) {
+    SDL_Delay(0);
+    return;
+  }
+  FPrevTick = Now;
+  MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion);
+  SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
+  RenderDesktopFrame();
+  if (IsMinimized()) SDL_Delay(10);
+}
+
+void TForm2::UpdateEyeTracking() {
+  if (!FEyeTracking || !FPmxController) return;
+#ifdef QUENLOR_HAVE_CHARACTER
+  FPmxController->FaceTurn(ViewerPosition);
+#endif
+}
+
+void TForm2::UpdateMotion() {
+  if (!FPmxController || !FEnableMotion) return;
+#ifdef QUENLOR_HAVE_CHARACTER
+  FPmxController->ApplyMotionByTime(FMotionTimer.ElapsedMilliseconds());
+#endif
+}
+
+void TForm2::ShadowPass() {
+  FProgram->Activate();
+  FShadowFBO->Bind();
+  FShadowFBO->Clear({cmDepth});
+  FShadowFBO->SetViewport(0, 0, FShadowFBO->Width(), FShadowFBO->Height());
+  FProgram->ActivateRenderPass1();
+  glEnable(GL_CULL_FACE);
+  glCullFace(GL_FRONT);
+  glPolygonOffset(1.1f, 4.0f);
+  glEnable(GL_POLYGON_OFFSET_FILL);
+  FProgram->Render(FProgram->Light().MVPMatrix());
+  glDisable(GL_POLYGON_OFFSET_FILL);
+  glFlush();
+  glFinish();
+}
+
+void TForm2::MainPass(const TMatrix4f& AMVPMatrix) {
+  FProgram->Activate();
+  FShadowFBO->BindTexture();
+  glBindSampler(2, FOpenGL->ShadowSampler());
+  glEnable(GL_CULL_FACE);
+  glCullFace(GL_BACK);
+  FProgram->ActivateRenderPass2();
+  FProgram->Render(AMVPMatrix);
+  FBoneProgram->Activate();
+  FBoneProgram->Render(AMVPMatrix);
+}
+
+void TForm2::RenderDesktopFrame() {
+  UpdateEyeTracking();
+  UpdateMotion();
+
+  int Width = 0, Height = 0;
+  ClientSize(Width, Height);
+
+  // A start-up that failed before the programs existed leaves an empty window that keeps
+  // running: it is cleared and presented, and nothing else is touched.
+  if (!FProgram || !FBoneProgram || !FShadowFBO || !FDefaultFBO) {
+    if (FDefaultFBO) {
+      FDefaultFBO->Bind();
+      FDefaultFBO->SetViewport(0, 0, Width, Height);
+      FDefaultFBO->Clear({cmColor, cmDepth});
+      glFlush();
+      if (FScreenShotPending) SaveDesktopScreenShot();
+      SDL_GL_SwapWindow(FWindow);
+    }
+    return;
+  }
+
+  ShadowPass();
+
+  FDefaultFBO->Bind();
+  FDefaultFBO->Clear({cmColor, cmDepth});
+  FDefaultFBO->SetViewport(0, 0, Width, Height);
+
+  const TMatrix4f Body =
+      UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(ViewerYaw, ViewerPitch, 0.0f));
+  const TVec3f Up = TransformPoint3f(TVec3f(0.0f, 1.0f, 0.0f), Body);
+  const TVec3f Forward = TransformPoint3f(TVec3f(0.0f, 0.0f, -1.0f), Body);
+  const TMatrix4f View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
+  const float Aspect = static_cast<float>(Width) / static_cast<float>(Height);
+  const TMatrix4f Projection =
+      PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
+  MainPass(MulMatrix4f(View, Projection));
+
+  glFlush();
+  // The back buffer's content after a swap is undefined, so the screenshot is read here.
+  if (FScreenShotPending) SaveDesktopScreenShot();
+  SDL_GL_SwapWindow(FWindow);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
+  // Any key first dismisses the headset's safety notice (headset mode slots in here).
+  switch (AKey) {
+    case VK_LEFT: StepLight(0.1f); break;
+    case VK_RIGHT: StepLight(-0.1f); break;
+    case VK_UP: ForwardKeys |= 2; break;
+    case VK_DOWN: BackwardKeys |= 2; break;
+    case 'W': ForwardKeys |= 1; break;
+    case 'S': BackwardKeys |= 1; break;
+    case 'A': LeftKeys |= 1; break;
+    case 'D': RightKeys |= 1; break;
+    case '5': LowerKey = true; break;
+    case '6': RaiseKey = true; break;
+    case 'Q':
+      if (AShift & ssCtrl) Application.Terminate();
+      break;
+    case 'R':
+      // Recentres the headset's tracking (headset mode slots in here).
+      break;
+    default: break;
+  }
+}
+
+void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
+  switch (AKey) {
+    case VK_UP: ForwardKeys &= static_cast<std::uint8_t>(~2u); break;
+    case VK_DOWN: BackwardKeys &= static_cast<std::uint8_t>(~2u); break;
+    case 'W': ForwardKeys &= static_cast<std::uint8_t>(~1u); break;
+    case 'S': BackwardKeys &= static_cast<std::uint8_t>(~1u); break;
+    case 'A': LeftKeys &= static_cast<std::uint8_t>(~1u); break;
+    case 'D': RightKeys &= static_cast<std::uint8_t>(~1u); break;
+    case '5': LowerKey = false; break;
+    case '6': RaiseKey = false; break;
+    case VK_ESCAPE: Application.Terminate(); break;
+    case 'B': ToggleBoneOverlay(); break;
+    case 'E': FEyeTracking = !FEyeTracking; break;
+    case 'M': ToggleMultisample(); break;
+    case 'P': ToggleMotion(); break;
+    case VK_SNAPSHOT:
+      // The window's picture is read by the next frame before its swap.
+      FScreenShotPending = true;
+      break;
+    default: break;
+  }
+}
+
+void TForm2::StepLight(float ADeltaX) {
+  if (!FProgram) return;
+  TVector3f Position = FProgram->Light().Position();
+  Position.X += ADeltaX;
+  FProgram->Light().SetPosition(Position);
+}
+
+void TForm2::ToggleBoneOverlay() {
+  if (!FBoneProgram) return;
+#ifdef QUENLOR_HAVE_CHARACTER
+  for (const std::unique_ptr<TRenderItem>& Item : FBoneProgram->Items())
+    if (auto* Bone = dynamic_cast<TBone*>(Item.get())) Bone->SetVisible(!Bone->Visible());
+#endif
+}
+
+void TForm2::ToggleMultisample() {
+  if (!FOpenGL) return;
+  if (glIsEnabled(GL_MULTISAMPLE))
+    glDisable(GL_MULTISAMPLE);
+  else
+    glEnable(GL_MULTISAMPLE);
+}
+
+void TForm2::ToggleMotion() {
+  FEnableMotion = !FEnableMotion;
+  if (FEnableMotion)
+    FMotionTimer.Start();
+  else
+    FMotionTimer.Stop();
+}
+
+void TForm2::SaveDesktopScreenShot() {
+  FScreenShotPending = false;
+  const std::time_t Now = std::time(nullptr);
+  std::tm Local{};
+  localtime_r(&Now, &Local);
+  const std::filesystem::path FileName = UniqueFilePath(".", ScreenShotFileName(Local));
+
+  int Width = 0, Height = 0;
+  ClientSize(Width, Height);
+  if (Width <= 0 || Height <= 0) return;
+  const std::size_t RowBytes = static_cast<std::size_t>(Width) * 3;
+  std::vector<std::uint8_t> Buffer(RowBytes * static_cast<std::size_t>(Height));
+
+  // Rows tightly packed: exactly Width * 3 bytes each, whatever the width.
+  GLint PackAlignment = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &PackAlignment);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, 0, Width, Height, GL_BGR, GL_UNSIGNED_BYTE, Buffer.data());
+  glPixelStorei(GL_PACK_ALIGNMENT, PackAlignment);
+
+  // GL rows run bottom-up, bitmap rows top-down.
+  TBitmap Bitmap(Width, Height, pf24bit);
+  for (int B = 0; B < Height; ++B)
+    std::copy_n(Buffer.data() + static_cast<std::size_t>(B) * RowBytes, RowBytes,
+                Bitmap.ScanLine(Height - 1 - B));
+  Bitmap.SaveToFile(FileName.lexically_normal());
+}
+
+void TForm2::FormMouseMove(TShiftState /*AShift*/, int AX, int AY) {
+  if (!IsActive()) return;
+  // Detached while it runs: the warp below produces a mouse move of its own.
+  FMouseMoveAttached = false;
+  struct TReattach {
+    bool& Flag;
+    ~TReattach() { Flag = true; }
+  } Reattach{FMouseMoveAttached};
+
+  const TPoint P = ClientToScreen(AX, AY);
+  if (P == ScreenCenter) return;  // the event of the last re-centring
+  const TPoint Origin = ClientToScreen(0, 0);
+  SDL_WarpMouseInWindow(FWindow, ScreenCenter.X - Origin.X, ScreenCenter.Y - Origin.Y);
+  PendingYaw -= static_cast<float>(P.X - ScreenCenter.X) * MouseSensitivity / 360.0f;
+  if (!FHeadset) PendingPitch -= static_cast<float>(P.Y - ScreenCenter.Y) * MouseSensitivity / 360.0f;
+}
+
+void TForm2::FormDblClick() {
+  // Full screen on the headset's monitor exists only in headset mode (it slots in here).
+  if (!FHeadset || FHeadsetMonitor < 0) return;
+}

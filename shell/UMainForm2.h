@@ -1,0 +1,186 @@
+// UMainForm2: the viewer's main window TForm2 over SDL2: start-up and shut-down of the scene, the
+// frame loop with viewer movement, the per-frame scene pass and the keyboard and mouse commands.
+// Depends on every subsystem: gl, shading, character, hmd and the vector math; SDL2 for the window.
+#pragma once
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "math/VectorMath.h"
+#include "math/VectorTypes.h"
+#include "shell/Application.h"
+
+class TOpenGL;
+class TFrameBufferObject;
+class TShadowFBO;
+class TColorFBO;
+class TMainProgram;
+class TBoneProgram;
+class TPmxController;
+class THeadset;
+
+// The fixed places of the model, the motion and the toon ramps below the executable's folder.
+inline constexpr const char* kModelFolder = "mmd/model/";
+inline constexpr const char* kMotionFolder = "mmd/motion/";
+inline constexpr const char* kDefaultModelFileName = "model.pmx";
+inline constexpr const char* kDefaultMotionFileName = "motion.vmd";
+
+struct TPoint {
+  int X = 0;
+  int Y = 0;
+  bool operator==(const TPoint&) const = default;
+};
+
+// Modifier set of key and mouse events.
+enum TShiftStateFlag : std::uint8_t { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
+using TShiftState = std::uint8_t;
+
+// Virtual-key codes the commands use (main-row digits and letters are their ASCII codes).
+enum : std::uint16_t {
+  VK_ESCAPE = 27,
+  VK_SNAPSHOT = 44,
+  VK_LEFT = 37,
+  VK_UP = 38,
+  VK_RIGHT = 39,
+  VK_DOWN = 40,
+};
+
+// Viewer state shared by the frame loop and the input handlers; one per process.
+extern float ViewerYaw;
+extern float ViewerPitch;
+extern TVec3f ViewerPosition;
+extern float PendingYaw;
+extern float PendingPitch;
+extern float MouseSensitivity;
+extern std::uint8_t ForwardKeys;   // bit 0: W, bit 1: Up arrow
+extern std::uint8_t BackwardKeys;  // bit 0: S, bit 1: Down arrow
+extern std::uint8_t LeftKeys;      // bit 0: A
+extern std::uint8_t RightKeys;     // bit 0: D
+extern bool RaiseKey;              // key 6
+extern bool LowerKey;              // key 5
+extern TPoint ScreenCenter;
+
+// Puts the viewer state back to its start values (the process start, or a test's fresh start).
+void ResetViewerState();
+
+// Applies the pending mouse turns and the held keys to the viewer; AHeadOrientation adds the
+// head's yaw and pitch to the walking direction (identity in a window). Shift is read now.
+void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation);
+
+// "Pos: (x, y, z)" with two decimals and the user's locale decimal separator.
+std::string PositionCaption(const TVec3f& APosition);
+// The decimal separator of the user's numeric locale (from the environment), '.' when unknown.
+char LocaleDecimalSeparator();
+
+// The virtual-key code of an SDL key (0 for keys the viewer does not know); keypad digits are
+// not main-row digits.
+std::uint16_t VirtualKeyOf(SDL_Keycode AKey);
+TShiftState ShiftStateOf(Uint16 AKeyMod);
+
+// "ScreenShot_yyyymmddhhnnss.bmp" of a local time.
+std::string ScreenShotFileName(const std::tm& ALocalTime);
+// AName in ADirectory, or with "_2", "_3", ... before the extension when that file exists: an
+// earlier screenshot is never replaced.
+std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory, const std::string& AName);
+
+// Monotonic stopwatch for the motion clock: Start and Stop are idempotent and stopping keeps the
+// elapsed time, so starting again continues from it.
+class TStopwatch {
+ public:
+  void Start();
+  void Stop();
+  bool IsRunning() const { return FRunning; }
+  double ElapsedMilliseconds() const;
+
+ private:
+  using TClock = std::chrono::steady_clock;
+  TClock::duration FElapsed{};
+  TClock::time_point FStartedAt{};
+  bool FRunning = false;
+};
+
+class TForm2 {
+ public:
+  // Creates the window and runs FormCreate; an error in it is reported, the window stays.
+  TForm2();
+  // FormDestroy, then the window goes.
+  ~TForm2();
+  TForm2(const TForm2&) = delete;
+  TForm2& operator=(const TForm2&) = delete;
+
+  SDL_Window* Handle() const { return FWindow; }
+  // Routes one SDL event to the handlers below.
+  void Dispatch(const SDL_Event& AEvent);
+
+  void FormCreate();
+  void FormDestroy();
+  void FormActivate();
+  void FormDeactivate();
+  void FormResize();
+  void FormKeyDown(std::uint16_t AKey, TShiftState AShift);
+  void FormKeyUp(std::uint16_t AKey, TShiftState AShift);
+  void FormMouseMove(TShiftState AShift, int AX, int AY);
+  void FormDblClick();
+
+  // Idle hook of the window mode: paces frames 13 ms apart and renders one.
+  void AppIdleForDesktop(bool& ADone);
+
+  // Read access for tests and the headset mode.
+  bool EyeTracking() const { return FEyeTracking; }
+  bool EnableMotion() const { return FEnableMotion; }
+  const TStopwatch& MotionTimer() const { return FMotionTimer; }
+  TPmxController* PmxController() const { return FPmxController.get(); }
+  TMainProgram* Program() const { return FProgram.get(); }
+  TBoneProgram* BoneProgram() const { return FBoneProgram.get(); }
+  const std::string& BaseDirectory() const { return FBaseDirectory; }
+  bool IsHeadsetMode() const { return FHeadset != nullptr; }
+
+ private:
+  void CreateDesktopScene();
+  void CreateSharedScene();
+  void UpdateEyeTracking();
+  void UpdateMotion();
+  void RenderDesktopFrame();
+  void ShadowPass();
+  void MainPass(const TMatrix4f& AMVPMatrix);
+  void ToggleBoneOverlay();
+  void ToggleMultisample();
+  void ToggleMotion();
+  void StepLight(float ADeltaX);
+  void SaveDesktopScreenShot();
+  void ClientSize(int& AWidth, int& AHeight) const;
+  TPoint ClientToScreen(int AX, int AY) const;
+  bool IsActive() const;
+  bool IsMinimized() const;
+
+  SDL_Window* FWindow = nullptr;
+  std::uint32_t FPrevTick = 0;
+  int FPrevLeft = 0;
+  int FPrevTop = 0;
+  std::string FBaseDirectory;
+
+  // Scene objects, in the order they are declared for the spec'd tear-down (see FormDestroy).
+  std::unique_ptr<THeadset> FHeadset;
+  int FHeadsetMonitor = -1;  // SDL display index of the headset's monitor, -1 when none
+  std::unique_ptr<TOpenGL> FOpenGL;
+  std::unique_ptr<TFrameBufferObject> FDefaultFBO;
+  std::unique_ptr<TShadowFBO> FShadowFBO;
+  std::unique_ptr<TColorFBO> FFrameBuffer;
+  std::unique_ptr<TMainProgram> FProgram;
+  std::unique_ptr<TBoneProgram> FBoneProgram;
+  std::unique_ptr<TPmxController> FPmxController;
+  bool FEyeTracking = false;
+  bool FEnableMotion = false;
+  TStopwatch FMotionTimer;
+
+  // Mouse look: false while the handler runs, so the cursor warp it causes cannot re-enter it.
+  bool FMouseMoveAttached = true;
+  // Print Screen in the window: the next frame saves its picture before the swap.
+  bool FScreenShotPending = false;
+};
