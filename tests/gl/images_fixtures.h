@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stb/stb_image_write.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -98,6 +99,28 @@ inline std::filesystem::path TempDir(const std::string& AName) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
+}
+
+// PNG or JPEG files from 8-bit pixels (AComponents 3 = RGB, 4 = RGBA), top row first.
+inline Bytes EncodeWith(int (*AWriter)(stbi_write_func*, void*, int, int, int, const void*, int),
+                        int AWidth, int AHeight, int AComponents, const Bytes& APixels, int AArg) {
+  Bytes out;
+  auto sink = [](void* AContext, void* AData, int ASize) {
+    auto* bytes = static_cast<Bytes*>(AContext);
+    const auto* p = static_cast<const std::uint8_t*>(AData);
+    bytes->insert(bytes->end(), p, p + ASize);
+  };
+  AWriter(sink, &out, AWidth, AHeight, AComponents, APixels.data(), AArg);
+  return out;
+}
+
+inline Bytes EncodePng(int AWidth, int AHeight, int AComponents, const Bytes& APixels) {
+  return EncodeWith(stbi_write_png_to_func, AWidth, AHeight, AComponents, APixels,
+                    AWidth * AComponents);
+}
+
+inline Bytes EncodeJpg(int AWidth, int AHeight, const Bytes& ARgb) {
+  return EncodeWith(stbi_write_jpg_to_func, AWidth, AHeight, 3, ARgb, 95);
 }
 
 // Runs AAction and checks that it throws exactly the message AMessage as an E.

@@ -1,0 +1,198 @@
+// Platform bitmap and its BMP writer; the stb_image route into 32-bit BGRA bitmaps.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "gl/Bitmap.h"
+#include "gl/Textures.h"
+#include "tests/gl/images_fixtures.h"
+
+using fixtures::Bytes;
+
+namespace {
+
+std::uint32_t U32At(const Bytes& ABytes, std::size_t AOffset) {
+  return ABytes[AOffset] | ABytes[AOffset + 1] << 8 | ABytes[AOffset + 2] << 16 |
+         std::uint32_t(ABytes[AOffset + 3]) << 24;
+}
+
+TEST(Bitmap, RowsArePaddedToFourBytesAndBoundsChecked) {
+  struct {
+    int Width;
+    TPixelFormat Format;
+    std::size_t Stride;
+  } cases[] = {{3, pf24bit, 12}, {4, pf24bit, 12}, {1, pf15bit, 4},
+               {3, pf15bit, 8},  {3, pf32bit, 12}, {5, pfCustom, 0}};
+  for (const auto& c : cases) {
+    TBitmap b(c.Width, 2, c.Format);
+    EXPECT_EQ(b.RowStride(), c.Stride) << c.Width << " " << c.Format;
+    if (c.Format == pfCustom) {
+      EXPECT_THROW(b.ScanLine(0), ERangeError);
+    } else {
+      EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), std::ptrdiff_t(c.Stride));
+      EXPECT_THROW(b.ScanLine(2), ERangeError);
+      EXPECT_THROW(b.ScanLine(-1), ERangeError);
+    }
+  }
+}
+
+TEST(Bitmap, SizeBeyondTheLimitsIsRefused) {
+  // pfCustom holds no pixels, so the limits can be probed without allocating.
+  EXPECT_NO_THROW(TBitmap(MaxImageDimension, 4096, pfCustom));
+  EXPECT_NO_THROW(TBitmap(0, 0, pf24bit));
+  for (auto [w, h] : {std::pair{MaxImageDimension + 1, 1}, std::pair{1, MaxImageDimension + 1},
+                      std::pair{MaxImageDimension, 4097}, std::pair{-1, 1}}) {
+    EXPECT_TRUE(
+        fixtures::ThrowsWith<EInvalidGraphic>([&] { TBitmap(w, h, pfCustom); }, SInvalidImageSize))
+        << w << " x " << h;
+  }
+  TBitmap b(2, 2, pf24bit);
+  EXPECT_THROW(b.SetWidth(MaxImageDimension + 1), EInvalidGraphic);
+}
+
+// A 3 x 2 picture: rows of 9 bytes are stored in 12 with zero padding, bottom row first.
+TEST(Bitmap, BmpWriterStoresRowsBottomUpPaddedToFourBytes) {
+  TBitmap b(3, 2, pf24bit);
+  for (int r = 0; r < 2; ++r)
+    for (int i = 0; i < 9; ++i) b.ScanLine(r)[i] = std::uint8_t(10 * (r + 1) + i);
+  const Bytes bmp = b.SaveToBytes();
+  ASSERT_EQ(bmp.size(), 54u + 24u);
+  EXPECT_EQ(bmp[0], 'B');
+  EXPECT_EQ(bmp[1], 'M');
+  EXPECT_EQ(U32At(bmp, 2), 78u);   // file size
+  EXPECT_EQ(U32At(bmp, 10), 54u);  // pixel data offset
+  EXPECT_EQ(U32At(bmp, 14), 40u);  // BITMAPINFOHEADER
+  EXPECT_EQ(U32At(bmp, 18), 3u);
+  EXPECT_EQ(U32At(bmp, 22), 2u);  // positive: bottom-up
+  EXPECT_EQ(bmp[26] | bmp[27] << 8, 1);
+  EXPECT_EQ(bmp[28] | bmp[29] << 8, 24);
+  EXPECT_EQ(U32At(bmp, 30), 0u);   // BI_RGB
+  EXPECT_EQ(U32At(bmp, 34), 24u);  // image bytes
+  for (int stored = 0; stored < 2; ++stored) {
+    const int row = 1 - stored;
+    const std::uint8_t* p = bmp.data() + 54 + stored * 12;
+    EXPECT_EQ(0, std::memcmp(p, b.ScanLine(row), 9)) << "stored row " << stored;
+    EXPECT_EQ(p[9] | p[10] | p[11], 0) << "padding of stored row " << stored;
+  }
+}
+
+TEST(Bitmap, BmpWriterWidensEveryFormatTo24Bits) {
+  TBitmap b32(2, 1, pf32bit);
+  const std::uint8_t px32[8] = {1, 2, 3, 200, 4, 5, 6, 0};
+  std::memcpy(b32.ScanLine(0), px32, 8);
+  const Bytes out32 = b32.SaveToBytes();
+  const std::uint8_t want32[8] = {1, 2, 3, 4, 5, 6, 0, 0};  // alpha dropped, row padded
+  EXPECT_EQ(0, std::memcmp(out32.data() + 54, want32, 8));
+
+  TBitmap b15(3, 1, pf15bit);
+  const std::uint16_t words[3] = {0x7FFF, 0x001F, 0x0022};  // white; pure blue; 1 in G, 2 in B
+  for (int i = 0; i < 3; ++i) {
+    b15.ScanLine(0)[2 * i] = std::uint8_t(words[i]);
+    b15.ScanLine(0)[2 * i + 1] = std::uint8_t(words[i] >> 8);
+  }
+  const Bytes out15 = b15.SaveToBytes();
+  const std::uint8_t want15[9] = {255, 255, 255, 255, 0, 0, 16, 8, 0};
+  EXPECT_EQ(0, std::memcmp(out15.data() + 54, want15, 9));
+
+  EXPECT_THROW(TBitmap(1, 1, pfCustom).SaveToBytes(), EInvalidGraphic);
+}
+
+TEST(Bitmap, SaveToFileWritesTheBmpAndReportsUnwritablePaths) {
+  const auto dir = fixtures::TempDir("bmp_file");
+  TBitmap b(5, 3, pf24bit);
+  b.ScanLine(2)[14] = 99;
+  b.SaveToFile(dir / "shot.png");  // the extension does not change the format
+  std::ifstream f(dir / "shot.png", std::ios::binary);
+  const Bytes written{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(written, b.SaveToBytes());
+  EXPECT_THROW(b.SaveToFile(dir / "missing" / "x.bmp"), EFOpenError);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ImageCodec, BmpFromTheWriterDecodesToTheSamePixelsTopRowFirst) {
+  TBitmap b(3, 2, pf24bit);
+  for (int r = 0; r < 2; ++r)
+    for (int i = 0; i < 9; ++i) b.ScanLine(r)[i] = std::uint8_t(30 * r + 3 * i + 1);
+  const TBitmap decoded = DecodeImageBytes(b.SaveToBytes());
+  ASSERT_EQ(decoded.PixelFormat(), pf32bit);
+  ASSERT_EQ(decoded.Width(), 3);
+  ASSERT_EQ(decoded.Height(), 2);
+  for (int r = 0; r < 2; ++r)
+    for (int x = 0; x < 3; ++x) {
+      const std::uint8_t* d = decoded.ScanLine(r) + 4 * x;
+      const std::uint8_t* s = b.ScanLine(r) + 3 * x;
+      EXPECT_EQ(Bytes(d, d + 4), (Bytes{s[0], s[1], s[2], 255})) << r << "," << x;
+    }
+}
+
+// Straight alpha: the colour of a transparent pixel survives unchanged.
+TEST(ImageCodec, PngDecodesToBgraWithStraightAlpha) {
+  const Bytes rgba = {255, 0,  0,  255, 0,  255, 0,  128, 0,  0,   255, 0,  // top row
+                      10,  20, 30, 40,  50, 60,  70, 80,  90, 100, 110, 120};
+  const TBitmap decoded = DecodeImageBytes(fixtures::EncodePng(3, 2, 4, rgba));
+  ASSERT_EQ(decoded.PixelFormat(), pf32bit);
+  ASSERT_EQ(decoded.Width(), 3);
+  ASSERT_EQ(decoded.Height(), 2);
+  for (int r = 0; r < 2; ++r)
+    for (int x = 0; x < 3; ++x) {
+      const std::uint8_t* s = rgba.data() + (r * 3 + x) * 4;
+      const std::uint8_t* d = decoded.ScanLine(r) + 4 * x;
+      EXPECT_EQ(Bytes(d, d + 4), (Bytes{s[2], s[1], s[0], s[3]})) << r << "," << x;
+    }
+}
+
+TEST(ImageCodec, JpegDecodesTopRowFirst) {
+  // Top half red, bottom half blue, 16 x 16: far from block edges the colours are near exact.
+  Bytes rgb;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      rgb.push_back(y < 8 ? 255 : 0);
+      rgb.push_back(0);
+      rgb.push_back(y < 8 ? 0 : 255);
+    }
+  const TBitmap decoded = DecodeImageBytes(fixtures::EncodeJpg(16, 16, rgb));
+  ASSERT_EQ(decoded.Width(), 16);
+  ASSERT_EQ(decoded.Height(), 16);
+  const std::uint8_t* top = decoded.ScanLine(1) + 4 * 4;
+  const std::uint8_t* bottom = decoded.ScanLine(14) + 4 * 4;
+  EXPECT_LT(top[0], 40);   // blue
+  EXPECT_GT(top[2], 215);  // red
+  EXPECT_GT(bottom[0], 215);
+  EXPECT_LT(bottom[2], 40);
+  EXPECT_EQ(top[3], 255);
+}
+
+TEST(ImageCodec, UndecodableOrAbsurdDataFailsCleanly) {
+  Bytes png = fixtures::EncodePng(2, 2, 3, Bytes(12, 7));
+  const Bytes truncated(png.begin(), png.begin() + png.size() / 2);
+  // A PNG header claiming 100000 x 1 pixels: the size is refused before anything is decoded.
+  Bytes wide = png;
+  wide[16] = 0;
+  wide[17] = 0x01;
+  wide[18] = 0x86;
+  wide[19] = 0xA0;
+  struct {
+    const char* Name;
+    Bytes Data;
+    bool SizeError;
+  } cases[] = {{"empty", {}, false},
+               {"garbage", Bytes(64, 0x5A), false},
+               {"truncated png", truncated, false},
+               {"png 100000 wide", wide, true}};
+  for (const auto& c : cases) {
+    try {
+      DecodeImageBytes(c.Data);
+      ADD_FAILURE() << c.Name << ": nothing thrown";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_TRUE(c.SizeError) << c.Name;
+      EXPECT_STREQ(e.what(), SInvalidImageSize);
+    } catch (const EReadError& e) {
+      EXPECT_FALSE(c.SizeError) << c.Name;
+      EXPECT_EQ(std::string(e.what()).rfind(SReadError, 0), 0u) << c.Name << ": " << e.what();
+    }
+  }
+}
+
+}  // namespace
