@@ -1,0 +1,459 @@
+// quenlor-inspect: reads a PMX model or a VMD motion with the viewer's own readers and prints the
+// document as read (after the coordinate conversion) as JSON on stdout. A file the readers reject
+// prints the reader's message on stderr and exits 1, so a user can see why a model does not load.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/pmxlib.h"
+#include "tools/inspect/JsonWriter.h"
+
+namespace {
+
+const char* const Usage =
+    "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
+    "  FILE        a .pmx model or a .vmd motion\n"
+    "  --vertices  (models) also print every vertex and face\n"
+    "  --keys      (motions) also print every bone and morph key\n";
+
+// Known enumeration values by name, anything else as its number.
+std::string EnumName(unsigned AValue, std::initializer_list<const char*> ANames) {
+  if (AValue < ANames.size()) return *(ANames.begin() + AValue);
+  return std::to_string(AValue);
+}
+
+std::string EncodingName(uint8_t AEncoding) {
+  return EnumName(AEncoding, {"UTF-16LE", "UTF-8"});
+}
+std::string EulerName(TEulerType AEuler) {
+  return EnumName(AEuler, {"XYZ", "YZX", "ZXY"});
+}
+std::string AxisName(TAxisType AAxis) {
+  return EnumName(AAxis, {"none", "fixed", "flowedX", "flowedY", "flowedZ"});
+}
+std::string MorphKindName(TPmxMorphKind AKind) {
+  return EnumName(AKind, {"group", "vertex", "bone", "uv", "addUV1", "addUV2", "addUV3", "addUV4",
+                          "material", "flip", "impulse"});
+}
+std::string MorphTargetName(TPmxMorphTarget ATarget) {
+  return EnumName(ATarget, {"reserved", "brows", "eyes", "mouth", "other"});
+}
+std::string WeightMethodName(uint8_t AMethod) {
+  return EnumName(AMethod, {"BDEF1", "BDEF2", "BDEF4", "SDEF", "QDEF"});
+}
+
+void Vec(TJsonWriter& J, const char* AKey, const PmxFloat3& AV) {
+  J.Key(AKey);
+  J.Floats(AV.V, 3);
+}
+void Vec(TJsonWriter& J, const char* AKey, const PmxFloat4& AV) {
+  J.Key(AKey);
+  J.Floats(AV.V, 4);
+}
+void IntMember(TJsonWriter& J, const char* AKey, int64_t AValue) {
+  J.Key(AKey);
+  J.Int(AValue);
+}
+void FloatMember(TJsonWriter& J, const char* AKey, float AValue) {
+  J.Key(AKey);
+  J.Float(AValue);
+}
+void StringMember(TJsonWriter& J, const char* AKey, std::string_view AValue) {
+  J.Key(AKey);
+  J.String(AValue);
+}
+void Names(TJsonWriter& J, const std::string& AJp, const std::string& AEn) {
+  StringMember(J, "nameJp", AJp);
+  StringMember(J, "nameEn", AEn);
+}
+
+void FlagNames(TJsonWriter& J, uint32_t AFlags, std::initializer_list<const char*> ANames) {
+  J.Key("flagNames");
+  J.BeginArray(true);
+  unsigned Bit = 0;
+  for (const char* Name : ANames) {
+    if (AFlags & (1u << Bit)) J.String(Name);
+    ++Bit;
+  }
+  for (; Bit < 32; ++Bit)
+    if (AFlags & (1u << Bit)) J.String("bit" + std::to_string(Bit));
+  J.EndArray();
+}
+
+void WriteVertices(TJsonWriter& J, const TPmx& APmx) {
+  J.Key("vertices");
+  J.BeginArray();
+  for (const TPmxVertex& V : APmx.VertexList()) {
+    J.BeginObject();
+    Vec(J, "position", V.Position);
+    Vec(J, "normal", V.Normal);
+    J.Key("uv");
+    J.BeginArray(true);
+    J.Float(V.UV.X);
+    J.Float(V.UV.Y);
+    J.EndArray();
+    if (!V.AdditionalUV.empty()) {
+      J.Key("additionalUV");
+      J.BeginArray(true);
+      for (const PmxFloat4& U : V.AdditionalUV) J.Floats(U.V, 4);
+      J.EndArray();
+    }
+    StringMember(J, "weightMethod", WeightMethodName(V.BoneWeightMethod));
+    const TPmxBoneWeight& W = V.BoneWeight;
+    std::vector<int32_t> Bones;
+    std::vector<float> Weights;
+    switch (V.BoneWeightMethod) {
+      case bwBDEF1:
+        Bones = {W.BDEF1.BoneIndex};
+        Weights = {1.0f};
+        break;
+      case bwBDEF2:
+      case bwSDEF:
+        Bones = {W.BDEF2.Bone1Index, W.BDEF2.Bone2Index};
+        Weights = {W.BDEF2.Bone1Weight, 1.0f - W.BDEF2.Bone1Weight};
+        break;
+      case bwBDEF4:
+      case bwQDEF:
+        Bones = {W.BDEF4.Bone1Index, W.BDEF4.Bone2Index, W.BDEF4.Bone3Index, W.BDEF4.Bone4Index};
+        Weights = {W.BDEF4.Bone1Weight, W.BDEF4.Bone2Weight, W.BDEF4.Bone3Weight,
+                   W.BDEF4.Bone4Weight};
+        break;
+      default:
+        break;
+    }
+    J.Key("bones");
+    J.BeginArray(true);
+    for (int32_t B : Bones) J.Int(B);
+    J.EndArray();
+    J.Key("weights");
+    J.Floats(Weights.data(), static_cast<int>(Weights.size()));
+    if (V.BoneWeightMethod == bwSDEF) {
+      Vec(J, "sdefC", W.SDEF.SDEF_C);
+      Vec(J, "sdefR0", W.SDEF.SDEF_R0);
+      Vec(J, "sdefR1", W.SDEF.SDEF_R1);
+    }
+    FloatMember(J, "edgeScale", V.MagnificationOfEdge);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("faces");
+  J.BeginArray();
+  const std::vector<int32_t>& F = APmx.FaceList();
+  for (size_t I = 0; I + 2 < F.size(); I += 3) {
+    J.BeginArray(true);
+    J.Int(F[I]);
+    J.Int(F[I + 1]);
+    J.Int(F[I + 2]);
+    J.EndArray();
+  }
+  J.EndArray();
+}
+
+void WritePmx(TJsonWriter& J, const TPmx& APmx, bool AVertices) {
+  const TPmxHeader& H = APmx.Header();
+  J.BeginObject();
+  StringMember(J, "format", "pmx");
+  J.Key("header");
+  J.BeginObject();
+  FloatMember(J, "version", H.Version);
+  StringMember(J, "encoding", EncodingName(H.Encoding));
+  IntMember(J, "additionalUVCount", H.AdditionalUVCount);
+  J.Key("indexSizes");
+  J.BeginObject();
+  IntMember(J, "vertex", H.VertexIndexSize);
+  IntMember(J, "texture", H.TextureIndexSize);
+  IntMember(J, "material", H.MaterialIndexSize);
+  IntMember(J, "bone", H.BoneIndexSize);
+  IntMember(J, "morph", H.MorphIndexSize);
+  IntMember(J, "rigidBody", H.RigidBodyIndexSize);
+  J.EndObject();
+  J.EndObject();
+  StringMember(J, "modelNameJp", APmx.ModelNameJp());
+  StringMember(J, "modelNameEn", APmx.ModelNameEn());
+  StringMember(J, "commentJp", APmx.CommentJp());
+  StringMember(J, "commentEn", APmx.CommentEn());
+
+  J.Key("counts");
+  J.BeginObject();
+  IntMember(J, "vertices", APmx.VertexCount());
+  IntMember(J, "faces", APmx.FaceCount());
+  IntMember(J, "faceIndices", static_cast<int64_t>(APmx.FaceList().size()));
+  IntMember(J, "textures", APmx.TextureCount());
+  IntMember(J, "materials", APmx.MaterialCount());
+  IntMember(J, "bones", APmx.BoneCount());
+  IntMember(J, "morphs", APmx.MorphCount());
+  IntMember(J, "displayFrames", APmx.DisplayFrameCount());
+  IntMember(J, "rigidBodies", APmx.RigidBodyCount());
+  IntMember(J, "joints", APmx.JointCount());
+  IntMember(J, "softBodies", APmx.SoftBodyCount());
+  J.EndObject();
+
+  J.Key("textures");
+  J.BeginArray();
+  for (const std::string& T : APmx.TextureList()) J.String(T);
+  J.EndArray();
+
+  J.Key("materials");
+  J.BeginArray();
+  for (const TPmxMaterial& M : APmx.MaterialList()) {
+    J.BeginObject();
+    Names(J, M.NameJp, M.NameEn);
+    Vec(J, "diffuse", M.Diffuse);
+    Vec(J, "specular", M.Specular);
+    FloatMember(J, "shininess", M.Shininess);
+    Vec(J, "ambient", M.Ambient);
+    IntMember(J, "renderFlags", M.RenderFlags);
+    FlagNames(J, M.RenderFlags,
+              {"twoSide", "groundShadow", "shadowMapping", "selfShadow", "edge", "vertexColor",
+               "point", "line"});
+    Vec(J, "edgeColor", M.EdgeColor);
+    FloatMember(J, "edgeSize", M.EdgeSize);
+    IntMember(J, "textureIndex", M.TextureIndex);
+    IntMember(J, "sphereTextureIndex", M.SphereTextureIndex);
+    IntMember(J, "sphereMode", M.SphereMode);
+    IntMember(J, "sharedToonFlag", M.SharedToonFlag);
+    if (M.SharedToonFlag != 0)
+      IntMember(J, "sharedToonTextureIndex", M.ToonTexture.SharedToonTextureIndex);
+    else
+      IntMember(J, "toonTextureIndex", M.ToonTexture.ToonTextureIndex);
+    StringMember(J, "memo", M.Memo);
+    IntMember(J, "faceIndexCount", M.NumberOfVertex);
+    J.EndObject();
+  }
+  J.EndArray();
+
+  J.Key("bones");
+  J.BeginArray();
+  for (const TPmxBone& B : APmx.BoneList()) {
+    J.BeginObject();
+    Names(J, B.NameJp, B.NameEn);
+    Vec(J, "position", B.Position);
+    IntMember(J, "parentIndex", B.ParentIndex);
+    IntMember(J, "transformationLevel", B.TransformationLevel);
+    IntMember(J, "flags", B.Flags);
+    FlagNames(J, B.Flags,
+              {"connection", "canRotate", "canTranslate", "display", "canOperate", "ik", "unused",
+               "addLocal", "addRotation", "addTranslation", "fixedAxis", "localAxis",
+               "transformAfterPhysics", "transformByExternalParent"});
+    if (HasFlag(B.Flags, bfConnection))
+      IntMember(J, "connectionBoneIndex", B.ConnectionBoneIndex);
+    else
+      Vec(J, "positionOffset", B.PositionOffset);
+    if (HasFlag(B.Flags, bfAddRotation) || HasFlag(B.Flags, bfAddTranslation)) {
+      IntMember(J, "addParentBoneIndex", B.AddParentBoneIndex);
+      FloatMember(J, "addPower", B.AddPower);
+    }
+    if (HasFlag(B.Flags, bfFixedAxis)) Vec(J, "fixedAxisDirection", B.FixedAxisDirection);
+    if (HasFlag(B.Flags, bfLocalAxis)) {
+      Vec(J, "localAxisXDirection", B.LocalAxisXDirection);
+      Vec(J, "localAxisZDirection", B.LocalAxisZDirection);
+    }
+    if (HasFlag(B.Flags, bfTransformByExternalParent))
+      IntMember(J, "externalParentKey", B.ExternalParentKey);
+    if (HasFlag(B.Flags, bfIK)) {
+      J.Key("ik");
+      J.BeginObject();
+      IntMember(J, "targetBoneIndex", B.IKTargetBoneIndex);
+      IntMember(J, "loopCount", B.IKLoopCount);
+      FloatMember(J, "loopLimitAngle", B.IKLoopLimitAngle);
+      J.Key("links");
+      J.BeginArray();
+      for (const TPmxIKLink& L : B.IKLinks) {
+        J.BeginObject();
+        IntMember(J, "boneIndex", L.LinkBoneIndex);
+        IntMember(J, "angleLimit", L.AngleLimit);
+        if (L.AngleLimit == 1) {
+          Vec(J, "lowerLimit", L.LowerLimit);
+          Vec(J, "upperLimit", L.UpperLimit);
+        }
+        StringMember(J, "euler", EulerName(L.Euler));
+        StringMember(J, "axisType", AxisName(L.AxisType));
+        J.EndObject();
+      }
+      J.EndArray();
+      J.EndObject();
+    }
+    J.EndObject();
+  }
+  J.EndArray();
+
+  J.Key("morphs");
+  J.BeginArray();
+  for (const TPmxMorph& M : APmx.MorphList()) {
+    J.BeginObject();
+    Names(J, M.NameJp, M.NameEn);
+    StringMember(J, "kind", MorphKindName(M.Kind));
+    StringMember(J, "target", MorphTargetName(M.Target));
+    IntMember(J, "elementCount", static_cast<int64_t>(M.Data.size()));
+    J.EndObject();
+  }
+  J.EndArray();
+
+  J.Key("displayFrames");
+  J.BeginArray();
+  for (const TPmxDisplayFrame& F : APmx.DisplayFrameList()) {
+    J.BeginObject();
+    Names(J, F.NameJp, F.NameEn);
+    IntMember(J, "specialFlag", F.SpecialFlag);
+    J.Key("elements");
+    J.BeginArray();
+    for (const TPmxDisplayFrameElement& E : F.Elements) {
+      J.BeginObject();
+      if (E.Target == 0) {
+        StringMember(J, "target", "bone");
+        IntMember(J, "index", E.BoneIndex);
+      } else if (E.Target == 1) {
+        StringMember(J, "target", "morph");
+        IntMember(J, "index", E.MorphIndex);
+      } else {
+        StringMember(J, "target", std::to_string(E.Target));
+      }
+      J.EndObject();
+    }
+    J.EndArray();
+    J.EndObject();
+  }
+  J.EndArray();
+
+  if (AVertices) WriteVertices(J, APmx);
+  J.EndObject();
+}
+
+template <size_t N>
+std::string KeyName(const char (&AField)[N]) {
+  return DecodeVmdName(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(AField), N));
+}
+
+// Names in order of first appearance, with their key counts.
+void NameCounts(TJsonWriter& J, const char* AKey, const std::vector<std::string>& ANames) {
+  std::vector<std::pair<std::string, int>> Counts;
+  for (const std::string& Name : ANames) {
+    auto It = std::find_if(Counts.begin(), Counts.end(),
+                           [&](const auto& AEntry) { return AEntry.first == Name; });
+    if (It == Counts.end())
+      Counts.emplace_back(Name, 1);
+    else
+      ++It->second;
+  }
+  J.Key(AKey);
+  J.BeginArray();
+  for (const auto& [Name, Count] : Counts) {
+    J.BeginObject();
+    StringMember(J, "name", Name);
+    IntMember(J, "keyCount", Count);
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
+void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys) {
+  std::vector<std::string> BoneNames, MorphNames;
+  for (int I = 0; I < AVmd.MotionCount(); ++I)
+    BoneNames.push_back(KeyName(AVmd.GetMotion(I)->BoneName));
+  for (int I = 0; I < AVmd.SkinMotionCount(); ++I)
+    MorphNames.push_back(KeyName(AVmd.GetSkinMotion(I)->MorphName));
+
+  J.BeginObject();
+  StringMember(J, "format", "vmd");
+  IntMember(J, "frameCount", AVmd.FrameCount());
+  IntMember(J, "boneKeyCount", AVmd.MotionCount());
+  IntMember(J, "morphKeyCount", AVmd.SkinMotionCount());
+  NameCounts(J, "bones", BoneNames);
+  NameCounts(J, "morphs", MorphNames);
+  if (AKeys) {
+    J.Key("boneKeys");
+    J.BeginArray();
+    for (int I = 0; I < AVmd.MotionCount(); ++I) {
+      const TVmdMotion& M = *AVmd.GetMotion(I);
+      const TVector3f Position = M.Position;
+      const TVector4f Rotation = M.Rotation;
+      J.BeginObject();
+      StringMember(J, "name", BoneNames[I]);
+      IntMember(J, "frame", M.FrameNum);
+      Vec(J, "position", Position);
+      Vec(J, "rotation", Rotation);
+      J.Key("interpolation");
+      J.BeginArray(true);
+      for (uint8_t B : M.Interpolation) J.Int(B);
+      J.EndArray();
+      J.EndObject();
+    }
+    J.EndArray();
+    J.Key("morphKeys");
+    J.BeginArray();
+    for (int I = 0; I < AVmd.SkinMotionCount(); ++I) {
+      const TVmdSkinMotion& M = *AVmd.GetSkinMotion(I);
+      J.BeginObject();
+      StringMember(J, "name", MorphNames[I]);
+      IntMember(J, "frame", M.FrameNum);
+      FloatMember(J, "weight", M.Weight);
+      J.EndObject();
+    }
+    J.EndArray();
+  }
+  J.EndObject();
+}
+
+bool EndsWithNoCase(std::string_view AText, std::string_view ASuffix) {
+  if (AText.size() < ASuffix.size()) return false;
+  for (size_t I = 0; I < ASuffix.size(); ++I) {
+    char C = AText[AText.size() - ASuffix.size() + I];
+    if (C >= 'A' && C <= 'Z') C = static_cast<char>(C - 'A' + 'a');
+    if (C != ASuffix[I]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool Vertices = false, Keys = false;
+  std::string FileName;
+  for (int I = 1; I < argc; ++I) {
+    const std::string_view Arg = argv[I];
+    if (Arg == "--vertices") {
+      Vertices = true;
+    } else if (Arg == "--keys") {
+      Keys = true;
+    } else if (Arg == "--help" || Arg == "-h") {
+      std::fputs(Usage, stdout);
+      return 0;
+    } else if (Arg.starts_with("--") || !FileName.empty()) {
+      std::fputs(Usage, stderr);
+      return 2;
+    } else {
+      FileName = Arg;
+    }
+  }
+  if (FileName.empty()) {
+    std::fputs(Usage, stderr);
+    return 2;
+  }
+
+  try {
+    const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
+    // The extension decides; without a known one, the signature does.
+    bool IsVmd = EndsWithNoCase(FileName, ".vmd");
+    if (!IsVmd && !EndsWithNoCase(FileName, ".pmx"))
+      IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
+    TJsonWriter J;
+    if (IsVmd) {
+      TVmd Vmd;
+      Vmd.LoadFromBytes(Bytes);
+      WriteVmd(J, Vmd, Keys);
+    } else {
+      TPmx Pmx;
+      Pmx.LoadFromBytes(Bytes);
+      WritePmx(J, Pmx, Vertices);
+    }
+    const std::string Text = J.Take();
+    std::fwrite(Text.data(), 1, Text.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "%s\n", E.what());
+    return 1;
+  }
+}
