@@ -1,0 +1,527 @@
+// Construction of the controller core's tables, the motion key tables, the public operations that
+// both paths share, and the IK routines both paths call.
+#include "character/PmxControllerCore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "formats/TextDecoding.h"
+#include "math/Errors.h"
+
+namespace {
+
+// The motion name field as bytes: up to the first NUL, all of it when there is none.
+std::span<const uint8_t> RawName(const char (&AField)[15]) {
+  const auto* Bytes = reinterpret_cast<const uint8_t*>(AField);
+  size_t Length = 0;
+  while (Length < 15 && Bytes[Length] != 0) ++Length;
+  return {Bytes, Length};
+}
+
+// Ordered by frame number as unsigned values: a signed difference would not be a consistent
+// ordering for frames more than 2^31 apart. Keys on the same frame keep their file order.
+template <class TKey>
+void SortByFrame(std::vector<const TKey*>& AList) {
+  std::stable_sort(AList.begin(), AList.end(), [](const TKey* L, const TKey* R) {
+    uint32_t LF, RF;
+    std::memcpy(&LF, &L->FrameNum, sizeof LF);
+    std::memcpy(&RF, &R->FrameNum, sizeof RF);
+    return LF < RF;
+  });
+}
+
+uint32_t FrameOf(const TVmdMotion* AKey) {
+  uint32_t F;
+  std::memcpy(&F, &AKey->FrameNum, sizeof F);
+  return F;
+}
+uint32_t FrameOf(const TVmdSkinMotion* AKey) {
+  uint32_t F;
+  std::memcpy(&F, &AKey->FrameNum, sizeof F);
+  return F;
+}
+
+}  // namespace
+
+// ---- construction -------------------------------------------------------------------------------
+
+TPmxControllerCore::TPmxControllerCore(const TPmx& APmx) : FPmx(APmx) {
+  const int BoneCount = FPmx.BoneCount();
+  const int VertexCount = FPmx.VertexCount();
+  FMorphRates.assign(static_cast<size_t>(FPmx.MorphCount()), 0.0f);
+
+  FSkinVertices.resize(static_cast<size_t>(VertexCount));
+  FBoneInvertMatrix.resize(static_cast<size_t>(BoneCount));
+  FBoneGlobalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
+  FSkinMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
+  FBoneRotations.assign(static_cast<size_t>(BoneCount), IdentityQuaternion);
+  FBoneTranslations.assign(static_cast<size_t>(BoneCount), TVector3f{{0, 0, 0}});
+  for (int I = 0; I < BoneCount; ++I)
+    FBoneInvertMatrix[I] = InvertedMatrix4f(TranslationMatrix4f(FPmx.GetBone(I)->Position));
+
+  FRestPositions.resize(static_cast<size_t>(VertexCount));
+  FRestNormals.resize(static_cast<size_t>(VertexCount));
+  for (int V = 0; V < VertexCount; ++V) {
+    const TPmxVertex& Vertex = *FPmx.GetVertex(V);
+    FRestPositions[V] = TVec3f(Vertex.Position);
+    FRestNormals[V] = Vertex.Normal;
+    FSkinVertices[V] = FRestPositions[V];
+  }
+
+  BuildBoneTables();
+  BuildIKTables();
+  BuildSkinStream();
+  BuildMorphTables();
+
+  FMabatakiMorphIndex = FPmx.IndexOfMorph("まばたき");
+  FNeckBone = FPmx.IndexOfBone("首");
+  FHeadBone = FPmx.IndexOfBone("頭");
+  FHasTereMorph = FPmx.IndexOfMorph("照れ") != -1;
+}
+
+TPmxControllerCore::~TPmxControllerCore() = default;
+
+// Parents, the preorder of the bone forest, rest offsets and the append list. A parent index that
+// is out of range, or a parent chain that never reaches a root, is not followed: such a bone is
+// posed as a root, so that no pose computation can loop.
+void TPmxControllerCore::BuildBoneTables() {
+  const int BoneCount = FPmx.BoneCount();
+  FParent.assign(static_cast<size_t>(BoneCount), -1);
+  for (int I = 0; I < BoneCount; ++I) {
+    const int P = FPmx.GetBone(I)->ParentIndex;
+    FParent[I] = (P >= 0 && P < BoneCount) ? P : -1;
+  }
+  // 0 unknown, 1 on the current walk, 2 reaches a root.
+  std::vector<uint8_t> State(static_cast<size_t>(BoneCount), 0);
+  std::vector<int> Walk;
+  for (int I = 0; I < BoneCount; ++I) {
+    if (State[I] != 0) continue;
+    Walk.clear();
+    int J = I;
+    while (J >= 0 && State[J] == 0) {
+      State[J] = 1;
+      Walk.push_back(J);
+      J = FParent[J];
+    }
+    if (J >= 0 && State[J] == 1) {
+      // The walk closed a loop at J: cut every bone of the loop loose from its parent.
+      int K = J;
+      do {
+        const int Next = FParent[K];
+        FParent[K] = -1;
+        K = Next;
+      } while (K != J && K >= 0);
+    }
+    for (int W : Walk) State[W] = 2;
+  }
+
+  std::vector<std::vector<int>> Children(static_cast<size_t>(BoneCount));
+  for (int I = 0; I < BoneCount; ++I)
+    if (FParent[I] >= 0) Children[FParent[I]].push_back(I);
+  FPreorder.clear();
+  FPreorder.reserve(static_cast<size_t>(BoneCount));
+  FPreIndex.assign(static_cast<size_t>(BoneCount), 0);
+  FSubtreeEnd.assign(static_cast<size_t>(BoneCount), 0);
+  std::vector<std::pair<int, size_t>> Stack;
+  for (int Root = 0; Root < BoneCount; ++Root) {
+    if (FParent[Root] >= 0) continue;
+    Stack.push_back({Root, 0});
+    FPreIndex[Root] = static_cast<int>(FPreorder.size());
+    FPreorder.push_back(Root);
+    while (!Stack.empty()) {
+      auto& [Bone, Next] = Stack.back();
+      if (Next < Children[Bone].size()) {
+        const int Child = Children[Bone][Next++];
+        FPreIndex[Child] = static_cast<int>(FPreorder.size());
+        FPreorder.push_back(Child);
+        Stack.push_back({Child, 0});
+      } else {
+        FSubtreeEnd[Bone] = static_cast<int>(FPreorder.size());
+        Stack.pop_back();
+      }
+    }
+  }
+  FGlobalValid.assign(static_cast<size_t>(BoneCount), 0);
+  FChainScratch.assign(static_cast<size_t>(BoneCount), 0);
+  FWalkScratch.assign(static_cast<size_t>(BoneCount), 0);
+
+  FRestOffset.resize(static_cast<size_t>(BoneCount));
+  for (int I = 0; I < BoneCount; ++I) {
+    const TVector3f& Position = FPmx.GetBone(I)->Position;
+    FRestOffset[I] = FParent[I] >= 0 ? Sub3f(Position, FPmx.GetBone(FParent[I])->Position) : Position;
+  }
+
+  FAppends.clear();
+  for (int I = 0; I < BoneCount; ++I) {
+    const TPmxBone& Bone = *FPmx.GetBone(I);
+    const bool Rotation = HasFlag(Bone.Flags, bfAddRotation);
+    const bool Translation = HasFlag(Bone.Flags, bfAddTranslation);
+    const int P = Bone.AddParentBoneIndex;
+    if ((Rotation || Translation) && P >= 0 && P < BoneCount)
+      FAppends.push_back({I, P, Rotation, Translation, Bone.AddPower});
+  }
+}
+
+// IK chains with a target and links inside the bone table; links the solver skips anyway (fixed
+// axes) are kept so that the visiting order stays the model's.
+void TPmxControllerCore::BuildIKTables() {
+  const int BoneCount = FPmx.BoneCount();
+  FIKChains.clear();
+  FIKLinks.clear();
+  for (int I = 0; I < BoneCount; ++I) {
+    const TPmxBone& Bone = *FPmx.GetBone(I);
+    if (!HasFlag(Bone.Flags, bfIK)) continue;
+    if (Bone.IKTargetBoneIndex < 0 || Bone.IKTargetBoneIndex >= BoneCount) continue;
+    TIKChain Chain{I, Bone.IKTargetBoneIndex, Bone.IKLoopCount, Bone.IKLoopLimitAngle,
+                   static_cast<uint32_t>(FIKLinks.size()), 0};
+    for (const TPmxIKLink& Link : Bone.IKLinks) {
+      if (Link.LinkBoneIndex < 0 || Link.LinkBoneIndex >= BoneCount) continue;
+      FIKLinks.push_back({Link.LinkBoneIndex, Link});
+      ++Chain.LinkCount;
+    }
+    FIKChains.push_back(Chain);
+  }
+}
+
+// Skinning stream word layout: header (bits 0-2 slot count 0, 1, 2 or 4; bit 3 some slot has no
+// bone), then the slots' bone indices, then (for 2 and 4 slots) their weights as float bits. One
+// slot means BDEF1 (no weight); 0 slots means an unknown method (the vertex keeps its rest place).
+void TPmxControllerCore::BuildSkinStream() {
+  const int BoneCount = FPmx.BoneCount();
+  const int VertexCount = FPmx.VertexCount();
+  FSkinStream.clear();
+  FSkinStream.reserve(static_cast<size_t>(VertexCount) * 6);
+  auto Bits = [](float F) {
+    uint32_t U;
+    std::memcpy(&U, &F, sizeof U);
+    return U;
+  };
+  for (int V = 0; V < VertexCount; ++V) {
+    const TPmxVertex& Vertex = *FPmx.GetVertex(V);
+    int Bones[4];
+    float Weights[4];
+    uint32_t Count = 0;
+    switch (Vertex.BoneWeightMethod) {
+      case bwBDEF1:
+        Count = 1;
+        Bones[0] = Vertex.BoneWeight.BDEF1.BoneIndex;
+        break;
+      case bwBDEF2:
+      case bwSDEF:
+        Count = 2;
+        Bones[0] = Vertex.BoneWeight.BDEF2.Bone1Index;
+        Bones[1] = Vertex.BoneWeight.BDEF2.Bone2Index;
+        Weights[0] = Vertex.BoneWeight.BDEF2.Bone1Weight;
+        Weights[1] = 1.0f - Weights[0];
+        break;
+      case bwBDEF4:
+      case bwQDEF: {
+        const TPmxBoneWeightBDEF4& W = Vertex.BoneWeight.BDEF4;
+        Count = 4;
+        Bones[0] = W.Bone1Index;
+        Bones[1] = W.Bone2Index;
+        Bones[2] = W.Bone3Index;
+        Bones[3] = W.Bone4Index;
+        Weights[0] = W.Bone1Weight;
+        Weights[1] = W.Bone2Weight;
+        Weights[2] = W.Bone3Weight;
+        Weights[3] = W.Bone4Weight;
+        break;
+      }
+      default:
+        break;
+    }
+    uint32_t Header = Count;
+    for (uint32_t S = 0; S < Count; ++S)
+      if (Bones[S] < 0 || Bones[S] >= BoneCount) {
+        Bones[S] = -1;
+        Header |= 8u;
+      }
+    FSkinStream.push_back(Header);
+    for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(static_cast<uint32_t>(Bones[S]));
+    if (Count >= 2)
+      for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(Bits(Weights[S]));
+  }
+  FSkinStream.shrink_to_fit();
+  FNormalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
+}
+
+void TPmxControllerCore::BuildMorphTables() {
+  const int VertexCount = FPmx.VertexCount();
+  FVertexMorphs.clear();
+  FMorphVertex.clear();
+  FMorphOffset.clear();
+  for (int M = 0; M < FPmx.MorphCount(); ++M) {
+    const TPmxMorph& Morph = *FPmx.GetMorph(M);
+    if (Morph.Kind != mkVertex) continue;
+    TVertexMorph Entry{M, static_cast<uint32_t>(FMorphVertex.size()), 0};
+    for (const TPmxMorphData& D : Morph.Data) {
+      if (D.Vertex.VertexIndex < 0 || D.Vertex.VertexIndex >= VertexCount) continue;
+      FMorphVertex.push_back(D.Vertex.VertexIndex);
+      FMorphOffset.push_back(TVec3f(D.Vertex.PositionOffset));
+      ++Entry.Count;
+    }
+    FVertexMorphs.push_back(Entry);
+  }
+  FMorphedVertices.clear();
+  FMorphedVertices.reserve(FMorphVertex.size());
+}
+
+// ---- motion tables ------------------------------------------------------------------------------
+
+void TPmxControllerCore::LoadMotion(const TVmd& AVmd, const TUnmatchedMorphHandler& AOnUnmatchedMorph) {
+  FVmd = &AVmd;
+  FFrameCount = AVmd.FrameCount();
+  FMotionList = std::make_unique<TPmxMotionTable>();
+  FSkinMotionList = std::make_unique<TPmxSkinMotionTable>();
+
+  // Many keys share a name: decode and look each distinct name up once.
+  std::unordered_map<std::string, int> BoneOfName, MorphOfName;
+  for (int K = 0; K < AVmd.MotionCount(); ++K) {
+    const TVmdMotion* Key = AVmd.GetMotion(K);
+    const auto Raw = RawName(Key->BoneName);
+    std::string RawKey(reinterpret_cast<const char*>(Raw.data()), Raw.size());
+    auto Found = BoneOfName.find(RawKey);
+    if (Found == BoneOfName.end())
+      Found = BoneOfName.emplace(RawKey, FPmx.IndexOfBone(DecodeVmdName(Raw))).first;
+    if (Found->second == -1) continue;
+    (*FMotionList)[Found->second].push_back(Key);
+  }
+  for (auto& [Bone, List] : *FMotionList) SortByFrame(List);
+
+  for (int K = 0; K < AVmd.SkinMotionCount(); ++K) {
+    const TVmdSkinMotion* Key = AVmd.GetSkinMotion(K);
+    const auto Raw = RawName(Key->MorphName);
+    std::string RawKey(reinterpret_cast<const char*>(Raw.data()), Raw.size());
+    auto Found = MorphOfName.find(RawKey);
+    if (Found == MorphOfName.end())
+      Found = MorphOfName.emplace(RawKey, FPmx.IndexOfMorph(DecodeVmdName(Raw))).first;
+    if (Found->second == -1) {
+      if (AOnUnmatchedMorph) AOnUnmatchedMorph(Raw);
+      continue;
+    }
+    (*FSkinMotionList)[Found->second].push_back(Key);
+  }
+  for (auto& [Morph, List] : *FSkinMotionList) SortByFrame(List);
+
+  BuildFlatMotionTables();
+}
+
+// The fast path's copy of the key tables: frames, positions and rotations in flat arrays, one run
+// per track, in the sorted order of the pointer lists.
+void TPmxControllerCore::BuildFlatMotionTables() {
+  FBoneTracks.clear();
+  FMorphTracks.clear();
+  FBoneKeyFrame.clear();
+  FBoneKeyPosition.clear();
+  FBoneKeyRotation.clear();
+  FMorphKeyFrame.clear();
+  FMorphKeyWeight.clear();
+  for (const auto& [Bone, List] : *FMotionList) {
+    FBoneTracks.push_back({Bone, static_cast<uint32_t>(FBoneKeyFrame.size()),
+                           static_cast<uint32_t>(List.size())});
+    for (const TVmdMotion* Key : List) {
+      FBoneKeyFrame.push_back(static_cast<double>(FrameOf(Key)));
+      TVector3f Position;
+      std::memcpy(&Position, &Key->Position, sizeof Position);
+      FBoneKeyPosition.push_back(Position);
+      TVmdMotion Copy;
+      std::memcpy(&Copy, Key, sizeof Copy);
+      FBoneKeyRotation.push_back(KeyRotation(Copy));
+    }
+  }
+  for (const auto& [Morph, List] : *FSkinMotionList) {
+    FMorphTracks.push_back({Morph, static_cast<uint32_t>(FMorphKeyFrame.size()),
+                            static_cast<uint32_t>(List.size())});
+    for (const TVmdSkinMotion* Key : List) {
+      FMorphKeyFrame.push_back(static_cast<double>(FrameOf(Key)));
+      float Weight;
+      std::memcpy(&Weight, &Key->Weight, sizeof Weight);
+      FMorphKeyWeight.push_back(Weight);
+    }
+  }
+}
+
+// ---- motion sampling ----------------------------------------------------------------------------
+
+void TPmxControllerCore::ApplyMotionByTime(double ATime) {
+  // 100/3 ms per frame, taken at extended precision.
+  ApplyMotionByFrame(static_cast<double>(static_cast<long double>(ATime) / (100.0L / 3.0L)));
+}
+
+void TPmxControllerCore::ApplyMotionByFrame(double AFrameNum) {
+  if (FFrameCount == 0) return;
+  const double N = static_cast<double>(FFrameCount);
+  const double Frame = AFrameNum - N * std::trunc(AFrameNum / N);
+  SampleMotion(Frame);
+  ApplyMorph();
+  UpdateBoneMatrix();
+}
+
+void TPmxControllerCore::NextFrame() {
+  ++FFrameIndex;
+  if (FFrameIndex >= FFrameCount) FFrameIndex = 0;
+  ApplyMotionByFrame(FFrameIndex);
+}
+
+void TPmxControllerCore::PrevFrame() {
+  if (FFrameIndex >= FFrameCount)
+    FFrameIndex = 0;
+  else if (FFrameIndex == 0)
+    FFrameIndex = FFrameCount - 1;
+  else
+    --FFrameIndex;
+  ApplyMotionByFrame(FFrameIndex);
+}
+
+// ---- pose ---------------------------------------------------------------------------------------
+
+void TPmxControllerCore::UpdateBoneMatrix() {
+  UpdatePose();
+  if (FTarget) {
+    FTarget->BonesPosed(*this);
+    Skin(*FTarget);
+  } else {
+    // Nothing to write into; the skinning matrices still end as the rotation-only ones.
+    for (TMatrix4f& M : FSkinMatrix) {
+      M.V[3] = M.V[7] = M.V[11] = 0.0f;
+      M.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
+    }
+  }
+}
+
+// Built root first: the bone's local matrix times its parent's model-space matrix, the same
+// product the recursive definition forms.
+TMatrix4f TPmxControllerCore::GetBoneMatrix(int AIndex) const {
+  int Depth = 0;
+  for (int J = AIndex; J >= 0; J = FParent[J]) FWalkScratch[Depth++] = J;
+  TMatrix4f G = LocalMatrix(FWalkScratch[Depth - 1]);
+  for (int K = Depth - 2; K >= 0; --K) G = MulMatrix4f(LocalMatrix(FWalkScratch[K]), G);
+  return G;
+}
+
+// ---- morphs and behaviours ----------------------------------------------------------------------
+
+float TPmxControllerCore::GetMorphRate(int AIndex) const {
+  if (AIndex < 0 || AIndex >= MorphCount()) throw ERangeError(SMorphIndexOutOfRange);
+  return FMorphRates[AIndex];
+}
+
+void TPmxControllerCore::SetMorphRate(int AIndex, float AValue) {
+  if (AIndex < 0 || AIndex >= MorphCount()) throw ERangeError(SMorphIndexOutOfRange);
+  if (AValue < 0.0f || std::isnan(AValue)) AValue = 0.0f;
+  if (AValue > 1.0f) AValue = 1.0f;
+  if (AValue != FMorphRates[AIndex]) {
+    FMorphRates[AIndex] = AValue;
+    ApplyMorph();
+    UpdateBoneMatrix();
+  }
+}
+
+void TPmxControllerCore::Mabataki(float ARate) {
+  if (FMabatakiMorphIndex == -1) return;
+  SetMorphRate(FMabatakiMorphIndex, ARate);
+}
+
+void TPmxControllerCore::CockHead(float AValue) {
+  if (FNeckBone == -1) return;
+  const TQuaternion Q = QuaternionFromAxisAngleDeg(NewVector3f(0, 1, 0), AValue);
+  FBoneRotations[FNeckBone] = MulQuaternion(FBoneRotations[FNeckBone], Q);
+  UpdateBoneMatrix();
+}
+
+void TPmxControllerCore::FaceTurn(const TVec3f& AEye) {
+  if (FHeadBone == -1) return;
+  const TMatrix4f M = GetBoneMatrix(FHeadBone);
+  const TVec3f Head(M.W.X, M.W.Y, M.W.Z);
+  const TVec3f Dir = (AEye - Head).Normalize();
+  const TQuaternion Q = QuaternionFromTo(TVec3f(0.0f, 0.0f, 1.0f), Dir);
+  const float D = TVec3f(0.0f, 0.0f, -1.0f).Dot((Head - AEye).Normalize());
+  // The eye must lie within about 72.5 degrees of the head's +Z.
+  if (!(D >= 0.3)) return;
+  if (FHasTereMorph) FBoneRotations[FHeadBone] = Q;
+  UpdateBoneMatrix();
+}
+
+// ---- IK routines --------------------------------------------------------------------------------
+
+void LimitAngles(TVector3f& A, const TPmxIKLink& ALink, bool AReflect) {
+  for (int C = 0; C < 3; ++C) {
+    const float Lo = ALink.LowerLimit.V[C], Hi = ALink.UpperLimit.V[C];
+    if (A.V[C] < Lo) {
+      const float R = 2.0f * Lo - A.V[C];
+      A.V[C] = (AReflect && R <= Hi) ? R : Lo;
+    } else if (A.V[C] > Hi) {
+      const float R = 2.0f * Hi - A.V[C];
+      A.V[C] = (AReflect && R >= Lo) ? R : Hi;
+    }
+  }
+}
+
+namespace {
+
+// +-88 degrees: the middle Euler angle never reaches the gimbal lock.
+constexpr float MiddleAngleLimit = 1.535889744758606f;
+
+// Arc sine of a matrix entry; rounding can push an entry of a rotation matrix just beyond +-1,
+// which must not become NaN.
+float SafeArcSin(float AX) { return ArcSinSingle(ClampSingle(AX, -1.0f, 1.0f)); }
+
+TQuaternion AxisTurn(float AX, float AY, float AZ, float AAngle) {
+  return QuaternionFromAxisAngle(TVec3f(AX, AY, AZ), AAngle);
+}
+
+}  // namespace
+
+bool LimitedLinkRotation(const TQuaternion& AC, const TPmxIKLink& ALink, bool AReflect,
+                         TQuaternion& AResult) {
+  const TMatrix4f M = QuaternionToMatrix4f(AC);
+  TVector3f A{{0.0f, 0.0f, 0.0f}};
+  switch (ALink.Euler) {
+    case etXYZ:
+      A.Y = ClampSingle(SafeArcSin(-M.V[2]), -MiddleAngleLimit, MiddleAngleLimit);
+      A.X = ArcTan2Single(M.V[6], M.V[10]);
+      A.Z = ArcTan2Single(M.V[1], M.V[0]);
+      LimitAngles(A, ALink, AReflect);
+      AResult = MulQuaternion(MulQuaternion(AxisTurn(1, 0, 0, A.X), AxisTurn(0, 1, 0, A.Y)),
+                              AxisTurn(0, 0, 1, A.Z));
+      return true;
+    case etYZX:
+      A.Z = ClampSingle(SafeArcSin(-M.V[4]), -MiddleAngleLimit, MiddleAngleLimit);
+      A.X = ArcTan2Single(M.V[6], M.V[5]);
+      A.Y = ArcTan2Single(M.V[8], M.V[0]);
+      LimitAngles(A, ALink, AReflect);
+      AResult = MulQuaternion(MulQuaternion(AxisTurn(0, 1, 0, A.Y), AxisTurn(0, 0, 1, A.Z)),
+                              AxisTurn(1, 0, 0, A.X));
+      return true;
+    case etZXY:
+      A.X = ClampSingle(SafeArcSin(-M.V[9]), -MiddleAngleLimit, MiddleAngleLimit);
+      A.Y = ArcTan2Single(M.V[8], M.V[10]);
+      A.Z = ArcTan2Single(M.V[1], M.V[5]);
+      LimitAngles(A, ALink, AReflect);
+      AResult = MulQuaternion(MulQuaternion(AxisTurn(0, 0, 1, A.Z), AxisTurn(1, 0, 0, A.X)),
+                              AxisTurn(0, 1, 0, A.Y));
+      return true;
+  }
+  return false;
+}
+
+bool IKLinkTurn(const TMatrix4f& ALinkGlobal, const TVector3f& AEffector, const TVector3f& AGoal,
+                float ALimitAngle, TQuaternion& ATurn) {
+  const TMatrix4f Inv = InvertedMatrix4f(ALinkGlobal);
+  const TVector3f E = Normalized3f(TransformPoint3f(AEffector, Inv));
+  const TVector3f G = Normalized3f(TransformPoint3f(AGoal, Inv));
+  // Rounding can put the dot product of two unit vectors just beyond +-1.
+  float Angle = ArcCosSingle(ClampSingle(Dot3f(E, G), -1.0f, 1.0f));
+  if (!(Angle > 1e-5f)) return false;
+  if (Angle > ALimitAngle) Angle = ALimitAngle;
+  TVector3f Axis = Cross3f(E, G);
+  NormalizeInPlace3f(Axis);
+  // Opposite directions (or a zero vector) give no axis; a turn about none would be NaN.
+  if (Axis.X == 0.0f && Axis.Y == 0.0f && Axis.Z == 0.0f) return false;
+  ATurn = QuaternionFromAxisAngleDeg(Axis, RadiansToDegrees(Angle));
+  return true;
+}

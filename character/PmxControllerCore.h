@@ -1,0 +1,294 @@
+// TPmxControllerCore: the CPU side of the character controller. It holds the pose state of one
+// model (bone rotations and translations, morph weights, morphed rest positions), the keyframe
+// tables of one motion, and turns them into bone matrices and skinned vertices written into
+// caller-provided storage (IPmxSkinTarget). No GL, no files, no clocks: TPmxController maps its
+// GPU buffers and hands the pointers over; tests and fuzz targets hand plain arrays.
+// Depends on formats/pmxlib.h and the vector math.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "formats/pmxlib.h"
+#include "math/VectorGeometry.h"
+#include "math/VectorMath.h"
+#include "math/VectorTypes.h"
+
+class TPmxControllerCore;
+
+// Where UpdateBoneMatrix writes a pose: three floats per vertex for positions and for normals,
+// in vertex order. A Map that yields nullptr skips that half of the write.
+class IPmxSkinTarget {
+ public:
+  virtual ~IPmxSkinTarget() = default;
+  // Called once per UpdateBoneMatrix, after the bone matrices are final and before skinning.
+  virtual void BonesPosed(const TPmxControllerCore& ACore) { (void)ACore; }
+  virtual float* MapPositions() = 0;
+  virtual void UnmapPositions() = 0;
+  virtual float* MapNormals() = 0;
+  virtual void UnmapNormals() = 0;
+};
+
+// Skinning into plain memory; counts the writes so that callers can tell whether a pose was
+// written at all.
+class TMemorySkinTarget : public IPmxSkinTarget {
+ public:
+  explicit TMemorySkinTarget(int AVertexCount)
+      : Positions(3 * static_cast<size_t>(AVertexCount)),
+        Normals(3 * static_cast<size_t>(AVertexCount)) {}
+  float* MapPositions() override {
+    ++PositionWrites;
+    return Positions.data();
+  }
+  void UnmapPositions() override {}
+  float* MapNormals() override {
+    ++NormalWrites;
+    return Normals.data();
+  }
+  void UnmapNormals() override {}
+
+  std::vector<float> Positions;
+  std::vector<float> Normals;
+  int PositionWrites = 0;
+  int NormalWrites = 0;
+};
+
+// Message of a sampled key list without keys.
+inline constexpr const char* SMotionListEmpty = "motion list has no items.";
+// Message of a morph index outside [0, MorphCount).
+inline constexpr const char* SMorphIndexOutOfRange = "モーフの範囲外インデックスを指定しました";
+
+// Bone key table: bone index -> that bone's keys sorted by frame; the pointers point into the
+// motion document. Morph key table likewise.
+using TPmxMotionTable = std::map<int, std::vector<const TVmdMotion*>>;
+using TPmxSkinMotionTable = std::map<int, std::vector<const TVmdSkinMotion*>>;
+
+class TPmxControllerCore {
+ public:
+  // Raw name bytes (up to the first NUL, at most 15) of a motion morph key that matches no morph.
+  using TUnmatchedMorphHandler = std::function<void(std::span<const uint8_t> ARawName)>;
+
+  // Builds the per-bone and per-vertex tables of APmx and the rest state (identity rotations, zero
+  // translations, zero weights, rest positions). APmx must outlive the core and stay unchanged.
+  // Nothing is skinned yet: the owner calls ApplyMorph and UpdateBoneMatrix when its target is set.
+  explicit TPmxControllerCore(const TPmx& APmx);
+  virtual ~TPmxControllerCore();
+  TPmxControllerCore(const TPmxControllerCore&) = delete;
+  TPmxControllerCore& operator=(const TPmxControllerCore&) = delete;
+
+  // Not owned; nullptr skins nothing (the bone matrices are still computed).
+  void SetSkinTarget(IPmxSkinTarget* ATarget) { FTarget = ATarget; }
+
+  // Groups the motion's keys per bone and per morph (names decoded from code page 932, matched
+  // exactly against the model's Japanese names) and sorts each list by frame. Bone keys that match
+  // no bone are dropped silently; morph keys that match no morph go to AOnUnmatchedMorph and are
+  // dropped. AVmd must outlive the core. The motion is not applied.
+  void LoadMotion(const TVmd& AVmd, const TUnmatchedMorphHandler& AOnUnmatchedMorph = {});
+  bool HasMotion() const { return FMotionList != nullptr; }
+  uint32_t FrameCount() const { return FFrameCount; }
+  uint32_t FrameIndex() const { return FFrameIndex; }
+
+  // ---- motion sampling ----
+  // ATime in milliseconds since the motion started; 30 frames per second.
+  void ApplyMotionByTime(double ATime);
+  // Samples the motion at AFrameNum modulo the motion's length, then morphs and skins.
+  void ApplyMotionByFrame(double AFrameNum);
+  void NextFrame();
+  void PrevFrame();
+
+  // ---- pose ----
+  // IK, append transforms, bone and skinning matrices, then skinning into the target.
+  void UpdateBoneMatrix();
+  // Model-space matrix of one bone from the current rotations and translations.
+  TMatrix4f GetBoneMatrix(int AIndex) const;
+
+  // ---- morphs and behaviours ----
+  // Rebuilds the morphed rest positions from the current weights (vertex morphs only).
+  virtual void ApplyMorph();
+  int IndexOfMorph(std::string_view AName) const { return FPmx.IndexOfMorph(AName); }
+  int MorphCount() const { return FPmx.MorphCount(); }
+  float GetMorphRate(int AIndex) const;
+  // Clamps to [0, 1] (NaN becomes 0); a changed weight re-morphs and re-skins.
+  void SetMorphRate(int AIndex, float AValue);
+  // Sets the weight of the blink morph "まばたき" when the model has one.
+  void Mabataki(float ARate);
+  // Turns the neck bone "首" by AValue degrees about its local Y axis (accumulating).
+  void CockHead(float AValue);
+  // Turns the head bone "頭" toward the eye point AEye (model space) when the eye is in front.
+  void FaceTurn(const TVec3f& AEye);
+
+  // ---- state (read by the GL controller and by tests; tests may also set rotations) ----
+  const TPmx& Pmx() const { return FPmx; }
+  int BoneCount() const { return static_cast<int>(FBoneRotations.size()); }
+  int VertexCount() const { return static_cast<int>(FSkinVertices.size()); }
+  // Parent actually followed: the model's parent, or -1 where the model's parent chain loops.
+  int BoneParent(int AIndex) const { return FParent[AIndex]; }
+  std::vector<TQuaternion>& BoneRotations() { return FBoneRotations; }
+  std::vector<TVector3f>& BoneTranslations() { return FBoneTranslations; }
+  const std::vector<TQuaternion>& BoneRotations() const { return FBoneRotations; }
+  const std::vector<TVector3f>& BoneTranslations() const { return FBoneTranslations; }
+  const std::vector<TMatrix4f>& BoneInvertMatrix() const { return FBoneInvertMatrix; }
+  const std::vector<TMatrix4f>& BoneGlobalMatrix() const { return FBoneGlobalMatrix; }
+  // Between calls these hold the rotation-only matrices the normals were skinned with.
+  const std::vector<TMatrix4f>& SkinMatrix() const { return FSkinMatrix; }
+  const std::vector<TVec3f>& SkinVertices() const { return FSkinVertices; }
+  const std::vector<float>& MorphRates() const { return FMorphRates; }
+  const TPmxMotionTable* MotionList() const { return FMotionList.get(); }
+  const TPmxSkinMotionTable* SkinMotionList() const { return FSkinMotionList.get(); }
+  int MabatakiMorphIndex() const { return FMabatakiMorphIndex; }
+
+ protected:
+  // The three steps that differ between the fast path here and the literal reference.
+  virtual void SampleMotion(double AFrame);
+  virtual void UpdatePose();
+  virtual void Skin(IPmxSkinTarget& ATarget);
+
+  // Local matrix of bone i: its rotation about its own origin, then the move to its place
+  // relative to its parent (plus the translation offset).
+  TMatrix4f LocalMatrix(int AIndex) const {
+    return MulMatrix4f(QuaternionToMatrix4f(FBoneRotations[AIndex]),
+                       TranslationMatrix4f(Add3f(FBoneTranslations[AIndex], FRestOffset[AIndex])));
+  }
+
+  const TPmx& FPmx;
+  const TVmd* FVmd = nullptr;
+  IPmxSkinTarget* FTarget = nullptr;
+
+  // Pose state.
+  int FMabatakiMorphIndex = -1;
+  std::vector<TMatrix4f> FBoneInvertMatrix;
+  std::vector<TQuaternion> FBoneRotations;
+  std::vector<TVector3f> FBoneTranslations;
+  std::vector<TMatrix4f> FBoneGlobalMatrix;
+  std::vector<TVec3f> FSkinVertices;
+  std::vector<TMatrix4f> FSkinMatrix;
+  std::unique_ptr<TPmxMotionTable> FMotionList;
+  std::unique_ptr<TPmxSkinMotionTable> FSkinMotionList;
+  uint32_t FFrameCount = 0;
+  uint32_t FFrameIndex = 0;
+  std::vector<float> FMorphRates;
+
+  // Model tables shared by both paths.
+  std::vector<int> FParent;             // loop-free parent (-1: root)
+  std::vector<TVector3f> FRestOffset;   // rest position relative to the parent (root: absolute)
+  int FNeckBone = -1, FHeadBone = -1;   // "首", "頭"
+  bool FHasTereMorph = false;           // the model has a morph "照れ"
+
+ private:
+  void BuildBoneTables();
+  void BuildIKTables();
+  void BuildSkinStream();
+  void BuildMorphTables();
+  void BuildFlatMotionTables();
+
+  // Cached model-space matrices of the fast path: FBoneGlobalMatrix entries whose flag (indexed by
+  // preorder position) is set are up to date with the current rotations and translations.
+  const TMatrix4f& CachedGlobal(int AIndex);
+  void InvalidateSubtree(int AIndex);
+  void SolveIKFast();
+  void SkinStream(float* APositions, float* ANormals) const;
+
+  // Preorder of the bone forest: parents before children, every subtree one contiguous run.
+  std::vector<int> FPreorder;
+  std::vector<int> FPreIndex;
+  std::vector<int> FSubtreeEnd;
+  std::vector<uint8_t> FGlobalValid;
+  std::vector<int> FChainScratch;
+  mutable std::vector<int> FWalkScratch;
+
+  struct TIKLinkInfo {
+    int Bone;
+    TPmxIKLink Link;
+  };
+  struct TIKChain {
+    int Bone, Target, LoopCount;
+    float LimitAngle;
+    uint32_t FirstLink, LinkCount;
+  };
+  std::vector<TIKChain> FIKChains;
+  std::vector<TIKLinkInfo> FIKLinks;
+
+  struct TAppendInfo {
+    int Bone, Parent;
+    bool Rotation, Translation;
+    float Power;
+  };
+  std::vector<TAppendInfo> FAppends;
+
+  // Vertex stream: per vertex a header word (slot count, flags) and its slots.
+  std::vector<uint32_t> FSkinStream;
+  std::vector<TVec3f> FRestPositions;
+  std::vector<TVector3f> FRestNormals;
+  std::vector<TMatrix4f> FNormalMatrix;  // scratch: the full matrices after a swap
+
+  // Vertex morphs with their (validated) offsets; vertices moved by the last ApplyMorph.
+  struct TVertexMorph {
+    int Morph;
+    uint32_t First, Count;
+  };
+  std::vector<TVertexMorph> FVertexMorphs;
+  std::vector<int32_t> FMorphVertex;
+  std::vector<TVec3f> FMorphOffset;
+  std::vector<int32_t> FMorphedVertices;
+
+  // Flat key tables of the fast path: per track a run of keys.
+  struct TTrack {
+    int Index;
+    uint32_t First, Count;
+  };
+  std::vector<TTrack> FBoneTracks, FMorphTracks;
+  std::vector<double> FBoneKeyFrame, FMorphKeyFrame;
+  std::vector<TVector3f> FBoneKeyPosition;
+  std::vector<TQuaternion> FBoneKeyRotation;
+  std::vector<float> FMorphKeyWeight;
+};
+
+// ---- routines shared by both paths --------------------------------------------------------------
+
+// A when T is 0, B when T is 1, the straight line between otherwise.
+inline TVector3f InterpolateVector(const TVector3f& A, const TVector3f& B, float T) {
+  if (T == 0.0f) return A;
+  if (T == 1.0f) return B;
+  return Lerp3f(A, B, T);
+}
+// A when T is 0, B when T is 1, the short spherical arc between otherwise.
+inline TQuaternion InterpolateQuaternion(const TQuaternion& A, const TQuaternion& B, float T) {
+  if (T == 0.0f) return A;
+  if (T == 1.0f) return B;
+  return SlerpQuaternion(A, B, T);
+}
+// Ramp from the rest pose at frame -1 to the first key at AKeyFrame (a frame number widened to
+// double, so that a key at frame 2^32 - 1 cannot wrap).
+inline float FirstKeyRamp(double AFrame, double AKeyFrame) {
+  return static_cast<float>((AFrame + 1.0) / (AKeyFrame + 1.0));
+}
+inline float FirstKeyWeight(float AWeight, double AFrame, double AKeyFrame) {
+  return static_cast<float>(static_cast<double>(AWeight) * (AFrame + 1.0) / (AKeyFrame + 1.0));
+}
+// Position of AFrame between the keys at APrev < AFrame <= ANext.
+inline float SegmentRatio(double AFrame, double APrev, double ANext) {
+  if (ANext == AFrame) return 1.0f;
+  return static_cast<float>((AFrame - APrev) / (ANext - APrev));
+}
+inline TQuaternion KeyRotation(const TVmdMotion& AKey) {
+  return TQuaternion{{{AKey.Rotation.X, AKey.Rotation.Y, AKey.Rotation.Z}}, AKey.Rotation.W};
+}
+
+// Keeps the Euler angles A (radians, X, Y, Z) inside the link's limits: an angle beyond a bound
+// is mirrored back into the range when AReflect is set and the mirror image fits, else clamped.
+void LimitAngles(TVector3f& A, const TPmxIKLink& ALink, bool AReflect);
+// The new rotation of a limited link turned to AC: AC decomposed into Euler angles of the link's
+// order (middle angle clamped to +-88 degrees), limited, recomposed. False when the link's order
+// is none of the three (the rotation is then left alone).
+bool LimitedLinkRotation(const TQuaternion& AC, const TPmxIKLink& ALink, bool AReflect,
+                         TQuaternion& AResult);
+// The turn of one IK link whose model-space matrix is ALinkGlobal so that the effector at AEffector
+// points toward AGoal: false when the link is not turned (the angle is at most 1e-5 radians or the
+// turn has no axis), else the turn, its angle capped at ALimitAngle.
+bool IKLinkTurn(const TMatrix4f& ALinkGlobal, const TVector3f& AEffector, const TVector3f& AGoal,
+                float ALimitAngle, TQuaternion& ATurn);

@@ -1,0 +1,272 @@
+// The fast path of the controller core: keys found by binary search, model-space matrices cached
+// per bone and recomputed only below a bone that turned, morphs undone only where they were done,
+// and one pass over the vertices that writes positions and normals together. Every float is
+// formed by the same operations in the same order as the literal algorithm (PmxReferenceCore), so
+// the results are identical to the bit.
+#include <algorithm>
+#include <cstring>
+
+#include "character/PmxControllerCore.h"
+
+// ---- motion sampling ----------------------------------------------------------------------------
+
+void TPmxControllerCore::SampleMotion(double AFrame) {
+  // The first key at or after AFrame; a NaN frame finds none, as a linear search would.
+  auto FirstAtOrAfter = [AFrame](const double* AFirst, const double* ALast) {
+    return std::partition_point(AFirst, ALast, [AFrame](double F) { return !(F >= AFrame); });
+  };
+  for (const TTrack& Track : FBoneTracks) {
+    const double* Frames = FBoneKeyFrame.data() + Track.First;
+    const TVector3f* Positions = FBoneKeyPosition.data() + Track.First;
+    const TQuaternion* Rotations = FBoneKeyRotation.data() + Track.First;
+    TVector3f& Translation = FBoneTranslations[Track.Index];
+    TQuaternion& Rotation = FBoneRotations[Track.Index];
+    if (Frames[0] >= AFrame) {
+      const float T = FirstKeyRamp(AFrame, Frames[0]);
+      Translation = InterpolateVector(TVector3f{{0.0f, 0.0f, 0.0f}}, Positions[0], T);
+      Rotation = InterpolateQuaternion(IdentityQuaternion, Rotations[0], T);
+      continue;
+    }
+    const size_t J = static_cast<size_t>(FirstAtOrAfter(Frames + 1, Frames + Track.Count) - Frames);
+    if (J == Track.Count) {
+      Translation = Positions[J - 1];
+      Rotation = Rotations[J - 1];
+      continue;
+    }
+    const float T = SegmentRatio(AFrame, Frames[J - 1], Frames[J]);
+    Translation = InterpolateVector(Positions[J - 1], Positions[J], T);
+    Rotation = InterpolateQuaternion(Rotations[J - 1], Rotations[J], T);
+  }
+  for (const TTrack& Track : FMorphTracks) {
+    const double* Frames = FMorphKeyFrame.data() + Track.First;
+    const float* Weights = FMorphKeyWeight.data() + Track.First;
+    float& Rate = FMorphRates[Track.Index];
+    if (Frames[0] >= AFrame) {
+      Rate = FirstKeyWeight(Weights[0], AFrame, Frames[0]);
+      continue;
+    }
+    const size_t J = static_cast<size_t>(FirstAtOrAfter(Frames + 1, Frames + Track.Count) - Frames);
+    if (J == Track.Count) {
+      Rate = Weights[J - 1];
+      continue;
+    }
+    Rate = LerpSingle(Weights[J - 1], Weights[J], SegmentRatio(AFrame, Frames[J - 1], Frames[J]));
+  }
+}
+
+// ---- morphs -------------------------------------------------------------------------------------
+
+// Only the vertices the last call moved differ from their rest positions.
+void TPmxControllerCore::ApplyMorph() {
+  for (const int32_t V : FMorphedVertices) FSkinVertices[V] = FRestPositions[V];
+  FMorphedVertices.clear();
+  for (const TVertexMorph& Morph : FVertexMorphs) {
+    const float W = FMorphRates[Morph.Morph];
+    if (W == 0.0f) continue;
+    for (uint32_t K = Morph.First; K < Morph.First + Morph.Count; ++K) {
+      const int32_t V = FMorphVertex[K];
+      FSkinVertices[V] = FSkinVertices[V] + FMorphOffset[K] * W;
+      FMorphedVertices.push_back(V);
+    }
+  }
+}
+
+// ---- pose ---------------------------------------------------------------------------------------
+
+const TMatrix4f& TPmxControllerCore::CachedGlobal(int AIndex) {
+  if (FGlobalValid[FPreIndex[AIndex]]) return FBoneGlobalMatrix[AIndex];
+  // A valid bone has valid ancestors: climb to the first valid one, then come back down.
+  int Depth = 0;
+  for (int J = AIndex; J >= 0 && !FGlobalValid[FPreIndex[J]]; J = FParent[J])
+    FChainScratch[Depth++] = J;
+  while (Depth > 0) {
+    const int K = FChainScratch[--Depth];
+    const int P = FParent[K];
+    FBoneGlobalMatrix[K] =
+        P < 0 ? LocalMatrix(K) : MulMatrix4f(LocalMatrix(K), FBoneGlobalMatrix[P]);
+    FGlobalValid[FPreIndex[K]] = 1;
+  }
+  return FBoneGlobalMatrix[AIndex];
+}
+
+void TPmxControllerCore::InvalidateSubtree(int AIndex) {
+  std::fill(FGlobalValid.begin() + FPreIndex[AIndex], FGlobalValid.begin() + FSubtreeEnd[AIndex],
+            uint8_t{0});
+}
+
+void TPmxControllerCore::SolveIKFast() {
+  auto PositionOf = [this](int ABone) { return XYZ3f(CachedGlobal(ABone).W); };
+  for (const TIKChain& Chain : FIKChains) {
+    const TVector3f Goal = PositionOf(Chain.Bone);
+    if (!(DistanceSquared3f(Goal, PositionOf(Chain.Target)) >= 1e-8f)) continue;
+    if (Chain.LoopCount <= 0) continue;
+    const int Half = Chain.LoopCount / 2;
+    for (int It = 0; It < Chain.LoopCount; ++It) {
+      for (uint32_t L = Chain.FirstLink; L < Chain.FirstLink + Chain.LinkCount; ++L) {
+        const TIKLinkInfo& Info = FIKLinks[L];
+        if (Info.Link.AxisType == atFixed) continue;
+        const TVector3f Effector = PositionOf(Chain.Target);
+        TQuaternion Turn;
+        if (!IKLinkTurn(CachedGlobal(Info.Bone), Effector, Goal, Chain.LimitAngle, Turn)) continue;
+        TQuaternion& R = FBoneRotations[Info.Bone];
+        if (Info.Link.AngleLimit == 0) {
+          R = MulQuaternion(R, Turn);
+        } else {
+          TQuaternion Limited;
+          if (!LimitedLinkRotation(MulQuaternion(R, Turn), Info.Link, It < Half, Limited)) continue;
+          R = Limited;
+        }
+        InvalidateSubtree(Info.Bone);
+      }
+      if (DistanceSquared3f(Goal, PositionOf(Chain.Target)) < 1e-8f) break;
+    }
+  }
+}
+
+void TPmxControllerCore::UpdatePose() {
+  std::fill(FGlobalValid.begin(), FGlobalValid.end(), uint8_t{0});
+  SolveIKFast();
+  for (const TAppendInfo& A : FAppends) {
+    if (A.Rotation)
+      FBoneRotations[A.Bone] = SlerpQuaternion(IdentityQuaternion, FBoneRotations[A.Parent], A.Power);
+    if (A.Translation)
+      FBoneTranslations[A.Bone] =
+          Lerp3f(TVector3f{{0.0f, 0.0f, 0.0f}}, FBoneTranslations[A.Parent], A.Power);
+    InvalidateSubtree(A.Bone);
+  }
+  for (size_t P = 0; P < FPreorder.size(); ++P) {
+    if (FGlobalValid[P]) continue;
+    const int K = FPreorder[P];
+    const int Parent = FParent[K];
+    FBoneGlobalMatrix[K] =
+        Parent < 0 ? LocalMatrix(K) : MulMatrix4f(LocalMatrix(K), FBoneGlobalMatrix[Parent]);
+    FGlobalValid[P] = 1;
+  }
+  for (size_t I = 0; I < FSkinMatrix.size(); ++I)
+    FSkinMatrix[I] = MulMatrix4f(FBoneInvertMatrix[I], FBoneGlobalMatrix[I]);
+}
+
+// ---- skinning -----------------------------------------------------------------------------------
+
+namespace {
+
+// Four floats as one value; each lane is rounded exactly as the scalar float operation would be.
+typedef float TLanes __attribute__((vector_size(16)));
+
+inline TLanes Row(const TMatrix4f& M, int R) {
+  TLanes L;
+  std::memcpy(&L, &M.V[4 * R], sizeof L);
+  return L;
+}
+inline TLanes Splat(float F) { return TLanes{F, F, F, F}; }
+
+// (x, y, z, 1) * M, summed in the order x, y, z, translation.
+inline TLanes Transform(TLanes X, TLanes Y, TLanes Z, const TMatrix4f& M) {
+  return ((X * Row(M, 0) + Y * Row(M, 1)) + Z * Row(M, 2)) + Row(M, 3);
+}
+
+inline void Store3(float* ADest, TLanes AValue) { std::memcpy(ADest, &AValue, 3 * sizeof(float)); }
+
+inline float WeightOf(uint32_t ABits) {
+  float F;
+  std::memcpy(&F, &ABits, sizeof F);
+  return F;
+}
+
+// One slot's share of a blended vertex; a slot without a bone contributes nothing (zero).
+inline TLanes Term(int32_t ABone, float AWeight, TLanes X, TLanes Y, TLanes Z,
+                   const TMatrix4f* AMatrices) {
+  if (ABone < 0) return TLanes{0.0f, 0.0f, 0.0f, 0.0f};
+  return Transform(X, Y, Z, AMatrices[ABone]) * AWeight;
+}
+
+}  // namespace
+
+// One pass over the vertex stream writing positions and normals; a null destination is skipped.
+void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
+  const uint32_t* S = FSkinStream.data();
+  const TMatrix4f* M = FSkinMatrix.data();
+  const TMatrix4f* N = FNormalMatrix.data();
+  const size_t VertexCount = FSkinVertices.size();
+  for (size_t V = 0; V < VertexCount; ++V) {
+    const uint32_t Header = *S++;
+    const uint32_t Count = Header & 7u;
+    const TVec3f& P = FSkinVertices[V];
+    const TVector3f& Nr = FRestNormals[V];
+    const TLanes PX = Splat(P.X), PY = Splat(P.Y), PZ = Splat(P.Z);
+    const TLanes NX = Splat(Nr.X), NY = Splat(Nr.Y), NZ = Splat(Nr.Z);
+    TLanes OutP, OutN;
+    if (Count == 1) {
+      const int32_t B = static_cast<int32_t>(S[0]);
+      S += 1;
+      if (B >= 0) {
+        OutP = Transform(PX, PY, PZ, M[B]);
+        OutN = Transform(NX, NY, NZ, N[B]);
+      } else {
+        OutP = OutN = TLanes{0.0f, 0.0f, 0.0f, 0.0f};
+      }
+    } else if (Count == 2) {
+      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]);
+      const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
+      S += 4;
+      if (!(Header & 8u)) {
+        OutP = Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1;
+        OutN = Transform(NX, NY, NZ, N[B0]) * W0 + Transform(NX, NY, NZ, N[B1]) * W1;
+      } else {
+        OutP = Term(B0, W0, PX, PY, PZ, M) + Term(B1, W1, PX, PY, PZ, M);
+        OutN = Term(B0, W0, NX, NY, NZ, N) + Term(B1, W1, NX, NY, NZ, N);
+      }
+    } else if (Count == 4) {
+      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]),
+                    B2 = static_cast<int32_t>(S[2]), B3 = static_cast<int32_t>(S[3]);
+      const float W0 = WeightOf(S[4]), W1 = WeightOf(S[5]), W2 = WeightOf(S[6]),
+                  W3 = WeightOf(S[7]);
+      S += 8;
+      if (!(Header & 8u)) {
+        OutP = ((Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1) +
+                Transform(PX, PY, PZ, M[B2]) * W2) +
+               Transform(PX, PY, PZ, M[B3]) * W3;
+        OutN = ((Transform(NX, NY, NZ, N[B0]) * W0 + Transform(NX, NY, NZ, N[B1]) * W1) +
+                Transform(NX, NY, NZ, N[B2]) * W2) +
+               Transform(NX, NY, NZ, N[B3]) * W3;
+      } else {
+        OutP = ((Term(B0, W0, PX, PY, PZ, M) + Term(B1, W1, PX, PY, PZ, M)) +
+                Term(B2, W2, PX, PY, PZ, M)) +
+               Term(B3, W3, PX, PY, PZ, M);
+        OutN = ((Term(B0, W0, NX, NY, NZ, N) + Term(B1, W1, NX, NY, NZ, N)) +
+                Term(B2, W2, NX, NY, NZ, N)) +
+               Term(B3, W3, NX, NY, NZ, N);
+      }
+    } else {
+      // Unknown weight method: not skinned, the slot shows the vertex at its (morphed) rest place.
+      OutP = TLanes{P.X, P.Y, P.Z, 0.0f};
+      OutN = TLanes{Nr.X, Nr.Y, Nr.Z, 0.0f};
+    }
+    if (APositions) Store3(APositions + 3 * V, OutP);
+    if (ANormals) Store3(ANormals + 3 * V, OutN);
+  }
+}
+
+void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
+  // Rotation-only copies for the normals.
+  for (size_t I = 0; I < FSkinMatrix.size(); ++I) {
+    TMatrix4f R = FSkinMatrix[I];
+    R.V[3] = R.V[7] = R.V[11] = 0.0f;
+    R.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
+    FNormalMatrix[I] = R;
+  }
+  struct TUnmapGuard {
+    IPmxSkinTarget& Target;
+    float* Positions = nullptr;
+    float* Normals = nullptr;
+    ~TUnmapGuard() {
+      if (Positions) Target.UnmapPositions();
+      if (Normals) Target.UnmapNormals();
+    }
+  } Guard{ATarget};
+  Guard.Positions = ATarget.MapPositions();
+  Guard.Normals = ATarget.MapNormals();
+  if (Guard.Positions || Guard.Normals) SkinStream(Guard.Positions, Guard.Normals);
+  // Between calls the skinning matrices are the rotation-only ones.
+  std::swap(FSkinMatrix, FNormalMatrix);
+}

@@ -1,0 +1,203 @@
+// The literal algorithm of the controller core, kept as the yardstick of the fast path.
+#include "character/PmxReferenceCore.h"
+
+#include "math/Errors.h"
+
+// ---- motion sampling ----------------------------------------------------------------------------
+
+void TPmxReferenceCore::SampleMotion(double AFrame) {
+  for (const auto& [Bone, List] : *FMotionList) InterpolateMotion(List, AFrame, Bone);
+  for (const auto& [Morph, List] : *FSkinMotionList) InterpolateSkinMotion(List, AFrame, Morph);
+}
+
+void TPmxReferenceCore::InterpolateMotion(const std::vector<const TVmdMotion*>& AList,
+                                          double AFrame, int ABone) {
+  if (AList.empty()) throw Exception(SMotionListEmpty);
+  const TVmdMotion K0 = *AList[0];
+  if (K0.FrameNum >= AFrame) {
+    const float T = FirstKeyRamp(AFrame, K0.FrameNum);
+    FBoneTranslations[ABone] = InterpolateVector(TVector3f{{0, 0, 0}}, K0.Position, T);
+    FBoneRotations[ABone] = InterpolateQuaternion(IdentityQuaternion, KeyRotation(K0), T);
+    return;
+  }
+  for (size_t J = 1; J < AList.size(); ++J) {
+    const TVmdMotion Kj = *AList[J];
+    if (Kj.FrameNum >= AFrame) {
+      const TVmdMotion P = *AList[J - 1];
+      const float T = SegmentRatio(AFrame, P.FrameNum, Kj.FrameNum);
+      FBoneTranslations[ABone] = InterpolateVector(P.Position, Kj.Position, T);
+      FBoneRotations[ABone] = InterpolateQuaternion(KeyRotation(P), KeyRotation(Kj), T);
+      return;
+    }
+  }
+  const TVmdMotion Last = *AList.back();
+  FBoneTranslations[ABone] = Last.Position;
+  FBoneRotations[ABone] = KeyRotation(Last);
+}
+
+void TPmxReferenceCore::InterpolateSkinMotion(const std::vector<const TVmdSkinMotion*>& AList,
+                                              double AFrame, int AMorph) {
+  if (AList.empty()) throw Exception(SMotionListEmpty);
+  const TVmdSkinMotion K0 = *AList[0];
+  if (K0.FrameNum >= AFrame) {
+    FMorphRates[AMorph] = FirstKeyWeight(K0.Weight, AFrame, K0.FrameNum);
+    return;
+  }
+  for (size_t J = 1; J < AList.size(); ++J) {
+    const TVmdSkinMotion Kj = *AList[J];
+    if (Kj.FrameNum >= AFrame) {
+      const TVmdSkinMotion P = *AList[J - 1];
+      FMorphRates[AMorph] =
+          LerpSingle(P.Weight, Kj.Weight, SegmentRatio(AFrame, P.FrameNum, Kj.FrameNum));
+      return;
+    }
+  }
+  FMorphRates[AMorph] = AList.back()->Weight;
+}
+
+// ---- morphs -------------------------------------------------------------------------------------
+
+void TPmxReferenceCore::ApplyMorph() {
+  for (int V = 0; V < FPmx.VertexCount(); ++V) FSkinVertices[V] = TVec3f(FPmx.GetVertex(V)->Position);
+  for (int M = 0; M < FPmx.MorphCount(); ++M) {
+    const float W = FMorphRates[M];
+    const TPmxMorph& Morph = *FPmx.GetMorph(M);
+    if (W == 0.0f || Morph.Kind != mkVertex) continue;
+    for (const TPmxMorphData& D : Morph.Data) {
+      TVec3f& S = FSkinVertices[D.Vertex.VertexIndex];
+      S = S + TVec3f(D.Vertex.PositionOffset) * W;
+    }
+  }
+}
+
+// ---- pose ---------------------------------------------------------------------------------------
+
+TMatrix4f TPmxReferenceCore::ChainMatrix(int AIndex) const {
+  const int P = FParent[AIndex];
+  TVector3f V = FPmx.GetBone(AIndex)->Position;
+  if (P != -1) V = Sub3f(FPmx.GetBone(AIndex)->Position, FPmx.GetBone(P)->Position);
+  V = Add3f(FBoneTranslations[AIndex], V);
+  const TMatrix4f L = MulMatrix4f(QuaternionToMatrix4f(FBoneRotations[AIndex]), TranslationMatrix4f(V));
+  if (P == -1) return L;
+  return MulMatrix4f(L, ChainMatrix(P));
+}
+
+TVector3f TPmxReferenceCore::PositionOf(int AIndex) const {
+  return XYZ3f(ChainMatrix(AIndex).W);
+}
+
+void TPmxReferenceCore::ApplyIK() {
+  for (int B = 0; B < FPmx.BoneCount(); ++B) {
+    const TPmxBone& Bone = *FPmx.GetBone(B);
+    if (!HasFlag(Bone.Flags, bfIK)) continue;
+    const TVector3f G = PositionOf(B);
+    const TVector3f E = PositionOf(Bone.IKTargetBoneIndex);
+    if (DistanceSquared3f(G, E) >= 1e-8f) SolveIK(Bone, G);
+  }
+}
+
+void TPmxReferenceCore::SolveIK(const TPmxBone& AIKBone, const TVector3f& AGoal) {
+  if (AIKBone.IKLoopCount <= 0) return;
+  for (int It = 0; It < AIKBone.IKLoopCount; ++It) {
+    for (const TPmxIKLink& Link : AIKBone.IKLinks) {
+      if (Link.AxisType == atFixed) continue;
+      const int K = Link.LinkBoneIndex;
+      const TVector3f E = PositionOf(AIKBone.IKTargetBoneIndex);
+      TQuaternion Q;
+      if (!IKLinkTurn(ChainMatrix(K), E, AGoal, AIKBone.IKLoopLimitAngle, Q)) continue;
+      if (Link.AngleLimit == 0) {
+        FBoneRotations[K] = MulQuaternion(FBoneRotations[K], Q);
+        continue;
+      }
+      const TQuaternion C = MulQuaternion(FBoneRotations[K], Q);
+      TQuaternion Limited;
+      if (LimitedLinkRotation(C, Link, It < AIKBone.IKLoopCount / 2, Limited))
+        FBoneRotations[K] = Limited;
+    }
+    if (DistanceSquared3f(AGoal, PositionOf(AIKBone.IKTargetBoneIndex)) < 1e-8f) break;
+  }
+}
+
+void TPmxReferenceCore::UpdatePose() {
+  ApplyIK();
+  for (int I = 0; I < FPmx.BoneCount(); ++I) {
+    const TPmxBone& Bone = *FPmx.GetBone(I);
+    const int P = Bone.AddParentBoneIndex;
+    if (HasFlag(Bone.Flags, bfAddRotation) && P != -1)
+      FBoneRotations[I] = SlerpQuaternion(IdentityQuaternion, FBoneRotations[P], Bone.AddPower);
+    if (HasFlag(Bone.Flags, bfAddTranslation) && P != -1)
+      FBoneTranslations[I] = Lerp3f(TVector3f{{0, 0, 0}}, FBoneTranslations[P], Bone.AddPower);
+  }
+  for (int I = 0; I < FPmx.BoneCount(); ++I) FBoneGlobalMatrix[I] = ChainMatrix(I);
+  for (int I = 0; I < FPmx.BoneCount(); ++I)
+    FSkinMatrix[I] = MulMatrix4f(FBoneInvertMatrix[I], FBoneGlobalMatrix[I]);
+}
+
+// ---- skinning -----------------------------------------------------------------------------------
+
+TVec3f TPmxReferenceCore::SkinPoint(const TPmxVertex& AVertex, const TVec3f& AInput,
+                                    const std::vector<TMatrix4f>& AMatrices, bool& AWritten) const {
+  // A slot without a bone (-1) contributes nothing.
+  auto Term = [&](int ABone, float AWeight) {
+    if (ABone == -1) return TVec3f(0.0f, 0.0f, 0.0f);
+    return TVec3f(Scaled3f(ToVector3f(TransformPoint3f(AInput, AMatrices[ABone])), AWeight));
+  };
+  AWritten = true;
+  switch (AVertex.BoneWeightMethod) {
+    case bwBDEF1: {
+      const int B = AVertex.BoneWeight.BDEF1.BoneIndex;
+      if (B == -1) return TVec3f(0.0f, 0.0f, 0.0f);
+      return TransformPoint3f(AInput, AMatrices[B]);
+    }
+    case bwBDEF2:
+    case bwSDEF: {
+      const TPmxBoneWeightBDEF2& W = AVertex.BoneWeight.BDEF2;
+      return TVec3f(Add3f(ToVector3f(Term(W.Bone1Index, W.Bone1Weight)),
+                          ToVector3f(Term(W.Bone2Index, 1.0f - W.Bone1Weight))));
+    }
+    case bwBDEF4:
+    case bwQDEF: {
+      const TPmxBoneWeightBDEF4& W = AVertex.BoneWeight.BDEF4;
+      TVector3f Sum = ToVector3f(Term(W.Bone1Index, W.Bone1Weight));
+      Sum = Add3f(Sum, ToVector3f(Term(W.Bone2Index, W.Bone2Weight)));
+      Sum = Add3f(Sum, ToVector3f(Term(W.Bone3Index, W.Bone3Weight)));
+      Sum = Add3f(Sum, ToVector3f(Term(W.Bone4Index, W.Bone4Weight)));
+      return TVec3f(Sum);
+    }
+    default:
+      AWritten = false;
+      return AInput;
+  }
+}
+
+void TPmxReferenceCore::Skin(IPmxSkinTarget& ATarget) {
+  if (float* Positions = ATarget.MapPositions()) {
+    for (int V = 0; V < FPmx.VertexCount(); ++V) {
+      bool Written;
+      const TVec3f P = SkinPoint(*FPmx.GetVertex(V), FSkinVertices[V], FSkinMatrix, Written);
+      // An unknown weight method is not skinned: the slot holds the (morphed) rest position.
+      const TVec3f Out = Written ? P : FSkinVertices[V];
+      Positions[3 * V] = Out.X;
+      Positions[3 * V + 1] = Out.Y;
+      Positions[3 * V + 2] = Out.Z;
+    }
+    ATarget.UnmapPositions();
+  }
+  for (TMatrix4f& M : FSkinMatrix) {
+    M.V[3] = M.V[7] = M.V[11] = 0.0f;
+    M.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
+  }
+  if (float* Normals = ATarget.MapNormals()) {
+    for (int V = 0; V < FPmx.VertexCount(); ++V) {
+      const TPmxVertex& Vertex = *FPmx.GetVertex(V);
+      const TVec3f Rest(Vertex.Normal);
+      bool Written;
+      const TVec3f N = SkinPoint(Vertex, Rest, FSkinMatrix, Written);
+      const TVec3f Out = Written ? N : Rest;
+      Normals[3 * V] = Out.X;
+      Normals[3 * V + 1] = Out.Y;
+      Normals[3 * V + 2] = Out.Z;
+    }
+    ATarget.UnmapNormals();
+  }
+}
