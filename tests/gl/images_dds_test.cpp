@@ -119,3 +119,41 @@ TEST(DdsReader, MalformedFilesFailWithTheirError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DdsReader, EveryTruncationOfAValidFileFails) {
+  const Bytes full = Dds("DXT5", 8, 4, 3, 32 + 16 + 16);
+  ASSERT_NO_THROW(ReadDDS(full));
+  for (std::size_t n = 0; n < full.size(); ++n) {
+    const Bytes prefix(full.begin(), full.begin() + n);
+    const char* message = n < 4 ? SInvalidDDSHeader : SReadError;
+    EXPECT_TRUE(fixtures::ThrowsWith<Exception>([&] { ReadDDS(prefix); }, message)) << n;
+  }
+}
+
+// Whatever the header says, every level the reader returns lies inside the file.
+TEST(DdsReader, CorruptedHeadersNeverYieldLevelsOutsideTheFile) {
+  const Bytes base = Dds("DXT1", 16, 16, 5, 128 + 32 + 8 + 8 + 8);
+  std::uint32_t seed = 777;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 3000; ++round) {
+    Bytes file = base;
+    for (int k = 0; k < 3; ++k) {
+      // A byte of the height (file offset 12), width (16) or mip count (28).
+      const std::size_t fields[3] = {12, 16, 28};
+      const std::size_t at = fields[next() % 3] + next() % 4;
+      file[at] = std::uint8_t(next() >> 24);
+    }
+    try {
+      const TDDSImage image = ReadDDS(file);
+      for (const TDDSLevel& l : image.Levels) {
+        EXPECT_LE(l.Offset + l.Size, file.size());
+        EXPECT_EQ(l.Size, DDSLevelSize(image.BlockBytes, l.Width, l.Height));
+      }
+    } catch (const Exception&) {
+    }
+  }
+}
+
+}  // namespace

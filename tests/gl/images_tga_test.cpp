@@ -312,3 +312,59 @@ TEST(TgaImage, MissingFileFailsWithOpenError) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes RleSample() {
+  TgaSpec spec;
+  spec.Type = 10;
+  spec.Width = 5;
+  spec.Height = 3;
+  spec.Bits = 32;
+  spec.Id = "id";
+  spec.ColorMapEntries = 2;
+  Bytes file = fixtures::TgaHeader(spec);
+  file.insert(file.end(), {0x86, 1, 2, 3, 4, 0x03});  // 7 repeated, then 4 raw, then 4 repeated
+  for (int i = 0; i < 16; ++i) file.push_back(std::uint8_t(i));
+  file.insert(file.end(), {0x83, 9, 9, 9, 9});
+  return file;
+}
+
+// Every prefix of a valid file is missing data, and says so; nothing is read past the prefix
+// (the sanitizer builds check the memory side).
+TEST(TgaImage, EveryTruncationOfAValidFileIsAReadError) {
+  TgaSpec raw;
+  raw.Width = 3;
+  raw.Height = 2;
+  raw.Id = "x";
+  for (const Bytes& full : {RawImage(raw), RleSample()}) {
+    TTGAImage image;
+    ASSERT_NO_THROW(image.LoadFromBytes(full));
+    for (std::size_t n = 0; n < full.size(); ++n) {
+      const Bytes prefix(full.begin(), full.begin() + n);
+      EXPECT_TRUE(
+          fixtures::ThrowsWith<EReadError>([&] { image.LoadFromBytes(prefix); }, SReadError))
+          << "prefix of " << n << " bytes";
+    }
+  }
+}
+
+// Corrupted files either decode or fail with one of the system's errors, never anything else.
+TEST(TgaImage, CorruptedFilesFailOnlyWithTheSystemsErrors) {
+  const Bytes base = RleSample();
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 3000; ++round) {
+    Bytes file = base;
+    const int flips = 1 + int(next() % 4);
+    for (int k = 0; k < flips; ++k) file[next() % file.size()] = std::uint8_t(next() >> 24);
+    if (next() % 4 == 0) file.resize(next() % file.size());
+    TTGAImage image;
+    try {
+      image.LoadFromBytes(file);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+}  // namespace
