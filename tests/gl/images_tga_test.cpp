@@ -28,6 +28,8 @@ struct TgaCase {
   TPixelFormat Format;
 };
 
+void PrintTo(const TgaCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class TgaDecode : public ::testing::TestWithParam<TgaCase> {};
 
 // A 3 x 2 image whose first stored row is the bottom one. The run-length variant mixes a raw
