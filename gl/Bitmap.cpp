@@ -198,7 +198,16 @@ std::vector<std::uint8_t> LoadFileBytes(const std::filesystem::path& AFileName) 
     const int err = file ? EISDIR : errno;
     throw EFOpenError("Cannot open file \"" + AFileName.string() + "\". " + std::strerror(err));
   }
-  return LoadStreamBytes(file);
+  std::vector<std::uint8_t> bytes;
+  const std::uintmax_t size = std::filesystem::file_size(AFileName, ec);
+  if (!ec) bytes.reserve(std::size_t(size));
+  char buffer[65536];
+  while (file) {
+    file.read(buffer, sizeof buffer);
+    bytes.insert(bytes.end(), buffer, buffer + file.gcount());
+  }
+  if (file.bad()) throw EReadError(SReadError);
+  return bytes;
 }
 
 std::vector<std::uint8_t> LoadStreamBytes(std::istream& AStream) {
