@@ -1,0 +1,147 @@
+// The fast path of the controller core against the literal reference: the same model, motion and
+// calls must give the same floats to the bit in every piece of pose state and in both vertex
+// buffers, frame after frame.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "character/PmxControllerCore.h"
+#include "character/PmxReferenceCore.h"
+#include "tests/character/GeneratedCharacter.h"
+
+namespace {
+
+// Byte equality of two float arrays, reporting the first differing float.
+template <class T>
+::testing::AssertionResult SameBits(const char* AWhat, const std::vector<T>& A, const std::vector<T>& B) {
+  if (A.size() != B.size())
+    return ::testing::AssertionFailure() << AWhat << ": sizes " << A.size() << " vs " << B.size();
+  const size_t Floats = A.size() * sizeof(T) / sizeof(float);
+  const auto* FA = reinterpret_cast<const float*>(A.data());
+  const auto* FB = reinterpret_cast<const float*>(B.data());
+  for (size_t I = 0; I < Floats; ++I)
+    if (std::memcmp(FA + I, FB + I, sizeof(float)) != 0)
+      return ::testing::AssertionFailure()
+             << AWhat << ": float " << I << " (element " << I / (sizeof(T) / sizeof(float))
+             << ") differs: fast " << FA[I] << " vs reference " << FB[I];
+  return ::testing::AssertionSuccess();
+}
+
+struct TPathPair {
+  TPmx Pmx;
+  TVmd Vmd;
+  std::unique_ptr<TPmxControllerCore> Fast;
+  std::unique_ptr<TPmxReferenceCore> Reference;
+  std::unique_ptr<TMemorySkinTarget> FastOut, ReferenceOut;
+
+  explicit TPathPair(const TGeneratedCharacter& AGen) {
+    Pmx.LoadFromBytes(AGen.Model.Build());
+    Vmd.LoadFromBytes(AGen.Motion.Build());
+    Fast = std::make_unique<TPmxControllerCore>(Pmx);
+    Reference = std::make_unique<TPmxReferenceCore>(Pmx);
+    FastOut = std::make_unique<TMemorySkinTarget>(Pmx.VertexCount());
+    ReferenceOut = std::make_unique<TMemorySkinTarget>(Pmx.VertexCount());
+    Fast->SetSkinTarget(FastOut.get());
+    Reference->SetSkinTarget(ReferenceOut.get());
+    for (TPmxControllerCore* C : {static_cast<TPmxControllerCore*>(Fast.get()),
+                                  static_cast<TPmxControllerCore*>(Reference.get())}) {
+      C->ApplyMorph();
+      C->UpdateBoneMatrix();
+    }
+  }
+
+  ::testing::AssertionResult Same() const {
+    const TPmxControllerCore& F = *Fast;
+    const TPmxControllerCore& R = *Reference;
+    for (auto Result : {SameBits("rotations", F.BoneRotations(), R.BoneRotations()),
+                        SameBits("translations", F.BoneTranslations(), R.BoneTranslations()),
+                        SameBits("global matrices", F.BoneGlobalMatrix(), R.BoneGlobalMatrix()),
+                        SameBits("skin matrices", F.SkinMatrix(), R.SkinMatrix()),
+                        SameBits("skin vertices", F.SkinVertices(), R.SkinVertices()),
+                        SameBits("morph rates", F.MorphRates(), R.MorphRates()),
+                        SameBits("positions", FastOut->Positions, ReferenceOut->Positions),
+                        SameBits("normals", FastOut->Normals, ReferenceOut->Normals)})
+      if (!Result) return Result;
+    if (FastOut->PositionWrites != ReferenceOut->PositionWrites)
+      return ::testing::AssertionFailure() << "different number of skinning passes";
+    return ::testing::AssertionSuccess();
+  }
+
+  template <class TCall>
+  void Both(TCall ACall) {
+    ACall(static_cast<TPmxControllerCore&>(*Fast));
+    ACall(static_cast<TPmxControllerCore&>(*Reference));
+  }
+};
+
+TGeneratedCharacterOptions LargeOptions() {
+  TGeneratedCharacterOptions O;
+  O.VertexCount = 30000;
+  O.BoneCount = 300;
+  O.VertexMorphCount = 50;
+  O.OffsetsPerMorph = 400;
+  O.BoneKeyCount = 20000;
+  O.MorphKeyCount = 3000;
+  O.FrameSpan = 600;
+  return O;
+}
+
+}  // namespace
+
+TEST(CoreEquivalence, FastPathMatchesReferenceToTheBitOverManyFrames) {
+  const TGeneratedCharacter Gen = GenerateCharacter(LargeOptions());
+  TPathPair Pair(Gen);
+  ASSERT_GE(Pair.Pmx.BoneCount(), 300);
+  ASSERT_TRUE(Pair.Same()) << "rest pose";
+
+  std::vector<std::string> Unmatched;
+  Pair.Both([&](TPmxControllerCore& C) {
+    C.LoadMotion(Pair.Vmd, [&](std::span<const uint8_t> ARaw) {
+      Unmatched.emplace_back(reinterpret_cast<const char*>(ARaw.data()), ARaw.size());
+    });
+  });
+  ASSERT_EQ(Unmatched.size(), 2u);  // one unmatched morph key, reported by each core
+  ASSERT_GT(Pair.Fast->FrameCount(), 0u);
+
+  TGeneratorRandom Rnd(99);
+  for (int Step = 0; Step < 160; ++Step) {
+    // Whole, fractional, wrapped and out-of-range frames.
+    const double Frame = Step % 11 == 0 ? static_cast<double>(Rnd.Below(700))
+                                        : Rnd.Range(-2.0f, 1300.0f);
+    Pair.Both([&](TPmxControllerCore& C) { C.ApplyMotionByFrame(Frame); });
+    ASSERT_TRUE(Pair.Same()) << "step " << Step << " frame " << Frame;
+    switch (Step % 8) {
+      case 1: {
+        const int M = Rnd.Below(Pair.Fast->MorphCount());
+        const float W = Rnd.Range(-0.5f, 1.5f);
+        Pair.Both([&](TPmxControllerCore& C) { C.SetMorphRate(M, W); });
+        break;
+      }
+      case 3: {
+        const TVec3f Eye(Rnd.Range(-1, 1), Rnd.Range(0.5f, 2.0f), Rnd.Range(-1, 3));
+        Pair.Both([&](TPmxControllerCore& C) { C.FaceTurn(Eye); });
+        break;
+      }
+      case 5: {
+        const float Angle = Rnd.Range(-20, 20);
+        Pair.Both([&](TPmxControllerCore& C) { C.CockHead(Angle); });
+        break;
+      }
+      case 6:
+        Pair.Both([&](TPmxControllerCore& C) { C.NextFrame(); });
+        break;
+      case 7:
+        Pair.Both([&](TPmxControllerCore& C) {
+          C.PrevFrame();
+          C.Mabataki(0.5f);
+          C.ApplyMotionByTime(Step * 123.4);
+        });
+        break;
+      default:
+        break;
+    }
+    ASSERT_TRUE(Pair.Same()) << "after the call of step " << Step;
+  }
+}
