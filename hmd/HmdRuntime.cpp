@@ -20,9 +20,15 @@ unsigned Flags(TCapSet<TElement> ASet, const unsigned (&ABits)[N]) {
 
 }  // namespace
 
-unsigned FlagWord(THmdCaps ACaps) { return Flags(ACaps, kHmdCapBits); }
-unsigned FlagWord(TDistortionCaps ACaps) { return Flags(ACaps, kDistortionCapBits); }
-unsigned FlagWord(TTrackingCaps ACaps) { return Flags(ACaps, kTrackingCapBits); }
+unsigned FlagWord(THmdCaps ACaps) {
+  return Flags(ACaps, kHmdCapBits);
+}
+unsigned FlagWord(TDistortionCaps ACaps) {
+  return Flags(ACaps, kDistortionCapBits);
+}
+unsigned FlagWord(TTrackingCaps ACaps) {
+  return Flags(ACaps, kTrackingCapBits);
+}
 
 void MaskFloatingPointExceptions() {
   // Non-stop mode masks all six exceptions (denormal included on x86) and clears pending flags.
@@ -35,7 +41,9 @@ THmdRuntimeLifetime::THmdRuntimeLifetime() {
   MaskFloatingPointExceptions();
 }
 
-THmdRuntimeLifetime::~THmdRuntimeLifetime() { hmd_Shutdown(); }
+THmdRuntimeLifetime::~THmdRuntimeLifetime() {
+  hmd_Shutdown();
+}
 
 THeadset::THeadset(SDL_Window* AWindowHandle) {
   FHandle = hmd_Create(0);
@@ -108,11 +116,14 @@ void THeadset::Resize(int AWidth, int AHeight) {
   Config.Header.Multisample = 1;
   Config.PlatformData[0] = reinterpret_cast<std::uintptr_t>(FWindowHandle);
   Config.PlatformData[1] = 0;  // no device context on this platform
-  if (!ConfigureRendering(Config, {dcChromatic, dcTimeWarp, dcVignette, dcOverdrive, dcHqDistortion}))
+  if (!ConfigureRendering(Config,
+                          {dcChromatic, dcTimeWarp, dcVignette, dcOverdrive, dcHqDistortion}))
     throw Exception("Failed to configure rendering parameters.");
 }
 
-void THeadset::SetEnabledCaps(THmdCaps AHmdCaps) { hmd_SetEnabledCaps(FHandle, FlagWord(AHmdCaps)); }
+void THeadset::SetEnabledCaps(THmdCaps AHmdCaps) {
+  hmd_SetEnabledCaps(FHandle, FlagWord(AHmdCaps));
+}
 
 bool THeadset::ConfigureRendering(const hmdRenderAPIConfig& AConfig,
                                   TDistortionCaps ADistortionCaps) {
@@ -125,7 +136,9 @@ bool THeadset::ConfigureTracking(TTrackingCaps ATrackingCap) {
   return hmd_ConfigureTracking(FHandle, FlagWord(ATrackingCap), 0) != hmdFalse;
 }
 
-void THeadset::BeginFrame() { hmd_BeginFrame(FHandle, 0); }
+void THeadset::BeginFrame() {
+  hmd_BeginFrame(FHandle, 0);
+}
 
 void THeadset::RenderFrame(const TRenderFrameProc& AProc) {
   for (int I = 0; I < 2; ++I) {
@@ -137,8 +150,14 @@ void THeadset::RenderFrame(const TRenderFrameProc& AProc) {
   }
 }
 
-void THeadset::EndFrame() { hmd_EndFrame(FHandle, FEyeRenderPose.data(), FEyeTexture.data()); }
+void THeadset::EndFrame() {
+  hmd_EndFrame(FHandle, FEyeRenderPose.data(), FEyeTexture.data());
+}
 
-void THeadset::DismissHSWDisplay() { hmd_DismissHSWDisplay(FHandle); }
+void THeadset::DismissHSWDisplay() {
+  hmd_DismissHSWDisplay(FHandle);
+}
 
-void THeadset::RecenterPose() { hmd_RecenterPose(FHandle); }
+void THeadset::RecenterPose() {
+  hmd_RecenterPose(FHandle);
+}

@@ -1,6 +1,7 @@
 // HmdRuntime: the program's binding to the headset runtime (its life around the program's) and
 // THeadset, the connection to one head-mounted display: tracking, the two eyes' render data inside
-// one shared colour texture, and the frame. Depends on hmd/runtime (the hmd_ calls) and math/Errors.h.
+// one shared colour texture, and the frame. Depends on hmd/runtime (the hmd_ calls) and
+// math/Errors.h.
 #pragma once
 
 #include <array>
@@ -77,9 +78,9 @@ using TrenderPose = std::array<hmdPosef, 2>;
 
 // Draws one eye: its pose, field of view, offset from the head centre and rectangle in the
 // shared texture.
-using TRenderFrameProc = std::function<void(const hmdPosef& APose, const hmdFovPort& AFov,
-                                            const hmdVector3f& AViewAdjust,
-                                            const hmdRecti& AViewport)>;
+using TRenderFrameProc =
+    std::function<void(const hmdPosef& APose, const hmdFovPort& AFov,
+                       const hmdVector3f& AViewAdjust, const hmdRecti& AViewport)>;
 
 // The runtime's life around the program's: create one before the main window and let it go after
 // the window is gone. Starting also keeps floating-point exceptions masked for the process.
@@ -92,13 +93,14 @@ class THmdRuntimeLifetime {
 };
 
 // Masks every floating-point exception (invalid, division by zero, overflow, underflow, inexact,
-// denormal) so that degenerate arithmetic yields infinities or NaN instead of a trap. Never unmasks.
+// denormal) so that degenerate arithmetic yields infinities or NaN instead of a trap. Never
+// unmasks.
 void MaskFloatingPointExceptions();
 
 // Connection to one head-mounted display. Order of use: construct (Create) on the window; once the
-// GL context and the colour texture exist, InitializeOpenGL; Resize with the window's client size at
-// start and after every change; per frame BeginFrame, RenderFrame, EndFrame; DismissHSWDisplay and
-// RecenterPose between frames. Destruction releases the device.
+// GL context and the colour texture exist, InitializeOpenGL; Resize with the window's client size
+// at start and after every change; per frame BeginFrame, RenderFrame, EndFrame; DismissHSWDisplay
+// and RecenterPose between frames. Destruction releases the device.
 class THeadset {
  public:
   // Opens device 0 for the window; throws Exception("Failed to create handle.").
@@ -133,9 +135,7 @@ class THeadset {
   SDL_Window* WindowHandle() const { return FWindowHandle; }
   // Per-eye state, indexed by eye; an index other than 0 or 1 raises ERangeError.
   const hmdEyeRenderDesc& EyeRenderDesc(hmdEyeType AEye) const { return FEyeRenderDesc[Eye(AEye)]; }
-  const hmdRecti& EyeRenderViewport(hmdEyeType AEye) const {
-    return FEyeRenderViewport[Eye(AEye)];
-  }
+  const hmdRecti& EyeRenderViewport(hmdEyeType AEye) const { return FEyeRenderViewport[Eye(AEye)]; }
   const hmdTexture& EyeTexture(hmdEyeType AEye) const { return FEyeTexture[Eye(AEye)]; }
   // The pose the eye was last drawn with (zeros before the first RenderFrame).
   const hmdPosef& EyeRenderPose(hmdEyeType AEye) const { return FEyeRenderPose[Eye(AEye)]; }

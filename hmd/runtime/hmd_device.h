@@ -15,10 +15,10 @@ constexpr int kPanelHeight = 1080;
 constexpr int kEyePanelWidth = kPanelWidth / 2;
 
 // Lens model. A panel point at distance d from its lens centre (in units of kLensUnitPixels panel
-// pixels) shows the direction whose tangent is d * kLensScale * (1 + kK1 d^2 + kK2 d^4): the picture
-// is pre-distorted with a barrel so that the lens's pincushion straightens it. The lens aperture is
-// the circle d <= 1. The lens centre sits kLensCentreFromOuterEdge pixels from the eye's outer panel
-// edge (slightly towards the nose) and at half the panel height.
+// pixels) shows the direction whose tangent is d * kLensScale * (1 + kK1 d^2 + kK2 d^4): the
+// picture is pre-distorted with a barrel so that the lens's pincushion straightens it. The lens
+// aperture is the circle d <= 1. The lens centre sits kLensCentreFromOuterEdge pixels from the
+// eye's outer panel edge (slightly towards the nose) and at half the panel height.
 constexpr float kLensUnitPixels = 540.0f;
 constexpr float kLensScale = 0.9f;
 constexpr float kK1 = 0.22f;

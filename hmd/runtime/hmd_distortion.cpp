@@ -48,13 +48,8 @@ constexpr Glyph kGlyphs[] = {
 };
 
 constexpr const char* kNoticeLines[] = {
-    "HEALTH AND SAFETY WARNING",
-    "",
-    "READ THE SAFETY GUIDE",
-    "BEFORE USE.",
-    "TAKE A BREAK IF YOU FEEL UNWELL.",
-    "",
-    "PRESS ANY KEY TO ACKNOWLEDGE",
+    "HEALTH AND SAFETY WARNING",        "", "READ THE SAFETY GUIDE",        "BEFORE USE.",
+    "TAKE A BREAK IF YOU FEEL UNWELL.", "", "PRESS ANY KEY TO ACKNOWLEDGE",
 };
 
 constexpr int kNoticeColumns = 32;  // characters per line at most
@@ -109,18 +104,23 @@ uniform bool uChromatic, uVignette, uFlipInput, uHq, uNotice;
 uniform uint uNoticeBits[)") +
          std::to_string(kNoticeRows * kNoticeWords) + R"(];
 
-const vec2 kEyePanel = vec2()" + std::to_string(kEyePanelWidth) + ".0, " +
-         std::to_string(kPanelHeight) + R"(.0);
-const float kUnit = )" + std::to_string(kLensUnitPixels) + R"(;
-const float kScale = )" + std::to_string(kLensScale) + R"(;
-const float kK1 = )" + std::to_string(kK1) + R"(, kK2 = )" + std::to_string(kK2) + R"(;
-const vec2 kRed = vec2()" + std::to_string(kRedScale) + ", " + std::to_string(kRedScaleR2) +
+const vec2 kEyePanel = vec2()" +
+         std::to_string(kEyePanelWidth) + ".0, " + std::to_string(kPanelHeight) + R"(.0);
+const float kUnit = )" +
+         std::to_string(kLensUnitPixels) + R"(;
+const float kScale = )" +
+         std::to_string(kLensScale) + R"(;
+const float kK1 = )" +
+         std::to_string(kK1) + R"(, kK2 = )" + std::to_string(kK2) + R"(;
+const vec2 kRed = vec2()" +
+         std::to_string(kRedScale) + ", " + std::to_string(kRedScaleR2) +
          R"();
-const vec2 kBlue = vec2()" + std::to_string(kBlueScale) + ", " +
-         std::to_string(kBlueScaleR2) + R"();
-const int kWords = )" + std::to_string(kNoticeWords) + R"(;
-const ivec2 kBits = ivec2()" + std::to_string(kNoticeBitsWide) + ", " +
-         std::to_string(kNoticeRows) + R"();
+const vec2 kBlue = vec2()" +
+         std::to_string(kBlueScale) + ", " + std::to_string(kBlueScaleR2) + R"();
+const int kWords = )" +
+         std::to_string(kNoticeWords) + R"(;
+const ivec2 kBits = ivec2()" +
+         std::to_string(kNoticeBitsWide) + ", " + std::to_string(kNoticeRows) + R"();
 
 // One colour channel of the drawn picture in the direction of tangent T, faded at its edges.
 float Channel(vec2 T, int C) {
@@ -220,10 +220,9 @@ struct SavedState {
   std::array<GLboolean, 7> Enabled;
 };
 
-constexpr std::array<GLenum, 7> kCapabilities = {GL_SCISSOR_TEST,  GL_DEPTH_TEST,
-                                                 GL_STENCIL_TEST,  GL_BLEND,
-                                                 GL_CULL_FACE,     GL_FRAMEBUFFER_SRGB,
-                                                 GL_RASTERIZER_DISCARD};
+constexpr std::array<GLenum, 7> kCapabilities = {
+    GL_SCISSOR_TEST, GL_DEPTH_TEST,       GL_STENCIL_TEST,      GL_BLEND,
+    GL_CULL_FACE,    GL_FRAMEBUFFER_SRGB, GL_RASTERIZER_DISCARD};
 
 SavedState Save() {
   SavedState S{};
@@ -239,7 +238,8 @@ SavedState Save() {
   glGetFloatv(GL_COLOR_CLEAR_VALUE, S.ClearColor);
   S.PolygonMode[0] = S.PolygonMode[1] = GL_FILL;
   glGetIntegerv(GL_POLYGON_MODE, S.PolygonMode);
-  for (std::size_t I = 0; I < kCapabilities.size(); ++I) S.Enabled[I] = glIsEnabled(kCapabilities[I]);
+  for (std::size_t I = 0; I < kCapabilities.size(); ++I)
+    S.Enabled[I] = glIsEnabled(kCapabilities[I]);
   return S;
 }
 
@@ -344,7 +344,9 @@ struct DistortionRenderer::Impl {
 
 DistortionRenderer::DistortionRenderer() : FImpl(std::make_unique<Impl>()) {}
 
-DistortionRenderer::~DistortionRenderer() { FImpl->Release(); }
+DistortionRenderer::~DistortionRenderer() {
+  FImpl->Release();
+}
 
 bool DistortionRenderer::Draw(const FrameDraw& AFrame) {
   if (!FImpl->Prepare()) return false;

@@ -62,21 +62,22 @@ DeviceSettings ReadSettings() {
 // --- Small rotation helpers (quaternions x, y, z, w; Hamilton product) ---
 
 hmdQuatf QuatMul(const hmdQuatf& A, const hmdQuatf& B) {
-  return {A.w * B.x + A.x * B.w + A.y * B.z - A.z * B.y,
-          A.w * B.y - A.x * B.z + A.y * B.w + A.z * B.x,
-          A.w * B.z + A.x * B.y - A.y * B.x + A.z * B.w,
-          A.w * B.w - A.x * B.x - A.y * B.y - A.z * B.z};
+  return {
+      A.w * B.x + A.x * B.w + A.y * B.z - A.z * B.y, A.w * B.y - A.x * B.z + A.y * B.w + A.z * B.x,
+      A.w * B.z + A.x * B.y - A.y * B.x + A.z * B.w, A.w * B.w - A.x * B.x - A.y * B.y - A.z * B.z};
 }
 
 // A unit quaternion; a zero, infinite or NaN one (an unset pose) becomes the identity.
 hmdQuatf QuatNormalized(const hmdQuatf& Q) {
-  const double Len = std::sqrt(double(Q.x) * Q.x + double(Q.y) * Q.y + double(Q.z) * Q.z +
-                               double(Q.w) * Q.w);
+  const double Len =
+      std::sqrt(double(Q.x) * Q.x + double(Q.y) * Q.y + double(Q.z) * Q.z + double(Q.w) * Q.w);
   if (!(Len > 1e-12) || !std::isfinite(Len)) return {0, 0, 0, 1};
   return {float(Q.x / Len), float(Q.y / Len), float(Q.z / Len), float(Q.w / Len)};
 }
 
-hmdQuatf QuatConjugate(const hmdQuatf& Q) { return {-Q.x, -Q.y, -Q.z, Q.w}; }
+hmdQuatf QuatConjugate(const hmdQuatf& Q) {
+  return {-Q.x, -Q.y, -Q.z, Q.w};
+}
 
 hmdVector3f QuatRotate(const hmdQuatf& Q, const hmdVector3f& V) {
   const hmdQuatf P{V.x, V.y, V.z, 0};
@@ -84,7 +85,9 @@ hmdVector3f QuatRotate(const hmdQuatf& Q, const hmdVector3f& V) {
   return {R.x, R.y, R.z};
 }
 
-hmdQuatf QuatAboutY(float AAngle) { return {0, std::sin(AAngle / 2), 0, std::cos(AAngle / 2)}; }
+hmdQuatf QuatAboutY(float AAngle) {
+  return {0, std::sin(AAngle / 2), 0, std::cos(AAngle / 2)};
+}
 
 // Heading of an orientation: the angle about +Y that turns -Z towards where the head looks.
 float YawOf(const hmdQuatf& Q) {
@@ -215,8 +218,8 @@ hmdHandle OpenSimulated(hmdHmdType AType, const DeviceSettings& ASettings) {
   D.EyeRenderOrder[1] = ASettings.RightFirst ? hmdEye_Left : hmdEye_Right;
   D.Resolution = {kPanelWidth, kPanelHeight};
   const std::string Monitor = PanelMonitorName(D.WindowsPos, D.DisplayId);
-  Device->DisplayName = Monitor.empty() ? "Quenlor Simulated HMD"
-                                        : Monitor + " (Quenlor Simulated HMD)";
+  Device->DisplayName =
+      Monitor.empty() ? "Quenlor Simulated HMD" : Monitor + " (Quenlor Simulated HMD)";
   D.DisplayDeviceName = Device->DisplayName.c_str();
   Device->EnabledCaps = 0;
   hmdHandle Handle = &Device->Desc;
@@ -243,14 +246,18 @@ hmdPosef TrackedHead(const SimDevice& ADevice) {
 
 extern "C" {
 
-hmdBool hmd_Initialize(void) { return hmdTrue; }
+hmdBool hmd_Initialize(void) {
+  return hmdTrue;
+}
 
 void hmd_Shutdown(void) {
   // GL objects of devices still open go with their contexts; only the memory is released here.
   State().Devices.clear();
 }
 
-int hmd_Detect(void) { return ReadSettings().Present ? 1 : 0; }
+int hmd_Detect(void) {
+  return ReadSettings().Present ? 1 : 0;
+}
 
 hmdHandle hmd_Create(int index) {
   const DeviceSettings Settings = ReadSettings();
@@ -356,8 +363,8 @@ hmdBool hmd_ConfigureRendering(hmdHandle hmd, const hmdRenderAPIConfig* apiConfi
     Out.Eye = hmdEyeType(E);
     Out.Fov = Fov;
     const int Half = W / 2;
-    Out.DistortedViewport = E == hmdEye_Left ? hmdRecti{{0, 0}, {Half, H}}
-                                             : hmdRecti{{Half, 0}, {W - Half, H}};
+    Out.DistortedViewport =
+        E == hmdEye_Left ? hmdRecti{{0, 0}, {Half, H}} : hmdRecti{{Half, 0}, {W - Half, H}};
     Out.PixelsPerTanAngleAtCenter = {kPixelsPerTanAtCentre * float(W) / kPanelWidth,
                                      kPixelsPerTanAtCentre * float(H) / kPanelHeight};
     // The eye sits half the interpupillary distance to its side of the head's centre.

@@ -124,8 +124,8 @@ typedef struct hmdDesc {
   hmdFovPort DefaultEyeFov[hmdEye_Count];
   hmdFovPort MaxEyeFov[hmdEye_Count];
   hmdEyeType EyeRenderOrder[hmdEye_Count];
-  hmdSizei Resolution;     /* the panel, both eyes */
-  hmdVector2i WindowsPos;  /* the panel's monitor position on the desktop */
+  hmdSizei Resolution;    /* the panel, both eyes */
+  hmdVector2i WindowsPos; /* the panel's monitor position on the desktop */
   const char* DisplayDeviceName;
   int DisplayId;
 } hmdDesc;
@@ -135,7 +135,7 @@ typedef const hmdDesc* hmdHandle;
 typedef struct hmdEyeRenderDesc {
   hmdEyeType Eye;
   hmdFovPort Fov;
-  hmdRecti DistortedViewport;           /* the eye's part of the window */
+  hmdRecti DistortedViewport;            /* the eye's part of the window */
   hmdVector2f PixelsPerTanAngleAtCenter; /* window pixels per unit tangent at the lens centre */
   hmdVector3f ViewAdjust; /* the eye's offset from the head centre, in the head's frame */
 } hmdEyeRenderDesc;
@@ -214,8 +214,7 @@ HMD_EXPORT hmdSizei hmd_GetFovTextureSize(hmdHandle hmd, hmdEyeType eye, hmdFovP
 
 /* Sets up distortion rendering into the configured window; fills one description per eye. */
 HMD_EXPORT hmdBool hmd_ConfigureRendering(hmdHandle hmd, const hmdRenderAPIConfig* apiConfig,
-                                          unsigned int distortionCaps,
-                                          const hmdFovPort eyeFovIn[2],
+                                          unsigned int distortionCaps, const hmdFovPort eyeFovIn[2],
                                           hmdEyeRenderDesc eyeRenderDescOut[2]);
 
 HMD_EXPORT hmdFrameTiming hmd_BeginFrame(hmdHandle hmd, unsigned int frameIndex);
