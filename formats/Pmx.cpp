@@ -355,6 +355,9 @@ void TPmx::ReadSections(TByteStream& S) {
 
   // 7. Morphs.
   FMorphList.resize(ReadCount(S, 14));
+  // Offsets of an unknown kind occupy no bytes, so each such morph could claim the same remaining
+  // data again; together they may claim no more entries than there were bytes left here.
+  size_t EmptyOffsetBudget = S.Remaining();
   for (TPmxMorph& M : FMorphList) {
     M.NameJp = ReadPmxText(S, Enc);
     M.NameEn = ReadPmxText(S, Enc);
@@ -389,7 +392,12 @@ void TPmx::ReadSections(TByteStream& S) {
         OffsetSize = 0;  // unknown kind: no data follows; entries stay zero
         break;
     }
-    M.Data.resize(ReadCount(S, OffsetSize));
+    const size_t OffsetCount = ReadCount(S, OffsetSize);
+    if (OffsetSize == 0) {
+      if (OffsetCount > EmptyOffsetBudget) RaiseStreamReadError();
+      EmptyOffsetBudget -= OffsetCount;
+    }
+    M.Data.resize(OffsetCount);
     for (TPmxMorphData& D : M.Data) {
       switch (M.Kind) {
         case mkGroup:

@@ -76,8 +76,9 @@ void TPmx::ValidateIndices() {
     }
     for (int K = 0; K < Used; ++K)
       if (!InRangeOrNone(Slots[K], Bones))
-        RaiseIndexError(Element("vertex", I), "bone index of weight slot " + std::to_string(K + 1),
-                        Slots[K], Bones, "bones");
+        RaiseIndexError(Element("vertex", I),
+                        "weight slot " + std::to_string(K + 1) + ": bone index", Slots[K], Bones,
+                        "bones");
   }
 
   for (size_t I = 0; I < Bones; ++I) {
@@ -96,7 +97,7 @@ void TPmx::ValidateIndices() {
         RaiseIndexError(E, "IK target bone index", B.IKTargetBoneIndex, Bones, "bones");
       for (size_t L = 0; L < B.IKLinks.size(); ++L)
         if (!InRange(B.IKLinks[L].LinkBoneIndex, Bones))
-          RaiseIndexError(E, "bone index of IK link " + std::to_string(L),
+          RaiseIndexError(E, "IK link " + std::to_string(L) + ": bone index",
                           B.IKLinks[L].LinkBoneIndex, Bones, "bones");
     }
   }
@@ -130,8 +131,8 @@ void TPmx::ValidateIndices() {
     for (size_t D = 0; D < M.Data.size(); ++D)
       if (!InRange(M.Data[D].Vertex.VertexIndex, Vertices))
         RaiseIndexError(Element("morph", I, &M.NameJp),
-                        "vertex index of offset " + std::to_string(D), M.Data[D].Vertex.VertexIndex,
-                        Vertices, "vertices");
+                        "offset " + std::to_string(D) + ": vertex index",
+                        M.Data[D].Vertex.VertexIndex, Vertices, "vertices");
   }
 
   // Materials draw consecutive runs of the face list.
