@@ -1,0 +1,199 @@
+#include "character/PmxController.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "gl/TexturePath.h"
+
+namespace {
+
+// Removes AItem from AList (the list owns it, so it is freed).
+void TakeOut(std::vector<std::unique_ptr<TRenderItem>>& AList, const TRenderItem* AItem) {
+  auto It = std::find_if(AList.begin(), AList.end(),
+                         [AItem](const std::unique_ptr<TRenderItem>& P) { return P.get() == AItem; });
+  if (It != AList.end()) AList.erase(It);
+}
+
+// The "ＩＫ" bones stand out in orange, the others are translucent grey.
+TVector4f OverlayColor(const std::string& ANameJp) {
+  return ANameJp.find("ＩＫ") != std::string::npos ? NewVector4f(1.0f, 0.5f, 0.1f, 1.0f)
+                                                     : NewVector4f(0.5f, 0.5f, 0.5f, 0.5f);
+}
+
+}  // namespace
+
+TPmxController::TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram,
+                               TBoneProgram* ABoneProgram, const std::string& AFileName,
+                               const std::string& AMotionFileName, const std::string& ABaseDir) {
+  const size_t MainItems = AProgram->Items().size();
+  const size_t BoneItems = ABoneProgram->Items().size();
+  try {
+    auto Plane = std::make_unique<TPmxPlane>(AProgram);
+    AProgram->Items().push_back(std::move(Plane));
+
+    FPmx = std::make_unique<TPmx>();
+    FPmx->LoadFromFile(AFileName);
+    const std::string ModelDir = std::filesystem::path(AFileName).parent_path().string();
+    FCore = std::make_unique<TPmxControllerCore>(*FPmx);
+
+    BuildTextures(AOpenGL->Sampler(), ModelDir, ABaseDir);
+    BuildModel(AProgram);
+    BuildBoneItems(ABoneProgram);
+
+    // The rest pose with every IK chain solved once.
+    FCore->SetSkinTarget(this);
+    FCore->ApplyMorph();
+    FCore->UpdateBoneMatrix();
+
+    LoadMotion(AMotionFileName);
+  } catch (...) {
+    // Nothing this constructor appended may be drawn after its textures are gone.
+    auto& Main = AProgram->Items();
+    while (Main.size() > MainItems) TakeOut(Main, Main.back().get());
+    auto& Bones = ABoneProgram->Items();
+    while (Bones.size() > BoneItems) TakeOut(Bones, Bones.back().get());
+    FModel = nullptr;
+    FRefBones.clear();
+    throw;
+  }
+}
+
+TPmxController::~TPmxController() = default;
+
+void TPmxController::BuildTextures(GLuint ASampler, const std::string& AModelDir,
+                                   const std::string& ABaseDir) {
+  FPmxTextures.resize(static_cast<size_t>(FPmx->TextureCount()));
+  for (int I = 0; I < FPmx->TextureCount(); ++I) {
+    const auto Path = ResolveModelTexturePath(AModelDir, FPmx->GetTexture(I));
+    if (!Path) continue;
+    try {
+      FPmxTextures[I] = TTexture::CreateFromFile(ASampler, Path->string());
+    } catch (const std::exception&) {
+      // An unreadable model texture only loses its picture.
+    }
+  }
+  std::string Base = ABaseDir;
+  if (!Base.empty() && Base.back() != '/') Base += '/';
+  for (int I = 0; I < 10; ++I) {
+    char Name[32];
+    std::snprintf(Name, sizeof Name, "Toon/toon%.2d.bmp", I + 1);
+    FPmxSharedTextures[I] = TTexture::CreateFromFile(ASampler, Base + Name);
+  }
+}
+
+void TPmxController::BuildModel(TMainProgram* AProgram) {
+  auto VAO = std::make_shared<TPmxVAO>(AProgram, *FPmx);
+  FPmxVAO = VAO;
+  auto Model = std::make_unique<TModel>();
+  int FaceOffset = 0;
+  std::vector<uint32_t> Indices;
+  for (int M = 0; M < FPmx->MaterialCount(); ++M) {
+    const TPmxMaterial* Material = FPmx->GetMaterial(M);
+    const int Count = Material->NumberOfVertex;
+    // A trailing partial triangle is not drawn.
+    const int Triangles = Count / 3;
+    Indices.assign(static_cast<size_t>(Count), 0u);
+    for (int J = 0; J < Triangles; ++J) {
+      const TPmxInt3& Face = *FPmx->GetFace(FaceOffset + J);
+      Indices[3 * J] = static_cast<uint32_t>(Face.X);
+      Indices[3 * J + 1] = static_cast<uint32_t>(Face.Y);
+      Indices[3 * J + 2] = static_cast<uint32_t>(Face.Z);
+    }
+    TTexture* Texture =
+        Material->TextureIndex == -1 ? nullptr : FPmxTextures[Material->TextureIndex].get();
+    TTexture* Toon = nullptr;
+    if (Material->SharedToonFlag == 0) {
+      if (Material->ToonTexture.ToonTextureIndex != -1)
+        Toon = FPmxTextures[Material->ToonTexture.ToonTextureIndex].get();
+    } else if (Material->ToonTexture.SharedToonTextureIndex < 10) {
+      Toon = FPmxSharedTextures[Material->ToonTexture.SharedToonTextureIndex].get();
+    }
+    Model->Items().push_back(
+        std::make_unique<TPmxMesh>(AProgram, VAO, Indices, Texture, Toon, Material));
+    FaceOffset += Triangles;
+  }
+  FModel = Model.get();
+  AProgram->Items().push_back(std::move(Model));
+}
+
+void TPmxController::BuildBoneItems(TBoneProgram* ABoneProgram) {
+  const int BoneCount = FPmx->BoneCount();
+  FRefBones.assign(static_cast<size_t>(BoneCount), nullptr);
+  for (int I = 0; I < BoneCount; ++I) {
+    const TPmxBone& Bone = *FPmx->GetBone(I);
+    if (!HasFlag(Bone.Flags, bfDisplay)) continue;
+    const TVector3f Head = Bone.Position;
+    TVector3f Tail;
+    if (HasFlag(Bone.Flags, bfConnection)) {
+      if (Bone.ConnectionBoneIndex == -1) continue;
+      Tail = FPmx->GetBone(Bone.ConnectionBoneIndex)->Position;
+    } else {
+      Tail = Add3f(Head, Bone.PositionOffset);
+    }
+    auto Item = std::make_unique<TBone>(ABoneProgram, Head, Tail, OverlayColor(Bone.NameJp));
+    Item->SetVisible(false);
+    FRefBones[I] = Item.get();
+    ABoneProgram->Items().push_back(std::move(Item));
+  }
+}
+
+void TPmxController::LoadMotion(const std::string& AMotionFileName) {
+  FVmd = std::make_unique<TVmd>();
+  std::error_code Error;
+  if (!std::filesystem::exists(AMotionFileName, Error)) return;
+  try {
+    FVmd->LoadFromFile(AMotionFileName);
+    FCore->LoadMotion(*FVmd, [](std::span<const uint8_t> ARawName) {
+      // The only diagnostic output: the name of a morph key the model has no morph for.
+      const std::string Name = DecodeVmdName(ARawName);
+      std::fprintf(stderr, "%s\n", Name.c_str());
+    });
+  } catch (...) {
+    FVmd.reset();
+    throw;
+  }
+}
+
+// ---- skin target --------------------------------------------------------------------------------
+
+void TPmxController::BonesPosed(const TPmxControllerCore& ACore) {
+  const std::vector<TMatrix4f>& Global = ACore.BoneGlobalMatrix();
+  for (size_t I = 0; I < FRefBones.size(); ++I) {
+    TBone* Item = FRefBones[I];
+    if (!Item) continue;
+    const TPmxBone& Bone = *FPmx->GetBone(static_cast<int>(I));
+    const TVector3f Head = XYZ3f(Global[I].W);
+    // Without a connection the tail keeps the rest-pose offset, not turned with the bone.
+    const TVector3f Tail = HasFlag(Bone.Flags, bfConnection)
+                               ? XYZ3f(Global[Bone.ConnectionBoneIndex].W)
+                               : Add3f(Head, Bone.PositionOffset);
+    Item->SetPositions(Head, Tail);
+  }
+}
+
+float* TPmxController::MapPositions() {
+  FMappedVAO = FPmxVAO.lock();
+  if (!FMappedVAO) return nullptr;
+  return static_cast<float*>(FMappedVAO->PositionBuffer()->Map(baWriteOnly));
+}
+
+// Both buffers may be mapped at once: bind the one to unmap first.
+void TPmxController::UnmapPositions() {
+  if (!FMappedVAO) return;
+  FMappedVAO->PositionBuffer()->Bind();
+  FMappedVAO->PositionBuffer()->Unmap();
+}
+
+float* TPmxController::MapNormals() {
+  if (!FMappedVAO) FMappedVAO = FPmxVAO.lock();
+  if (!FMappedVAO) return nullptr;
+  return static_cast<float*>(FMappedVAO->NormalBuffer()->Map(baWriteOnly));
+}
+
+void TPmxController::UnmapNormals() {
+  if (!FMappedVAO) return;
+  FMappedVAO->NormalBuffer()->Bind();
+  FMappedVAO->NormalBuffer()->Unmap();
+  FMappedVAO.reset();
+}

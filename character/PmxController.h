@@ -1,0 +1,92 @@
+// TPmxController: one PMX model and one VMD motion made into drawable, posed, skinned and morphed
+// geometry. Loads the documents and textures, builds the render objects and hands them to the two
+// programs, and runs the CPU core (TPmxControllerCore) with the model's GPU buffers as its skin
+// target. Depends on character/PmxControllerCore.h, character/PmxRenderObjects.h, gl/UCommon2
+// and shading/UShader.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "character/PmxControllerCore.h"
+#include "character/PmxRenderObjects.h"
+#include "gl/UCommon2.h"
+#include "shading/UShader.h"
+
+class TPmxController : private IPmxSkinTarget {
+ public:
+  // Builds everything in this order: the ground plane (first item of AProgram), the model from
+  // AFileName, its textures (a missing or unreadable file leaves its slot empty), the ten shared
+  // toon ramps ABaseDir + "Toon/toon01.bmp" .. "toon10.bmp" (required), the vertex arrays, one
+  // mesh per material inside a model appended to AProgram, a hidden line item per displayed bone
+  // appended to ABoneProgram, the rest pose skinned once with IK solved, then the motion's key
+  // tables when a file exists at AMotionFileName. Morph keys that match no morph are reported on
+  // stderr, one name per line. On failure the items already appended are taken out of the
+  // programs' lists again and the error propagates.
+  TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
+                 const std::string& AFileName, const std::string& AMotionFileName,
+                 const std::string& ABaseDir);
+  // Frees the textures, the documents and the key tables; the render items stay with the programs.
+  ~TPmxController() override;
+  TPmxController(const TPmxController&) = delete;
+  TPmxController& operator=(const TPmxController&) = delete;
+
+  // ---- motion ----
+  void ApplyMotionByTime(double ATime) { FCore->ApplyMotionByTime(ATime); }
+  void ApplyMotionByFrame(double AFrameNum) { FCore->ApplyMotionByFrame(AFrameNum); }
+  void NextFrame() { FCore->NextFrame(); }
+  void PrevFrame() { FCore->PrevFrame(); }
+
+  // ---- pose, morphs, behaviours ----
+  void UpdateBoneMatrix() { FCore->UpdateBoneMatrix(); }
+  void ApplyMorph() { FCore->ApplyMorph(); }
+  int IndexOfMorph(std::string_view AName) const { return FCore->IndexOfMorph(AName); }
+  int MorphCount() const { return FCore->MorphCount(); }
+  float GetMorphRate(int AIndex) const { return FCore->GetMorphRate(AIndex); }
+  void SetMorphRate(int AIndex, float AValue) { FCore->SetMorphRate(AIndex, AValue); }
+  void Mabataki(float ARate) { FCore->Mabataki(ARate); }
+  void CockHead(float AValue) { FCore->CockHead(AValue); }
+  void FaceTurn(const TVec3f& AEye) { FCore->FaceTurn(AEye); }
+
+  // ---- properties ----
+  const TPmx& Pmx() const { return *FPmx; }
+  const TVmd& Vmd() const { return *FVmd; }
+  TModel* Model() const { return FModel; }
+  const TVector3f& Position() const { return FModel->Position(); }
+  void SetPosition(const TVector3f& AValue) { FModel->SetPosition(AValue); }
+  TPmxControllerCore& Core() { return *FCore; }
+  const TPmxControllerCore& Core() const { return *FCore; }
+  const std::vector<std::unique_ptr<TTexture>>& PmxTextures() const { return FPmxTextures; }
+  const std::array<std::unique_ptr<TTexture>, 10>& PmxSharedTextures() const {
+    return FPmxSharedTextures;
+  }
+  // The overlay item of each bone, or nullptr.
+  const std::vector<TBone*>& RefBones() const { return FRefBones; }
+  // The model's vertex arrays while a mesh still holds them.
+  std::shared_ptr<TPmxVAO> PmxVAO() const { return FPmxVAO.lock(); }
+
+ private:
+  void BuildTextures(GLuint ASampler, const std::string& AModelDir, const std::string& ABaseDir);
+  void BuildModel(TMainProgram* AProgram);
+  void BuildBoneItems(TBoneProgram* ABoneProgram);
+  void LoadMotion(const std::string& AMotionFileName);
+
+  // IPmxSkinTarget: the overlay lines and the mapped GPU buffers.
+  void BonesPosed(const TPmxControllerCore& ACore) override;
+  float* MapPositions() override;
+  void UnmapPositions() override;
+  float* MapNormals() override;
+  void UnmapNormals() override;
+
+  std::unique_ptr<TPmx> FPmx;
+  std::unique_ptr<TVmd> FVmd;
+  std::weak_ptr<TPmxVAO> FPmxVAO;  // held by the meshes
+  TModel* FModel = nullptr;         // owned by the main program's item list
+  std::vector<std::unique_ptr<TTexture>> FPmxTextures;
+  std::array<std::unique_ptr<TTexture>, 10> FPmxSharedTextures;
+  std::vector<TBone*> FRefBones;  // owned by the bone program's item list
+  std::unique_ptr<TPmxControllerCore> FCore;
+  std::shared_ptr<TPmxVAO> FMappedVAO;  // kept alive while its buffers are mapped
+};
