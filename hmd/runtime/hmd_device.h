@@ -73,7 +73,7 @@ struct FrameDraw {
   bool Chromatic, Vignette, FlipInput, HqDistortion, Restore, DisplayOff, Notice;
 };
 
-// The GL part: a program, a vertex array and a sampler of its own, made in the GL context that is
+// The GL part: programs, a vertex array and a sampler of its own, made in the GL context that is
 // current at the first frame and made again when a different context is current.
 class DistortionRenderer {
  public:

@@ -90,17 +90,27 @@ void main() {
 }
 )";
 
-std::string FragmentShader() {
-  return std::string(R"(#version 330 core
+// The switches of one program variant. They are compile-time constants in the shader so that the
+// compiler drops what a frame does not use: a software rasteriser runs both sides of a branch.
+constexpr unsigned kHasTexture = 1, kChromatic = 2, kVignette = 4, kFlipInput = 8, kHq = 16,
+                   kNotice = 32, kVariantCount = 64;
+
+std::string FragmentShader(unsigned AVariant) {
+  auto Switch = [&](const char* AName, unsigned ABit) {
+    return std::string("const bool ") + AName + " = " + (AVariant & ABit ? "true" : "false") +
+           ";\n";
+  };
+  return std::string("#version 330 core\n") + Switch("uHasTexture", kHasTexture) +
+         Switch("uChromatic", kChromatic) + Switch("uVignette", kVignette) +
+         Switch("uFlipInput", kFlipInput) + Switch("uHq", kHq) + Switch("uNotice", kNotice) +
+         std::string(R"(
 in vec2 vScreen;
 out vec4 FragColor;
 uniform sampler2D uEyeTexture;
-uniform bool uHasTexture;
 uniform vec2 uLensCentre;   // panel pixels inside the eye's half
 uniform vec4 uFov;          // up, down, left, right tangents of the picture
 uniform vec4 uTexRect;      // the picture inside the texture: x, y, width, height (0..1)
 uniform mat3 uTimeWarp;     // current view direction -> direction in the drawn picture
-uniform bool uChromatic, uVignette, uFlipInput, uHq, uNotice;
 uniform uint uNoticeBits[)") +
          std::to_string(kNoticeRows * kNoticeWords) + R"(];
 
@@ -161,34 +171,39 @@ vec4 Notice(vec2 T) {
   return vec4(Colour, 0.94);
 }
 
-vec3 Shade(vec2 Screen) {
-  vec2 D = (Screen * kEyePanel - uLensCentre) / kUnit;
+// The drawn picture seen in the direction of tangent T, each colour at its own magnification.
+vec3 Picture(vec2 T, float R2) {
+  vec3 Scale = uChromatic ? vec3(kRed.x + kRed.y * R2, 1.0, kBlue.x + kBlue.y * R2) : vec3(1.0);
+  return vec3(Channel(T * Scale.r, 0), Channel(T * Scale.g, 1), Channel(T * Scale.b, 2));
+}
+
+void main() {
+  vec2 D = (vScreen * kEyePanel - uLensCentre) / kUnit;
   float R2 = dot(D, D);
-  if (R2 > 1.0) return vec3(0.0);
+  if (R2 > 1.0) {
+    FragColor = vec4(0.0, 0.0, 0.0, 1.0);  // outside the lens aperture
+    return;
+  }
+  // The lens: tangent of the direction this panel point shows.
   vec2 T = D * kScale * (1.0 + kK1 * R2 + kK2 * R2 * R2);
   vec3 Colour = vec3(0.0);
   if (uHasTexture) {
-    vec3 Scale = uChromatic ? vec3(kRed.x + kRed.y * R2, 1.0, kBlue.x + kBlue.y * R2) : vec3(1.0);
-    Colour = vec3(Channel(T * Scale.r, 0), Channel(T * Scale.g, 1), Channel(T * Scale.b, 2));
+    if (uHq) {
+      // Two samples per pixel on its diagonal (the 2x multisample pattern): the lens stretches
+      // the picture unevenly, this keeps thin lines from flickering.
+      vec2 Offset = (dFdx(T) + dFdy(T)) * 0.25;
+      Colour = 0.5 * (Picture(T - Offset, R2) + Picture(T + Offset, R2));
+    } else {
+      Colour = Picture(T, R2);
+    }
   }
   if (uNotice) {
     vec4 N = Notice(T);
     Colour = mix(Colour, N.rgb, N.a);
   }
+  // With the vignette the rim of the lens fades out.
   if (uVignette) Colour *= smoothstep(1.0, 0.94, sqrt(R2));
-  return Colour;
-}
-
-void main() {
-  if (!uHq) {
-    FragColor = vec4(Shade(vScreen), 1.0);
-    return;
-  }
-  // Four samples per pixel: the lens stretches the picture unevenly, this keeps edges smooth.
-  vec2 Dx = dFdx(vScreen) * 0.25, Dy = dFdy(vScreen) * 0.25;
-  vec3 Sum = Shade(vScreen - Dx - Dy) + Shade(vScreen + Dx - Dy) + Shade(vScreen - Dx + Dy) +
-             Shade(vScreen + Dx + Dy);
-  FragColor = vec4(Sum * 0.25, 1.0);
+  FragColor = vec4(Colour, 1.0);
 }
 )";
 }
@@ -264,42 +279,82 @@ void Restore(const SavedState& S) {
 
 }  // namespace
 
+// One compiled variant of the distortion program and its uniform locations.
+struct Variant {
+  GLuint Program = 0;
+  bool Tried = false;  // built (or failed to build) already
+  GLint LensCentre = -1, Fov = -1, TexRect = -1, TimeWarp = -1;
+};
+
 struct DistortionRenderer::Impl {
   SDL_GLContext Context = nullptr;  // where the objects below live
-  bool Failed = false;              // the program did not build in that context
-  GLuint Program = 0, VertexArray = 0, Sampler = 0;
-  struct {
-    GLint EyeTexture, HasTexture, LensCentre, Fov, TexRect, TimeWarp, Chromatic, Vignette,
-        FlipInput, Hq, Notice, NoticeBits;
-  } U{};
+  GLuint VertexArray = 0, Sampler = 0;
+  std::array<Variant, kVariantCount> Variants{};
 
   void Release() {
     // Only in the context they were made in; a context that is gone took them with it.
     if (Context && SDL_GL_GetCurrentContext() == Context) {
-      if (Program) glDeleteProgram(Program);
+      for (Variant& V : Variants)
+        if (V.Program) glDeleteProgram(V.Program);
       if (VertexArray) glDeleteVertexArrays(1, &VertexArray);
       if (Sampler) glDeleteSamplers(1, &Sampler);
     }
-    Program = VertexArray = Sampler = 0;
+    Variants = {};
+    VertexArray = Sampler = 0;
     Context = nullptr;
-    Failed = false;
   }
 
+  // The shared objects in the current context; false without one.
   bool Prepare() {
     SDL_GLContext Current = SDL_GL_GetCurrentContext();
     if (!Current) return false;
-    if (Current == Context) return !Failed;
+    if (Current == Context) return true;
     Release();
     Context = Current;
+    glGenVertexArrays(1, &VertexArray);
+    glGenSamplers(1, &Sampler);
+    glSamplerParameteri(Sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glSamplerParameteri(Sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glSamplerParameteri(Sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glSamplerParameteri(Sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    return true;
+  }
+
+  // The variant's program, built on first use and bound; null when it does not build.
+  const Variant* Use(unsigned AVariant) {
+    Variant& V = Variants[AVariant];
+    if (!V.Tried) {
+      V.Tried = true;
+      V.Program = Build(AVariant);
+      if (V.Program) {
+        V.LensCentre = glGetUniformLocation(V.Program, "uLensCentre");
+        V.Fov = glGetUniformLocation(V.Program, "uFov");
+        V.TexRect = glGetUniformLocation(V.Program, "uTexRect");
+        V.TimeWarp = glGetUniformLocation(V.Program, "uTimeWarp");
+        glUseProgram(V.Program);
+        glUniform1i(glGetUniformLocation(V.Program, "uEyeTexture"), 0);
+        if (AVariant & kNotice) {
+          // The notice text goes in once; uniforms stay with the program.
+          const std::vector<GLuint> Bits = NoticeBitmap();
+          glUniform1uiv(glGetUniformLocation(V.Program, "uNoticeBits"), GLsizei(Bits.size()),
+                        Bits.data());
+        }
+      }
+    }
+    if (!V.Program) return nullptr;
+    glUseProgram(V.Program);
+    return &V;
+  }
+
+  static GLuint Build(unsigned AVariant) {
     const GLuint Vs = CompileShader(GL_VERTEX_SHADER, kVertexShader);
-    const GLuint Fs = CompileShader(GL_FRAGMENT_SHADER, FragmentShader());
+    const GLuint Fs = CompileShader(GL_FRAGMENT_SHADER, FragmentShader(AVariant));
     if (!Vs || !Fs) {
       if (Vs) glDeleteShader(Vs);
       if (Fs) glDeleteShader(Fs);
-      Failed = true;
-      return false;
+      return 0;
     }
-    Program = glCreateProgram();
+    GLuint Program = glCreateProgram();
     glAttachShader(Program, Vs);
     glAttachShader(Program, Fs);
     glLinkProgram(Program);
@@ -309,36 +364,10 @@ struct DistortionRenderer::Impl {
     glGetProgramiv(Program, GL_LINK_STATUS, &Linked);
     if (!Linked) {
       SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "hmd runtime: distortion program did not link");
-      Failed = true;
-      return false;
+      glDeleteProgram(Program);
+      return 0;
     }
-    U.EyeTexture = glGetUniformLocation(Program, "uEyeTexture");
-    U.HasTexture = glGetUniformLocation(Program, "uHasTexture");
-    U.LensCentre = glGetUniformLocation(Program, "uLensCentre");
-    U.Fov = glGetUniformLocation(Program, "uFov");
-    U.TexRect = glGetUniformLocation(Program, "uTexRect");
-    U.TimeWarp = glGetUniformLocation(Program, "uTimeWarp");
-    U.Chromatic = glGetUniformLocation(Program, "uChromatic");
-    U.Vignette = glGetUniformLocation(Program, "uVignette");
-    U.FlipInput = glGetUniformLocation(Program, "uFlipInput");
-    U.Hq = glGetUniformLocation(Program, "uHq");
-    U.Notice = glGetUniformLocation(Program, "uNotice");
-    U.NoticeBits = glGetUniformLocation(Program, "uNoticeBits");
-    glGenVertexArrays(1, &VertexArray);
-    glGenSamplers(1, &Sampler);
-    glSamplerParameteri(Sampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glSamplerParameteri(Sampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glSamplerParameteri(Sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glSamplerParameteri(Sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    // The notice text goes in once; uniforms stay with the program.
-    GLint OldProgram = 0;
-    glGetIntegerv(GL_CURRENT_PROGRAM, &OldProgram);
-    glUseProgram(Program);
-    const std::vector<GLuint> Bits = NoticeBitmap();
-    glUniform1uiv(U.NoticeBits, GLsizei(Bits.size()), Bits.data());
-    glUniform1i(U.EyeTexture, 0);
-    glUseProgram(GLuint(OldProgram));
-    return true;
+    return Program;
   }
 };
 
@@ -350,7 +379,7 @@ DistortionRenderer::~DistortionRenderer() {
 
 bool DistortionRenderer::Draw(const FrameDraw& AFrame) {
   if (!FImpl->Prepare()) return false;
-  const Impl& G = *FImpl;
+  Impl& G = *FImpl;
   const SavedState Saved = Save();
   for (GLenum Cap : kCapabilities) glDisable(Cap);
   glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -360,24 +389,23 @@ bool DistortionRenderer::Draw(const FrameDraw& AFrame) {
   glClearColor(0, 0, 0, 1);
   glClear(GL_COLOR_BUFFER_BIT);
   if (!AFrame.DisplayOff) {
-    glUseProgram(G.Program);
     glBindVertexArray(G.VertexArray);
     glActiveTexture(GL_TEXTURE0);
     glBindSampler(0, G.Sampler);
-    glUniform1i(G.U.Chromatic, AFrame.Chromatic);
-    glUniform1i(G.U.Vignette, AFrame.Vignette);
-    glUniform1i(G.U.FlipInput, AFrame.FlipInput);
-    glUniform1i(G.U.Hq, AFrame.HqDistortion);
-    glUniform1i(G.U.Notice, AFrame.Notice);
+    const unsigned Common = (AFrame.Chromatic ? kChromatic : 0) |
+                            (AFrame.Vignette ? kVignette : 0) |
+                            (AFrame.FlipInput ? kFlipInput : 0) | (AFrame.HqDistortion ? kHq : 0) |
+                            (AFrame.Notice ? kNotice : 0);
     for (const EyeDraw& Eye : AFrame.Eyes) {
       if (Eye.Viewport[2] <= 0 || Eye.Viewport[3] <= 0) continue;
       const bool HasTexture = Eye.Texture != 0 && glIsTexture(Eye.Texture);
+      const Variant* V = G.Use(Common | (HasTexture ? kHasTexture : 0));
+      if (!V) continue;
       glBindTexture(GL_TEXTURE_2D, HasTexture ? Eye.Texture : 0);
-      glUniform1i(G.U.HasTexture, HasTexture);
-      glUniform2f(G.U.LensCentre, Eye.LensCentreX, kPanelHeight * 0.5f);
-      glUniform4f(G.U.Fov, Eye.Fov.UpTan, Eye.Fov.DownTan, Eye.Fov.LeftTan, Eye.Fov.RightTan);
-      glUniform4fv(G.U.TexRect, 1, Eye.TexRect);
-      glUniformMatrix3fv(G.U.TimeWarp, 1, GL_FALSE, Eye.TimeWarp);
+      glUniform2f(V->LensCentre, Eye.LensCentreX, kPanelHeight * 0.5f);
+      glUniform4f(V->Fov, Eye.Fov.UpTan, Eye.Fov.DownTan, Eye.Fov.LeftTan, Eye.Fov.RightTan);
+      glUniform4fv(V->TexRect, 1, Eye.TexRect);
+      glUniformMatrix3fv(V->TimeWarp, 1, GL_FALSE, Eye.TimeWarp);
       glViewport(Eye.Viewport[0], Eye.Viewport[1], Eye.Viewport[2], Eye.Viewport[3]);
       glDrawArrays(GL_TRIANGLES, 0, 3);
     }
