@@ -201,6 +201,28 @@ TEST_F(Distortion, TimeWarpTurnsThePictureByTheHeadsTurnSinceItWasDrawn) {
   EXPECT_NEAR(Centroid(Caught, kLensY, 300, 480, 1), Before, 0.1);
 }
 
+TEST_F(Distortion, FlipInputReadsPicturesStoredTopRowFirst) {
+  ASSERT_TRUE(hmd_DismissHSWDisplay(FHandle));
+  // Bottom rows (GL's first) red, top rows blue.
+  PixelImage Picture(kTexW, kTexH);
+  for (int Y = 0; Y < kTexH; ++Y)
+    for (int X = 0; X < kTexW; ++X)
+      Picture.Set(X, Y, Y < kTexH / 2 ? Rgb{220, 0, 0} : Rgb{0, 0, 220});
+  EyeTextureObject Texture(Picture);
+  struct Case {
+    unsigned Caps;
+    Rgb Upper, Lower;
+  } Cases[] = {{0x0, {0, 0, 220}, {220, 0, 0}}, {0x20, {220, 0, 0}, {0, 0, 220}}};
+  for (const Case& C : Cases) {
+    Configure(C.Caps);
+    const PixelImage Image = Frame(Texture.Name());
+    for (int X : {kLeftLensX, kRightLensX}) {
+      EXPECT_TRUE(ColourIs(Image.At(X, kLensY + 120), C.Upper, 2)) << C.Caps << " " << X;
+      EXPECT_TRUE(ColourIs(Image.At(X, kLensY - 120), C.Lower, 2)) << C.Caps << " " << X;
+    }
+  }
+}
+
 TEST_F(Distortion, TheFrameLeavesTheApplicationsGlStateAsItWas) {
   const char* Vs = "#version 330 core\nvoid main() { gl_Position = vec4(0.0); }\n";
   const char* Fs = "#version 330 core\nout vec4 C;\nvoid main() { C = vec4(1.0); }\n";
