@@ -1,0 +1,834 @@
+// The default character's mesh, skeleton, materials and morphs, built from a few parametric
+// shapes (tubes along paths and deformed ellipsoids) in the viewer's own frame.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "tools/demo/DemoCharacter.h"
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+struct V3 {
+  float X = 0, Y = 0, Z = 0;
+};
+V3 operator+(V3 A, V3 B) { return {A.X + B.X, A.Y + B.Y, A.Z + B.Z}; }
+V3 operator-(V3 A, V3 B) { return {A.X - B.X, A.Y - B.Y, A.Z - B.Z}; }
+V3 operator*(V3 A, float S) { return {A.X * S, A.Y * S, A.Z * S}; }
+float Dot(V3 A, V3 B) { return A.X * B.X + A.Y * B.Y + A.Z * B.Z; }
+V3 Cross(V3 A, V3 B) { return {A.Y * B.Z - A.Z * B.Y, A.Z * B.X - A.X * B.Z, A.X * B.Y - A.Y * B.X}; }
+float Length(V3 A) { return std::sqrt(Dot(A, A)); }
+V3 Normalized(V3 A) {
+  const float L = Length(A);
+  return L > 0 ? A * (1.0f / L) : A;
+}
+TVector3f ToVector(V3 A) { return TVector3f{{A.X, A.Y, A.Z}}; }
+float Clamp01(float X) { return std::clamp(X, 0.0f, 1.0f); }
+float SmoothStep(float E0, float E1, float X) {
+  const float T = Clamp01((X - E0) / (E1 - E0));
+  return T * T * (3 - 2 * T);
+}
+
+// Up to four bone influences; one becomes BDEF1, two BDEF2, more BDEF4.
+struct TWeights {
+  int Bone[4] = {0, 0, 0, 0};
+  float W[4] = {0, 0, 0, 0};
+  int N = 0;
+};
+TWeights One(int ABone) {
+  TWeights R;
+  R.Bone[0] = ABone, R.W[0] = 1, R.N = 1;
+  return R;
+}
+// ABone1 with AWeight1, ABone2 with the rest; collapses to one bone at the ends.
+TWeights Two(int ABone1, int ABone2, float AWeight1) {
+  AWeight1 = Clamp01(AWeight1);
+  if (AWeight1 >= 0.999f || ABone1 == ABone2) return One(ABone1);
+  if (AWeight1 <= 0.001f) return One(ABone2);
+  TWeights R;
+  R.Bone[0] = ABone1, R.Bone[1] = ABone2, R.W[0] = AWeight1, R.W[1] = 1 - AWeight1, R.N = 2;
+  return R;
+}
+
+// One shape before it joins the model: its own vertices and triangles (front faces
+// counter-clockwise seen from outside, the viewer's front-face rule).
+struct TPart {
+  std::vector<V3> P;
+  std::vector<PmxFloat2> UV;
+  std::vector<TWeights> W;
+  std::vector<std::array<int, 3>> T;
+  int Add(V3 APos, float AU, float AV, const TWeights& AW) {
+    P.push_back(APos);
+    UV.push_back(PmxFloat2{AU, AV});
+    W.push_back(AW);
+    return static_cast<int>(P.size() - 1);
+  }
+};
+
+// A ring of a tube: centre, direction of travel, a reference direction for the ring's second
+// axis, the two radii (across and along the reference) and the ring's texture row.
+struct TStation {
+  V3 C;
+  V3 Axis;
+  float RT, RS;
+  float V;
+  TWeights W;
+};
+
+using TWeightFn = std::function<TWeights(V3 APos, int AStation)>;
+using TRadiusFn = std::function<float(float ATheta)>;
+
+// Rings along the stations, quads between neighbours; optional caps at both ends. A vertex's
+// weights come from AWeightFn when given, else from its station. AURepeat tiles u around.
+void Tube(TPart& APart, const std::vector<TStation>& AStations, int ASegments, V3 ARef,
+          bool ACapStart, bool ACapEnd, const TWeightFn& AWeightFn = nullptr,
+          const TRadiusFn& ARadiusFn = nullptr, float AURepeat = 1.0f) {
+  const int Base = static_cast<int>(APart.P.size());
+  const int Stride = ASegments + 1;
+  for (std::size_t I = 0; I < AStations.size(); ++I) {
+    const TStation& S = AStations[I];
+    const V3 A = Normalized(S.Axis);
+    const V3 Side = Normalized(ARef - A * Dot(ARef, A));
+    const V3 Across = Cross(A, Side);
+    for (int J = 0; J <= ASegments; ++J) {
+      const float Theta = 2 * kPi * static_cast<float>(J % ASegments) / static_cast<float>(ASegments);
+      const float F = ARadiusFn ? ARadiusFn(Theta) : 1.0f;
+      const V3 P = S.C + Across * (std::cos(Theta) * S.RT * F) + Side * (std::sin(Theta) * S.RS * F);
+      APart.Add(P, AURepeat * static_cast<float>(J) / static_cast<float>(ASegments), S.V,
+                AWeightFn ? AWeightFn(P, static_cast<int>(I)) : S.W);
+    }
+  }
+  for (std::size_t I = 0; I + 1 < AStations.size(); ++I)
+    for (int J = 0; J < ASegments; ++J) {
+      const int A = Base + static_cast<int>(I) * Stride + J, B = A + 1;
+      const int C = A + Stride, D = C + 1;
+      APart.T.push_back({A, C, B});
+      APart.T.push_back({B, C, D});
+    }
+  auto Cap = [&](std::size_t AStation, bool AStart) {
+    const TStation& S = AStations[AStation];
+    const int Centre = APart.Add(S.C, 0.5f, S.V, AWeightFn ? AWeightFn(S.C, static_cast<int>(AStation)) : S.W);
+    const int Ring = Base + static_cast<int>(AStation) * Stride;
+    for (int J = 0; J < ASegments; ++J) {
+      if (AStart)
+        APart.T.push_back({Centre, Ring + J, Ring + J + 1});
+      else
+        APart.T.push_back({Centre, Ring + J + 1, Ring + J});
+    }
+  };
+  if (ACapStart) Cap(0, true);
+  if (ACapEnd) Cap(AStations.size() - 1, false);
+}
+
+// An ellipsoid with radii along the orthonormal basis (AX, AY, AZ), rings from the -AY pole to
+// the +AY pole. ADeform may move each point; AKeep may drop triangles by their centroid's unit
+// direction in the ellipsoid's own frame. APlanarUV maps u, v from the AX, AY position.
+struct TEllipsoid {
+  V3 C;
+  V3 AX{1, 0, 0}, AY{0, 1, 0}, AZ{0, 0, 1};
+  float RX = 1, RY = 1, RZ = 1;
+  int Segments = 24, Rings = 16;
+  bool PlanarUV = false;
+  std::function<V3(V3)> Deform;
+  std::function<bool(V3)> Keep;
+  std::function<TWeights(V3)> Weights;
+  TWeights W;
+};
+
+// Local unit-sphere direction of a point of the ellipsoid.
+V3 LocalDirection(const TEllipsoid& E, V3 P) {
+  const V3 D = P - E.C;
+  return Normalized(V3{Dot(D, E.AX) / E.RX, Dot(D, E.AY) / E.RY, Dot(D, E.AZ) / E.RZ});
+}
+
+std::vector<int> Ellipsoid(TPart& APart, const TEllipsoid& E) {
+  std::vector<int> Ids;
+  auto Point = [&](float Phi, float Theta) {
+    V3 P = E.C + E.AY * (std::sin(Phi) * E.RY) +
+           E.AX * (std::cos(Phi) * std::sin(Theta) * E.RX) + E.AZ * (std::cos(Phi) * std::cos(Theta) * E.RZ);
+    return E.Deform ? E.Deform(P) : P;
+  };
+  auto UVOf = [&](V3 P, float U, float V) {
+    if (!E.PlanarUV) return PmxFloat2{U, V};
+    const V3 D = P - E.C;
+    return PmxFloat2{0.5f + Dot(D, E.AX) / (2 * E.RX), 0.5f - Dot(D, E.AY) / (2 * E.RY)};
+  };
+  auto Add = [&](V3 P, float U, float V) {
+    const PmxFloat2 UV = UVOf(P, U, V);
+    const int Id = APart.Add(P, UV.X, UV.Y, E.Weights ? E.Weights(P) : E.W);
+    Ids.push_back(Id);
+    return Id;
+  };
+  const int Bottom = Add(Point(-kPi / 2, 0), 0.5f, 1.0f);
+  std::vector<int> Rows;
+  const int Stride = E.Segments + 1;
+  const int First = static_cast<int>(APart.P.size());
+  for (int I = 1; I < E.Rings; ++I) {
+    const float Phi = -kPi / 2 + kPi * static_cast<float>(I) / static_cast<float>(E.Rings);
+    for (int J = 0; J <= E.Segments; ++J) {
+      // Theta 0 faces +AZ; u runs around from the back seam.
+      const float Theta = 2 * kPi * static_cast<float>(J % E.Segments) / static_cast<float>(E.Segments) - kPi;
+      Add(Point(Phi, Theta), static_cast<float>(J) / static_cast<float>(E.Segments),
+          1.0f - static_cast<float>(I) / static_cast<float>(E.Rings));
+    }
+  }
+  const int Top = Add(Point(kPi / 2, 0), 0.5f, 0.0f);
+  auto Tri = [&](int A, int B, int C) {
+    if (E.Keep) {
+      const V3 Centroid = (APart.P[A] + APart.P[B] + APart.P[C]) * (1.0f / 3.0f);
+      if (!E.Keep(LocalDirection(E, Centroid))) return;
+    }
+    APart.T.push_back({A, B, C});
+  };
+  // Theta runs from +AX towards... the ring's order decides the winding: check one triangle
+  // against the outward direction and flip the whole shape when needed.
+  std::vector<std::array<int, 3>> Local;
+  for (int I = 0; I + 1 < E.Rings - 1; ++I)
+    for (int J = 0; J < E.Segments; ++J) {
+      const int A = First + I * Stride + J, B = A + 1, C = A + Stride, D = C + 1;
+      Local.push_back({A, C, B});
+      Local.push_back({B, C, D});
+    }
+  const int LastRow = First + (E.Rings - 2) * Stride;
+  for (int J = 0; J < E.Segments; ++J) {
+    Local.push_back({Bottom, First + J, First + J + 1});
+    Local.push_back({Top, LastRow + J + 1, LastRow + J});
+  }
+  // Orientation test on a side triangle of the middle ring.
+  const std::array<int, 3>& Probe = Local[static_cast<std::size_t>((E.Rings / 2 - 1) * E.Segments * 2)];
+  const V3 N = Cross(APart.P[Probe[1]] - APart.P[Probe[0]], APart.P[Probe[2]] - APart.P[Probe[0]]);
+  const V3 Out = (APart.P[Probe[0]] + APart.P[Probe[1]] + APart.P[Probe[2]]) * (1.0f / 3.0f) - E.C;
+  const bool Flip = Dot(N, Out) < 0;
+  for (auto T : Local) {
+    if (Flip) std::swap(T[1], T[2]);
+    Tri(T[0], T[1], T[2]);
+  }
+  return Ids;
+}
+
+// A frame whose Z looks along ANormal with Y as close to AUp as possible.
+void FrameFacing(V3 ANormal, V3 AUp, V3& AX, V3& AY, V3& AZ) {
+  AZ = Normalized(ANormal);
+  AX = Normalized(Cross(AUp, AZ));
+  AY = Cross(AZ, AX);
+}
+
+class TCharacter {
+ public:
+  TPmxBuilder B;
+
+  TCharacter() {
+    B.Settings.Version = 2.0f;
+    B.Settings.Encoding = 0;  // UTF-16LE, as most authoring tools write
+    B.ModelNameJp = "クエンロールちゃん";
+    B.ModelNameEn = "Quenlor-chan";
+    B.CommentJp = "Quenlor の既定キャラクター（コードで生成）";
+    B.CommentEn = "The default character of Quenlor, generated in code.";
+  }
+
+  // Bones -------------------------------------------------------------------------------------
+  int Bone(const char* AName, const char* AEnglish, V3 APos, int AParent, bool ATranslate = false) {
+    TPmxBoneFlags Flags = FlagBit(bfCanRotate) | FlagBit(bfDisplay) | FlagBit(bfCanOperate);
+    if (ATranslate) Flags |= FlagBit(bfCanTranslate);
+    const int I = B.AddBone(AName, ToVector(APos + V3{0, 0, kDemoStandZ}), AParent, Flags);
+    B.Bones[I].NameEn = AEnglish;
+    return I;
+  }
+  void TailTo(int ABone, int ATarget) {
+    B.Bones[ABone].Flags |= FlagBit(bfConnection);
+    B.Bones[ABone].ConnectionBoneIndex = ATarget;
+  }
+  void TailOffset(int ABone, V3 AOffset) { B.Bones[ABone].PositionOffset = ToVector(AOffset); }
+  V3 BonePos(int ABone) const {
+    const TVector3f& P = B.Bones[ABone].Position;
+    return V3{P.X, P.Y, P.Z - kDemoStandZ};
+  }
+
+  // Geometry ----------------------------------------------------------------------------------
+  // Adds the part's vertices (with normals smoothed over coincident positions) and its triangles
+  // to material AMaterial; returns the model index of the part's first vertex.
+  int Emit(const TPart& APart, int AMaterial) {
+    std::vector<V3> Normals(APart.P.size());
+    std::map<std::tuple<long, long, long>, V3> Shared;
+    auto Key = [&](V3 P) {
+      return std::make_tuple(std::lround(P.X * 1e5f), std::lround(P.Y * 1e5f), std::lround(P.Z * 1e5f));
+    };
+    for (const auto& T : APart.T) {
+      const V3 N = Cross(APart.P[T[1]] - APart.P[T[0]], APart.P[T[2]] - APart.P[T[0]]);
+      for (int K = 0; K < 3; ++K) {
+        V3& S = Shared[Key(APart.P[T[K]])];
+        S = S + N;
+      }
+    }
+    const int Base = static_cast<int>(B.Vertices.size());
+    for (std::size_t I = 0; I < APart.P.size(); ++I) {
+      V3 N = Normalized(Shared[Key(APart.P[I])]);
+      if (Length(N) == 0) N = V3{0, 1, 0};
+      TPmxVertex Vtx{};
+      Vtx.Position = ToVector(APart.P[I] + V3{0, 0, kDemoStandZ});
+      Vtx.Normal = ToVector(N);
+      Vtx.UV = APart.UV[I];
+      const TWeights& W = APart.W[I];
+      if (W.N <= 1) {
+        Vtx.BoneWeightMethod = bwBDEF1;
+        Vtx.BoneWeight.BDEF1.BoneIndex = W.Bone[0];
+      } else if (W.N == 2) {
+        Vtx.BoneWeightMethod = bwBDEF2;
+        Vtx.BoneWeight.BDEF2 = TPmxBoneWeightBDEF2{W.Bone[0], W.Bone[1], W.W[0]};
+      } else {
+        Vtx.BoneWeightMethod = bwBDEF4;
+        Vtx.BoneWeight.BDEF4 = TPmxBoneWeightBDEF4{W.Bone[0], W.Bone[1], W.Bone[2], W.Bone[3],
+                                                   W.W[0], W.W[1], W.W[2], W.W[3]};
+      }
+      Vtx.MagnificationOfEdge = 1.0f;
+      B.Vertices.push_back(Vtx);
+    }
+    if (static_cast<int>(FMaterialFaces.size()) <= AMaterial) FMaterialFaces.resize(AMaterial + 1);
+    for (const auto& T : APart.T)
+      for (int K = 0; K < 3; ++K) FMaterialFaces[AMaterial].push_back(Base + T[K]);
+    return Base;
+  }
+
+  // Concatenates the per-material triangle runs in material order.
+  void FinishFaces() {
+    FMaterialFaces.resize(B.Materials.size());
+    for (std::size_t M = 0; M < B.Materials.size(); ++M) {
+      B.Materials[M].NumberOfVertex = static_cast<int32_t>(FMaterialFaces[M].size());
+      B.Faces.insert(B.Faces.end(), FMaterialFaces[M].begin(), FMaterialFaces[M].end());
+    }
+  }
+
+ private:
+  std::vector<std::vector<int32_t>> FMaterialFaces;
+};
+
+// A material whose lit colour is AColor: diffuse and ambient share it 60 / 40, so that the
+// shader's clamp(diffuse + ambient) gives the colour and the toon ramp the shade.
+int Material(TPmxBuilder& B, const char* AName, const char* AEnglish, V3 AColor, float AAlpha,
+             int ATexture, int ASharedToon, bool ATwoSide = false) {
+  const int M = B.AddMaterial(AName, 0, ATexture);
+  TPmxMaterial& Mat = B.Materials[M];
+  Mat.NameEn = AEnglish;
+  Mat.Diffuse = TVector4f{{AColor.X * 0.6f, AColor.Y * 0.6f, AColor.Z * 0.6f, AAlpha}};
+  Mat.Ambient = TVector3f{{AColor.X * 0.4f, AColor.Y * 0.4f, AColor.Z * 0.4f}};
+  Mat.Specular = TVector3f{{0.1f, 0.1f, 0.1f}};
+  Mat.Shininess = 8.0f;
+  if (ATwoSide) Mat.RenderFlags |= FlagBit(rfTwoSide);
+  Mat.RenderFlags |= FlagBit(rfEdge);
+  Mat.EdgeColor = TVector4f{{0.2f, 0.15f, 0.2f, 1.0f}};
+  Mat.EdgeSize = 0.6f;
+  Mat.SharedToonFlag = 1;
+  Mat.ToonTexture.ToonTextureIndex = 0;
+  Mat.ToonTexture.SharedToonTextureIndex = static_cast<uint8_t>(ASharedToon);
+  return M;
+}
+
+// Stations along a polyline of (point, radius across, radius along the reference, weights).
+struct TPathPoint {
+  V3 P;
+  float RT, RS;
+  TWeights W;
+};
+std::vector<TStation> StationsAlong(const std::vector<TPathPoint>& APoints) {
+  std::vector<TStation> Result;
+  float Total = 0;
+  std::vector<float> Along{0};
+  for (std::size_t I = 1; I < APoints.size(); ++I) {
+    Total += Length(APoints[I].P - APoints[I - 1].P);
+    Along.push_back(Total);
+  }
+  for (std::size_t I = 0; I < APoints.size(); ++I) {
+    const V3 Prev = APoints[I > 0 ? I - 1 : 0].P;
+    const V3 Next = APoints[I + 1 < APoints.size() ? I + 1 : I].P;
+    Result.push_back(TStation{APoints[I].P, Normalized(Next - Prev), APoints[I].RT, APoints[I].RS,
+                              Total > 0 ? Along[I] / Total : 0.0f, APoints[I].W});
+  }
+  return Result;
+}
+
+}  // namespace
+
+TPmxBuilder BuildDemoModel() {
+  TCharacter Ch;
+  TPmxBuilder& B = Ch.B;
+
+  // ---- textures (paths relative to the model's folder; the reader turns '/' into '\') -------
+  const int TexSkin = B.AddTexture("tex/skin.png");
+  const int TexEye = B.AddTexture("tex/eye.png");
+  const int TexHair = B.AddTexture("tex/hair.tga");
+  const int TexCloth = B.AddTexture("tex/cloth.dds");
+  const int TexSkirt = B.AddTexture("tex/skirt.dds");
+  const int TexRibbon = B.AddTexture("tex/ribbon.tga");
+
+  // ---- materials, in drawing order; toon numbers are shared ramps (0 = toon01.bmp) ---------
+  const int MatSkin = Material(B, "肌", "skin", {1.0f, 0.91f, 0.85f}, 1, TexSkin, 1);
+  const int MatEye = Material(B, "目", "eyes", {1, 1, 1}, 1, TexEye, 9);
+  const int MatMouth = Material(B, "口", "mouth", {0.78f, 0.32f, 0.35f}, 1, -1, 9);
+  const int MatHair = Material(B, "髪", "hair", {0.36f, 0.78f, 0.80f}, 1, TexHair, 3);
+  const int MatCloth = Material(B, "服", "blouse", {0.98f, 0.98f, 1.0f}, 1, TexCloth, 0);
+  const int MatSkirt = Material(B, "スカート", "skirt", {1, 1, 1}, 1, TexSkirt, 0, true);
+  const int MatRibbon = Material(B, "リボン", "ribbons", {1, 1, 1}, 1, TexRibbon, 0);
+  const int MatSocks = Material(B, "靴下", "socks", {0.16f, 0.16f, 0.2f}, 1, -1, 7);
+  const int MatShoes = Material(B, "靴", "shoes", {0.42f, 0.24f, 0.16f}, 1, -1, 7);
+  const int MatBlush = Material(B, "頬", "blush", {1.0f, 0.55f, 0.62f}, 0.6f, -1, 9);
+
+  // ---- skeleton (positions relative to where she stands; the character faces +Z) -----------
+  const int Root = Ch.Bone("全ての親", "master", {0, 0, 0}, -1, true);
+  Ch.TailOffset(Root, {0, 0.12f, 0});
+  const int Center = Ch.Bone("センター", "center", {0, 0.80f, 0}, Root, true);
+  Ch.TailOffset(Center, {0, -0.1f, 0});
+  const int Upper = Ch.Bone("上半身", "upper body", {0, 0.91f, 0}, Center);
+  const int Upper2 = Ch.Bone("上半身2", "upper body2", {0, 1.04f, 0}, Upper);
+  const int Neck = Ch.Bone("首", "neck", {0, 1.21f, -0.004f}, Upper2);
+  const int Head = Ch.Bone("頭", "head", {0, 1.30f, -0.004f}, Neck);
+  Ch.TailOffset(Head, {0, 0.16f, 0});
+  Ch.TailTo(Upper, Upper2);
+  Ch.TailTo(Upper2, Neck);
+  Ch.TailTo(Neck, Head);
+  const int Lower = Ch.Bone("下半身", "lower body", {0, 0.91f, 0}, Center);
+  Ch.TailOffset(Lower, {0, -0.13f, 0});
+
+  const float ArmDown = 50.0f * kPi / 180.0f;
+  struct TSide {
+    int Shoulder, Arm, Elbow, Wrist, Leg, Knee, Ankle, LegIK, Hair;
+    float S;
+  } Sides[2];
+  for (int K = 0; K < 2; ++K) {
+    TSide& Sd = Sides[K];
+    const float S = K == 0 ? 1.0f : -1.0f;  // 左 (her left) is +X
+    Sd.S = S;
+    const bool L = K == 0;
+    const V3 ArmDir{S * std::cos(ArmDown), -std::sin(ArmDown), 0};
+    const V3 ArmPos{S * 0.125f, 1.155f, -0.004f};
+    Sd.Shoulder = Ch.Bone(L ? "左肩" : "右肩", L ? "shoulder_L" : "shoulder_R", {S * 0.03f, 1.175f, -0.004f}, Upper2);
+    Sd.Arm = Ch.Bone(L ? "左腕" : "右腕", L ? "arm_L" : "arm_R", ArmPos, Sd.Shoulder);
+    Sd.Elbow = Ch.Bone(L ? "左ひじ" : "右ひじ", L ? "elbow_L" : "elbow_R", ArmPos + ArmDir * 0.2f, Sd.Arm);
+    Sd.Wrist = Ch.Bone(L ? "左手首" : "右手首", L ? "wrist_L" : "wrist_R", ArmPos + ArmDir * 0.38f, Sd.Elbow);
+    Ch.TailTo(Sd.Shoulder, Sd.Arm);
+    Ch.TailTo(Sd.Arm, Sd.Elbow);
+    Ch.TailTo(Sd.Elbow, Sd.Wrist);
+    Ch.TailOffset(Sd.Wrist, ArmDir * 0.08f);
+    // The knee sits a little forward of the hip-ankle line, which gives the leg IK its bending
+    // direction from the rest pose on.
+    Sd.Leg = Ch.Bone(L ? "左足" : "右足", L ? "leg_L" : "leg_R", {S * 0.085f, 0.80f, 0}, Lower);
+    Sd.Knee = Ch.Bone(L ? "左ひざ" : "右ひざ", L ? "knee_L" : "knee_R", {S * 0.085f, 0.44f, 0.018f}, Sd.Leg);
+    Sd.Ankle = Ch.Bone(L ? "左足首" : "右足首", L ? "ankle_L" : "ankle_R", {S * 0.085f, 0.085f, 0}, Sd.Knee);
+    Ch.TailTo(Sd.Leg, Sd.Knee);
+    Ch.TailTo(Sd.Knee, Sd.Ankle);
+    Ch.TailOffset(Sd.Ankle, {0, -0.06f, 0.09f});
+  }
+  for (int K = 0; K < 2; ++K) {
+    TSide& Sd = Sides[K];
+    const bool L = K == 0;
+    Sd.LegIK = Ch.Bone(L ? "左足ＩＫ" : "右足ＩＫ", L ? "leg IK_L" : "leg IK_R", Ch.BonePos(Sd.Ankle), Root, true);
+    Ch.TailOffset(Sd.LegIK, {0, 0, 0.12f});
+    B.MakeIK(Sd.LegIK, Sd.Ankle, 40, 2.0f);
+    // The knee bends one way only: about X, from half a degree to a half turn.
+    B.AddIKLink(Sd.LegIK, Sd.Knee, TVector3f{{0.5f * kPi / 180.0f, 0, 0}}, TVector3f{{kPi, 0, 0}});
+    B.AddIKLink(Sd.LegIK, Sd.Leg);
+  }
+  // Twin tails: they take the hips' turn back at less than full strength, so they swing behind.
+  for (int K = 0; K < 2; ++K) {
+    TSide& Sd = Sides[K];
+    const bool L = K == 0;
+    Sd.Hair = Ch.Bone(L ? "左髪" : "右髪", L ? "twin tail_L" : "twin tail_R", {Sd.S * 0.16f, 1.50f, -0.05f}, Head);
+    Ch.TailOffset(Sd.Hair, {Sd.S * 0.1f, -0.5f, -0.02f});
+    B.Bones[Sd.Hair].Flags |= FlagBit(bfAddRotation);
+    B.Bones[Sd.Hair].AddParentBoneIndex = Center;
+    B.Bones[Sd.Hair].AddPower = -0.8f;
+  }
+
+  // ---- body --------------------------------------------------------------------------------
+  const V3 Forward{0, 0, 1};
+  {  // torso (blouse), tucked into the skirt
+    auto W = [&](V3 P, int) {
+      const float Y = P.Y;
+      TWeights Trunk = Y < 0.97f ? Two(Lower, Upper, 1 - SmoothStep(0.86f, 0.96f, Y))
+                                 : Two(Upper, Upper2, 1 - SmoothStep(0.98f, 1.06f, Y));
+      const float Ax = std::fabs(P.X);
+      const float Sh = 0.6f * SmoothStep(0.06f, 0.11f, Ax) * SmoothStep(1.10f, 1.16f, Y);
+      if (Sh > 0.01f && Trunk.N == 1) {
+        const int Shoulder = P.X > 0 ? Sides[0].Shoulder : Sides[1].Shoulder;
+        return Two(Shoulder, Trunk.Bone[0], Sh);
+      }
+      return Trunk;
+    };
+    const float Rows[][4] = {{0.83f, 0.098f, 0.074f, 0},       {0.90f, 0.097f, 0.072f, 0},
+                             {0.97f, 0.095f, 0.070f, 0.002f},  {1.04f, 0.106f, 0.079f, 0.004f},
+                             {1.10f, 0.114f, 0.086f, 0.007f},  {1.15f, 0.113f, 0.080f, 0.003f},
+                             {1.185f, 0.094f, 0.066f, -0.003f}, {1.212f, 0.052f, 0.046f, -0.004f}};
+    std::vector<TStation> St;
+    for (std::size_t I = 0; I < std::size(Rows); ++I)
+      St.push_back(TStation{{0, Rows[I][0], Rows[I][3]}, {0, 1, 0}, Rows[I][1], Rows[I][2],
+                            static_cast<float>(I) / (std::size(Rows) - 1), One(Upper)});
+    TPart Part;
+    Tube(Part, St, 40, Forward, true, false, W);
+    Ch.Emit(Part, MatCloth);
+  }
+  {  // neck
+    auto W = [&](V3 P, int) {
+      return P.Y < 1.25f ? Two(Upper2, Neck, 1 - SmoothStep(1.19f, 1.24f, P.Y))
+                         : Two(Neck, Head, 1 - SmoothStep(1.27f, 1.31f, P.Y));
+    };
+    std::vector<TStation> St;
+    for (int I = 0; I <= 4; ++I) {
+      const float Y = 1.17f + 0.04f * static_cast<float>(I);
+      St.push_back(TStation{{0, Y, -0.006f}, {0, 1, 0}, 0.037f, 0.035f, 0.5f, One(Neck)});
+    }
+    TPart Part;
+    Tube(Part, St, 20, Forward, false, false, W);
+    Ch.Emit(Part, MatSkin);
+  }
+
+  // ---- head and face -----------------------------------------------------------------------
+  TEllipsoid HeadShape;
+  HeadShape.C = {0, 1.41f, 0};
+  HeadShape.RX = 0.150f, HeadShape.RY = 0.146f, HeadShape.RZ = 0.140f;
+  HeadShape.Segments = 36, HeadShape.Rings = 22;
+  // A rounder cranium and a softer, narrower chin.
+  HeadShape.Deform = [C = HeadShape.C](V3 P) {
+    const float Ly = (P.Y - C.Y) / 0.146f;
+    const float Narrow = Ly < 0 ? 1 - 0.16f * Ly * Ly : 1.0f;
+    return V3{C.X + (P.X - C.X) * Narrow, P.Y, C.Z + (P.Z - C.Z) * Narrow};
+  };
+  HeadShape.W = One(Head);
+  {
+    TPart Part;
+    Ellipsoid(Part, HeadShape);
+    Ch.Emit(Part, MatSkin);
+  }
+  // A point of the face surface at (Theta around Y from +Z, Phi up) with its outward normal.
+  auto FaceSurface = [&](float Theta, float Phi, V3& ANormal) {
+    auto At = [&](float T, float F) {
+      V3 P = HeadShape.C + V3{std::cos(F) * std::sin(T) * HeadShape.RX, std::sin(F) * HeadShape.RY,
+                              std::cos(F) * std::cos(T) * HeadShape.RZ};
+      return HeadShape.Deform(P);
+    };
+    const float H = 1e-3f;
+    const V3 P = At(Theta, Phi);
+    ANormal = Normalized(Cross(At(Theta + H, Phi) - At(Theta - H, Phi), At(Theta, Phi + H) - At(Theta, Phi - H)));
+    if (Dot(ANormal, P - HeadShape.C) < 0) ANormal = ANormal * -1;
+    return P;
+  };
+  auto FacePart = [&](float Theta, float Phi, float AW, float AH, float ADepth, float AOut, float ATilt,
+                      bool APlanar, int ASegments) {
+    V3 N;
+    const V3 P = FaceSurface(Theta, Phi, N);
+    TEllipsoid E;
+    V3 Up{std::sin(ATilt), std::cos(ATilt), 0};
+    FrameFacing(N, Up, E.AX, E.AY, E.AZ);
+    E.C = P + N * AOut;
+    E.RX = AW / 2, E.RY = AH / 2, E.RZ = ADepth;
+    E.Segments = ASegments, E.Rings = ASegments / 2;
+    E.PlanarUV = APlanar;
+    E.W = One(Head);
+    return E;
+  };
+  std::vector<int> EyeVertices;
+  std::vector<V3> EyeOffsets;
+  for (int K = 0; K < 2; ++K) {
+    const float S = Sides[K].S;
+    // Eyes: flat discs with the iris texture; the blink folds each one onto its lower lid line.
+    TEllipsoid Eye = FacePart(S * 0.42f, -0.07f, 0.062f, 0.078f, 0.007f, 0.0015f, -S * 0.06f, true, 28);
+    TPart Part;
+    Ellipsoid(Part, Eye);
+    const int Base = Ch.Emit(Part, MatEye);
+    const float Line = -0.30f * Eye.RY;
+    for (std::size_t I = 0; I < Part.P.size(); ++I) {
+      const float Y = Dot(Part.P[I] - Eye.C, Eye.AY);
+      EyeVertices.push_back(Base + static_cast<int>(I));
+      EyeOffsets.push_back(Eye.AY * ((Line - Y) * 0.94f));
+    }
+    // Eyebrows, in the hair's colour.
+    TEllipsoid Brow = FacePart(S * 0.40f, 0.28f, 0.046f, 0.010f, 0.004f, 0.002f, S * 0.12f, true, 16);
+    TPart BrowPart;
+    Ellipsoid(BrowPart, Brow);
+    for (PmxFloat2& UV : BrowPart.UV) UV = PmxFloat2{0.5f, 0.75f};
+    Ch.Emit(BrowPart, MatHair);
+  }
+  {  // mouth
+    TEllipsoid Mouth = FacePart(0, -0.40f, 0.024f, 0.009f, 0.004f, 0.0015f, 0, false, 16);
+    TPart Part;
+    Ellipsoid(Part, Mouth);
+    Ch.Emit(Part, MatMouth);
+  }
+  std::vector<int> BlushVertices;
+  std::vector<V3> BlushOffsets;
+  for (int K = 0; K < 2; ++K) {
+    // Blush: hidden just under the skin until "照れ" pushes it out.
+    TEllipsoid Blush = FacePart(Sides[K].S * 0.66f, -0.24f, 0.046f, 0.022f, 0.002f, -0.008f, 0, false, 20);
+    TPart Part;
+    Ellipsoid(Part, Blush);
+    const int Base = Ch.Emit(Part, MatBlush);
+    for (std::size_t I = 0; I < Part.P.size(); ++I) {
+      BlushVertices.push_back(Base + static_cast<int>(I));
+      BlushOffsets.push_back(Blush.AZ * 0.0096f);
+    }
+  }
+
+  // ---- hair --------------------------------------------------------------------------------
+  {
+    TEllipsoid Cap;
+    Cap.C = {0, 1.425f, -0.007f};
+    Cap.RX = 0.166f, Cap.RY = 0.165f, Cap.RZ = 0.160f;
+    Cap.Segments = 48, Cap.Rings = 26;
+    Cap.W = One(Head);
+    // An open face below a fringe of pointed bangs; at the back the hair reaches the nape.
+    Cap.Keep = [](V3 D) {
+      const float Theta = std::atan2(D.X, D.Z);
+      if (D.Z > 0.2f) {
+        const float Fringe = 0.36f + 0.09f * std::fabs(std::sin(Theta * 9.0f)) - 0.25f * Theta * Theta;
+        if (D.Y < Fringe) return false;
+      }
+      return D.Y > (D.Z > 0 ? -0.35f : -0.72f);
+    };
+    TPart Part;
+    Ellipsoid(Part, Cap);
+    Ch.Emit(Part, MatHair);
+  }
+  for (int K = 0; K < 2; ++K) {
+    const float S = Sides[K].S;
+    {  // side locks framing the face
+      std::vector<TPathPoint> Path = {{{S * 0.128f, 1.45f, 0.060f}, 0.028f, 0.018f, One(Head)},
+                                      {{S * 0.138f, 1.36f, 0.066f}, 0.026f, 0.016f, One(Head)},
+                                      {{S * 0.134f, 1.27f, 0.070f}, 0.016f, 0.011f, One(Head)},
+                                      {{S * 0.128f, 1.21f, 0.072f}, 0.002f, 0.002f, One(Head)}};
+      TPart Part;
+      Tube(Part, StationsAlong(Path), 14, V3{S, 0, 0}, true, false);
+      Ch.Emit(Part, MatHair);
+    }
+    {  // twin tail: a bundle of strands from the bow down to the hips
+      const int Hair = Sides[K].Hair;
+      std::vector<TPathPoint> Path = {{{S * 0.150f, 1.505f, -0.050f}, 0.030f, 0.028f, One(Hair)},
+                                      {{S * 0.205f, 1.485f, -0.070f}, 0.052f, 0.046f, One(Hair)},
+                                      {{S * 0.262f, 1.400f, -0.082f}, 0.062f, 0.054f, One(Hair)},
+                                      {{S * 0.288f, 1.260f, -0.085f}, 0.058f, 0.050f, One(Hair)},
+                                      {{S * 0.282f, 1.100f, -0.078f}, 0.048f, 0.042f, One(Hair)},
+                                      {{S * 0.258f, 0.960f, -0.066f}, 0.034f, 0.030f, One(Hair)},
+                                      {{S * 0.232f, 0.860f, -0.056f}, 0.016f, 0.014f, One(Hair)},
+                                      {{S * 0.218f, 0.810f, -0.050f}, 0.002f, 0.002f, One(Hair)}};
+      TPart Part;
+      Tube(Part, StationsAlong(Path), 24, V3{0, 0, 1}, true, false, nullptr,
+           [](float Theta) { return 1.0f + 0.07f * std::sin(Theta * 7.0f); });
+      Ch.Emit(Part, MatHair);
+    }
+    {  // hair bows at the roots of the tails, facing out, forward and a little up
+      const V3 Bow{S * 0.150f, 1.535f, -0.020f};
+      TEllipsoid Frame;
+      FrameFacing(Normalized(V3{S * 1.0f, 0.35f, 0.75f}), {0, 1, 0}, Frame.AX, Frame.AY, Frame.AZ);
+      for (float Side : {1.0f, -1.0f}) {
+        TEllipsoid Loop = Frame;
+        Loop.C = Bow + Frame.AX * (Side * 0.030f);
+        Loop.RX = 0.032f, Loop.RY = 0.024f, Loop.RZ = 0.011f;
+        Loop.Segments = 16, Loop.Rings = 10;
+        Loop.W = One(Head);
+        TPart Part;
+        Ellipsoid(Part, Loop);
+        Ch.Emit(Part, MatRibbon);
+      }
+      TEllipsoid Knot = Frame;
+      Knot.C = Bow + Frame.AZ * 0.004f;
+      Knot.RX = Knot.RY = 0.016f, Knot.RZ = 0.013f;
+      Knot.Segments = 12, Knot.Rings = 8;
+      Knot.W = One(Head);
+      TPart Part;
+      Ellipsoid(Part, Knot);
+      Ch.Emit(Part, MatRibbon);
+    }
+  }
+
+  // ---- arms --------------------------------------------------------------------------------
+  for (int K = 0; K < 2; ++K) {
+    const TSide& Sd = Sides[K];
+    const V3 A = Ch.BonePos(Sd.Arm), E = Ch.BonePos(Sd.Elbow), Wr = Ch.BonePos(Sd.Wrist);
+    const V3 Dir = Normalized(E - A);
+    const float Len = Length(Wr - A);
+    auto W = [&](V3 P, int) {
+      const float S = Dot(P - A, Dir);
+      if (S < 0.02f) return Two(Sd.Shoulder, Sd.Arm, 0.5f - 0.5f * SmoothStep(-0.03f, 0.02f, S));
+      if (S < 0.28f) return Two(Sd.Arm, Sd.Elbow, 1 - SmoothStep(0.16f, 0.24f, S));
+      return Two(Sd.Elbow, Sd.Wrist, 1 - SmoothStep(0.34f, 0.39f, S));
+    };
+    std::vector<TPathPoint> Path;
+    const float Along[] = {-0.035f, 0.0f, 0.08f, 0.17f, 0.20f, 0.23f, 0.30f, 0.36f, Len + 0.01f};
+    const float Radius[] = {0.034f, 0.036f, 0.034f, 0.030f, 0.028f, 0.028f, 0.027f, 0.022f, 0.020f};
+    for (std::size_t I = 0; I < std::size(Along); ++I)
+      Path.push_back({A + Dir * Along[I], Radius[I], Radius[I] * 0.92f, One(Sd.Arm)});
+    TPart Part;
+    Tube(Part, StationsAlong(Path), 18, Forward, true, true, W);
+    Ch.Emit(Part, MatSkin);
+
+    // Puff sleeve over the shoulder.
+    TEllipsoid Sleeve;
+    Sleeve.AY = Dir * -1.0f;
+    Sleeve.AZ = Forward;
+    Sleeve.AX = Cross(Sleeve.AY, Sleeve.AZ);
+    Sleeve.C = A + Dir * 0.045f;
+    Sleeve.RX = 0.052f, Sleeve.RY = 0.072f, Sleeve.RZ = 0.050f;
+    Sleeve.Segments = 24, Sleeve.Rings = 14;
+    Sleeve.Weights = [&](V3 P) {
+      const float S = Dot(P - A, Dir);
+      return Two(Sd.Shoulder, Sd.Arm, 0.4f - 0.4f * SmoothStep(-0.02f, 0.03f, S));
+    };
+    TPart SleevePart;
+    Ellipsoid(SleevePart, Sleeve);
+    Ch.Emit(SleevePart, MatCloth);
+
+    // Hand: a soft mitten, palm towards the body.
+    TEllipsoid Hand;
+    Hand.AY = Dir * -1.0f;
+    Hand.AZ = Forward;
+    Hand.AX = Cross(Hand.AY, Hand.AZ);
+    Hand.C = Wr + Dir * 0.048f;
+    Hand.RX = 0.018f, Hand.RY = 0.050f, Hand.RZ = 0.032f;
+    Hand.Segments = 16, Hand.Rings = 12;
+    Hand.W = One(Sd.Wrist);
+    TPart HandPart;
+    Ellipsoid(HandPart, Hand);
+    Ch.Emit(HandPart, MatSkin);
+  }
+
+  // ---- skirt (two-sided: its inside shows from below) ---------------------------------------
+  {
+    const int Rings = 9;
+    std::vector<TStation> St;
+    for (int I = 0; I < Rings; ++I) {
+      const float T = static_cast<float>(I) / (Rings - 1);
+      const float Y = 0.955f - 0.30f * T;
+      const float Flare = std::pow(T, 0.8f);
+      St.push_back(TStation{{0, Y, 0.004f}, {0, -1, 0}, 0.104f + 0.15f * Flare, 0.080f + 0.145f * Flare, T,
+                            One(Lower)});
+    }
+    auto W = [&](V3 P, int AStation) {
+      const float T = static_cast<float>(AStation) / (Rings - 1);
+      const int Leg = P.X > 0 ? Sides[0].Leg : Sides[1].Leg;
+      const float R = std::sqrt(P.X * P.X + P.Z * P.Z);
+      const float Side = R > 0 ? std::fabs(P.X) / R : 0.0f;
+      return Two(Leg, Lower, 0.5f * T * T * (0.4f + 0.6f * Side));
+    };
+    TPart Part;
+    // Pleats: a triangle wave on the radius, sixteen folds around.
+    Tube(Part, St, 64, Forward, false, false, W,
+         [](float Theta) {
+           const float X = Theta * 16.0f / (2 * kPi);
+           return 1.0f + 0.05f * (std::fabs(2.0f * (X - std::floor(X)) - 1.0f) - 0.5f);
+         },
+         4.0f);
+    Ch.Emit(Part, MatSkirt);
+  }
+  {  // sailor ribbon on the chest
+    const V3 C{0, 1.125f, 0.088f};
+    for (float S : {1.0f, -1.0f}) {
+      TEllipsoid Loop;
+      Loop.C = C + V3{S * 0.030f, 0.002f, -0.004f};
+      Loop.RX = 0.032f, Loop.RY = 0.017f, Loop.RZ = 0.010f;
+      Loop.Segments = 16, Loop.Rings = 10;
+      Loop.W = One(Upper2);
+      TPart Part;
+      Ellipsoid(Part, Loop);
+      Ch.Emit(Part, MatRibbon);
+      TEllipsoid Tail;
+      Tail.C = C + V3{S * 0.016f, -0.040f, 0.002f};
+      FrameFacing({0, 0, 1}, {S * 0.25f, 1, 0}, Tail.AX, Tail.AY, Tail.AZ);
+      Tail.RX = 0.012f, Tail.RY = 0.036f, Tail.RZ = 0.006f;
+      Tail.Segments = 12, Tail.Rings = 10;
+      Tail.W = One(Upper2);
+      TPart TailPart;
+      Ellipsoid(TailPart, Tail);
+      Ch.Emit(TailPart, MatRibbon);
+    }
+    TEllipsoid Knot;
+    Knot.C = C + V3{0, 0, 0.004f};
+    Knot.RX = 0.015f, Knot.RY = 0.014f, Knot.RZ = 0.011f;
+    Knot.Segments = 12, Knot.Rings = 8;
+    Knot.W = One(Upper2);
+    TPart Part;
+    Ellipsoid(Part, Knot);
+    Ch.Emit(Part, MatRibbon);
+  }
+
+  // ---- legs, socks, shoes ------------------------------------------------------------------
+  for (int K = 0; K < 2; ++K) {
+    const TSide& Sd = Sides[K];
+    const float X = Sd.S * 0.085f;
+    auto ZAt = [](float Y) { return Y > 0.44f ? 0.018f * (0.80f - Y) / 0.36f : 0.018f * (Y - 0.085f) / 0.355f; };
+    auto LegW = [&](float Y) {
+      if (Y > 0.76f) return Two(Sd.Leg, Lower, SmoothStep(0.76f, 0.86f, 1.62f - Y));
+      if (Y > 0.40f) return Two(Sd.Leg, Sd.Knee, SmoothStep(0.40f, 0.49f, Y));
+      return Two(Sd.Knee, Sd.Ankle, SmoothStep(0.07f, 0.13f, Y));
+    };
+    const float Ys[] = {0.87f, 0.80f, 0.70f, 0.60f, 0.50f, 0.445f, 0.40f, 0.32f, 0.24f, 0.16f, 0.11f, 0.07f};
+    const float Rs[] = {0.064f, 0.063f, 0.058f, 0.052f, 0.044f, 0.041f, 0.041f, 0.045f, 0.040f, 0.031f, 0.027f, 0.025f};
+    std::vector<TPathPoint> Skin, Sock;
+    for (std::size_t I = 0; I < std::size(Ys); ++I) {
+      const V3 P{X, Ys[I], ZAt(Ys[I])};
+      Skin.push_back({P, Rs[I], Rs[I] * 1.02f, LegW(Ys[I])});
+      if (Ys[I] <= 0.40f) Sock.push_back({P, Rs[I] + 0.004f, Rs[I] * 1.02f + 0.004f, LegW(Ys[I])});
+    }
+    Sock.insert(Sock.begin(), {V3{X, 0.405f, ZAt(0.405f)}, 0.046f, 0.047f, LegW(0.405f)});
+    TPart SkinPart, SockPart;
+    Tube(SkinPart, StationsAlong(Skin), 20, Forward, false, true);
+    Tube(SockPart, StationsAlong(Sock), 20, Forward, false, true);
+    Ch.Emit(SkinPart, MatSkin);
+    Ch.Emit(SockPart, MatSocks);
+
+    TEllipsoid Shoe;
+    Shoe.C = {X, 0.046f, 0.028f};
+    Shoe.RX = 0.044f, Shoe.RY = 0.044f, Shoe.RZ = 0.088f;
+    Shoe.Segments = 24, Shoe.Rings = 14;
+    Shoe.Deform = [](V3 P) { return V3{P.X, std::max(P.Y, 0.004f), P.Z}; };
+    Shoe.W = One(Sd.Ankle);
+    TPart ShoePart;
+    Ellipsoid(ShoePart, Shoe);
+    Ch.Emit(ShoePart, MatShoes);
+  }
+
+  Ch.FinishFaces();
+
+  // ---- morphs ------------------------------------------------------------------------------
+  const int Blink = B.AddMorph("まばたき", mkVertex, mtEyes);
+  B.Morphs[Blink].NameEn = "blink";
+  for (std::size_t I = 0; I < EyeVertices.size(); ++I)
+    B.AddVertexMorphOffset(Blink, EyeVertices[I], ToVector(EyeOffsets[I]));
+  const int Shy = B.AddMorph("照れ", mkVertex, mtOther);
+  B.Morphs[Shy].NameEn = "blush";
+  for (std::size_t I = 0; I < BlushVertices.size(); ++I)
+    B.AddVertexMorphOffset(Shy, BlushVertices[I], ToVector(BlushOffsets[I]));
+
+  // ---- display frames ----------------------------------------------------------------------
+  auto Frame = [&](const char* AName, const char* AEnglish, uint8_t ASpecial) {
+    TPmxDisplayFrame F{};
+    F.NameJp = AName;
+    F.NameEn = AEnglish;
+    F.SpecialFlag = ASpecial;
+    B.DisplayFrames.push_back(F);
+    return static_cast<int>(B.DisplayFrames.size() - 1);
+  };
+  auto AddBoneTo = [&](int AFrame, int ABone) {
+    TPmxDisplayFrameElement E{};
+    E.Target = 0;
+    E.BoneIndex = ABone;
+    B.DisplayFrames[AFrame].Elements.push_back(E);
+  };
+  AddBoneTo(Frame("Root", "Root", 1), Root);
+  const int Faces = Frame("表情", "Exp", 1);
+  for (int M : {Blink, Shy}) {
+    TPmxDisplayFrameElement E{};
+    E.Target = 1;
+    E.MorphIndex = M;
+    B.DisplayFrames[Faces].Elements.push_back(E);
+  }
+  const int Body = Frame("体", "Body", 0);
+  for (int Bn : {Center, Upper, Upper2, Neck, Head, Lower}) AddBoneTo(Body, Bn);
+  const int Limbs = Frame("手足", "Limbs", 0);
+  for (const TSide& Sd : Sides)
+    for (int Bn : {Sd.Shoulder, Sd.Arm, Sd.Elbow, Sd.Wrist, Sd.Leg, Sd.Knee, Sd.Ankle, Sd.LegIK}) AddBoneTo(Limbs, Bn);
+  const int HairFrame = Frame("髪", "Hair", 0);
+  for (const TSide& Sd : Sides) AddBoneTo(HairFrame, Sd.Hair);
+  return B;
+}
