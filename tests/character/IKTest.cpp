@@ -1,0 +1,219 @@
+// The IK solver: convergence, reach, angle limits with reflection and clamping, skipped chains and
+// links, the step limit, and no NaN from degenerate turns.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/character/CoreFixture.h"
+
+namespace {
+
+// A leg: thigh at (0, 2, 0), knee at (0, 1, 0), ankle at (0, 0, 0); the IK bone starts on the
+// ankle and its translation is the goal's offset.
+struct TLeg {
+  TPmxBuilder B;
+  int Thigh, Knee, Ankle, IK;
+  explicit TLeg(int ALoops = 40, float ALimit = 1.0f) {
+    Thigh = B.AddBone("thigh", NewVector3f(0, 2, 0));
+    Knee = B.AddBone("knee", NewVector3f(0, 1, 0), Thigh);
+    Ankle = B.AddBone("ankle", NewVector3f(0, 0, 0), Knee);
+    IK = B.AddBone("足ＩＫ", NewVector3f(0, 0, 0));
+    B.MakeIK(IK, Ankle, ALoops, ALimit);
+  }
+};
+
+float Angle(const TQuaternion& Q) {
+  return 2.0f * std::atan2(std::sqrt(Q.ImagPart.X * Q.ImagPart.X + Q.ImagPart.Y * Q.ImagPart.Y +
+                                     Q.ImagPart.Z * Q.ImagPart.Z),
+                           std::fabs(Q.RealPart));
+}
+
+bool Finite(const TQuaternion& Q) {
+  return std::isfinite(Q.ImagPart.X) && std::isfinite(Q.ImagPart.Y) &&
+         std::isfinite(Q.ImagPart.Z) && std::isfinite(Q.RealPart);
+}
+
+}  // namespace
+
+TEST(IK, TwoLinkChainReachesAReachableGoal) {
+  TLeg Leg;
+  Leg.B.AddIKLink(Leg.IK, Leg.Knee);
+  Leg.B.AddIKLink(Leg.IK, Leg.Thigh);
+  for (bool Reference : {false, true}) {
+    TCoreRig Rig(Leg.B, nullptr, Reference);
+    Rig.Core->BoneTranslations()[Leg.IK] = NewVector3f(0.5f, 0.6f, 0.2f);
+    Rig.Core->UpdateBoneMatrix();
+    const TVector3f Goal = Rig.BonePosition(Leg.IK);
+    EXPECT_LT(DistanceSquared3f(Rig.BonePosition(Leg.Ankle), Goal), 1e-6f);
+    // The limbs keep their lengths.
+    EXPECT_NEAR(Distance3f(Rig.BonePosition(Leg.Thigh), Rig.BonePosition(Leg.Knee)), 1.0f, 1e-5f);
+    EXPECT_NEAR(Distance3f(Rig.BonePosition(Leg.Knee), Rig.BonePosition(Leg.Ankle)), 1.0f, 1e-5f);
+  }
+}
+
+TEST(IK, GoalOutOfReachLeavesTheChainStretchedTowardIt) {
+  TLeg Leg;
+  Leg.B.AddIKLink(Leg.IK, Leg.Knee);
+  Leg.B.AddIKLink(Leg.IK, Leg.Thigh);
+  TCoreRig Rig(Leg.B);
+  Rig.Core->BoneTranslations()[Leg.IK] = NewVector3f(3, -1, 0);
+  Rig.Core->UpdateBoneMatrix();
+  const TVector3f Thigh = Rig.BonePosition(Leg.Thigh);
+  const TVector3f ToGoal = Normalized3f(Sub3f(Rig.BonePosition(Leg.IK), Thigh));
+  const TVector3f ToAnkle = Sub3f(Rig.BonePosition(Leg.Ankle), Thigh);
+  EXPECT_NEAR(Length3f(ToAnkle), 2.0f, 1e-3f);
+  EXPECT_GT(Dot3f(Normalized3f(ToAnkle), ToGoal), 0.999f);
+}
+
+TEST(IK, ChainsThatCannotRunLeaveEveryRotationAlone) {
+  struct TCase {
+    const char* Name;
+    int Loops;
+    bool FixedLink;
+    TVector3f Goal;
+  };
+  const TCase Cases[] = {
+      {"loop count 0", 0, false, NewVector3f(0.5f, 0.5f, 0)},
+      {"negative loop count", -3, false, NewVector3f(0.5f, 0.5f, 0)},
+      {"only a fixed link", 40, true, NewVector3f(0.5f, 0.5f, 0)},
+      {"goal already reached", 40, false, NewVector3f(0, 0, 0)},
+  };
+  for (const TCase& C : Cases) {
+    TLeg Leg(C.Loops);
+    if (C.FixedLink)
+      Leg.B.AddIKLink(Leg.IK, Leg.Knee, NewVector3f(0, 0, 0), NewVector3f(0, 0, 0));
+    else
+      Leg.B.AddIKLink(Leg.IK, Leg.Knee);
+    TCoreRig Rig(Leg.B);
+    Rig.Core->BoneTranslations()[Leg.IK] = C.Goal;
+    Rig.Core->UpdateBoneMatrix();
+    for (const TQuaternion& Q : Rig.Core->BoneRotations())
+      EXPECT_TRUE(SameTurn(Q, IdentityQuaternion)) << C.Name;
+  }
+}
+
+TEST(IK, StepLimitCapsEachVisitOfAnUnlimitedLink) {
+  TLeg Leg(1, 0.1f);
+  Leg.B.AddIKLink(Leg.IK, Leg.Knee);
+  TCoreRig Rig(Leg.B);
+  Rig.Core->BoneTranslations()[Leg.IK] = NewVector3f(1, 0.5f, 0);
+  Rig.Core->UpdateBoneMatrix();
+  EXPECT_NEAR(Angle(Rig.Core->BoneRotations()[Leg.Knee]), 0.1f, 1e-5f);
+  // The solution carries over: the next solve starts from where this one ended.
+  Rig.Core->UpdateBoneMatrix();
+  EXPECT_NEAR(Angle(Rig.Core->BoneRotations()[Leg.Knee]), 0.2f, 1e-5f);
+}
+
+TEST(IK, LimitedKneeKeepsItsOtherAnglesAtZeroAndItsBendInRange) {
+  TLeg Leg;
+  Leg.B.AddIKLink(Leg.IK, Leg.Knee, NewVector3f(-2.5f, 0, 0), NewVector3f(-0.5f, 0, 0));
+  Leg.B.AddIKLink(Leg.IK, Leg.Thigh);
+  for (bool Reference : {false, true}) {
+    TCoreRig Rig(Leg.B, nullptr, Reference);
+    ASSERT_EQ(Rig.Pmx.GetBone(Leg.IK)->IKLinks[0].Euler, etXYZ);
+    for (const TVector3f Goal : {NewVector3f(0, 0.6f, 0.5f), NewVector3f(0, 0.6f, -0.5f),
+                                 NewVector3f(0.3f, 1.2f, 0.1f), NewVector3f(0, 0, 0.01f)}) {
+      Rig.Core->BoneTranslations()[Leg.IK] = Goal;
+      Rig.Core->UpdateBoneMatrix();
+      const TQuaternion& K = Rig.Core->BoneRotations()[Leg.Knee];
+      EXPECT_EQ(K.ImagPart.Y, 0.0f);
+      EXPECT_EQ(K.ImagPart.Z, 0.0f);
+      const float X = 2.0f * std::atan2(K.ImagPart.X, K.RealPart);
+      EXPECT_GE(X, -2.5f - 1e-5f);
+      EXPECT_LE(X, -0.5f + 1e-5f);
+    }
+  }
+}
+
+TEST(IK, LimitAnglesReflectsInTheFirstHalfAndClampsInTheSecond) {
+  TPmxIKLink Link{};
+  Link.AngleLimit = 1;
+  Link.LowerLimit = NewVector3f(-2.5f, 0, -1);
+  Link.UpperLimit = NewVector3f(-0.5f, 0, 1);
+  struct TCase {
+    float In;
+    bool Reflect;
+    float Out;
+  };
+  const TCase Cases[] = {
+      {0.1f, true, -1.1f},   {0.1f, false, -0.5f},  {-2.6f, true, -2.4f}, {-2.6f, false, -2.5f},
+      {-1.0f, true, -1.0f},  {-1.0f, false, -1.0f}, {3.0f, true, -0.5f},  // mirror beyond the range
+      {-5.0f, true, -2.5f},
+  };
+  for (const TCase& C : Cases) {
+    TVector3f A = NewVector3f(C.In, 0.3f, -1.5f);
+    LimitAngles(A, Link, C.Reflect);
+    EXPECT_NEAR(A.X, C.Out, 1e-6f) << C.In << (C.Reflect ? " reflected" : " clamped");
+    EXPECT_EQ(A.Y, 0.0f);
+    EXPECT_NEAR(A.Z, C.Reflect ? -0.5f : -1.0f, 1e-6f);
+  }
+}
+
+TEST(IK, EachEulerOrderDecomposesAndRecomposesByItsTable) {
+  // The angles are read as a turn about one axis after another and recomposed with the product
+  // of the table, whose order is the reverse of the reading: a turn about a single axis comes back
+  // unchanged, a turn about several comes back as the table's product of the same angles.
+  const float X = 0.4f, Y = -0.3f, Z = 0.25f;
+  const TQuaternion Qx = TurnAbout(1, 0, 0, X), Qy = TurnAbout(0, 1, 0, Y), Qz = TurnAbout(0, 0, 1, Z);
+  struct TCase {
+    TEulerType Order;
+    TQuaternion Read, Recomposed;
+  };
+  const TCase Cases[] = {
+      {etXYZ, MulQuaternion(MulQuaternion(Qz, Qy), Qx), MulQuaternion(MulQuaternion(Qx, Qy), Qz)},
+      {etYZX, MulQuaternion(MulQuaternion(Qx, Qz), Qy), MulQuaternion(MulQuaternion(Qy, Qz), Qx)},
+      {etZXY, MulQuaternion(MulQuaternion(Qy, Qx), Qz), MulQuaternion(MulQuaternion(Qz, Qx), Qy)},
+  };
+  for (const TCase& C : Cases) {
+    TPmxIKLink Link{};
+    Link.AngleLimit = 1;
+    Link.Euler = C.Order;
+    Link.LowerLimit = NewVector3f(-3, -3, -3);
+    Link.UpperLimit = NewVector3f(3, 3, 3);
+    TQuaternion R;
+    ASSERT_TRUE(LimitedLinkRotation(C.Read, Link, false, R));
+    EXPECT_TRUE(SameTurn(R, C.Recomposed)) << static_cast<int>(C.Order);
+    for (const TQuaternion& Single : {Qx, Qy, Qz}) {
+      ASSERT_TRUE(LimitedLinkRotation(Single, Link, false, R));
+      EXPECT_TRUE(SameTurn(R, Single)) << static_cast<int>(C.Order);
+    }
+  }
+  // The middle angle stops at 88 degrees.
+  TPmxIKLink Link{};
+  Link.AngleLimit = 1;
+  Link.Euler = etXYZ;
+  Link.LowerLimit = NewVector3f(-3, -3, -3);
+  Link.UpperLimit = NewVector3f(3, 3, 3);
+  TQuaternion R;
+  ASSERT_TRUE(LimitedLinkRotation(TurnAbout(0, 1, 0, 1.56f), Link, false, R));
+  EXPECT_TRUE(SameTurn(R, TurnAbout(0, 1, 0, 1.535889744758606f)));
+
+  TPmxIKLink Unknown{};
+  Unknown.Euler = static_cast<TEulerType>(7);
+  EXPECT_FALSE(LimitedLinkRotation(Qx, Unknown, false, R));
+}
+
+TEST(IK, OppositeDirectionsAndRoundingPutNoNaNIntoThePose) {
+  // The effector straight above the link, the goal straight below it: no axis to turn about.
+  TPmxBuilder B;
+  const int Link = B.AddBone("link", NewVector3f(0, 1, 0));
+  const int Tip = B.AddBone("tip", NewVector3f(0, 2, 0), Link);
+  const int IK = B.AddBone("ＩＫ", NewVector3f(0, 2, 0));
+  B.MakeIK(IK, Tip, 40, 4.0f);
+  B.AddIKLink(IK, Link);
+  for (bool Reference : {false, true}) {
+    TCoreRig Rig(B, nullptr, Reference);
+    Rig.Core->BoneTranslations()[IK] = NewVector3f(0, -2, 0);
+    Rig.Core->UpdateBoneMatrix();
+    for (const TQuaternion& Q : Rig.Core->BoneRotations()) EXPECT_TRUE(Finite(Q));
+    // Nearly opposite and nearly aligned goals.
+    for (float X : {1e-7f, -3e-8f, 1e-4f}) {
+      Rig.Core->BoneTranslations()[IK] = NewVector3f(X, -2, 0);
+      Rig.Core->UpdateBoneMatrix();
+      Rig.Core->BoneTranslations()[IK] = NewVector3f(X, 0, 0);
+      Rig.Core->UpdateBoneMatrix();
+      for (const TQuaternion& Q : Rig.Core->BoneRotations()) EXPECT_TRUE(Finite(Q)) << X;
+      for (float F : Rig.Out->Positions) EXPECT_TRUE(std::isfinite(F));
+    }
+  }
+}
