@@ -70,7 +70,7 @@ struct EyeDraw {
 struct FrameDraw {
   EyeDraw Eyes[2];
   int WindowWidth, WindowHeight;
-  bool Chromatic, Vignette, FlipInput, HqDistortion, Restore, DisplayOff, Notice;
+  bool Chromatic, Vignette, FlipInput, HqDistortion, SRGB, Restore, DisplayOff, Notice;
 };
 
 // The GL part: programs, a vertex array and a sampler of its own, made in the GL context that is

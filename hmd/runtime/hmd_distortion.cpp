@@ -388,6 +388,8 @@ bool DistortionRenderer::Draw(const FrameDraw& AFrame) {
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
   glClearColor(0, 0, 0, 1);
   glClear(GL_COLOR_BUFFER_BIT);
+  // sRGB eye textures are decoded when sampled; the window then encodes the linear result.
+  if (AFrame.SRGB) glEnable(GL_FRAMEBUFFER_SRGB);
   if (!AFrame.DisplayOff) {
     glBindVertexArray(G.VertexArray);
     glActiveTexture(GL_TEXTURE0);

@@ -409,6 +409,7 @@ void hmd_EndFrame(hmdHandle hmd, const hmdPosef renderPose[2], const hmdTexture 
   Frame.Vignette = Caps & hmdDistortionCap_Vignette;
   Frame.FlipInput = Caps & hmdDistortionCap_FlipInput;
   Frame.HqDistortion = Caps & hmdDistortionCap_HqDistortion;
+  Frame.SRGB = Caps & hmdDistortionCap_SRGB;
   Frame.Restore = !(Caps & hmdDistortionCap_NoRestore);
   Frame.DisplayOff = D->EnabledCaps & hmdHmdCap_DisplayOff;
   Frame.Notice = D->NoticeShown;
