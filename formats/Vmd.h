@@ -12,8 +12,11 @@
 #include "formats/PmxSettings.h"
 #include "math/VectorTypes.h"
 
+// The key records are packed: FrameNum and the vectors sit at unaligned offsets. Read and write
+// them by value (`uint32_t F = Key->FrameNum; TVector3f P = Key->Position;`); do not bind
+// references or pointers to these fields.
 #pragma pack(push, 1)
-// One bone keyframe, byte for byte the file's 111-byte record (fields unaligned).
+// One bone keyframe, byte for byte the file's 111-byte record.
 struct TVmdMotion {
   char BoneName[15];  // code page 932 bytes, up to the first NUL or all 15
   uint32_t FrameNum;
