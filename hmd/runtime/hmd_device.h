@@ -81,8 +81,8 @@ class DistortionRenderer {
   ~DistortionRenderer();
   DistortionRenderer(const DistortionRenderer&) = delete;
   DistortionRenderer& operator=(const DistortionRenderer&) = delete;
-  // Draws into the current context's default framebuffer; false when no context is current or
-  // the program could not be built.
+  // Draws into the current context's default framebuffer; false when no context is current. An
+  // eye whose program does not build stays black.
   bool Draw(const FrameDraw& AFrame);
 
  private:
