@@ -33,16 +33,24 @@ TEST(HostileFiles, EveryTruncatedMotionFailsWithTheStreamError) {
   }
 }
 
-// Every byte of a full model overwritten with values that make counts, sizes and indices
-// hostile: each load either succeeds (and then its indices are valid) or raises an Exception.
+// Every byte of a full model overwritten with values that make counts, sizes, lengths and
+// indices hostile: each load either succeeds (and then its indices are valid) or raises an
+// Exception.
 TEST(HostileFiles, CorruptedBytesAnywhereFailCleanlyOrLoadValidModels) {
   const std::vector<uint8_t> Bytes = RichModel(2.1f).Build();
   int Failures = 0;
+  // One byte, or (for counts and lengths) a whole 32-bit value, written at every offset.
+  struct TPatch {
+    int Size;
+    uint32_t Value;
+  } Patches[] = {{1, 0x00},       {1, 0x7F},       {1, 0x80},       {1, 0xFF},
+                 {4, 0x7FFFFFFF}, {4, 0x80000000}, {4, 2000000000}, {4, 0xFFFFFFFF}};
   for (size_t Offset = 0; Offset < Bytes.size(); ++Offset) {
-    for (uint8_t Value : {0x00, 0x7F, 0x80, 0xFF}) {
-      if (Bytes[Offset] == Value) continue;
+    for (const TPatch& P : Patches) {
+      if (Offset + P.Size > Bytes.size()) continue;
       std::vector<uint8_t> Broken = Bytes;
-      Broken[Offset] = Value;
+      std::memcpy(Broken.data() + Offset, &P.Value, P.Size);
+      if (Broken == Bytes) continue;
       TPmx Pmx;
       const std::string Error = PmxLoadError(Broken, &Pmx);
       if (!Error.empty()) {
