@@ -5,7 +5,8 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <stdexcept>
+
+#include "math/Errors.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ class TIconv {
  public:
   TIconv(const char* ATo, const char* AFrom) : FHandle(iconv_open(ATo, AFrom)) {
     if (FHandle == reinterpret_cast<iconv_t>(-1))
-      throw std::runtime_error(std::string("iconv cannot convert ") + AFrom + " to " + ATo);
+      throw Exception(std::string("iconv cannot convert ") + AFrom + " to " + ATo);
   }
   ~TIconv() { iconv_close(FHandle); }
   TIconv(const TIconv&) = delete;

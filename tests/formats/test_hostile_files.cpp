@@ -3,6 +3,8 @@
 // and never allocates more than the file can back.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tests/formats/FormatsTestUtil.h"
 
 TEST(HostileFiles, EveryTruncatedModelFailsWithTheStreamError) {
@@ -108,4 +110,25 @@ TEST(HostileFiles, MorphsOfUnknownKindCannotMultiplyTheirClaims) {
   B.Morphs[1].Data.resize(Total / 2);
   B.Morphs[2].Data.resize(Total / 2);  // each alone fits; together they exceed the file
   EXPECT_EQ(PmxLoadError(B.Build()), StreamError);
+}
+
+TEST(HostileFiles, RandomlyMutatedModelsAndMotionsFailCleanly) {
+  std::mt19937 Random(20261210);
+  const std::vector<uint8_t> Models[] = {RichModel(2.0f).Build(), RichModel(2.1f).Build()};
+  TVmdBuilder Motion;
+  Motion.AddBoneKey("センター", 3);
+  Motion.AddMorphKey("あ", 1, 1);
+  const std::vector<uint8_t> MotionBytes = Motion.Build();
+  for (int Round = 0; Round < 3000; ++Round) {
+    const bool IsModel = Round % 4 != 0;
+    std::vector<uint8_t> Bytes = IsModel ? Models[Round % 2] : MotionBytes;
+    const int Mutations = 1 + static_cast<int>(Random() % 8);
+    for (int M = 0; M < Mutations; ++M) Bytes[Random() % Bytes.size()] = uint8_t(Random());
+    if (Random() % 4 == 0) Bytes.resize(Random() % Bytes.size());
+    // Any outcome but a crash, an overread or a foreign exception type is acceptable.
+    if (IsModel)
+      PmxLoadError(Bytes);
+    else
+      VmdLoadError(Bytes);
+  }
 }
