@@ -1,0 +1,328 @@
+// TPmxController on the real driver: construction from files (textures, toon ramps, meshes,
+// overlay items), the vertex buffers read back from GL, failure clean-up, drawing.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "character/UPmxController.h"
+#include "tests/character/CoreFixture.h"
+#include "tests/gl/GLCoreFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<float> ReadBuffer(const IBufferObject& ABuffer, size_t AFloats) {
+  std::vector<float> Out(AFloats);
+  glBindBuffer(GL_ARRAY_BUFFER, ABuffer.Handle());
+  if (AFloats) glGetBufferSubData(GL_ARRAY_BUFFER, 0, AFloats * sizeof(float), Out.data());
+  return Out;
+}
+
+GLint BufferSize(const IBufferObject& ABuffer) {
+  GLint Size = -1;
+  glBindBuffer(GL_ARRAY_BUFFER, ABuffer.Handle());
+  glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &Size);
+  return Size;
+}
+
+void WriteBmp(const fs::path& APath, uint8_t AShade) {
+  TBitmap Bitmap(2, 2, pf24bit);
+  for (int R = 0; R < 2; ++R) std::memset(Bitmap.ScanLine(R), AShade, 6);
+  Bitmap.SaveToFile(APath);
+}
+
+// A model with every construction case: textures present, missing and broken; materials with
+// each toon selection; displayed bones with and without a connection, "ＩＫ" in the name, and a
+// connection to nothing; a morph with a vertex offset.
+struct TSceneModel {
+  TPmxBuilder B;
+  int Root, Child, IKBone, Loose, Hidden;
+  TSceneModel() {
+    Root = B.AddBone("センター", NewVector3f(0, 0, 0));
+    Child = B.AddBone("左足ＩＫ親", NewVector3f(0, 1, 0), Root);
+    IKBone = B.AddBone("IK", NewVector3f(0.5f, 0, 0), Root);  // ASCII letters: grey
+    Loose = B.AddBone("loose", NewVector3f(1, 0, 0), Root);
+    Hidden = B.AddBone("hidden", NewVector3f(1, 1, 0), Root, FlagBit(bfCanRotate));
+    B.Bones[Root].Flags |= FlagBit(bfConnection);
+    B.Bones[Root].ConnectionBoneIndex = Child;
+    B.Bones[Child].PositionOffset = NewVector3f(0, 0.5f, 0);
+    B.Bones[Loose].Flags |= FlagBit(bfConnection);
+    B.Bones[Loose].ConnectionBoneIndex = -1;
+    for (int I = 0; I < 12; ++I)
+      B.AddVertexBDEF2(NewVector3f(0.1f * I, 0.05f * I, -0.02f * I), Root, Child, 0.1f * (I % 10),
+                       Normalized3f(NewVector3f(1, 1, static_cast<float>(I))));
+    for (int T = 0; T < 4; ++T) B.AddTriangle(3 * T, 3 * T + 1, 3 * T + 2);
+    B.AddTexture("tex\\Face.PNG");   // present, other case on disk
+    B.AddTexture("missing.png");     // absent
+    B.AddTexture("broken.png");      // present, not an image
+    // Material 0: texture 0, shared toon 3 (toon04); 1: missing texture, shared toon 10 (none);
+    // 2: broken texture, model toon texture 0; 3: no texture, no toon, two-sided.
+    B.AddMaterial("m0", 3, 0);
+    B.Materials[0].SharedToonFlag = 1;
+    B.Materials[0].ToonTexture.SharedToonTextureIndex = 3;
+    B.AddMaterial("m1", 3, 1);
+    B.Materials[1].SharedToonFlag = 1;
+    B.Materials[1].ToonTexture.ToonTextureIndex = 0;
+    B.Materials[1].ToonTexture.SharedToonTextureIndex = 10;
+    B.AddMaterial("m2", 3, 2);
+    B.Materials[2].ToonTexture.ToonTextureIndex = 0;
+    B.AddMaterial("m3", 3, -1);
+    B.Materials[3].RenderFlags |= FlagBit(rfTwoSide);
+    B.Materials[3].Diffuse = NewVector4f(0.25f, 0.5f, 0.75f, 1.0f);
+    const int Smile = B.AddMorph("smile", mkVertex);
+    B.AddVertexMorphOffset(Smile, 4, NewVector3f(0, 0.5f, 0));
+  }
+};
+
+class ControllerTest : public TOpenGLTest {
+ protected:
+  void SetUp() override {
+    TOpenGLTest::SetUp();
+    FMain = std::make_unique<TMainProgram>(FGL.get());
+    FBones = std::make_unique<TBoneProgram>(FGL.get());
+    FDir = fs::temp_directory_path() /
+           ("quenlor_character_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(FDir);
+    fs::create_directories(FDir / "Toon");
+    fs::create_directories(FDir / "model" / "tex");
+    for (int I = 1; I <= 10; ++I) {
+      char Name[16];
+      std::snprintf(Name, sizeof Name, "toon%02d.bmp", I);
+      WriteBmp(FDir / "Toon" / Name, static_cast<uint8_t>(20 * I));
+    }
+    WriteBmp(FDir / "model" / "tex" / "face.png", 200);  // a BMP under a .png name decodes too
+    std::ofstream(FDir / "model" / "broken.png") << "not an image";
+  }
+  void TearDown() override {
+    // The shell's order: the programs (and with them every item) before the controller.
+    FMain.reset();
+    FBones.reset();
+    FController.reset();
+    fs::remove_all(FDir);
+    TOpenGLTest::TearDown();
+  }
+
+  std::string ModelPath() const { return (FDir / "model" / "model.pmx").string(); }
+  std::string MotionPath() const { return (FDir / "motion.vmd").string(); }
+  std::string BaseDir() const { return FDir.string() + "/"; }
+
+  void Create(const TPmxBuilder& AModel, const TVmdBuilder* AMotion = nullptr) {
+    AModel.SaveToFile(ModelPath());
+    if (AMotion) AMotion->SaveToFile(MotionPath());
+    FController = std::make_unique<TPmxController>(FGL.get(), FMain.get(), FBones.get(),
+                                                   ModelPath(), MotionPath(), BaseDir());
+  }
+
+  std::unique_ptr<TMainProgram> FMain;
+  std::unique_ptr<TBoneProgram> FBones;
+  std::unique_ptr<TPmxController> FController;
+  fs::path FDir;
+};
+
+}  // namespace
+
+TEST_F(ControllerTest, ConstructionAppendsThePlaneTheModelAndHiddenBoneLines) {
+  TSceneModel M;
+  Create(M.B);
+  ASSERT_EQ(FMain->Items().size(), 2u);
+  EXPECT_NE(dynamic_cast<TPmxPlane*>(FMain->Items()[0].get()), nullptr);
+  EXPECT_EQ(FMain->Items()[1].get(), FController->Model());
+  ASSERT_EQ(FController->Model()->Items().size(), 4u);
+
+  const auto& Ref = FController->RefBones();
+  ASSERT_EQ(Ref.size(), 5u);
+  EXPECT_EQ(Ref[M.Loose], nullptr);   // connection to nothing
+  EXPECT_EQ(Ref[M.Hidden], nullptr);  // not displayed
+  EXPECT_EQ(FBones->Items().size(), 3u);
+  for (int Bone : {M.Root, M.Child, M.IKBone}) {
+    ASSERT_NE(Ref[Bone], nullptr);
+    EXPECT_FALSE(Ref[Bone]->Visible());
+  }
+  auto Color = [&](int ABone) { return Ref[ABone]->Color(); };
+  EXPECT_EQ(Color(M.Child).X, 1.0f);  // "ＩＫ" inside the name
+  EXPECT_EQ(Color(M.Child).W, 1.0f);
+  EXPECT_EQ(Color(M.IKBone).X, 0.5f);  // ASCII "IK"
+  EXPECT_EQ(Color(M.IKBone).W, 0.5f);
+  // Head to connected bone, or head plus offset.
+  EXPECT_TRUE(Near3(Ref[M.Root]->Position2(), FController->Pmx().GetBone(M.Child)->Position));
+  EXPECT_TRUE(Near3(Ref[M.Child]->Position2(),
+                    Add3f(FController->Pmx().GetBone(M.Child)->Position, NewVector3f(0, 0.5f, 0))));
+}
+
+TEST_F(ControllerTest, TexturesAreOptionalAndToonRampsAreChosenPerMaterial) {
+  TSceneModel M;
+  Create(M.B);
+  const auto& Tex = FController->PmxTextures();
+  ASSERT_EQ(Tex.size(), 3u);
+  EXPECT_NE(Tex[0], nullptr);  // found without regard to case
+  EXPECT_EQ(Tex[1], nullptr);  // missing
+  EXPECT_EQ(Tex[2], nullptr);  // broken
+  for (const auto& Toon : FController->PmxSharedTextures()) EXPECT_NE(Toon, nullptr);
+
+  auto Mesh = [&](int AIndex) {
+    return static_cast<TPmxMesh*>(FController->Model()->Items()[AIndex].get());
+  };
+  EXPECT_EQ(Mesh(0)->Texture(), Tex[0].get());
+  EXPECT_EQ(Mesh(0)->ToonTexture(), FController->PmxSharedTextures()[3].get());
+  EXPECT_EQ(Mesh(1)->Texture(), nullptr);
+  EXPECT_EQ(Mesh(1)->ToonTexture(), nullptr);  // shared index 10
+  EXPECT_EQ(Mesh(2)->Texture(), nullptr);
+  EXPECT_EQ(Mesh(2)->ToonTexture(), Tex[0].get());
+  EXPECT_EQ(Mesh(3)->ToonTexture(), nullptr);
+  EXPECT_TRUE(Mesh(3)->TwoSide());
+  EXPECT_FALSE(Mesh(0)->TwoSide());
+  EXPECT_EQ(Mesh(3)->Diffuse().Z, 0.75f);
+  for (int I = 0; I < 4; ++I) EXPECT_EQ(Mesh(I)->ArrayCount(), 3);
+}
+
+TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
+  TSceneModel M;
+  TVmdBuilder Motion;
+  Motion.AddBoneKey("センター", 0, NewVector3f(0, 0, 0), AsVector4(TurnAbout(0, 0, 1, 0.5f)));
+  Motion.AddBoneKey("センター", 30, NewVector3f(1, 0, 0), AsVector4(TurnAbout(1, 0, 0, 0.5f)));
+  Motion.AddMorphKey("smile", 10, 1.0f);
+  Create(M.B, &Motion);
+  auto VAO = FController->PmxVAO();
+  ASSERT_NE(VAO, nullptr);
+  const size_t N = static_cast<size_t>(FController->Pmx().VertexCount());
+  EXPECT_EQ(BufferSize(*VAO->PositionBuffer()), static_cast<GLint>(12 * N));
+  EXPECT_EQ(BufferSize(*VAO->NormalBuffer()), static_cast<GLint>(12 * N));
+  EXPECT_EQ(BufferSize(*VAO->TexCoordBuffer()), static_cast<GLint>(8 * N));
+
+  // The same model and motion skinned into memory by the literal algorithm.
+  TCoreRig Expected(M.B, &Motion, true);
+  auto SameAsExpected = [&](const char* AWhen) {
+    EXPECT_EQ(ReadBuffer(*VAO->PositionBuffer(), 3 * N), Expected.Out->Positions) << AWhen;
+    EXPECT_EQ(ReadBuffer(*VAO->NormalBuffer(), 3 * N), Expected.Out->Normals) << AWhen;
+  };
+  SameAsExpected("rest pose");
+  for (double Frame : {0.0, 7.5, 20.0, 31.0}) {
+    FController->ApplyMotionByFrame(Frame);
+    Expected.Core->ApplyMotionByFrame(Frame);
+    SameAsExpected("motion");
+  }
+  FController->SetMorphRate(0, 0.0f);
+  Expected.Core->SetMorphRate(0, 0.0f);
+  SameAsExpected("morph");
+  FController->FaceTurn(TVec3f(0, 1, 5));
+  FController->CockHead(5);
+  SameAsExpected("behaviours");
+
+  // The overlay line of a bone without a connection keeps its rest offset; its buffer holds the
+  // shape between its two points.
+  TBone* Line = FController->RefBones()[M.Child];
+  const TVector3f Head = XYZ3f(FController->Core().BoneGlobalMatrix()[M.Child].W);
+  EXPECT_TRUE(Near3(Line->Position1(), Head, 0));
+  EXPECT_TRUE(Near3(Line->Position2(), Add3f(Head, FController->Pmx().GetBone(M.Child)->PositionOffset), 0));
+  auto* BoneVAO = static_cast<TBoneVAO*>(Line->VAO().get());
+  const auto Shape = TBone::BuildVertices(Line->Position1(), Line->Position2());
+  EXPECT_EQ(ReadBuffer(*BoneVAO->PositionBuffer(), 18), std::vector<float>(Shape.begin(), Shape.end()));
+}
+
+TEST_F(ControllerTest, MotionFileIsOptionalAndUnmatchedMorphKeysGoToStderr) {
+  TSceneModel M;
+  Create(M.B);
+  EXPECT_EQ(FController->Vmd().FrameCount(), 0u);
+  EXPECT_EQ(FController->Core().MotionList(), nullptr);
+  FMain->Items().clear();
+  FBones->Items().clear();
+  FController.reset();
+
+  TVmdBuilder Motion;
+  Motion.AddMorphKey("ウインク", 3, 1.0f);
+  Motion.AddMorphKey("smile", 4, 1.0f);
+  Motion.AddBoneKey("ない骨", 4);
+  ::testing::internal::CaptureStderr();
+  Create(M.B, &Motion);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "ウインク\n");
+  EXPECT_EQ(FController->Vmd().FrameCount(), 5u);
+  EXPECT_EQ(FController->Core().SkinMotionList()->size(), 1u);
+}
+
+TEST_F(ControllerTest, FailedConstructionTakesItsItemsOutOfThePrograms) {
+  TSceneModel M;
+  fs::remove(FDir / "Toon" / "toon07.bmp");
+  M.B.SaveToFile(ModelPath());
+  EXPECT_ANY_THROW(TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(),
+                                  BaseDir()));
+  EXPECT_TRUE(FMain->Items().empty());
+  EXPECT_TRUE(FBones->Items().empty());
+
+  // A missing model fails with the file layer's message; a bad motion with the reader's.
+  try {
+    TPmxController(FGL.get(), FMain.get(), FBones.get(), (FDir / "none.pmx").string(), MotionPath(),
+                   BaseDir());
+    ADD_FAILURE() << "no error for a missing model";
+  } catch (const std::exception& E) {
+    EXPECT_NE(std::string(E.what()).find("none.pmx"), std::string::npos) << E.what();
+  }
+  WriteBmp(FDir / "Toon" / "toon07.bmp", 1);
+  {
+    // The older format's signature, then an empty motion.
+    std::string Bytes(60, '\0');
+    std::memcpy(Bytes.data(), "Vocaloid Motion Data file", 25);
+    std::ofstream(MotionPath(), std::ios::binary) << Bytes;
+  }
+  try {
+    TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(), BaseDir());
+    ADD_FAILURE() << "no error for a bad motion";
+  } catch (const std::exception& E) {
+    EXPECT_STREQ(E.what(), "未対応のヘッダ");
+  }
+  EXPECT_TRUE(FMain->Items().empty());
+  EXPECT_TRUE(FBones->Items().empty());
+}
+
+TEST_F(ControllerTest, TwoSidedMaterialsDrawTheirBackFacesAndCullingIsRestored) {
+  // One triangle facing away from the viewer in clip space; white material, ambient 0.5.
+  for (bool TwoSide : {false, true}) {
+    TPmxBuilder B;
+    B.AddBone("root", NewVector3f(0, 0, 0));
+    B.AddVertex(NewVector3f(-0.8f, -0.8f, 0));
+    B.AddVertex(NewVector3f(0, 0.8f, 0));
+    B.AddVertex(NewVector3f(0.8f, -0.8f, 0));
+    B.AddTriangle(0, 1, 2);  // clockwise on screen
+    B.AddMaterial("m", 3);
+    if (TwoSide) B.Materials[0].RenderFlags |= FlagBit(rfTwoSide);
+    Create(B);
+    TColorFBO Target(FGL->Sampler(), 32, 32);
+    Target.Bind();
+    FGL->SetColor(0x000000);
+    Target.Clear({cmColor, cmDepth});
+    Target.SetViewport(0, 0, 32, 32);
+    FMain->Activate();
+    glCullFace(GL_BACK);
+    FMain->ActivateRenderPass2();
+    FMain->Render(IdentityMatrix4f);
+    const auto Pixel = ReadPixel(16, 12);
+    EXPECT_EQ(Pixel[0], TwoSide ? 1.0f : 0.0f) << (TwoSide ? "two-sided" : "one-sided");
+    EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
+    Target.Unbind();
+    FMain->Items().clear();
+    FBones->Items().clear();
+    FController.reset();
+  }
+}
+
+TEST(BoneShape, SixVerticesFromBaseToTip) {
+  auto Vertex = [](const std::array<float, 18>& S, int K) {
+    return TVec3f(S[3 * K], S[3 * K + 1], S[3 * K + 2]);
+  };
+  const auto Straight = TBone::BuildVertices(NewVector3f(0, 0, 0), NewVector3f(0, 0, -2));
+  EXPECT_TRUE(Near3(Vertex(Straight, 5), TVec3f(0, 0, -2)));
+  EXPECT_TRUE(Near3(Vertex(Straight, 1), TVec3f(-0.01f, 0.01f, -0.01f)));
+  const auto Up = TBone::BuildVertices(NewVector3f(1, 2, 3), NewVector3f(1, 3, 3));
+  EXPECT_TRUE(Near3(Vertex(Up, 0), TVec3f(1, 2, 3)));
+  EXPECT_TRUE(Near3(Vertex(Up, 5), TVec3f(1, 3, 3)));
+  // Coinciding points: a half turn about X, everything collapses near the base.
+  const auto Point = TBone::BuildVertices(NewVector3f(1, 1, 1), NewVector3f(1, 1, 1));
+  for (int K = 0; K < 6; ++K) EXPECT_TRUE(Near3(Vertex(Point, K), TVec3f(1, 1, 1), 0.02f)) << K;
+  EXPECT_EQ(TBone::LineIndices.size(), 24u);
+}
