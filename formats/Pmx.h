@@ -371,6 +371,18 @@ class TPmx {
   // fails the load with a message naming the section, the element and the index; a material's
   // texture, sphere or toon index out of range becomes -1 (none). On failure what was read so
   // far stays in the document.
+  //
+  // After a successful load:
+  //  - face indices are in [0, VertexCount);
+  //  - vertex weight bone indices are in [-1, BoneCount) (-1: unused slot, contributes nothing);
+  //  - ParentIndex, ConnectionBoneIndex (with bfConnection) and AddParentBoneIndex (with
+  //    bfAddRotation / bfAddTranslation) are in [-1, BoneCount); every parent chain ends at a root;
+  //  - IKTargetBoneIndex and every LinkBoneIndex (with bfIK) are in [0, BoneCount);
+  //  - vertex-morph VertexIndex is in [0, VertexCount);
+  //  - every NumberOfVertex is >= 0 and, summed in material order, stays within the face list;
+  //  - TextureIndex, SphereTextureIndex and an own ToonTextureIndex are in [-1, TextureCount).
+  // Not checked (nothing follows them): the indices of other morph kinds, display frames, rigid
+  // bodies, joints and soft bodies, and a shared toon number (0..255).
   void LoadFromStream(TByteStream& AStream);
 
   // First element whose NameJp equals AName byte for byte; -1 if none.
