@@ -1,0 +1,204 @@
+// The default character exercises the whole viewer: its model, motion, textures and toon ramps
+// read back through the system's own readers with everything the viewer relies on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "formats/TextDecoding.h"
+#include "formats/pmxlib.h"
+#include "gl/Bitmap.h"
+#include "gl/Textures.h"
+#include "gl/tgaimage.h"
+#include "tools/demo/DemoCharacter.h"
+
+namespace {
+
+class DefaultCharacterTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const std::vector<uint8_t> ModelBytes = BuildDemoModel().Build();
+    Model = new TPmx;
+    Model->LoadFromBytes(ModelBytes);
+    const std::vector<uint8_t> MotionBytes = BuildDemoMotion().Build();
+    Motion = new TVmd;
+    Motion->LoadFromBytes(MotionBytes);
+  }
+  static void TearDownTestSuite() {
+    delete Model;
+    delete Motion;
+  }
+  static const TPmxBone& Bone(const char* AName) {
+    const int I = Model->IndexOfBone(AName);
+    EXPECT_GE(I, 0) << AName;
+    return *Model->GetBone(std::max(I, 0));
+  }
+  static TPmx* Model;
+  static TVmd* Motion;
+};
+TPmx* DefaultCharacterTest::Model = nullptr;
+TVmd* DefaultCharacterTest::Motion = nullptr;
+
+TEST_F(DefaultCharacterTest, HasTheConventionalSkeletonWithDisplayedBones) {
+  for (const char* Name : {"全ての親", "センター", "上半身", "上半身2", "下半身", "首", "頭", "左肩", "左腕",
+                           "左ひじ", "左手首", "右肩", "右腕", "右ひじ", "右手首", "左足", "左ひざ", "左足首",
+                           "右足", "右ひざ", "右足首", "左足ＩＫ", "右足ＩＫ"}) {
+    const TPmxBone& B = Bone(Name);
+    EXPECT_TRUE(HasFlag(B.Flags, bfDisplay)) << Name;
+  }
+  // A parent always comes before its children, so the pose is built in one pass.
+  for (int I = 0; I < Model->BoneCount(); ++I) EXPECT_LT(Model->GetBone(I)->ParentIndex, I);
+  // She stands on the ground: the lowest vertex is at height 0 within a few millimetres.
+  float Lowest = 1e9f;
+  for (const TPmxVertex& V : Model->VertexList()) Lowest = std::min(Lowest, V.Position.Y);
+  EXPECT_NEAR(Lowest, 0.0f, 0.01f);
+}
+
+TEST_F(DefaultCharacterTest, LegIKChainsEndAtTheAnklesWithBendingKnees) {
+  for (const char* Side : {"左", "右"}) {
+    const std::string Ik = std::string(Side) + "足ＩＫ";
+    const TPmxBone& B = Bone(Ik.c_str());
+    ASSERT_TRUE(HasFlag(B.Flags, bfIK)) << Ik;
+    EXPECT_EQ(B.IKTargetBoneIndex, Model->IndexOfBone(std::string(Side) + "足首"));
+    EXPECT_GT(B.IKLoopCount, 0);
+    ASSERT_EQ(B.IKLinks.size(), 2u);
+    const TPmxIKLink& Knee = B.IKLinks[0];
+    EXPECT_EQ(Knee.LinkBoneIndex, Model->IndexOfBone(std::string(Side) + "ひざ"));
+    EXPECT_EQ(Knee.AngleLimit, 1);
+    EXPECT_GT(Knee.LowerLimit.X, 0.0f);
+    EXPECT_NEAR(Knee.UpperLimit.X, 3.14159f, 1e-3f);
+    EXPECT_EQ(Knee.AxisType, atFlowedX);
+    EXPECT_EQ(B.IKLinks[1].LinkBoneIndex, Model->IndexOfBone(std::string(Side) + "足"));
+    // The ankle is where the IK bone is, so the rest pose is already solved.
+    const TPmxBone& Ankle = *Model->GetBone(B.IKTargetBoneIndex);
+    EXPECT_FLOAT_EQ(Ankle.Position.Y, B.Position.Y);
+  }
+}
+
+TEST_F(DefaultCharacterTest, MaterialsCoverEveryTextureKindAToonSharedAndATwoSidedSkirt) {
+  std::set<std::string> Extensions;
+  for (const std::string& Path : Model->TextureList()) Extensions.insert(std::filesystem::path(Path).extension());
+  EXPECT_EQ(Extensions, (std::set<std::string>{".png", ".tga", ".dds"}));
+  int TwoSided = 0, Untextured = 0;
+  std::multiset<int> Toons;
+  int FaceIndices = 0;
+  for (const TPmxMaterial& M : Model->MaterialList()) {
+    EXPECT_GT(M.NumberOfVertex, 0) << M.NameJp;
+    EXPECT_EQ(M.NumberOfVertex % 3, 0) << M.NameJp;
+    FaceIndices += M.NumberOfVertex;
+    TwoSided += HasFlag(M.RenderFlags, rfTwoSide);
+    Untextured += M.TextureIndex < 0;
+    EXPECT_NE(M.SharedToonFlag, 0) << M.NameJp;
+    Toons.insert(M.ToonTexture.SharedToonTextureIndex);
+    EXPECT_LT(M.ToonTexture.SharedToonTextureIndex, 10);
+  }
+  EXPECT_EQ(FaceIndices, static_cast<int>(Model->FaceList().size()));
+  EXPECT_EQ(TwoSided, 1);
+  EXPECT_GT(Untextured, 0);
+  EXPECT_TRUE(std::any_of(Toons.begin(), Toons.end(), [&](int T) { return Toons.count(T) > 1; }));
+}
+
+TEST_F(DefaultCharacterTest, BlinkAndBlushAreVertexMorphs) {
+  for (const char* Name : {"まばたき", "照れ"}) {
+    const int I = Model->IndexOfMorph(Name);
+    ASSERT_GE(I, 0) << Name;
+    EXPECT_EQ(Model->GetMorph(I)->Kind, mkVertex);
+    EXPECT_GT(Model->GetMorph(I)->Data.size(), 100u);
+  }
+}
+
+TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarget) {
+  EXPECT_GE(Motion->FrameCount(), 300u);
+  std::set<std::string> Bones, Morphs;
+  for (int I = 0; I < Motion->MotionCount(); ++I) {
+    const std::string Name = DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetMotion(I)->BoneName), 15});
+    EXPECT_GE(Model->IndexOfBone(Name), 0) << Name;
+    Bones.insert(Name);
+  }
+  for (int I = 0; I < Motion->SkinMotionCount(); ++I) {
+    const std::string Name = DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetSkinMotion(I)->MorphName), 15});
+    EXPECT_GE(Model->IndexOfMorph(Name), 0) << Name;
+    Morphs.insert(Name);
+  }
+  for (const char* Name : {"センター", "上半身", "頭", "左腕", "右ひじ", "左足ＩＫ", "右足ＩＫ"}) EXPECT_TRUE(Bones.count(Name)) << Name;
+  EXPECT_TRUE(Morphs.count("まばたき"));
+  // The foot IK keys really move the feet, and the last frame equals the first.
+  float Lift = 0;
+  for (int I = 0; I < Motion->MotionCount(); ++I) {
+    const TVmdMotion& K = *Motion->GetMotion(I);
+    if (DecodeVmdName({reinterpret_cast<const uint8_t*>(K.BoneName), 15}) == "左足ＩＫ") Lift = std::max(Lift, K.Position.Y);
+  }
+  EXPECT_GT(Lift, 0.02f);
+  for (int I = 0; I < Motion->MotionCount(); ++I) {
+    const TVmdMotion& First = *Motion->GetMotion(I);
+    if (First.FrameNum != 0) continue;
+    for (int J = 0; J < Motion->MotionCount(); ++J) {
+      const TVmdMotion& Last = *Motion->GetMotion(J);
+      if (Last.FrameNum + 1 != Motion->FrameCount() || std::memcmp(Last.BoneName, First.BoneName, 15) != 0) continue;
+      for (int C = 0; C < 3; ++C) EXPECT_NEAR(Last.Position.V[C], First.Position.V[C], 1e-4f);
+      // q and -q are the same rotation.
+      float Dot = 0;
+      for (int C = 0; C < 4; ++C) Dot += Last.Rotation.V[C] * First.Rotation.V[C];
+      EXPECT_NEAR(std::fabs(Dot), 1.0f, 1e-4f);
+    }
+  }
+}
+
+TEST_F(DefaultCharacterTest, TexturesAndToonRampsDecodeWithTheViewersReaders) {
+  for (const TDemoTexture& T : BuildDemoTextures()) {
+    SCOPED_TRACE(T.Path);
+    const std::string Ext = std::filesystem::path(T.Path).extension();
+    if (Ext == ".png") {
+      const TBitmap B = DecodeImageBytes(T.Bytes);
+      EXPECT_GT(B.Width(), 0);
+    } else if (Ext == ".tga") {
+      TTGAImage Image;
+      Image.LoadFromBytes(T.Bytes);
+      EXPECT_EQ(T.Bytes[2], 10);  // run-length
+      EXPECT_GT(Image.Bitmap().Width(), 0);
+    } else {
+      ASSERT_EQ(Ext, ".dds");
+      ASSERT_GT(T.Bytes.size(), 128u);
+      EXPECT_EQ(std::string(T.Bytes.begin(), T.Bytes.begin() + 4), "DDS ");
+      const std::string FourCC(T.Bytes.begin() + 84, T.Bytes.begin() + 88);
+      EXPECT_TRUE(FourCC == "DXT1" || FourCC == "DXT5") << FourCC;
+    }
+  }
+  const std::vector<TDemoTexture> Toons = BuildToonRamps();
+  ASSERT_EQ(Toons.size(), 10u);
+  EXPECT_EQ(Toons.front().Path, "Toon/toon01.bmp");
+  EXPECT_EQ(Toons.back().Path, "Toon/toon10.bmp");
+  for (const TDemoTexture& T : Toons) {
+    const TBitmap B = DecodeImageBytes(T.Bytes);
+    // Lit at the top, shaded at the bottom.
+    const uint8_t* Top = B.ScanLine(0);
+    const uint8_t* Bottom = B.ScanLine(B.Height() - 1);
+    EXPECT_EQ(Top[0] + Top[1] + Top[2], 3 * 255) << T.Path;
+    EXPECT_LE(Bottom[0] + Bottom[1] + Bottom[2], 3 * 255) << T.Path;
+  }
+}
+
+TEST(DefaultCharacterLayoutTest, TheBuildLaysTheAssetsOutBesideTheViewer) {
+  const std::filesystem::path Bin = std::filesystem::path(QUENLOR_BINARY_DIR) / "bin";
+  TPmx Pmx;
+  Pmx.LoadFromFile((Bin / kDemoModelPath).string());
+  for (const std::string& Path : Pmx.TextureList()) {
+    std::string Slashed = Path;
+    std::replace(Slashed.begin(), Slashed.end(), '\\', '/');
+    EXPECT_TRUE(std::filesystem::exists(Bin / "mmd/model" / Slashed)) << Slashed;
+  }
+  TVmd Vmd;
+  Vmd.LoadFromFile((Bin / kDemoMotionPath).string());
+  EXPECT_GE(Vmd.FrameCount(), 300u);
+  for (int I = 1; I <= 10; ++I) {
+    char Name[32];
+    std::snprintf(Name, sizeof Name, "Toon/toon%02d.bmp", I);
+    EXPECT_TRUE(std::filesystem::exists(Bin / Name)) << Name;
+  }
+}
+
+}  // namespace

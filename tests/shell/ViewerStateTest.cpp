@@ -1,0 +1,166 @@
+// The viewer's movement, caption, key mapping, screenshot names and motion clock, without a window.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "shell/UMainForm2.h"
+
+namespace {
+
+constexpr float kStep = 1.0f / 30.0f;
+
+class MoveViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetViewerState();
+    SDL_SetModState(KMOD_NONE);
+  }
+  void TearDown() override {
+    ResetViewerState();
+    SDL_SetModState(KMOD_NONE);
+  }
+  // One frame of movement from (0, 1.7, 2) with yaw and pitch as given.
+  TVec3f Step(float AYaw = 0, float APitch = 0) {
+    float Yaw = AYaw, Pitch = APitch;
+    TVec3f Position(0.0f, 1.7f, 2.0f);
+    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+    return Position - TVec3f(0.0f, 1.7f, 2.0f);
+  }
+};
+
+void ExpectNear(const TVec3f& A, const TVec3f& B) {
+  EXPECT_NEAR(A.X, B.X, 1e-6f);
+  EXPECT_NEAR(A.Y, B.Y, 1e-6f);
+  EXPECT_NEAR(A.Z, B.Z, 1e-6f);
+}
+
+TEST_F(MoveViewerTest, HeldKeySetsMoveByTheirSumPerFrame) {
+  struct TCase {
+    const char* Name;
+    std::uint8_t Forward, Backward, Left, Right;
+    bool Raise, Lower;
+    TVec3f Expected;
+  };
+  const TCase Cases[] = {
+      {"nothing held", 0, 0, 0, 0, false, false, TVec3f(0, 0, 0)},
+      {"W", 1, 0, 0, 0, false, false, TVec3f(0, 0, -kStep)},
+      {"W and Up count once", 3, 0, 0, 0, false, false, TVec3f(0, 0, -kStep)},
+      {"Down alone", 0, 2, 0, 0, false, false, TVec3f(0, 0, kStep)},
+      {"W and S cancel", 1, 1, 0, 0, false, false, TVec3f(0, 0, 0)},
+      {"W and D: diagonal, not normalised", 1, 0, 0, 1, false, false, TVec3f(kStep, 0, -kStep)},
+      {"A", 0, 0, 1, 0, false, false, TVec3f(-kStep, 0, 0)},
+      {"6 raises the eye", 0, 0, 0, 0, true, false, TVec3f(0, 0.01f, 0)},
+      {"5 lowers the eye", 0, 0, 0, 0, false, true, TVec3f(0, -0.01f, 0)},
+      {"5 and 6 cancel", 0, 0, 0, 0, true, true, TVec3f(0, 0, 0)},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ForwardKeys = C.Forward, BackwardKeys = C.Backward, LeftKeys = C.Left, RightKeys = C.Right;
+    RaiseKey = C.Raise, LowerKey = C.Lower;
+    ExpectNear(Step(), C.Expected);
+  }
+}
+
+TEST_F(MoveViewerTest, ShiftHeldAtFrameTimeMakesEveryStepEightTimesLonger) {
+  ForwardKeys = 1;
+  RaiseKey = true;
+  SDL_SetModState(KMOD_LSHIFT);
+  ExpectNear(Step(), TVec3f(0, 0.08f, -8 * kStep));
+  SDL_SetModState(KMOD_NONE);
+  ExpectNear(Step(), TVec3f(0, 0.01f, -kStep));
+}
+
+TEST_F(MoveViewerTest, ForwardFollowsYawAndPitch) {
+  ForwardKeys = 1;
+  // Turned a quarter to the left (yaw +pi/2 about +Y): forward is -X.
+  ExpectNear(Step(static_cast<float>(M_PI / 2), 0), TVec3f(-kStep, 0, 0));
+  // Looking straight up, forward is up.
+  ExpectNear(Step(0, static_cast<float>(M_PI / 2)), TVec3f(0, kStep, 0));
+}
+
+TEST_F(MoveViewerTest, PendingTurnsAreAppliedOnceAndCleared) {
+  PendingYaw = 0.25f;
+  PendingPitch = -0.125f;
+  float Yaw = 1.0f, Pitch = 0.5f;
+  TVec3f Position(0, 0, 0);
+  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+  EXPECT_FLOAT_EQ(Yaw, 1.25f);
+  EXPECT_FLOAT_EQ(Pitch, 0.375f);
+  EXPECT_EQ(PendingYaw, 0.0f);
+  EXPECT_EQ(PendingPitch, 0.0f);
+  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+  EXPECT_FLOAT_EQ(Yaw, 1.25f);
+}
+
+TEST_F(MoveViewerTest, AnAllZeroHeadOrientationAddsNoTurn) {
+  ForwardKeys = 1;
+  float Yaw = 0, Pitch = 0;
+  TVec3f Position(0, 0, 0);
+  MoveViewer(Yaw, Pitch, Position, TQuaternion{{{0, 0, 0}}, 0});
+  ExpectNear(Position, TVec3f(0, 0, -kStep));
+}
+
+TEST(PositionCaptionTest, TwoDecimalsOfEachCoordinate) {
+  // The test runs in the C locale, whose decimal separator is the point.
+  ASSERT_EQ(LocaleDecimalSeparator(), '.');
+  EXPECT_EQ(PositionCaption(TVec3f(0.0f, 1.7f, 2.0f)), "Pos: (0.00, 1.70, 2.00)");
+  EXPECT_EQ(PositionCaption(TVec3f(-0.004f, 12.345f, -1.0f / 3.0f)), "Pos: (-0.00, 12.35, -0.33)");
+}
+
+TEST(VirtualKeyTest, CommandKeysMapToTheirCodes) {
+  const std::pair<SDL_Keycode, int> Cases[] = {
+      {SDLK_LEFT, 37},   {SDLK_UP, 38},     {SDLK_RIGHT, 39},      {SDLK_DOWN, 40}, {SDLK_ESCAPE, 27},
+      {SDLK_PRINTSCREEN, 44}, {SDLK_w, 'W'}, {SDLK_a, 'A'},       {SDLK_s, 'S'},   {SDLK_d, 'D'},
+      {SDLK_5, 53},      {SDLK_6, 54},      {SDLK_q, 'Q'},         {SDLK_p, 'P'},   {SDLK_b, 'B'},
+      // Keypad digits are not the main-row digits.
+      {SDLK_KP_5, 0},    {SDLK_KP_6, 0},
+  };
+  for (const auto& [Key, Code] : Cases) EXPECT_EQ(VirtualKeyOf(Key), Code) << SDL_GetKeyName(Key);
+  EXPECT_EQ(ShiftStateOf(KMOD_LCTRL | KMOD_RSHIFT), ssCtrl | ssShift);
+  EXPECT_EQ(ShiftStateOf(KMOD_RALT), ssAlt);
+}
+
+TEST(ScreenShotNameTest, LocalTimeWithLeadingZeros) {
+  std::tm T{};
+  T.tm_year = 2026 - 1900, T.tm_mon = 0, T.tm_mday = 5, T.tm_hour = 7, T.tm_min = 3, T.tm_sec = 9;
+  EXPECT_EQ(ScreenShotFileName(T), "ScreenShot_20260105070309.bmp");
+}
+
+TEST(ScreenShotNameTest, AnExistingFileIsNeverReplaced) {
+  namespace fs = std::filesystem;
+  const fs::path Dir = fs::temp_directory_path() / ("quenlor_unique_" + std::to_string(::getpid()));
+  fs::remove_all(Dir);
+  fs::create_directories(Dir);
+  const std::string Name = "ScreenShot_20260105070309.bmp";
+  EXPECT_EQ(UniqueFilePath(Dir, Name), Dir / Name);
+  std::ofstream(Dir / Name) << "x";
+  EXPECT_EQ(UniqueFilePath(Dir, Name), Dir / "ScreenShot_20260105070309_2.bmp");
+  std::ofstream(Dir / "ScreenShot_20260105070309_2.bmp") << "x";
+  EXPECT_EQ(UniqueFilePath(Dir, Name), Dir / "ScreenShot_20260105070309_3.bmp");
+  fs::remove_all(Dir);
+}
+
+TEST(StopwatchTest, PauseKeepsTheTimeAndResumeContinues) {
+  TStopwatch Clock;
+  EXPECT_EQ(Clock.ElapsedMilliseconds(), 0.0);
+  Clock.Start();
+  Clock.Start();  // idempotent
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Clock.Stop();
+  const double Paused = Clock.ElapsedMilliseconds();
+  EXPECT_GE(Paused, 29.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(Clock.ElapsedMilliseconds(), Paused);
+  Clock.Stop();  // idempotent
+  Clock.Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(Clock.ElapsedMilliseconds(), Paused + 9.0);
+  EXPECT_LT(Clock.ElapsedMilliseconds(), Paused + 1000.0);
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+// The viewer as a user runs it: the real quenlor process on an X server (Xvfb), driven with
+// xdotool, judged by its caption, its exit status and the screenshots it writes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <regex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kBin = fs::path(QUENLOR_BINARY_DIR) / "bin";
+
+// Runs a shell command and returns its standard output without the trailing newline.
+std::string Shell(const std::string& ACommand) {
+  std::string Out;
+  if (FILE* Pipe = popen(ACommand.c_str(), "r")) {
+    std::array<char, 512> Buffer;
+    while (fgets(Buffer.data(), Buffer.size(), Pipe)) Out += Buffer.data();
+    pclose(Pipe);
+  }
+  while (!Out.empty() && (Out.back() == '\n' || Out.back() == '\r')) Out.pop_back();
+  return Out;
+}
+
+void Xdo(const std::string& AArgs) { Shell("xdotool " + AArgs + " 2>/dev/null"); }
+
+struct TPixels {
+  int Width = 0, Height = 0;
+  std::vector<std::array<uint8_t, 3>> Rgb;  // row 0 at the top
+  const std::array<uint8_t, 3>& At(int AX, int AY) const { return Rgb[static_cast<size_t>(AY) * Width + AX]; }
+};
+
+// Reads an uncompressed 24-bit BMP (bottom-up rows padded to 4 bytes).
+TPixels ReadBmp(const fs::path& APath) {
+  std::ifstream In(APath, std::ios::binary);
+  std::vector<uint8_t> D((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  TPixels P;
+  if (D.size() < 54 || D[0] != 'B' || D[1] != 'M') return P;
+  auto U32 = [&](size_t O) { return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 | uint32_t(D[O + 3]) << 24; };
+  const uint32_t Offset = U32(10);
+  const int W = static_cast<int>(U32(18)), H = static_cast<int>(U32(22));
+  if (D[28] != 24 || W <= 0 || H <= 0) return P;
+  const size_t Stride = (static_cast<size_t>(W) * 3 + 3) & ~size_t(3);
+  if (D.size() < Offset + Stride * H) return P;
+  P.Width = W, P.Height = H;
+  P.Rgb.resize(static_cast<size_t>(W) * H);
+  for (int Y = 0; Y < H; ++Y)
+    for (int X = 0; X < W; ++X) {
+      const uint8_t* S = &D[Offset + (H - 1 - Y) * Stride + 3 * X];
+      P.Rgb[static_cast<size_t>(Y) * W + X] = {S[2], S[1], S[0]};
+    }
+  return P;
+}
+
+bool Near(const std::array<uint8_t, 3>& A, int R, int G, int B, int ATolerance) {
+  return std::abs(A[0] - R) <= ATolerance && std::abs(A[1] - G) <= ATolerance && std::abs(A[2] - B) <= ATolerance;
+}
+
+template <class TPred>
+int Count(const TPixels& P, TPred APred, int X0 = 0, int Y0 = 0, int X1 = -1, int Y1 = -1) {
+  if (X1 < 0) X1 = P.Width;
+  if (Y1 < 0) Y1 = P.Height;
+  int N = 0;
+  for (int Y = Y0; Y < Y1; ++Y)
+    for (int X = X0; X < X1; ++X) N += APred(P.At(X, Y)) ? 1 : 0;
+  return N;
+}
+
+// One viewer process, started from its own folder with its own working directory.
+class TViewer {
+ public:
+  // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir.
+  TViewer(const fs::path& AExe, const fs::path& AWorkDir) : FWorkDir(AWorkDir) {
+    fs::create_directories(FWorkDir);
+    FStderr = FWorkDir / "stderr.txt";
+    FPid = fork();
+    if (FPid == 0) {
+      if (chdir(FWorkDir.c_str()) != 0) _exit(126);
+      if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
+      execl(AExe.c_str(), AExe.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~TViewer() {
+    if (FPid > 0 && !FExited) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+  }
+
+  // The main window: the process's visible window whose caption shows the position.
+  std::string FindMainWindow(std::chrono::milliseconds ATimeout = 20s) {
+    const auto End = std::chrono::steady_clock::now() + ATimeout;
+    while (std::chrono::steady_clock::now() < End && Alive()) {
+      std::istringstream Ids(Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
+      for (std::string Id; Ids >> Id;)
+        if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind("Pos: ", 0) == 0) return FWindow = Id;
+      std::this_thread::sleep_for(100ms);
+    }
+    return {};
+  }
+  void Focus() { Xdo("windowfocus --sync " + FWindow); }
+  std::string Caption() { return Shell("xdotool getwindowname " + FWindow + " 2>/dev/null"); }
+  // Z of "Pos: (x, y, z)".
+  float CaptionZ() {
+    const std::string C = Caption();
+    float X = 0, Y = 0, Z = 0;
+    std::sscanf(C.c_str(), "Pos: (%f, %f, %f)", &X, &Y, &Z);
+    return Z;
+  }
+
+  // Presses Print Screen and returns the new screenshot (empty when none appears).
+  fs::path ScreenShot() {
+    std::vector<fs::path> Before = ScreenShots();
+    Focus();
+    Xdo("key Print");
+    const auto End = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < End) {
+      for (const fs::path& P : ScreenShots())
+        if (std::find(Before.begin(), Before.end(), P) == Before.end()) {
+          std::this_thread::sleep_for(200ms);  // let the writer finish
+          return P;
+        }
+      std::this_thread::sleep_for(50ms);
+    }
+    return {};
+  }
+  std::vector<fs::path> ScreenShots() const {
+    std::vector<fs::path> Result;
+    for (const auto& E : fs::directory_iterator(FWorkDir))
+      if (E.path().filename().string().rfind("ScreenShot_", 0) == 0) Result.push_back(E.path());
+    return Result;
+  }
+
+  bool Alive() {
+    if (FExited) return false;
+    int Status = 0;
+    if (waitpid(FPid, &Status, WNOHANG) == FPid) {
+      FExited = true;
+      FStatus = Status;
+      return false;
+    }
+    return true;
+  }
+  // The exit status, or -1 when the process did not end in time.
+  int WaitForExit(std::chrono::milliseconds ATimeout = 10s) {
+    const auto End = std::chrono::steady_clock::now() + ATimeout;
+    while (Alive() && std::chrono::steady_clock::now() < End) std::this_thread::sleep_for(50ms);
+    if (!FExited) return -1;
+    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
+  }
+  std::string Stderr() const {
+    std::ifstream In(FStderr);
+    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  }
+  pid_t Pid() const { return FPid; }
+
+ private:
+  fs::path FWorkDir, FStderr;
+  pid_t FPid = -1;
+  bool FExited = false;
+  int FStatus = 0;
+  std::string FWindow;
+};
+
+class ViewerEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    ASSERT_TRUE(fs::exists(kBin / "quenlor"));
+    FRoot = fs::temp_directory_path() /
+            ("quenlor_e2e_" + std::to_string(getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(FRoot);
+    fs::create_directories(FRoot);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(FRoot);
+  }
+  // A copy of bin/ without the given parts (the executable finds its files beside itself).
+  fs::path InstallWithout(const std::vector<std::string>& AMissing) {
+    const fs::path Dir = FRoot / "install";
+    fs::create_directories(Dir);
+    fs::copy(kBin / "quenlor", Dir / "quenlor");
+    for (const char* Part : {"Toon", "mmd/model", "mmd/motion"}) {
+      if (std::find(AMissing.begin(), AMissing.end(), Part) != AMissing.end()) continue;
+      fs::create_directories(Dir / Part);
+      fs::copy(kBin / Part, Dir / Part, fs::copy_options::recursive);
+    }
+    return Dir / "quenlor";
+  }
+  fs::path FRoot;
+};
+
+// The region around the character in the default view (window 960 x 540).
+constexpr int kCharX0 = 400, kCharX1 = 560, kCharY0 = 250, kCharY1 = 530;
+
+TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
+  const std::string Geometry = Shell("xdotool getwindowgeometry " + std::string(V.FindMainWindow()));
+  EXPECT_NE(Geometry.find("960x540"), std::string::npos) << Geometry;
+
+  V.Focus();
+  Xdo("keydown w");
+  std::this_thread::sleep_for(600ms);
+  Xdo("keyup w");
+  std::this_thread::sleep_for(200ms);
+  const float AfterWalk = V.CaptionZ();
+  EXPECT_LT(AfterWalk, 2.0f);
+  EXPECT_NE(V.Caption().find("1.70"), std::string::npos);
+
+  // The same time with Shift held covers several times the distance.
+  Xdo("keydown shift keydown w");
+  std::this_thread::sleep_for(600ms);
+  Xdo("keyup w keyup shift");
+  std::this_thread::sleep_for(200ms);
+  const float Walk = 2.0f - AfterWalk, Run = AfterWalk - V.CaptionZ();
+  EXPECT_GT(Run, 3.0f * Walk) << "walk " << Walk << ", run " << Run;
+
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  const fs::path Shot = V.ScreenShot();
+  ASSERT_FALSE(Shot.empty());
+  EXPECT_TRUE(std::regex_match(Shot.filename().string(), std::regex(R"(ScreenShot_\d{14}\.bmp)"))) << Shot;
+  const TPixels P = ReadBmp(Shot);
+  ASSERT_EQ(P.Width, 960);
+  ASSERT_EQ(P.Height, 540);
+  // White background above the ground's far edge, the lit green plane at the bottom corners.
+  EXPECT_TRUE(Near(P.At(10, 10), 255, 255, 255, 2));
+  EXPECT_TRUE(Near(P.At(P.Width - 10, 100), 255, 255, 255, 2));
+  EXPECT_TRUE(Near(P.At(20, P.Height - 20), 77, 230, 140, 6));
+  EXPECT_TRUE(Near(P.At(P.Width - 20, P.Height - 20), 77, 230, 140, 6));
+  // Her shadow: the fully shadowed plane colour, left of and behind her.
+  EXPECT_GT(Count(P, [](auto C) { return Near(C, 26, 102, 64, 8); }), 500);
+  // The character: many pixels that are neither background nor plane nor shadow.
+  const int Figure = Count(
+      P,
+      [](auto C) {
+        return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20);
+      },
+      kCharX0, kCharY0, kCharX1, kCharY1);
+  EXPECT_GT(Figure, 3000);
+
+  // A second screenshot in the same second keeps the first.
+  const fs::path Second = V.ScreenShot();
+  ASSERT_FALSE(Second.empty());
+  EXPECT_TRUE(fs::exists(Shot));
+  Xdo("key ctrl+q");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+int DifferentPixels(const TPixels& A, const TPixels& B) {
+  if (A.Width != B.Width || A.Height != B.Height) return -1;
+  int N = 0;
+  for (int Y = kCharY0 - 100; Y < kCharY1; ++Y)
+    for (int X = kCharX0 - 100; X < kCharX1 + 100; ++X) N += A.At(X, Y) != B.At(X, Y);
+  return N;
+}
+
+TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  const TPixels Rest1 = ReadBmp(V.ScreenShot());
+  std::this_thread::sleep_for(300ms);
+  const TPixels Rest2 = ReadBmp(V.ScreenShot());
+  EXPECT_EQ(DifferentPixels(Rest1, Rest2), 0) << "the motion starts paused";
+
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(700ms);
+  const TPixels Dance1 = ReadBmp(V.ScreenShot());
+  std::this_thread::sleep_for(400ms);
+  const TPixels Dance2 = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(Dance1, Dance2), 300);
+  EXPECT_GT(DifferentPixels(Rest2, Dance2), 300);
+
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(300ms);
+  const TPixels Held1 = ReadBmp(V.ScreenShot());
+  std::this_thread::sleep_for(400ms);
+  const TPixels Held2 = ReadBmp(V.ScreenShot());
+  EXPECT_EQ(DifferentPixels(Held1, Held2), 0) << "pausing holds the pose";
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  auto Orange = [](auto C) { return C[0] > 200 && C[1] > 90 && C[1] < 170 && C[2] < 80; };
+  auto Grey = [](auto C) {
+    return std::abs(C[0] - C[1]) <= 4 && std::abs(C[1] - C[2]) <= 4 && C[0] >= 90 && C[0] <= 215;
+  };
+  const TPixels Before = ReadBmp(V.ScreenShot());
+  V.Focus();
+  Xdo("key b");
+  std::this_thread::sleep_for(300ms);
+  const TPixels After = ReadBmp(V.ScreenShot());
+  EXPECT_EQ(Count(Before, Orange), 0);
+  EXPECT_GT(Count(After, Orange), 20) << "IK bones are orange";
+  EXPECT_GT(Count(After, Grey), Count(Before, Grey) + 50) << "the other bones are grey";
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+TEST_F(ViewerEndToEndTest, MissingModelShowsTheReadersMessageAndKeepsTheWindowRunning) {
+  TViewer V(InstallWithout({"mmd/model"}), FRoot / "work");
+  // The error box comes first (while the window is still being built).
+  std::string Box;
+  for (int I = 0; I < 200 && Box.empty() && V.Alive(); ++I) {
+    Box = Shell("xdotool search --onlyvisible --name '^Quenlor$' 2>/dev/null | head -1");
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_FALSE(Box.empty()) << "no error box; stderr: " << V.Stderr();
+  EXPECT_NE(V.Stderr().find("model.pmx"), std::string::npos) << V.Stderr();
+  Xdo("windowfocus --sync " + Box);
+  Xdo("key --window " + Box + " Return");
+  Xdo("key Return");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << "the window does not run after the error";
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(V.Alive());
+  EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
+  TViewer V(InstallWithout({"mmd/motion"}), FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(500ms);
+  const TPixels A = ReadBmp(V.ScreenShot());
+  std::this_thread::sleep_for(400ms);
+  const TPixels B = ReadBmp(V.ScreenShot());
+  EXPECT_GT(Count(A, [](auto C) { return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20); },
+                  kCharX0, kCharY0, kCharX1, kCharY1),
+            3000);
+  EXPECT_EQ(DifferentPixels(A, B), 0);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+}  // namespace
