@@ -324,6 +324,10 @@ TEST(PmxReader, Version20StopsAfterTheJointsAnd21ReadsSoftBodies) {
   std::vector<uint8_t> Bytes20 = RichModel(2.0f).Build();
   Bytes20.insert(Bytes20.end(), {0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
   EXPECT_EQ(LoadPmx(Bytes20).SoftBodyCount(), 0);
+  TByteStream Stream(Bytes20);
+  TPmx FromStream;
+  FromStream.LoadFromStream(Stream);
+  EXPECT_EQ(Stream.Remaining(), 7u);  // the stream is left right after the joints
   // A 2.1 file needs its soft-body section; trailing bytes after it are ignored.
   std::vector<uint8_t> Bytes21 = RichModel(2.1f).Build();
   Bytes21.push_back(0xAB);

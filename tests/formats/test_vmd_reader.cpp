@@ -124,6 +124,11 @@ TEST(VmdReader, SectionsAfterTheMorphKeysAreIgnored) {
   const TVmd Plain = LoadVmd(B.Build());
   B.Trailer = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 9, 9};  // a camera section, cut short
   const TVmd WithTrailer = LoadVmd(B.Build());
+  const std::vector<uint8_t> Bytes = B.Build();
+  TByteStream Stream(Bytes);
+  TVmd FromStream;
+  FromStream.LoadFromStream(Stream);
+  EXPECT_EQ(Stream.Remaining(), B.Trailer.size());
   EXPECT_EQ(WithTrailer.FrameCount(), Plain.FrameCount());
   EXPECT_EQ(WithTrailer.MotionCount(), 1);
   EXPECT_EQ(WithTrailer.SkinMotionCount(), 1);
