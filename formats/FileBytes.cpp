@@ -2,6 +2,7 @@
 #include "formats/FileBytes.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,7 +27,11 @@ std::vector<uint8_t> ReadFileBytes(const std::string& AFileName) {
   std::unique_ptr<FILE, int (*)(FILE*)> File(std::fopen(AFileName.c_str(), "rb"), &std::fclose);
   if (!File) RaiseOpenError(AFileName, errno);
   std::vector<uint8_t> Bytes;
-  // Read in chunks rather than trusting a size query: works for pipes and for files that change.
+  // The size is only a hint: reading goes on in chunks to the real end, so pipes and files that
+  // change while being read work too.
+  struct stat Info;
+  if (fstat(fileno(File.get()), &Info) == 0 && S_ISREG(Info.st_mode) && Info.st_size > 0)
+    Bytes.reserve(static_cast<size_t>(Info.st_size));
   uint8_t Chunk[65536];
   for (;;) {
     const size_t N = std::fread(Chunk, 1, sizeof(Chunk), File.get());
