@@ -1,6 +1,7 @@
 // quenlor-inspect run as a real process on fixture files.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -22,12 +23,16 @@ std::string Slurp(const std::string& APath) {
 }
 
 TRun Inspect(const std::string& AArguments) {
-  const std::string Out = testing::TempDir() + "inspect.out";
-  const std::string Err = testing::TempDir() + "inspect.err";
+  // CTest runs each case as its own process, possibly side by side: one pair of files each.
+  const std::string Base = testing::TempDir() + "inspect." + std::to_string(getpid());
+  const std::string Out = Base + ".out", Err = Base + ".err";
   const std::string Command = std::string(QUENLOR_BINARY_DIR) + "/bin/quenlor-inspect " +
                               AArguments + " >" + Out + " 2>" + Err;
   const int Status = std::system(Command.c_str());
-  return TRun{WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Slurp(Out), Slurp(Err)};
+  TRun Result{WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Slurp(Out), Slurp(Err)};
+  std::remove(Out.c_str());
+  std::remove(Err.c_str());
+  return Result;
 }
 
 void ExpectContains(const std::string& AText, const std::vector<std::string>& AParts) {
