@@ -15,18 +15,8 @@
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
 
-#if __has_include("character/UPmxController.h")
 #include "character/UPmxController.h"
-#define QUENLOR_HAVE_CHARACTER 1
-#else
-class TPmxController {};
-#endif
-#if __has_include("hmd/HmdRuntime.h")
 #include "hmd/HmdRuntime.h"
-#define QUENLOR_HAVE_HMD 1
-#else
-class THeadset {};
-#endif
 
 // ---------------------------------------------------------------------------------------------
 // Viewer state
@@ -213,11 +203,7 @@ std::string ExecutableDirectory() {
 
 // How many headsets the runtime reports; a count above 0 selects headset mode.
 int DetectHeadsets() {
-#ifdef QUENLOR_HAVE_HMD
   return hmd_Detect();
-#else
-  return 0;
-#endif
 }
 
 }  // namespace
@@ -253,9 +239,8 @@ void TForm2::FormCreate() {
   // Scene start-up.
   FOpenGL = std::make_unique<TOpenGL>(FWindow);
   if (DetectHeadsets() > 0) {
-    // Headset mode slots in here (display connection, eye target, AppIdleForHeadset); until it
-    // exists a detected headset is shown in the window.
-    CreateDesktopScene();
+    // A display connection or rendering set-up that fails ends the program here, silently.
+    if (!CreateHeadsetScene()) return;
   } else {
     CreateDesktopScene();
   }
@@ -275,13 +260,8 @@ void TForm2::CreateSharedScene() {
   const std::string ModelPath = FBaseDirectory + kModelFolder + kDefaultModelFileName;
   const std::string MotionPath = FBaseDirectory + kMotionFolder + kDefaultMotionFileName;
   FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
-#ifdef QUENLOR_HAVE_CHARACTER
-  FPmxController = std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(),
-                                                    FBoneProgram.get(), ModelPath, MotionPath);
-#else
-  (void)ModelPath;
-  (void)MotionPath;
-#endif
+  FPmxController = std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(), FBoneProgram.get(),
+                                                    ModelPath, MotionPath, FBaseDirectory);
   FOpenGL->SetColor(0xFFFFFF);
   FMotionTimer = TStopwatch();
 }
@@ -314,6 +294,8 @@ void TForm2::FormResize() {
   int Width = 0, Height = 0;
   SDL_GetWindowSize(FWindow, &Width, &Height);
   ScreenCenter = ClientToScreen(Width / 2, Height / 2);
+  // The runtime's distortion output follows the client area.
+  if (FHeadset) ResizeHeadset();
 }
 
 void TForm2::ClientSize(int& AWidth, int& AHeight) const {
@@ -385,16 +367,12 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
 
 void TForm2::UpdateEyeTracking() {
   if (!FEyeTracking || !FPmxController) return;
-#ifdef QUENLOR_HAVE_CHARACTER
-  FPmxController->FaceTurn(ViewerPosition);
-#endif
+  FPmxController->FaceTurn(FHeadset ? HeadsetEyeMidpoint() : ViewerPosition);
 }
 
 void TForm2::UpdateMotion() {
   if (!FPmxController || !FEnableMotion) return;
-#ifdef QUENLOR_HAVE_CHARACTER
   FPmxController->ApplyMotionByTime(FMotionTimer.ElapsedMilliseconds());
-#endif
 }
 
 void TForm2::ShadowPass() {
@@ -472,7 +450,8 @@ void TForm2::RenderDesktopFrame() {
 // Commands
 
 void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
-  // Any key first dismisses the headset's safety notice (headset mode slots in here).
+  // Any key first dismisses the headset's safety notice.
+  if (FHeadset) FHeadset->DismissHSWDisplay();
   switch (AKey) {
     case VK_LEFT: StepLight(0.1f); break;
     case VK_RIGHT: StepLight(-0.1f); break;
@@ -488,7 +467,7 @@ void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
       if (AShift & ssCtrl) Application.Terminate();
       break;
     case 'R':
-      // Recentres the headset's tracking (headset mode slots in here).
+      if (FHeadset) FHeadset->RecenterPose();
       break;
     default: break;
   }
@@ -510,8 +489,12 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
     case 'M': ToggleMultisample(); break;
     case 'P': ToggleMotion(); break;
     case VK_SNAPSHOT:
-      // The window's picture is read by the next frame before its swap.
-      FScreenShotPending = true;
+      // The headset's two-eye target keeps its picture; the window's is read by the next frame
+      // before its swap.
+      if (FHeadset)
+        SaveHeadsetScreenShot();
+      else
+        FScreenShotPending = true;
       break;
     default: break;
   }
@@ -526,10 +509,8 @@ void TForm2::StepLight(float ADeltaX) {
 
 void TForm2::ToggleBoneOverlay() {
   if (!FBoneProgram) return;
-#ifdef QUENLOR_HAVE_CHARACTER
   for (const std::unique_ptr<TRenderItem>& Item : FBoneProgram->Items())
     if (auto* Bone = dynamic_cast<TBone*>(Item.get())) Bone->SetVisible(!Bone->Visible());
-#endif
 }
 
 void TForm2::ToggleMultisample() {
@@ -595,6 +576,7 @@ void TForm2::FormMouseMove(TShiftState /*AShift*/, int AX, int AY) {
 }
 
 void TForm2::FormDblClick() {
-  // Full screen on the headset's monitor exists only in headset mode (it slots in here).
+  // Full screen on the headset's monitor exists only in headset mode.
   if (!FHeadset || FHeadsetMonitor < 0) return;
+  ToggleHeadsetFullScreen();
 }

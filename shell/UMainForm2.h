@@ -15,6 +15,7 @@
 #include "math/VectorMath.h"
 #include "math/VectorTypes.h"
 #include "shell/Application.h"
+#include "shell/UMainForm2Headset.h"
 
 class TOpenGL;
 class TFrameBufferObject;
@@ -130,6 +131,8 @@ class TForm2 {
 
   // Idle hook of the window mode: paces frames 13 ms apart and renders one.
   void AppIdleForDesktop(bool& ADone);
+  // Idle hook of the headset mode: one frame inside the runtime's BeginFrame/EndFrame.
+  void AppIdleForHeadset(bool& ADone);
 
   // Read access for tests and the headset mode.
   bool EyeTracking() const { return FEyeTracking; }
@@ -147,6 +150,16 @@ class TForm2 {
   void UpdateEyeTracking();
   void UpdateMotion();
   void RenderDesktopFrame();
+  // Headset mode (UMainForm2Headset.cpp). CreateHeadsetScene returns false when start-up ends
+  // there (quit requested, nothing reported).
+  bool CreateHeadsetScene();
+  void ResizeHeadset();
+  void RenderHeadsetFrame();
+  void RenderEye(const hmdPosef& APose, const hmdFovPort& AFov, const hmdVector3f& AViewAdjust,
+                 const hmdRecti& AViewport);
+  TVec3f HeadsetEyeMidpoint() const;
+  void ToggleHeadsetFullScreen();
+  void SaveHeadsetScreenShot();
   void ShadowPass();
   void MainPass(const TMatrix4f& AMVPMatrix);
   void ToggleBoneOverlay();

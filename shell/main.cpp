@@ -1,12 +1,16 @@
-// quenlor: the viewer's program entry. The runtime binding and the TGA registration start with
-// their modules; here the application object, the main window and the message loop.
+// quenlor: the viewer's program entry: the runtime binding, the application object, the main
+// window and the message loop, in that order (the TGA format registers itself with its module).
 #include <cstdio>
 #include <memory>
 
+#include "hmd/HmdRuntime.h"
 #include "shell/Application.h"
 #include "shell/UMainForm2.h"
 
 int main() {
+  // The runtime binding's life spans the program's: it starts before any window (and masks the
+  // floating-point exceptions) and ends after the window is gone.
+  THmdRuntimeLifetime Runtime;
   try {
     Application.Initialize();
   } catch (...) {

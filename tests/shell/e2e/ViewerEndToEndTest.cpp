@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <regex>
@@ -328,18 +329,28 @@ TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
 }
 
 TEST_F(ViewerEndToEndTest, MissingModelShowsTheReadersMessageAndKeepsTheWindowRunning) {
+  // SDL draws its error box with a core X font; without one (a bare Xvfb lacking xfonts-base) no
+  // box can be shown and stderr alone carries the message.
+  const bool BoxCanShow = !Shell("xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' 2>/dev/null").empty();
   TViewer V(InstallWithout({"mmd/model"}), FRoot / "work");
-  // The error box comes first (while the window is still being built).
+  // The error box comes first (while the window is still being built). Its title is only in the
+  // UTF-8 name property, so it is found among all visible windows.
   std::string Box;
-  for (int I = 0; I < 200 && Box.empty() && V.Alive(); ++I) {
-    Box = Shell("xdotool search --onlyvisible --name '^Quenlor$' 2>/dev/null | head -1");
+  for (int I = 0; I < (BoxCanShow ? 200 : 30) && Box.empty() && V.Alive(); ++I) {
+    std::istringstream Ids(Shell("xdotool search --onlyvisible --class '.*' 2>/dev/null"));
+    for (std::string Id; Box.empty() && Ids >> Id;)
+      if (Shell("xdotool getwindowname " + Id + " 2>/dev/null") == "Quenlor") Box = Id;
     std::this_thread::sleep_for(100ms);
   }
-  ASSERT_FALSE(Box.empty()) << "no error box; stderr: " << V.Stderr();
+  EXPECT_NE(V.Stderr().find("Cannot open file"), std::string::npos) << V.Stderr();
   EXPECT_NE(V.Stderr().find("model.pmx"), std::string::npos) << V.Stderr();
-  Xdo("windowfocus --sync " + Box);
-  Xdo("key --window " + Box + " Return");
-  Xdo("key Return");
+  if (BoxCanShow) {
+    ASSERT_FALSE(Box.empty()) << "no error box";
+    Xdo("windowfocus --sync " + Box);
+    Xdo("key Return");
+  } else {
+    std::cout << "[ NOTE     ] no core X font: the error went to stderr only\n";
+  }
   ASSERT_FALSE(V.FindMainWindow().empty()) << "the window does not run after the error";
   std::this_thread::sleep_for(500ms);
   EXPECT_TRUE(V.Alive());
