@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -55,6 +56,11 @@ inline TVmd LoadVmd(const std::vector<uint8_t>& ABytes) {
   const std::string Error = VmdLoadError(ABytes, &Vmd);
   EXPECT_EQ(Error, "");
   return Vmd;
+}
+
+// A temporary file name of this process: test runs of several build folders may share /tmp.
+inline std::string TempPath(const std::string& AName) {
+  return testing::TempDir() + "quenlor_" + std::to_string(getpid()) + "_" + AName;
 }
 
 inline const std::string StreamError = "ストリームからの読み取りエラー";

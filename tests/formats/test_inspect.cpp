@@ -43,7 +43,7 @@ void ExpectContains(const std::string& AText, const std::vector<std::string>& AP
 }  // namespace
 
 TEST(Inspector, PrintsTheModelAsReadWithIKDerivedLimits) {
-  const std::string Path = testing::TempDir() + "inspect_model.pmx";
+  const std::string Path = TempPath("inspect_model.pmx");
   RichModel(2.1f).SaveToFile(Path);
   const TRun R = Inspect(Path);
   EXPECT_EQ(R.ExitCode, 0) << R.Err;
@@ -85,7 +85,7 @@ TEST(Inspector, PrintsTheModelAsReadWithIKDerivedLimits) {
 }
 
 TEST(Inspector, PrintsMotionCountsPerNameAndKeysOnRequest) {
-  const std::string Path = testing::TempDir() + "inspect_motion.vmd";
+  const std::string Path = TempPath("inspect_motion.vmd");
   TVmdBuilder B;
   B.AddBoneKey("センター", 0, NewVector3f(1, 2, 3));
   B.AddBoneKey("左足ＩＫ", 10);
@@ -105,7 +105,7 @@ TEST(Inspector, PrintsMotionCountsPerNameAndKeysOnRequest) {
 }
 
 TEST(Inspector, AFileTheReaderRejectsPrintsItsMessageAndExits1) {
-  const std::string Path = testing::TempDir() + "inspect_broken.pmx";
+  const std::string Path = TempPath("inspect_broken.pmx");
   std::vector<uint8_t> Bytes = RichModel().Build();
   Bytes.resize(Bytes.size() / 2);
   WriteBytesToFile(Path, Bytes);
@@ -122,7 +122,7 @@ TEST(Inspector, AFileTheReaderRejectsPrintsItsMessageAndExits1) {
   EXPECT_EQ(Index.Err,
             "PMX index out of range: face 0: vertex index 6 (the model has 6 vertices)\n");
 
-  const TRun Missing = Inspect(testing::TempDir() + "no_such_file.vmd");
+  const TRun Missing = Inspect(TempPath("no_such_file.vmd"));
   EXPECT_EQ(Missing.ExitCode, 1);
   EXPECT_NE(Missing.Err.find("no_such_file.vmd"), std::string::npos);
   EXPECT_EQ(Inspect("").ExitCode, 2);

@@ -392,7 +392,7 @@ TEST(PmxReader, HeaderAndTextErrorsCarryTheirMessages) {
 }
 
 TEST(PmxReader, LoadFromFileReadsTheFileAndNamesAMissingOne) {
-  const std::string Path = testing::TempDir() + "quenlor_formats_model.pmx";
+  const std::string Path = TempPath("quenlor_formats_model.pmx");
   RichModel().SaveToFile(Path);
   TPmx Pmx;
   EXPECT_EQ(ErrorOf([&] { Pmx.LoadFromFile(Path); }), "");

@@ -179,7 +179,7 @@ TEST(VmdReader, CountsTheDataCannotHoldFailBeforeAllocating) {
 }
 
 TEST(VmdReader, LoadFromFileNamesAMissingFile) {
-  const std::string Path = testing::TempDir() + "quenlor_formats_motion.vmd";
+  const std::string Path = TempPath("quenlor_formats_motion.vmd");
   TVmdBuilder B;
   B.AddBoneKey("b", 41);
   B.SaveToFile(Path);
