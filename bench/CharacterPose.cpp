@@ -68,11 +68,27 @@ void Skinning(benchmark::State& AState) {
   }
 }
 
+template <class TCore>
+void Morphing(benchmark::State& AState) {
+  const THeavyCharacter& H = Heavy();
+  TCore Core(H.Pmx);
+  TMemorySkinTarget Out(H.Pmx.VertexCount());
+  Core.SetSkinTarget(&Out);
+  Core.LoadMotion(H.Vmd);
+  Core.ApplyMotionByFrame(100.5);
+  for (auto _ : AState) {
+    Core.ApplyMorph();
+    benchmark::DoNotOptimize(Core.SkinVertices().data());
+  }
+}
+
 }  // namespace
 
 BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore>)->Name("ApplyMotionByFrame/reference")->Unit(benchmark::kMillisecond);
 BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)->Name("ApplyMotionByFrame/fast")->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxReferenceCore>)->Name("Skinning/reference")->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxControllerCore>)->Name("Skinning/fast")->Unit(benchmark::kMillisecond);
+BENCHMARK(Morphing<TPmxReferenceCore>)->Name("ApplyMorph/reference")->Unit(benchmark::kMillisecond);
+BENCHMARK(Morphing<TPmxControllerCore>)->Name("ApplyMorph/fast")->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -251,23 +251,49 @@ void TPmxControllerCore::BuildSkinStream() {
 
 void TPmxControllerCore::BuildMorphTables() {
   const int VertexCount = FPmx.VertexCount();
-  FVertexMorphs.clear();
-  FMorphVertex.clear();
-  FMorphOffset.clear();
+  struct TEntry {
+    int32_t Vertex, Morph;
+    TVec3f Offset;
+  };
+  std::vector<TEntry> Entries;
   for (int M = 0; M < FPmx.MorphCount(); ++M) {
     const TPmxMorph& Morph = *FPmx.GetMorph(M);
     if (Morph.Kind != mkVertex) continue;
-    TVertexMorph Entry{M, static_cast<uint32_t>(FMorphVertex.size()), 0};
-    for (const TPmxMorphData& D : Morph.Data) {
-      if (D.Vertex.VertexIndex < 0 || D.Vertex.VertexIndex >= VertexCount) continue;
-      FMorphVertex.push_back(D.Vertex.VertexIndex);
-      FMorphOffset.push_back(TVec3f(D.Vertex.PositionOffset));
-      ++Entry.Count;
-    }
-    FVertexMorphs.push_back(Entry);
+    for (const TPmxMorphData& D : Morph.Data)
+      if (D.Vertex.VertexIndex >= 0 && D.Vertex.VertexIndex < VertexCount)
+        Entries.push_back({D.Vertex.VertexIndex, M, TVec3f(D.Vertex.PositionOffset)});
   }
-  FMorphedVertices.clear();
-  FMorphedVertices.reserve(FMorphVertex.size());
+  // Stable: per vertex the offsets stay in morph order, then in each morph's order.
+  std::stable_sort(Entries.begin(), Entries.end(),
+                   [](const TEntry& A, const TEntry& B) { return A.Vertex < B.Vertex; });
+  // Per vertex: [first entry, end) in Entries; then the vertices ordered by offset count.
+  struct TVertexSpan {
+    int32_t Vertex;
+    uint32_t First, Count;
+  };
+  std::vector<TVertexSpan> Spans;
+  for (size_t K = 0; K < Entries.size(); ++K) {
+    if (K == 0 || Entries[K].Vertex != Entries[K - 1].Vertex)
+      Spans.push_back({Entries[K].Vertex, static_cast<uint32_t>(K), 0});
+    ++Spans.back().Count;
+  }
+  std::stable_sort(Spans.begin(), Spans.end(),
+                   [](const TVertexSpan& A, const TVertexSpan& B) { return A.Count < B.Count; });
+  FMorphRuns.clear();
+  FMorphRunVertex.clear();
+  FMorphEntryMorph.clear();
+  FMorphEntryOffset.clear();
+  for (const TVertexSpan& Span : Spans) {
+    if (FMorphRuns.empty() || FMorphRuns.back().OffsetCount != Span.Count)
+      FMorphRuns.push_back({Span.Count, static_cast<uint32_t>(FMorphRunVertex.size()), 0,
+                            static_cast<uint32_t>(FMorphEntryMorph.size())});
+    ++FMorphRuns.back().VertexCount;
+    FMorphRunVertex.push_back(Span.Vertex);
+    for (uint32_t K = Span.First; K < Span.First + Span.Count; ++K) {
+      FMorphEntryMorph.push_back(Entries[K].Morph);
+      FMorphEntryOffset.push_back(Entries[K].Offset);
+    }
+  }
 }
 
 // ---- motion tables ------------------------------------------------------------------------------

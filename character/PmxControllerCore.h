@@ -226,15 +226,16 @@ class TPmxControllerCore {
   std::vector<TVector3f> FRestNormals;
   std::vector<TMatrix4f> FNormalMatrix;  // scratch: the full matrices after a swap
 
-  // Vertex morphs with their (validated) offsets; vertices moved by the last ApplyMorph.
-  struct TVertexMorph {
-    int Morph;
-    uint32_t First, Count;
+  // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its
+  // offsets in the order the additions happen (morph order, then the morph's own order). Vertices
+  // with the same number of offsets form one run, so that the loops over them have a fixed length.
+  struct TMorphRun {
+    uint32_t OffsetCount, FirstVertex, VertexCount, FirstEntry;
   };
-  std::vector<TVertexMorph> FVertexMorphs;
-  std::vector<int32_t> FMorphVertex;
-  std::vector<TVec3f> FMorphOffset;
-  std::vector<int32_t> FMorphedVertices;
+  std::vector<TMorphRun> FMorphRuns;
+  std::vector<int32_t> FMorphRunVertex;
+  std::vector<int32_t> FMorphEntryMorph;
+  std::vector<TVec3f> FMorphEntryOffset;
 
   // Flat key tables of the fast path: per track a run of keys.
   struct TTrack {

@@ -56,17 +56,39 @@ void TPmxControllerCore::SampleMotion(double AFrame) {
 
 // ---- morphs -------------------------------------------------------------------------------------
 
-// Only the vertices the last call moved differ from their rest positions.
+namespace {
+
+// Four floats as one value; each lane is rounded exactly as the scalar float operation would be.
+typedef float TLanes __attribute__((vector_size(16)));
+
+// Built from the three floats: a 12-byte copy into a 16-byte value would go through the stack
+// and stall the load that reads it back.
+inline TLanes Load3(const float* ASource) { return TLanes{ASource[0], ASource[1], ASource[2], 0.0f}; }
+inline void Store3(float* ADest, TLanes AValue) { std::memcpy(ADest, &AValue, 3 * sizeof(float)); }
+
+}  // namespace
+
+// Only vertices that some vertex morph moves can differ from their rest positions; each is
+// rebuilt from its rest position with its offsets added in the literal order (a zero weight adds
+// nothing). Vertices come in runs of equal offset counts, so no loop length is guessed wrong.
 void TPmxControllerCore::ApplyMorph() {
-  for (const int32_t V : FMorphedVertices) FSkinVertices[V] = FRestPositions[V];
-  FMorphedVertices.clear();
-  for (const TVertexMorph& Morph : FVertexMorphs) {
-    const float W = FMorphRates[Morph.Morph];
-    if (W == 0.0f) continue;
-    for (uint32_t K = Morph.First; K < Morph.First + Morph.Count; ++K) {
-      const int32_t V = FMorphVertex[K];
-      FSkinVertices[V] = FSkinVertices[V] + FMorphOffset[K] * W;
-      FMorphedVertices.push_back(V);
+  const float* Rates = FMorphRates.data();
+  const TVec3f* Rest = FRestPositions.data();
+  TVec3f* Out = FSkinVertices.data();
+  const int32_t* Morph = FMorphEntryMorph.data();
+  const TVec3f* Offset = FMorphEntryOffset.data();
+  for (const TMorphRun& Run : FMorphRuns) {
+    uint32_t K = Run.FirstEntry;
+    for (uint32_t I = Run.FirstVertex; I < Run.FirstVertex + Run.VertexCount; ++I) {
+      const int32_t V = FMorphRunVertex[I];
+      TLanes S = Load3(Rest[V].V);
+      for (uint32_t J = 0; J < Run.OffsetCount; ++J, ++K) {
+        const float W = Rates[Morph[K]];
+        const TLanes WL{W, W, W, W};
+        const TLanes Moved = S + Load3(Offset[K].V) * WL;
+        S = (WL != TLanes{0.0f, 0.0f, 0.0f, 0.0f}) ? Moved : S;
+      }
+      Store3(Out[V].V, S);
     }
   }
 }
@@ -150,9 +172,6 @@ void TPmxControllerCore::UpdatePose() {
 
 namespace {
 
-// Four floats as one value; each lane is rounded exactly as the scalar float operation would be.
-typedef float TLanes __attribute__((vector_size(16)));
-
 inline TLanes Row(const TMatrix4f& M, int R) {
   TLanes L;
   std::memcpy(&L, &M.V[4 * R], sizeof L);
@@ -164,8 +183,6 @@ inline TLanes Splat(float F) { return TLanes{F, F, F, F}; }
 inline TLanes Transform(TLanes X, TLanes Y, TLanes Z, const TMatrix4f& M) {
   return ((X * Row(M, 0) + Y * Row(M, 1)) + Z * Row(M, 2)) + Row(M, 3);
 }
-
-inline void Store3(float* ADest, TLanes AValue) { std::memcpy(ADest, &AValue, 3 * sizeof(float)); }
 
 inline float WeightOf(uint32_t ABits) {
   float F;
