@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -86,13 +87,16 @@ int Count(const TPixels& P, TPred APred, int X0 = 0, int Y0 = 0, int X1 = -1, in
 class TViewer {
  public:
   // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir.
-  TViewer(const fs::path& AExe, const fs::path& AWorkDir) : FWorkDir(AWorkDir) {
+  TViewer(const fs::path& AExe, const fs::path& AWorkDir,
+          const std::vector<std::pair<std::string, std::string>>& AEnvironment = {})
+      : FWorkDir(AWorkDir) {
     fs::create_directories(FWorkDir);
     FStderr = FWorkDir / "stderr.txt";
     FPid = fork();
     if (FPid == 0) {
       if (chdir(FWorkDir.c_str()) != 0) _exit(126);
       if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
+      for (const auto& [Name, Value] : AEnvironment) setenv(Name.c_str(), Value.c_str(), 1);
       execl(AExe.c_str(), AExe.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -240,6 +244,30 @@ TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW)
   EXPECT_EQ(V.Stderr(), "");
 }
 
+TEST_F(ViewerEndToEndTest, MouseLooksAroundAndTheCursorStaysCentred) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("mousemove --sync 480 270");
+  std::this_thread::sleep_for(200ms);
+  // 90 pixels to the right: a quarter radian to the right; then walking forward heads right too.
+  Xdo("mousemove_relative --sync 90 0");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Shell("xdotool getmouselocation --shell | head -2 | tr '\\n' ' '"), "X=480 Y=270 ");
+  Xdo("keydown w");
+  std::this_thread::sleep_for(500ms);
+  Xdo("keyup w");
+  std::this_thread::sleep_for(200ms);
+  float X = 0, Y = 0, Z = 0;
+  ASSERT_EQ(std::sscanf(V.Caption().c_str(), "Pos: (%f, %f, %f)", &X, &Y, &Z), 3) << V.Caption();
+  EXPECT_GT(X, 0.0f);
+  EXPECT_LT(Z, 2.0f);
+  // Forward along yaw -0.25: X / (2 - Z) = tan 0.25.
+  EXPECT_NEAR(X / (2.0f - Z), std::tan(0.25f), 0.03f);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
 TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter) {
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
@@ -328,22 +356,39 @@ TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
   EXPECT_EQ(V.WaitForExit(), 0);
 }
 
-TEST_F(ViewerEndToEndTest, MissingModelShowsTheReadersMessageAndKeepsTheWindowRunning) {
+// Finds SDL's error box: a visible window titled "Quenlor" (the main window is not mapped yet while
+// start-up reports). Its title is only in the UTF-8 name property, so all visible windows are read.
+std::string FindErrorBox(TViewer& AViewer, int ATries) {
+  for (int I = 0; I < ATries && AViewer.Alive(); ++I) {
+    std::istringstream Ids(Shell("xdotool search --onlyvisible --class '.*' 2>/dev/null"));
+    for (std::string Id; Ids >> Id;)
+      if (Shell("xdotool getwindowname " + Id + " 2>/dev/null") == "Quenlor") return Id;
+    std::this_thread::sleep_for(100ms);
+  }
+  return {};
+}
+
+struct TBrokenInput {
+  const char* Name;
+  const char* Missing;      // a part of the install left out, or ""
+  const char* Overwrite;    // a file replaced by garbage, or ""
+  const char* Message[2];   // texts the report contains
+};
+
+class ViewerBrokenInputTest : public ViewerEndToEndTest, public ::testing::WithParamInterface<TBrokenInput> {};
+
+TEST_P(ViewerBrokenInputTest, ReportsTheReadersMessageAndKeepsAnEmptyWindowRunning) {
+  const TBrokenInput& Input = GetParam();
   // SDL draws its error box with a core X font; without one (a bare Xvfb lacking xfonts-base) no
   // box can be shown and stderr alone carries the message.
   const bool BoxCanShow = !Shell("xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' 2>/dev/null").empty();
-  TViewer V(InstallWithout({"mmd/model"}), FRoot / "work");
-  // The error box comes first (while the window is still being built). Its title is only in the
-  // UTF-8 name property, so it is found among all visible windows.
-  std::string Box;
-  for (int I = 0; I < (BoxCanShow ? 200 : 30) && Box.empty() && V.Alive(); ++I) {
-    std::istringstream Ids(Shell("xdotool search --onlyvisible --class '.*' 2>/dev/null"));
-    for (std::string Id; Box.empty() && Ids >> Id;)
-      if (Shell("xdotool getwindowname " + Id + " 2>/dev/null") == "Quenlor") Box = Id;
-    std::this_thread::sleep_for(100ms);
-  }
-  EXPECT_NE(V.Stderr().find("Cannot open file"), std::string::npos) << V.Stderr();
-  EXPECT_NE(V.Stderr().find("model.pmx"), std::string::npos) << V.Stderr();
+  std::vector<std::string> Missing;
+  if (*Input.Missing) Missing.push_back(Input.Missing);
+  const fs::path Exe = InstallWithout(Missing);
+  if (*Input.Overwrite) std::ofstream(Exe.parent_path() / Input.Overwrite, std::ios::binary) << "not a model at all";
+  TViewer V(Exe, FRoot / "work");
+  const std::string Box = FindErrorBox(V, BoxCanShow ? 200 : 30);
+  for (const char* Text : Input.Message) EXPECT_NE(V.Stderr().find(Text), std::string::npos) << V.Stderr();
   if (BoxCanShow) {
     ASSERT_FALSE(Box.empty()) << "no error box";
     Xdo("windowfocus --sync " + Box);
@@ -352,9 +397,47 @@ TEST_F(ViewerEndToEndTest, MissingModelShowsTheReadersMessageAndKeepsTheWindowRu
     std::cout << "[ NOTE     ] no core X font: the error went to stderr only\n";
   }
   ASSERT_FALSE(V.FindMainWindow().empty()) << "the window does not run after the error";
-  std::this_thread::sleep_for(500ms);
+  const TPixels P = ReadBmp(V.ScreenShot());
+  ASSERT_GT(P.Width, 0);
   EXPECT_TRUE(V.Alive());
   EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
+  // An empty scene: nothing of the character or the ground is drawn.
+  EXPECT_EQ(Count(P, [&](auto C) { return C != P.At(0, 0); }), 0);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ViewerBrokenInputTest,
+    ::testing::Values(TBrokenInput{"MissingModel", "mmd/model", "", {"Cannot open file", "model.pmx"}},
+                      TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
+                      TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
+  const fs::path Exe = InstallWithout({});
+  for (const char* Texture : {"mmd/model/tex/skin.png", "mmd/model/tex/hair.tga", "mmd/model/tex/cloth.dds"})
+    std::ofstream(Exe.parent_path() / Texture, std::ios::binary) << "broken";
+  TViewer V(Exe, FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  const TPixels P = ReadBmp(V.ScreenShot());
+  EXPECT_GT(Count(P, [](auto C) { return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20); },
+                  kCharX0, kCharY0, kCharX1, kCharY1),
+            3000);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+TEST_F(ViewerEndToEndTest, CaptionUsesTheLocalesDecimalSeparator) {
+  // A German numeric locale, compiled for this test (the system may have none installed).
+  const fs::path Locales = FRoot / "locales";
+  fs::create_directories(Locales);
+  if (std::system(("localedef -i de_DE -f UTF-8 " + (Locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "localedef cannot build de_DE.UTF-8 here";
+  TViewer V(kBin / "quenlor", FRoot / "work", {{"LOCPATH", Locales.string()}, {"LC_ALL", "de_DE.UTF-8"}});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), "Pos: (0,00, 1,70, 2,00)");
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
 }
