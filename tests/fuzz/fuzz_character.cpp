@@ -1,0 +1,53 @@
+// Fuzz target: a model and a motion into the controller's CPU side (bone and morph tables, motion
+// tables, pose with IK and append transforms, morphs, skinning into plain memory), no GL.
+// Input: see SplitModelMotion. A model or motion the readers reject ends the run; a motion the
+// reader rejects is left out, as the viewer would fail to start with it.
+#include <cmath>
+
+#include "character/PmxControllerCore.h"
+#include "tests/fuzz/FuzzInput.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
+  const TModelMotionInput Input = SplitModelMotion(FuzzBytes(AData, ASize));
+  TPmx Pmx;
+  TVmd Vmd;
+  bool HasMotion = false;
+  try {
+    Pmx.LoadFromBytes(Input.Model);
+  } catch (const Exception&) {
+    return 0;
+  }
+  try {
+    Vmd.LoadFromBytes(Input.Motion);
+    HasMotion = true;
+  } catch (const Exception&) {
+  }
+
+  // The controller's construction order: tables, rest pose skinned once with IK, then the motion.
+  TPmxControllerCore Core(Pmx);
+  TMemorySkinTarget Target(Pmx.VertexCount());
+  Core.SetSkinTarget(&Target);
+  Core.ApplyMorph();
+  Core.UpdateBoneMatrix();
+  if (HasMotion) Core.LoadMotion(Vmd, [](std::span<const std::uint8_t> ARawName) {
+    (void)DecodeVmdName(ARawName);
+  });
+
+  // A few frames of what the viewer does every frame: sample the motion (inside, on the loop
+  // seam, after it), blink, turn the head toward an eye point, step frames by hand.
+  const double Frames = Core.FrameCount();
+  for (double Frame : {0.0, 1.5, Frames / 2, Frames + 7.25}) {
+    Core.ApplyMotionByFrame(Frame);
+    Core.Mabataki(0.5f);
+    Core.FaceTurn(TVec3f(0.3f, 1.6f, 2.0f));
+  }
+  Core.ApplyMotionByTime(1234.5);
+  Core.NextFrame();
+  Core.PrevFrame();
+  Core.CockHead(15.0f);
+  for (int i = 0; i < Core.MorphCount(); ++i) Core.SetMorphRate(i, i % 2 ? 1.0f : 0.25f);
+  Core.UpdateBoneMatrix();
+  TouchBytes(reinterpret_cast<const std::uint8_t*>(Target.Positions.data()),
+             Target.Positions.size() * sizeof(float));
+  return 0;
+}

@@ -1,0 +1,344 @@
+// fuzz_seeds: writes the seed corpus of every fuzz target, built in code with the PMX/VMD writer,
+// the demo character's picture encoders and the image-reader fixtures, into <out>/<target>/.
+// Seeds are small on purpose: the fuzzers mutate them thousands of times per second.
+#include <stb/stb_image_write.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "math/VectorGeometry.h"  // before GeneratedCharacter.h, which uses it
+#include "tests/character/GeneratedCharacter.h"
+#include "tests/gl/images_fixtures.h"
+#include "tests/support/PmxWriter.h"
+#include "tools/demo/DemoImages.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+std::filesystem::path GOut;
+
+void Seed(const std::string& ATarget, const std::string& AName, const Bytes& ABytes) {
+  const std::filesystem::path Dir = GOut / ATarget;
+  std::filesystem::create_directories(Dir);
+  WriteBytesToFile((Dir / AName).string(), ABytes);
+}
+
+TVector3f V3(float X, float Y, float Z) { return NewVector3f(X, Y, Z); }
+
+// A small model touching every section: bones with parents, a connection, append rotation and
+// translation, leg IK with a knee limit; vertices with every weight method and an additional UV;
+// two materials with textures (one out of range), every morph kind, display frames, rigid bodies,
+// joints and (version 2.1) a soft body.
+TPmxBuilder RichModel() {
+  TPmxBuilder B;
+  B.ModelNameJp = "種モデル";
+  B.ModelNameEn = "seed";
+  B.CommentJp = "コメント";
+  const int Center = B.AddBone("センター", V3(0, 0.8f, 0));
+  const int Upper = B.AddBone("上半身", V3(0, 1.0f, 0), Center);
+  const int Neck = B.AddBone("首", V3(0, 1.4f, 0), Upper);
+  const int Head = B.AddBone("頭", V3(0, 1.5f, 0), Neck);
+  B.Bones[Upper].Flags |= FlagBit(bfConnection);
+  B.Bones[Upper].ConnectionBoneIndex = Neck;
+  const int Leg = B.AddBone("左足", V3(0.1f, 0.8f, 0), Center);
+  const int Knee = B.AddBone("左ひざ", V3(0.1f, 0.45f, 0), Leg);
+  const int Ankle = B.AddBone("左足首", V3(0.1f, 0.1f, 0), Knee);
+  const int Ik = B.AddBone("左足ＩＫ", V3(0.1f, 0.1f, 0), -1);
+  B.MakeIK(Ik, Ankle, 40, 2.0f);
+  B.AddIKLink(Ik, Knee, V3(-3.14f, 0, 0), V3(-0.01f, 0, 0));
+  B.AddIKLink(Ik, Leg);
+  const int Twist = B.AddBone("捩", V3(0, 1.2f, 0), Upper);
+  B.Bones[Twist].Flags |= FlagBit(bfAddRotation) | FlagBit(bfAddTranslation);
+  B.Bones[Twist].AddParentBoneIndex = Head;
+  B.Bones[Twist].AddPower = 0.5f;
+
+  const int V0 = B.AddVertex(V3(0, 1.5f, 0), V3(0, 0, 1), PmxFloat2{0, 0}, Head);
+  const int V1 = B.AddVertexBDEF2(V3(0.1f, 1.0f, 0), Upper, Center, 0.7f);
+  const int V2 = B.AddVertexBDEF2(V3(0.1f, 0.45f, 0), Leg, Knee, 0.5f);
+  B.Vertices[V2].BoneWeightMethod = bwSDEF;
+  B.Vertices[V2].BoneWeight.SDEF.SDEF_C = V3(0.1f, 0.45f, 0);
+  const int V3i = B.AddVertex(V3(0.1f, 0.1f, 0), V3(0, 1, 0), PmxFloat2{1, 1}, Ankle);
+  B.Vertices[V3i].BoneWeightMethod = bwBDEF4;
+  B.Vertices[V3i].BoneWeight.BDEF4 = {Ankle, Knee, Leg, -1, 0.4f, 0.3f, 0.3f, 0};
+  const int V4 = B.AddVertex(V3(-0.1f, 1.0f, 0), V3(0, 1, 0), PmxFloat2{0, 1}, Twist);
+  B.Vertices[V4].BoneWeightMethod = bwQDEF;
+  B.Vertices[V4].BoneWeight.QDEF = {Twist, Upper, -1, -1, 0.5f, 0.5f, 0, 0};
+  B.Vertices[V4].AdditionalUV = {NewVector4f(0.5f, 0.5f, 0, 1)};
+  B.AddTriangle(V0, V1, V2);
+  B.AddTriangle(V2, V3i, V4);
+  B.AddTexture("tex\\skin.png");
+  B.AddTexture("toon.bmp");
+  B.AddMaterial("肌", 3, 0);
+  const int M2 = B.AddMaterial("服", 3, 7);
+  B.Materials[M2].SharedToonFlag = 1;
+  B.Materials[M2].ToonTexture.ToonTextureIndex = 3;
+  B.Materials[M2].RenderFlags = 0x11;
+
+  const int Blink = B.AddMorph("まばたき", mkVertex, mtEyes);
+  B.AddVertexMorphOffset(Blink, V0, V3(0, -0.01f, 0));
+  B.AddVertexMorphOffset(Blink, V4, V3(0.01f, 0, 0));
+  const int Tere = B.AddMorph("照れ", mkMaterial, mtOther);
+  TPmxMorphData D{};
+  D.Material.MaterialIndex = 0;
+  D.Material.Diffuse = NewVector4f(1, 0.8f, 0.8f, 1);
+  B.Morphs[Tere].Data.push_back(D);
+  const int Group = B.AddMorph("グループ", mkGroup, mtOther);
+  D = {};
+  D.Group = {Blink, 0.5f};
+  B.Morphs[Group].Data.push_back(D);
+  const int BoneMorph = B.AddMorph("ボーン", mkBone, mtOther);
+  D = {};
+  D.Bone = {Head, V3(0, 0.01f, 0), NewVector4f(0, 0, 0, 1)};
+  B.Morphs[BoneMorph].Data.push_back(D);
+  for (TPmxMorphKind Kind : {mkUV, mkAddUV1}) {
+    const int M = B.AddMorph("UV", Kind, mtOther);
+    D = {};
+    D.UV = {V1, NewVector4f(0.1f, 0, 0, 0)};
+    B.Morphs[M].Data.push_back(D);
+  }
+  const int Flip = B.AddMorph("フリップ", mkFlip, mtOther);
+  D = {};
+  D.Flip = {Group, 1.0f};
+  B.Morphs[Flip].Data.push_back(D);
+  const int Impulse = B.AddMorph("インパルス", mkImpulse, mtOther);
+  D = {};
+  D.Impulse.RigidBodyIndex = 0;
+  B.Morphs[Impulse].Data.push_back(D);
+
+  TPmxDisplayFrame Root{};
+  Root.NameJp = "Root";
+  Root.SpecialFlag = 1;
+  TPmxDisplayFrameElement E{};
+  E.Target = 0;
+  E.BoneIndex = Center;
+  Root.Elements.push_back(E);
+  B.DisplayFrames.push_back(Root);
+  TPmxDisplayFrame Faces{};
+  Faces.NameJp = "表情";
+  E.Target = 1;
+  E.MorphIndex = Blink;
+  Faces.Elements.push_back(E);
+  B.DisplayFrames.push_back(Faces);
+
+  TPmxRigidBody Body{};
+  Body.NameJp = "頭";
+  Body.RelatedBoneIndex = Head;
+  Body.Shape = stSphere;
+  Body.Size = V3(0.1f, 0, 0);
+  Body.Mass = 1;
+  B.RigidBodies.push_back(Body);
+  Body.NameJp = "上半身";
+  Body.RelatedBoneIndex = Upper;
+  Body.Shape = stCapsule;
+  B.RigidBodies.push_back(Body);
+  TPmxJoint Joint{};
+  Joint.NameJp = "首";
+  Joint.Data.Spring6DOF.RigidBodyAIndex = 0;
+  Joint.Data.Spring6DOF.RigidBodyBIndex = 1;
+  B.Joints.push_back(Joint);
+  return B;
+}
+
+TVmdBuilder RichMotion(int AFrames) {
+  TVmdBuilder M;
+  M.ModelName = "種モデル";
+  for (int F = 0; F <= AFrames; F += AFrames / 4) {
+    const float T = float(F) / float(AFrames);
+    M.AddBoneKey("センター", F, V3(0, 0.1f * T, 0));
+    M.AddBoneKey("上半身", F, V3(0, 0, 0), NewVector4f(0, 0.2f * T, 0, 1));
+    M.AddBoneKey("左足ＩＫ", F, V3(0, 0.2f * T, 0.1f));
+    M.AddBoneKey("首", F, V3(0, 0, 0), NewVector4f(0.1f, 0, 0, 0.995f));
+    M.AddMorphKey("まばたき", F, T);
+  }
+  // Keys for a bone and a morph the model does not have; an interpolation curve that is not linear.
+  M.AddBoneKey("存在しない", 3);
+  M.AddMorphKey("ない", 5, 1.0f);
+  for (int i = 0; i < 64; ++i) M.Motions[1].Interpolation[i] = std::uint8_t(20 + i);
+  return M;
+}
+
+Bytes ModelMotionPair(const Bytes& AModel, const Bytes& AMotion) {
+  Bytes Out;
+  fixtures::PutU32(Out, std::uint32_t(AModel.size()));
+  Out.insert(Out.end(), AModel.begin(), AModel.end());
+  Out.insert(Out.end(), AMotion.begin(), AMotion.end());
+  return Out;
+}
+
+void ModelSeeds() {
+  TPmxBuilder Rich = RichModel();
+  Seed("pmx", "rich_utf16_v20.pmx", Rich.Build());
+  TPmxBuilder Variant = Rich;
+  Variant.Settings.Version = 2.1f;
+  Variant.Settings.Encoding = 1;
+  TPmxSoftBody Soft{};
+  Soft.NameJp = "ソフト";
+  Soft.RelatedMaterialIndex = 0;
+  Soft.AnchorRigidBodies.push_back({0, 1, 0});
+  Soft.PinVertices.push_back({2});
+  Variant.SoftBodies.push_back(Soft);
+  Seed("pmx", "rich_utf8_v21.pmx", Variant.Build());
+  Variant.Settings.VertexIndexSize = 4;
+  Variant.Settings.BoneIndexSize = 4;
+  Variant.Settings.MorphIndexSize = 2;
+  Variant.Settings.TextureIndexSize = 2;
+  Variant.Settings.MaterialIndexSize = 4;
+  Variant.Settings.RigidBodyIndexSize = 2;
+  Seed("pmx", "rich_wide_indices.pmx", Variant.Build());
+
+  TPmxBuilder Tiny;
+  const int Root = Tiny.AddBone("センター", V3(0, 0, 0));
+  const int A = Tiny.AddVertex(V3(0, 0, 0), V3(0, 1, 0), PmxFloat2{0, 0}, Root);
+  const int Bv = Tiny.AddVertex(V3(1, 0, 0), V3(0, 1, 0), PmxFloat2{1, 0}, Root);
+  const int C = Tiny.AddVertex(V3(0, 1, 0), V3(0, 1, 0), PmxFloat2{0, 1}, Root);
+  Tiny.AddTriangle(A, Bv, C);
+  Tiny.AddMaterial("mat", 3);
+  Seed("pmx", "tiny.pmx", Tiny.Build());
+
+  TGeneratedCharacterOptions Small;
+  Small.VertexCount = 120;
+  Small.BoneCount = 64;
+  Small.VertexMorphCount = 3;
+  Small.OffsetsPerMorph = 12;
+  Small.BoneKeyCount = 150;
+  Small.MorphKeyCount = 20;
+  Small.FrameSpan = 90;
+  const TGeneratedCharacter Human = GenerateCharacter(Small);
+  const Bytes HumanModel = Human.Model.Build();
+  const Bytes HumanMotion = Human.Motion.Build();
+  Seed("pmx", "humanoid.pmx", HumanModel);
+  Seed("vmd", "humanoid.vmd", HumanMotion);
+
+  const Bytes RichMotion90 = RichMotion(90).Build();
+  Seed("vmd", "rich.vmd", RichMotion90);
+  TVmdBuilder Empty;
+  Seed("vmd", "empty.vmd", Empty.Build());
+  TVmdBuilder Trailer = RichMotion(8);
+  Trailer.Trailer = Bytes(61 + 4, 0);  // camera and light counts after the morph keys
+  Seed("vmd", "trailer.vmd", Trailer.Build());
+
+  Seed("character", "rich.bin", ModelMotionPair(Rich.Build(), RichMotion90));
+  Seed("character", "rich_no_motion.bin", ModelMotionPair(Rich.Build(), {}));
+  Seed("character", "humanoid.bin", ModelMotionPair(HumanModel, HumanMotion));
+  Seed("character", "tiny.bin", ModelMotionPair(Tiny.Build(), RichMotion(8).Build()));
+}
+
+TCanvas Checker(int AWidth, int AHeight) {
+  TCanvas C(AWidth, AHeight);
+  for (int y = 0; y < AHeight; ++y)
+    for (int x = 0; x < AWidth; ++x)
+      C.At(x, y) = TRgba{std::uint8_t(x * 40), std::uint8_t(y * 40),
+                         std::uint8_t((x ^ y) & 1 ? 255 : 0), std::uint8_t(128 + x)};
+  return C;
+}
+
+Bytes RgbaOf(const TCanvas& ACanvas, int AComponents) {
+  Bytes Out;
+  for (int y = 0; y < ACanvas.Height(); ++y)
+    for (int x = 0; x < ACanvas.Width(); ++x) {
+      const TRgba P = ACanvas.At(x, y);
+      const std::uint8_t All[4] = {P.R, P.G, P.B, P.A};
+      Out.insert(Out.end(), All, All + AComponents);
+    }
+  return Out;
+}
+
+void ImageSeeds() {
+  const TCanvas Small = Checker(5, 3);
+  const TCanvas Square = Checker(8, 8);
+
+  // TGA: raw 16/24/32 bits in both row orders, a right-to-left file with an ID field and a colour
+  // map to skip, run-length files whose packets cross rows.
+  struct TRaw {
+    const char* Name;
+    int Bits;
+    std::uint8_t Descriptor;
+    const char* Id;
+    int ColorMap;
+  };
+  for (const TRaw& R : {TRaw{"raw16.tga", 16, 0, "", 0}, TRaw{"raw24.tga", 24, 0x20, "", 0},
+                        TRaw{"raw32.tga", 32, 0x28, "", 0},
+                        TRaw{"raw24_id_map_rtl.tga", 24, 0x10, "seed", 2}}) {
+    fixtures::TgaSpec Spec;
+    Spec.Width = 5;
+    Spec.Height = 3;
+    Spec.Bits = R.Bits;
+    Spec.Descriptor = R.Descriptor;
+    Spec.Id = R.Id;
+    Spec.ColorMapEntries = R.ColorMap;
+    Bytes File = fixtures::TgaHeader(Spec);
+    for (int i = 0; i < 15; ++i) {
+      const Bytes P = fixtures::Pixel(R.Bits / 8, i);
+      File.insert(File.end(), P.begin(), P.end());
+    }
+    Seed("tga", R.Name, File);
+  }
+  {
+    fixtures::TgaSpec Spec;
+    Spec.Type = 10;
+    Spec.Width = 4;
+    Spec.Height = 3;
+    Spec.Bits = 16;
+    Bytes File = fixtures::TgaHeader(Spec);
+    // A run of 6 crossing the first row, then 6 raw pixels.
+    File.insert(File.end(), {0x85, 0x1F, 0x7C, 0x05});
+    for (int i = 0; i < 6; ++i) fixtures::PutU16(File, 0x1111u * unsigned(i));
+    Seed("tga", "rle16.tga", File);
+  }
+  Seed("tga", "rle24.tga", EncodeTgaRle(Small, 24, "rle"));
+  Seed("tga", "rle32.tga", EncodeTgaRle(Square, 32, ""));
+
+  // DDS: each FourCC with a full mip chain, and a file without a mip count.
+  Seed("dds", "dxt1_mips.dds", EncodeDds(Square, false));
+  Seed("dds", "dxt5_mips.dds", EncodeDds(Square, true));
+  Seed("dds", "dxt3_8x4_mips.dds", fixtures::Dds("DXT3", 8, 4, 4, 16 * (2 + 1 + 1 + 1)));
+  Seed("dds", "dxt1_no_mip_count.dds", fixtures::Dds("DXT1", 4, 4, 0, 8));
+
+  // The codec route: every family stb_image reads that a writer can produce here.
+  Seed("image_codec", "rgba.png", fixtures::EncodePng(5, 3, 4, RgbaOf(Small, 4)));
+  Seed("image_codec", "rgb.png", fixtures::EncodePng(5, 3, 3, RgbaOf(Small, 3)));
+  Seed("image_codec", "grey.png", fixtures::EncodePng(5, 3, 1, RgbaOf(Small, 1)));
+  Seed("image_codec", "stored.png", EncodePng(Small));
+  Seed("image_codec", "rgb.jpg", fixtures::EncodeJpg(8, 8, RgbaOf(Square, 3)));
+  Seed("image_codec", "rgb24.bmp", EncodeBmp24(Small));
+  Seed("image_codec", "rle.tga", EncodeTgaRle(Small, 32, ""));
+  Seed("image_codec", "rgb.hdr",
+       fixtures::EncodeWith(
+           [](stbi_write_func* F, void* C, int W, int H, int N, const void* P, int) {
+             std::vector<float> Values(std::size_t(W) * H * N);
+             const auto* Bytes8 = static_cast<const std::uint8_t*>(P);
+             for (std::size_t i = 0; i < Values.size(); ++i) Values[i] = Bytes8[i] / 255.0f;
+             return stbi_write_hdr_to_func(F, C, W, H, N, Values.data());
+           },
+           5, 3, 3, RgbaOf(Small, 3), 0));
+  Seed("image_codec", "grey.pgm", [] {
+    const std::string Header = "P5\n4 2\n255\n";
+    Bytes Out(Header.begin(), Header.end());
+    for (int i = 0; i < 8; ++i) Out.push_back(std::uint8_t(i * 30));
+    return Out;
+  }());
+  // A 2 x 1 GIF with a two-colour palette.
+  Seed("image_codec", "tiny.gif",
+       Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 255, 0, 0, 0, 0, 255,
+             0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    return 2;
+  }
+  GOut = argv[1];
+  try {
+    ModelSeeds();
+    ImageSeeds();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
