@@ -247,6 +247,7 @@ void TPmxControllerCore::BuildSkinStream() {
   }
   FSkinStream.shrink_to_fit();
   FNormalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
+  FBonePairs.assign(static_cast<size_t>(BoneCount), TPmxSkinBonePair{});
 }
 
 void TPmxControllerCore::BuildMorphTables() {

@@ -21,6 +21,12 @@
 
 class TPmxControllerCore;
 
+// One bone's skinning matrix rows (floats 0-3 of each row) beside the rows of its rotation-only
+// copy (floats 4-7), for skinning a position and a normal in one 256-bit value.
+struct alignas(32) TPmxSkinBonePair {
+  float Rows[4][8];
+};
+
 // Where UpdateBoneMatrix writes a pose: three floats per vertex for positions and for normals,
 // in vertex order. A Map that yields nullptr skips that half of the write.
 class IPmxSkinTarget {
@@ -43,12 +49,12 @@ class TMemorySkinTarget : public IPmxSkinTarget {
         Normals(3 * static_cast<size_t>(AVertexCount)) {}
   float* MapPositions() override {
     ++PositionWrites;
-    return Positions.data();
+    return WithPositions ? Positions.data() : nullptr;
   }
   void UnmapPositions() override {}
   float* MapNormals() override {
     ++NormalWrites;
-    return Normals.data();
+    return WithNormals ? Normals.data() : nullptr;
   }
   void UnmapNormals() override {}
 
@@ -56,6 +62,9 @@ class TMemorySkinTarget : public IPmxSkinTarget {
   std::vector<float> Normals;
   int PositionWrites = 0;
   int NormalWrites = 0;
+  // A half withheld (Map yields nullptr) is not written.
+  bool WithPositions = true;
+  bool WithNormals = true;
 };
 
 // Message of a sampled key list without keys.
@@ -225,6 +234,7 @@ class TPmxControllerCore {
   std::vector<TVec3f> FRestPositions;
   std::vector<TVector3f> FRestNormals;
   std::vector<TMatrix4f> FNormalMatrix;  // scratch: the full matrices after a swap
+  std::vector<TPmxSkinBonePair> FBonePairs;
 
   // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its
   // offsets in the order the additions happen (morph order, then the morph's own order). Vertices
