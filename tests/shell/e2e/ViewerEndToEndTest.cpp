@@ -301,6 +301,28 @@ TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter
   EXPECT_EQ(V.WaitForExit(), 0);
 }
 
+TEST_F(ViewerEndToEndTest, ScreenshotOfAnOddWidthWindowKeepsItsRowsStraight) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  const std::string Window = V.FindMainWindow();
+  ASSERT_FALSE(Window.empty()) << V.Stderr();
+  Xdo("windowsize --sync " + Window + " 801 451");
+  std::this_thread::sleep_for(500ms);
+  const TPixels P = ReadBmp(V.ScreenShot());
+  ASSERT_EQ(P.Width, 801);
+  ASSERT_EQ(P.Height, 451);
+  // The ground's far edge is level in the picture: the first green row is the same at the left
+  // and the right border (a row read with the wrong length would slant it).
+  auto FirstGreen = [&](int AX) {
+    for (int Y = 0; Y < P.Height; ++Y)
+      if (Near(P.At(AX, Y), 77, 230, 140, 20)) return Y;
+    return -1;
+  };
+  EXPECT_GT(FirstGreen(3), 0);
+  EXPECT_NEAR(FirstGreen(3), FirstGreen(797), 1);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
 int DifferentPixels(const TPixels& A, const TPixels& B) {
   if (A.Width != B.Width || A.Height != B.Height) return -1;
   int N = 0;
