@@ -31,8 +31,8 @@ const THeavyCharacter& Heavy() {
 // Opens the skinning step alone to the benchmark.
 template <class TCore>
 struct TSkinOnly : TCore {
-  using TCore::TCore;
   using TCore::Skin;
+  using TCore::TCore;
 };
 
 template <class TCore>
@@ -84,8 +84,12 @@ void Morphing(benchmark::State& AState) {
 
 }  // namespace
 
-BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore>)->Name("ApplyMotionByFrame/reference")->Unit(benchmark::kMillisecond);
-BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)->Name("ApplyMotionByFrame/fast")->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore>)
+    ->Name("ApplyMotionByFrame/reference")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)
+    ->Name("ApplyMotionByFrame/fast")
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxReferenceCore>)->Name("Skinning/reference")->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxControllerCore>)->Name("Skinning/fast")->Unit(benchmark::kMillisecond);
 BENCHMARK(Morphing<TPmxReferenceCore>)->Name("ApplyMorph/reference")->Unit(benchmark::kMillisecond);

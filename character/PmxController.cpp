@@ -10,22 +10,23 @@ namespace {
 
 // Removes AItem from AList (the list owns it, so it is freed).
 void TakeOut(std::vector<std::unique_ptr<TRenderItem>>& AList, const TRenderItem* AItem) {
-  auto It = std::find_if(AList.begin(), AList.end(),
-                         [AItem](const std::unique_ptr<TRenderItem>& P) { return P.get() == AItem; });
+  auto It =
+      std::find_if(AList.begin(), AList.end(),
+                   [AItem](const std::unique_ptr<TRenderItem>& P) { return P.get() == AItem; });
   if (It != AList.end()) AList.erase(It);
 }
 
 // The "ＩＫ" bones stand out in orange, the others are translucent grey.
 TVector4f OverlayColor(const std::string& ANameJp) {
   return ANameJp.find("ＩＫ") != std::string::npos ? NewVector4f(1.0f, 0.5f, 0.1f, 1.0f)
-                                                     : NewVector4f(0.5f, 0.5f, 0.5f, 0.5f);
+                                                   : NewVector4f(0.5f, 0.5f, 0.5f, 0.5f);
 }
 
 }  // namespace
 
-TPmxController::TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram,
-                               TBoneProgram* ABoneProgram, const std::string& AFileName,
-                               const std::string& AMotionFileName, const std::string& ABaseDir) {
+TPmxController::TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
+                               const std::string& AFileName, const std::string& AMotionFileName,
+                               const std::string& ABaseDir) {
   const size_t MainItems = AProgram->Items().size();
   const size_t BoneItems = ABoneProgram->Items().size();
   try {

@@ -83,7 +83,7 @@ class TPmxController : private IPmxSkinTarget {
   std::unique_ptr<TPmx> FPmx;
   std::unique_ptr<TVmd> FVmd;
   std::weak_ptr<TPmxVAO> FPmxVAO;  // held by the meshes
-  TModel* FModel = nullptr;         // owned by the main program's item list
+  TModel* FModel = nullptr;        // owned by the main program's item list
   std::vector<std::unique_ptr<TTexture>> FPmxTextures;
   std::array<std::unique_ptr<TTexture>, 10> FPmxSharedTextures;
   std::vector<TBone*> FRefBones;  // owned by the bone program's item list

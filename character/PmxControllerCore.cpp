@@ -151,7 +151,8 @@ void TPmxControllerCore::BuildBoneTables() {
   FRestOffset.resize(static_cast<size_t>(BoneCount));
   for (int I = 0; I < BoneCount; ++I) {
     const TVector3f& Position = FPmx.GetBone(I)->Position;
-    FRestOffset[I] = FParent[I] >= 0 ? Sub3f(Position, FPmx.GetBone(FParent[I])->Position) : Position;
+    FRestOffset[I] =
+        FParent[I] >= 0 ? Sub3f(Position, FPmx.GetBone(FParent[I])->Position) : Position;
   }
 
   FAppends.clear();
@@ -175,8 +176,12 @@ void TPmxControllerCore::BuildIKTables() {
     const TPmxBone& Bone = *FPmx.GetBone(I);
     if (!HasFlag(Bone.Flags, bfIK)) continue;
     if (Bone.IKTargetBoneIndex < 0 || Bone.IKTargetBoneIndex >= BoneCount) continue;
-    TIKChain Chain{I, Bone.IKTargetBoneIndex, Bone.IKLoopCount, Bone.IKLoopLimitAngle,
-                   static_cast<uint32_t>(FIKLinks.size()), 0};
+    TIKChain Chain{I,
+                   Bone.IKTargetBoneIndex,
+                   Bone.IKLoopCount,
+                   Bone.IKLoopLimitAngle,
+                   static_cast<uint32_t>(FIKLinks.size()),
+                   0};
     for (const TPmxIKLink& Link : Bone.IKLinks) {
       if (Link.LinkBoneIndex < 0 || Link.LinkBoneIndex >= BoneCount) continue;
       FIKLinks.push_back({Link.LinkBoneIndex, Link});
@@ -299,7 +304,8 @@ void TPmxControllerCore::BuildMorphTables() {
 
 // ---- motion tables ------------------------------------------------------------------------------
 
-void TPmxControllerCore::LoadMotion(const TVmd& AVmd, const TUnmatchedMorphHandler& AOnUnmatchedMorph) {
+void TPmxControllerCore::LoadMotion(const TVmd& AVmd,
+                                    const TUnmatchedMorphHandler& AOnUnmatchedMorph) {
   FVmd = &AVmd;
   FFrameCount = AVmd.FrameCount();
   FMotionList = std::make_unique<TPmxMotionTable>();
@@ -348,8 +354,8 @@ void TPmxControllerCore::BuildFlatMotionTables() {
   FMorphKeyFrame.clear();
   FMorphKeyWeight.clear();
   for (const auto& [Bone, List] : *FMotionList) {
-    FBoneTracks.push_back({Bone, static_cast<uint32_t>(FBoneKeyFrame.size()),
-                           static_cast<uint32_t>(List.size())});
+    FBoneTracks.push_back(
+        {Bone, static_cast<uint32_t>(FBoneKeyFrame.size()), static_cast<uint32_t>(List.size())});
     for (const TVmdMotion* Key : List) {
       FBoneKeyFrame.push_back(static_cast<double>(FrameOf(Key)));
       TVector3f Position;
@@ -361,8 +367,8 @@ void TPmxControllerCore::BuildFlatMotionTables() {
     }
   }
   for (const auto& [Morph, List] : *FSkinMotionList) {
-    FMorphTracks.push_back({Morph, static_cast<uint32_t>(FMorphKeyFrame.size()),
-                            static_cast<uint32_t>(List.size())});
+    FMorphTracks.push_back(
+        {Morph, static_cast<uint32_t>(FMorphKeyFrame.size()), static_cast<uint32_t>(List.size())});
     for (const TVmdSkinMotion* Key : List) {
       FMorphKeyFrame.push_back(static_cast<double>(FrameOf(Key)));
       float Weight;
@@ -495,7 +501,9 @@ constexpr float MiddleAngleLimit = 1.535889744758606f;
 
 // Arc sine of a matrix entry; rounding can push an entry of a rotation matrix just beyond +-1,
 // which must not become NaN.
-float SafeArcSin(float AX) { return ArcSinSingle(ClampSingle(AX, -1.0f, 1.0f)); }
+float SafeArcSin(float AX) {
+  return ArcSinSingle(ClampSingle(AX, -1.0f, 1.0f));
+}
 
 TQuaternion AxisTurn(float AX, float AY, float AZ, float AAngle) {
   return QuaternionFromAxisAngle(TVec3f(AX, AY, AZ), AAngle);

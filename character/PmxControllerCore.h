@@ -183,10 +183,10 @@ class TPmxControllerCore {
   std::vector<float> FMorphRates;
 
   // Model tables shared by both paths.
-  std::vector<int> FParent;             // loop-free parent (-1: root)
-  std::vector<TVector3f> FRestOffset;   // rest position relative to the parent (root: absolute)
-  int FNeckBone = -1, FHeadBone = -1;   // "首", "頭"
-  bool FHasTereMorph = false;           // the model has a morph "照れ"
+  std::vector<int> FParent;            // loop-free parent (-1: root)
+  std::vector<TVector3f> FRestOffset;  // rest position relative to the parent (root: absolute)
+  int FNeckBone = -1, FHeadBone = -1;  // "首", "頭"
+  bool FHasTereMorph = false;          // the model has a morph "照れ"
 
  private:
   void BuildBoneTables();

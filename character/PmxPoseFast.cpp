@@ -63,8 +63,12 @@ typedef float TLanes __attribute__((vector_size(16)));
 
 // Built from the three floats: a 12-byte copy into a 16-byte value would go through the stack
 // and stall the load that reads it back.
-inline TLanes Load3(const float* ASource) { return TLanes{ASource[0], ASource[1], ASource[2], 0.0f}; }
-inline void Store3(float* ADest, TLanes AValue) { std::memcpy(ADest, &AValue, 3 * sizeof(float)); }
+inline TLanes Load3(const float* ASource) {
+  return TLanes{ASource[0], ASource[1], ASource[2], 0.0f};
+}
+inline void Store3(float* ADest, TLanes AValue) {
+  std::memcpy(ADest, &AValue, 3 * sizeof(float));
+}
 
 }  // namespace
 
@@ -150,7 +154,8 @@ void TPmxControllerCore::UpdatePose() {
   SolveIKFast();
   for (const TAppendInfo& A : FAppends) {
     if (A.Rotation)
-      FBoneRotations[A.Bone] = SlerpQuaternion(IdentityQuaternion, FBoneRotations[A.Parent], A.Power);
+      FBoneRotations[A.Bone] =
+          SlerpQuaternion(IdentityQuaternion, FBoneRotations[A.Parent], A.Power);
     if (A.Translation)
       FBoneTranslations[A.Bone] =
           Lerp3f(TVector3f{{0.0f, 0.0f, 0.0f}}, FBoneTranslations[A.Parent], A.Power);
@@ -177,7 +182,9 @@ inline TLanes Row(const TMatrix4f& M, int R) {
   std::memcpy(&L, &M.V[4 * R], sizeof L);
   return L;
 }
-inline TLanes Splat(float F) { return TLanes{F, F, F, F}; }
+inline TLanes Splat(float F) {
+  return TLanes{F, F, F, F};
+}
 
 // (x, y, z, 1) * M, summed in the order x, y, z, translation.
 inline TLanes Transform(TLanes X, TLanes Y, TLanes Z, const TMatrix4f& M) {

@@ -58,7 +58,8 @@ void TPmxReferenceCore::InterpolateSkinMotion(const std::vector<const TVmdSkinMo
 // ---- morphs -------------------------------------------------------------------------------------
 
 void TPmxReferenceCore::ApplyMorph() {
-  for (int V = 0; V < FPmx.VertexCount(); ++V) FSkinVertices[V] = TVec3f(FPmx.GetVertex(V)->Position);
+  for (int V = 0; V < FPmx.VertexCount(); ++V)
+    FSkinVertices[V] = TVec3f(FPmx.GetVertex(V)->Position);
   for (int M = 0; M < FPmx.MorphCount(); ++M) {
     const float W = FMorphRates[M];
     const TPmxMorph& Morph = *FPmx.GetMorph(M);
@@ -77,7 +78,8 @@ TMatrix4f TPmxReferenceCore::ChainMatrix(int AIndex) const {
   TVector3f V = FPmx.GetBone(AIndex)->Position;
   if (P != -1) V = Sub3f(FPmx.GetBone(AIndex)->Position, FPmx.GetBone(P)->Position);
   V = Add3f(FBoneTranslations[AIndex], V);
-  const TMatrix4f L = MulMatrix4f(QuaternionToMatrix4f(FBoneRotations[AIndex]), TranslationMatrix4f(V));
+  const TMatrix4f L =
+      MulMatrix4f(QuaternionToMatrix4f(FBoneRotations[AIndex]), TranslationMatrix4f(V));
   if (P == -1) return L;
   return MulMatrix4f(L, ChainMatrix(P));
 }

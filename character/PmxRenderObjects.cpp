@@ -117,9 +117,9 @@ std::array<float, 18> TBone::BuildVertices(const TVector3f& APosition1,
                                            const TVector3f& APosition2) {
   // The shape points along -Z from its base at the origin, 0.01 wide near the base.
   const float L = Distance3f(APosition1, APosition2);
-  const TVector3f Local[6] = {{{0.0f, 0.0f, 0.0f}},       {{-0.01f, 0.01f, -0.01f}},
-                              {{0.01f, 0.01f, -0.01f}},   {{-0.01f, -0.01f, -0.01f}},
-                              {{0.01f, -0.01f, -0.01f}},  {{0.0f, 0.0f, -L}}};
+  const TVector3f Local[6] = {{{0.0f, 0.0f, 0.0f}},      {{-0.01f, 0.01f, -0.01f}},
+                              {{0.01f, 0.01f, -0.01f}},  {{-0.01f, -0.01f, -0.01f}},
+                              {{0.01f, -0.01f, -0.01f}}, {{0.0f, 0.0f, -L}}};
   const TVector3f D = Normalized3f(Sub3f(APosition2, APosition1));
   const TQuaternion Q = QuaternionFromTo(TVec3f(0.0f, 0.0f, -1.0f), TVec3f(D));
   const TMatrix4f M = MulMatrix4f(QuaternionToMatrix4f(Q), TranslationMatrix4f(APosition1));

@@ -1,7 +1,6 @@
 // TPmxController on the real driver: construction from files (textures, toon ramps, meshes,
 // overlay items), the vertex buffers read back from GL, failure clean-up, drawing.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <array>
@@ -58,9 +57,9 @@ struct TSceneModel {
       B.AddVertexBDEF2(NewVector3f(0.1f * I, 0.05f * I, -0.02f * I), Root, Child, 0.1f * (I % 10),
                        Normalized3f(NewVector3f(1, 1, static_cast<float>(I))));
     for (int T = 0; T < 4; ++T) B.AddTriangle(3 * T, 3 * T + 1, 3 * T + 2);
-    B.AddTexture("tex\\Face.PNG");   // present, other case on disk
-    B.AddTexture("missing.png");     // absent
-    B.AddTexture("broken.png");      // present, not an image
+    B.AddTexture("tex\\Face.PNG");  // present, other case on disk
+    B.AddTexture("missing.png");    // absent
+    B.AddTexture("broken.png");     // present, not an image
     // Material 0: texture 0, shared toon 3 (toon04); 1: missing texture, shared toon 10 (none);
     // 2: broken texture, model toon texture 0; 3: no texture, no toon, two-sided.
     B.AddMaterial("m0", 3, 0);
@@ -220,10 +219,12 @@ TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
   TBone* Line = FController->RefBones()[M.Child];
   const TVector3f Head = XYZ3f(FController->Core().BoneGlobalMatrix()[M.Child].W);
   EXPECT_TRUE(Near3(Line->Position1(), Head, 0));
-  EXPECT_TRUE(Near3(Line->Position2(), Add3f(Head, FController->Pmx().GetBone(M.Child)->PositionOffset), 0));
+  EXPECT_TRUE(Near3(Line->Position2(),
+                    Add3f(Head, FController->Pmx().GetBone(M.Child)->PositionOffset), 0));
   auto* BoneVAO = static_cast<TBoneVAO*>(Line->VAO().get());
   const auto Shape = TBone::BuildVertices(Line->Position1(), Line->Position2());
-  EXPECT_EQ(ReadBuffer(*BoneVAO->PositionBuffer(), 18), std::vector<float>(Shape.begin(), Shape.end()));
+  EXPECT_EQ(ReadBuffer(*BoneVAO->PositionBuffer(), 18),
+            std::vector<float>(Shape.begin(), Shape.end()));
 }
 
 TEST_F(ControllerTest, MotionFileIsOptionalAndUnmatchedMorphKeysGoToStderr) {
@@ -250,8 +251,8 @@ TEST_F(ControllerTest, FailedConstructionTakesItsItemsOutOfThePrograms) {
   TSceneModel M;
   fs::remove(FDir / "Toon" / "toon07.bmp");
   M.B.SaveToFile(ModelPath());
-  EXPECT_ANY_THROW(TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(),
-                                  BaseDir()));
+  EXPECT_ANY_THROW(
+      TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(), BaseDir()));
   EXPECT_TRUE(FMain->Items().empty());
   EXPECT_TRUE(FBones->Items().empty());
 

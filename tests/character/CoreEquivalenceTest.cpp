@@ -15,7 +15,8 @@ namespace {
 
 // Byte equality of two float arrays, reporting the first differing float.
 template <class T>
-::testing::AssertionResult SameBits(const char* AWhat, const std::vector<T>& A, const std::vector<T>& B) {
+::testing::AssertionResult SameBits(const char* AWhat, const std::vector<T>& A,
+                                    const std::vector<T>& B) {
   if (A.size() != B.size())
     return ::testing::AssertionFailure() << AWhat << ": sizes " << A.size() << " vs " << B.size();
   const size_t Floats = A.size() * sizeof(T) / sizeof(float);
@@ -140,8 +141,8 @@ void RunScenario(TPathPair& Pair, int ASteps) {
   TGeneratorRandom Rnd(99);
   for (int Step = 0; Step < ASteps; ++Step) {
     // Whole, fractional, wrapped and out-of-range frames.
-    const double Frame = Step % 11 == 0 ? static_cast<double>(Rnd.Below(700))
-                                        : Rnd.Range(-2.0f, 1300.0f);
+    const double Frame =
+        Step % 11 == 0 ? static_cast<double>(Rnd.Below(700)) : Rnd.Range(-2.0f, 1300.0f);
     Pair.Both([&](TPmxControllerCore& C) { C.ApplyMotionByFrame(Frame); });
     ASSERT_TRUE(Pair.Same()) << "step " << Step << " frame " << Frame;
     switch (Step % 8) {

@@ -52,7 +52,8 @@ struct TCoreRig {
   TVector3f BonePosition(int ABone) const { return XYZ3f(Core->BoneGlobalMatrix()[ABone].W); }
 };
 
-inline ::testing::AssertionResult Near3(const TVec3f& A, const TVec3f& B, float ATolerance = 1e-5f) {
+inline ::testing::AssertionResult Near3(const TVec3f& A, const TVec3f& B,
+                                        float ATolerance = 1e-5f) {
   if (std::fabs(A.X - B.X) <= ATolerance && std::fabs(A.Y - B.Y) <= ATolerance &&
       std::fabs(A.Z - B.Z) <= ATolerance)
     return ::testing::AssertionSuccess();

@@ -1,9 +1,9 @@
 // A generated character for the controller's equivalence tests and benchmark: a humanoid skeleton
-// (spine, neck, head, eyes, arms with twist bones and fingers, legs with knee-limited leg IK and toe
-// IK) filled up with hair and skirt chains, vertices with mixed weight methods around the bones,
-// vertex morphs (including "まばたき" and "照れ"), and a long motion with keys for most bones, the IK
-// bones and the morphs, stored out of order. Deterministic for a given seed. Header-only; depends
-// on the PMX/VMD writer (tests/support).
+// (spine, neck, head, eyes, arms with twist bones and fingers, legs with knee-limited leg IK and
+// toe IK) filled up with hair and skirt chains, vertices with mixed weight methods around the
+// bones, vertex morphs (including "まばたき" and "照れ"), and a long motion with keys for most
+// bones, the IK bones and the morphs, stored out of order. Deterministic for a given seed.
+// Header-only; depends on the PMX/VMD writer (tests/support).
 #pragma once
 
 #include <algorithm>
@@ -130,9 +130,9 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
     for (int F = 0; F < 5; ++F) {
       int Parent = Wrist;
       for (int J = 0; J < 3; ++J) {
-        const int Joint = Bone(S + "指" + std::to_string(F) + "_" + std::to_string(J),
-                               V3((0.6f + 0.03f * J) * X, 0.93f - 0.01f * F, 0.02f * F - 0.04f),
-                               Parent);
+        const int Joint =
+            Bone(S + "指" + std::to_string(F) + "_" + std::to_string(J),
+                 V3((0.6f + 0.03f * J) * X, 0.93f - 0.01f * F, 0.02f * F - 0.04f), Parent);
         if (J > 0) Connect(Parent, Joint);
         Parent = Joint;
       }
@@ -148,8 +148,9 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
     for (int J = 0; J < 8 && static_cast<int>(B.Bones.size()) < AOptions.BoneCount; ++J) {
       const float R = Hair ? 0.08f : 0.12f + 0.01f * J;
       const float Y = Hair ? 1.5f - 0.06f * J : 0.9f - 0.05f * J;
-      const int Link = Bone((Hair ? "髪" : "スカート") + std::to_string(Chain) + "_" + std::to_string(J),
-                            V3(R * std::cos(A), Y, R * std::sin(A)), Parent);
+      const int Link =
+          Bone((Hair ? "髪" : "スカート") + std::to_string(Chain) + "_" + std::to_string(J),
+               V3(R * std::cos(A), Y, R * std::sin(A)), Parent);
       if (J > 0) Connect(Parent, Link);
       Parent = Link;
     }
@@ -167,7 +168,9 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
   std::vector<int> Skinnable;
   for (int I = 0; I < BoneCount; ++I)
     if (!IsIK[I] && I != Root) Skinnable.push_back(I);
-  auto ParentOr = [&](int ABone) { return B.Bones[ABone].ParentIndex >= 0 ? B.Bones[ABone].ParentIndex : ABone; };
+  auto ParentOr = [&](int ABone) {
+    return B.Bones[ABone].ParentIndex >= 0 ? B.Bones[ABone].ParentIndex : ABone;
+  };
   B.Vertices.reserve(static_cast<size_t>(AOptions.VertexCount));
   uint8_t Method = bwBDEF1;
   for (int V = 0; V < AOptions.VertexCount; ++V) {
@@ -201,7 +204,8 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
         Bw.Bone1Index = Home;
         Bw.Bone2Index = P;
         Bw.Bone3Index = G;
-        Bw.Bone4Index = Skinnable[static_cast<size_t>(Rnd.Below(static_cast<int>(Skinnable.size())))];
+        Bw.Bone4Index =
+            Skinnable[static_cast<size_t>(Rnd.Below(static_cast<int>(Skinnable.size())))];
         Bw.Bone1Weight = W[0] / Sum;
         Bw.Bone2Weight = W[1] / Sum;
         Bw.Bone3Weight = W[2] / Sum;
@@ -232,9 +236,9 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
     const int Morph = B.AddMorph(Name, mkVertex);
     const int Start = Rnd.Below(std::max(1, AOptions.VertexCount));
     for (int K = 0; K < AOptions.OffsetsPerMorph && AOptions.VertexCount > 0; ++K)
-      B.AddVertexMorphOffset(Morph, (Start + K * 7 + Rnd.Below(5)) % AOptions.VertexCount,
-                             V3(Rnd.Range(-0.01f, 0.01f), Rnd.Range(-0.01f, 0.01f),
-                                Rnd.Range(-0.01f, 0.01f)));
+      B.AddVertexMorphOffset(
+          Morph, (Start + K * 7 + Rnd.Below(5)) % AOptions.VertexCount,
+          V3(Rnd.Range(-0.01f, 0.01f), Rnd.Range(-0.01f, 0.01f), Rnd.Range(-0.01f, 0.01f)));
   }
   {
     // Kinds that move no vertex.

@@ -136,8 +136,8 @@ TEST(IK, LimitAnglesReflectsInTheFirstHalfAndClampsInTheSecond) {
     float Out;
   };
   const TCase Cases[] = {
-      {0.1f, true, -1.1f},   {0.1f, false, -0.5f},  {-2.6f, true, -2.4f}, {-2.6f, false, -2.5f},
-      {-1.0f, true, -1.0f},  {-1.0f, false, -1.0f}, {3.0f, true, -0.5f},  // mirror beyond the range
+      {0.1f, true, -1.1f},  {0.1f, false, -0.5f},  {-2.6f, true, -2.4f}, {-2.6f, false, -2.5f},
+      {-1.0f, true, -1.0f}, {-1.0f, false, -1.0f}, {3.0f, true, -0.5f},  // mirror beyond the range
       {-5.0f, true, -2.5f},
   };
   for (const TCase& C : Cases) {
@@ -154,7 +154,8 @@ TEST(IK, EachEulerOrderDecomposesAndRecomposesByItsTable) {
   // of the table, whose order is the reverse of the reading: a turn about a single axis comes back
   // unchanged, a turn about several comes back as the table's product of the same angles.
   const float X = 0.4f, Y = -0.3f, Z = 0.25f;
-  const TQuaternion Qx = TurnAbout(1, 0, 0, X), Qy = TurnAbout(0, 1, 0, Y), Qz = TurnAbout(0, 0, 1, Z);
+  const TQuaternion Qx = TurnAbout(1, 0, 0, X), Qy = TurnAbout(0, 1, 0, Y),
+                    Qz = TurnAbout(0, 0, 1, Z);
   struct TCase {
     TEulerType Order;
     TQuaternion Read, Recomposed;

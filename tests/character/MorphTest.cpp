@@ -118,7 +118,8 @@ TEST(Behaviours, CockHeadAccumulatesTurnsOfTheNeckAboutY) {
   Twice.Core->CockHead(10);
   Once.Core->CockHead(20);
   EXPECT_TRUE(SameTurn(Twice.Core->BoneRotations()[Neck], Once.Core->BoneRotations()[Neck], 1e-6f));
-  EXPECT_TRUE(SameTurn(Once.Core->BoneRotations()[Neck], TurnAbout(0, 1, 0, 20 * 3.14159265f / 180)));
+  EXPECT_TRUE(
+      SameTurn(Once.Core->BoneRotations()[Neck], TurnAbout(0, 1, 0, 20 * 3.14159265f / 180)));
   // Without a neck nothing happens.
   TPmxBuilder NoNeck;
   NoNeck.AddBone("root", NewVector3f(0, 0, 0));
@@ -163,8 +164,9 @@ TEST(Behaviours, FaceTurnIgnoresAnEyeBehindOrBesideTheHead) {
   const TQuaternion Before = TurnAbout(0, 1, 0, 0.3f);
   Rig.Core->BoneRotations()[1] = Before;
   const int Writes = Rig.Out->PositionWrites;
-  for (const TVec3f Eye : {TVec3f(Head.X, Head.Y, Head.Z - 5), TVec3f(Head.X + 5, Head.Y, Head.Z + 1),
-                           TVec3f(Head.X, Head.Y, Head.Z)}) {
+  for (const TVec3f Eye :
+       {TVec3f(Head.X, Head.Y, Head.Z - 5), TVec3f(Head.X + 5, Head.Y, Head.Z + 1),
+        TVec3f(Head.X, Head.Y, Head.Z)}) {
     Rig.Core->FaceTurn(Eye);
     EXPECT_EQ(std::memcmp(&Rig.Core->BoneRotations()[1], &Before, sizeof Before), 0);
   }

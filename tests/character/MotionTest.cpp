@@ -31,14 +31,16 @@ struct TMotionModel {
 };
 
 // The key as the reader returned it (after the file's unit conversion).
-const TVmdMotion& KeyOf(const TVmd& AVmd, int AIndex) { return *AVmd.GetMotion(AIndex); }
+const TVmdMotion& KeyOf(const TVmd& AVmd, int AIndex) {
+  return *AVmd.GetMotion(AIndex);
+}
 
 ::testing::AssertionResult SameState(const TPmxControllerCore& A, const TPmxControllerCore& B) {
   auto Same = [](const auto& X, const auto& Y) {
-    return X.size() == Y.size() &&
-           std::memcmp(X.data(), Y.data(), X.size() * sizeof(X[0])) == 0;
+    return X.size() == Y.size() && std::memcmp(X.data(), Y.data(), X.size() * sizeof(X[0])) == 0;
   };
-  if (!Same(A.BoneRotations(), B.BoneRotations())) return ::testing::AssertionFailure() << "rotations";
+  if (!Same(A.BoneRotations(), B.BoneRotations()))
+    return ::testing::AssertionFailure() << "rotations";
   if (!Same(A.BoneTranslations(), B.BoneTranslations()))
     return ::testing::AssertionFailure() << "translations";
   if (!Same(A.MorphRates(), B.MorphRates())) return ::testing::AssertionFailure() << "morph rates";
@@ -89,7 +91,8 @@ TEST(MotionSampling, KeysAreCopiedExactlyAndInterpolatedBetween) {
     EXPECT_TRUE(SameTurn(Rig.Core->BoneRotations()[M.Pair],
                          SlerpQuaternion(KeyRotation(K0), KeyRotation(K10), 0.5f), 1e-6f));
     // The skinned vertex follows the sampled pose (and the ramped-in morph).
-    const TVector3f Local = Sub3f(ToVector3f(Rig.Core->SkinVertices()[0]), Rig.Pmx.GetBone(M.Pair)->Position);
+    const TVector3f Local =
+        Sub3f(ToVector3f(Rig.Core->SkinVertices()[0]), Rig.Pmx.GetBone(M.Pair)->Position);
     EXPECT_TRUE(Near3(Rig.Position(0),
                       TVec3f(TransformPoint3f(Local, Rig.Core->BoneGlobalMatrix()[M.Pair]))));
   }
@@ -99,9 +102,9 @@ TEST(MotionSampling, FramesAndTimesWrapAroundTheMotionsLength) {
   TMotionModel M;
   TCoreRig Rig(M.Model, &M.Motion), Expected(M.Model, &M.Motion);
   struct TCase {
-    double Frame;     // sampled by frame ...
-    double TimeMs;    // ... or by time when not negative
-    double SameAs;    // the frame it must equal
+    double Frame;   // sampled by frame ...
+    double TimeMs;  // ... or by time when not negative
+    double SameAs;  // the frame it must equal
   };
   const TCase Cases[] = {
       {300, -1, 0}, {450.5, -1, 150.5}, {-1, 10000, 0}, {-1, 1000, 30}, {899.25, -1, 299.25},
@@ -185,9 +188,10 @@ TEST(MotionTables, KeysAreMatchedByNameSortedByFrameAndUnmatchedOnesDropped) {
   EXPECT_EQ(Morphs.at(Blink)[1]->FrameNum, 40u);
   // The unmatched morph key's raw name (code page 932 bytes) is reported; the bone key is not.
   ASSERT_EQ(Rig.Unmatched.size(), 1u);
-  EXPECT_EQ(DecodeVmdName(std::span<const uint8_t>(
-                reinterpret_cast<const uint8_t*>(Rig.Unmatched[0].data()), Rig.Unmatched[0].size())),
-            "笑い");
+  EXPECT_EQ(
+      DecodeVmdName(std::span<const uint8_t>(
+          reinterpret_cast<const uint8_t*>(Rig.Unmatched[0].data()), Rig.Unmatched[0].size())),
+      "笑い");
   EXPECT_EQ(Rig.Core->FrameCount(), 41u);
   // The motion is not applied by loading it.
   EXPECT_TRUE(SameTurn(Rig.Core->BoneRotations()[Twin], IdentityQuaternion));

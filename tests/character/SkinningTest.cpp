@@ -9,10 +9,18 @@ namespace {
 
 // Two root bones: A at the origin moved by (0, 1, 0); B at (1, 0, 0) turned 90 degrees about Z.
 // PA and PB are where each bone alone takes a point; NA and NB where they take a normal.
-TVec3f PA(TVec3f P) { return P + TVec3f(0, 1, 0); }
-TVec3f PB(TVec3f P) { return TVec3f(-P.Y + 1.0f, P.X - 1.0f, P.Z); }
-TVec3f NA(TVec3f N) { return N; }
-TVec3f NB(TVec3f N) { return TVec3f(-N.Y, N.X, N.Z); }
+TVec3f PA(TVec3f P) {
+  return P + TVec3f(0, 1, 0);
+}
+TVec3f PB(TVec3f P) {
+  return TVec3f(-P.Y + 1.0f, P.X - 1.0f, P.Z);
+}
+TVec3f NA(TVec3f N) {
+  return N;
+}
+TVec3f NB(TVec3f N) {
+  return TVec3f(-N.Y, N.X, N.Z);
+}
 
 struct TWeightCase {
   const char* Name;
@@ -27,19 +35,40 @@ const TWeightCase kWeightCases[] = {
     {"BDEF1 on A", bwBDEF1, {0}, {}, [](TVec3f P, auto A, auto) { return A(P); }},
     {"BDEF1 on B", bwBDEF1, {1}, {}, [](TVec3f P, auto, auto B) { return B(P); }},
     {"BDEF1 without a bone", bwBDEF1, {-1}, {}, [](TVec3f, auto, auto) { return TVec3f(0, 0, 0); }},
-    {"BDEF2 quarter", bwBDEF2, {0, 1}, {0.25f},
+    {"BDEF2 quarter",
+     bwBDEF2,
+     {0, 1},
+     {0.25f},
      [](TVec3f P, auto A, auto B) { return A(P) * 0.25f + B(P) * 0.75f; }},
-    {"BDEF2 weight 1 follows bone 1", bwBDEF2, {1, 0}, {1.0f},
+    {"BDEF2 weight 1 follows bone 1",
+     bwBDEF2,
+     {1, 0},
+     {1.0f},
      [](TVec3f P, auto, auto B) { return B(P); }},
-    {"BDEF2 weight 0 follows bone 2", bwBDEF2, {1, 0}, {0.0f},
+    {"BDEF2 weight 0 follows bone 2",
+     bwBDEF2,
+     {1, 0},
+     {0.0f},
      [](TVec3f P, auto A, auto) { return A(P); }},
-    {"SDEF as BDEF2", bwSDEF, {0, 1}, {0.25f},
+    {"SDEF as BDEF2",
+     bwSDEF,
+     {0, 1},
+     {0.25f},
      [](TVec3f P, auto A, auto B) { return A(P) * 0.25f + B(P) * 0.75f; }},
-    {"BDEF4 not normalised", bwBDEF4, {0, 1, 0, 1}, {0.1f, 0.1f, 0.1f, 0.2f},
+    {"BDEF4 not normalised",
+     bwBDEF4,
+     {0, 1, 0, 1},
+     {0.1f, 0.1f, 0.1f, 0.2f},
      [](TVec3f P, auto A, auto B) { return A(P) * 0.2f + B(P) * 0.3f; }},
-    {"QDEF as BDEF4", bwQDEF, {0, 1, 0, 1}, {0.1f, 0.1f, 0.1f, 0.2f},
+    {"QDEF as BDEF4",
+     bwQDEF,
+     {0, 1, 0, 1},
+     {0.1f, 0.1f, 0.1f, 0.2f},
      [](TVec3f P, auto A, auto B) { return A(P) * 0.2f + B(P) * 0.3f; }},
-    {"BDEF4 unused slot contributes nothing", bwBDEF4, {0, 1, -1, -1}, {0.5f, 0.5f, 0.0f, 0.7f},
+    {"BDEF4 unused slot contributes nothing",
+     bwBDEF4,
+     {0, 1, -1, -1},
+     {0.5f, 0.5f, 0.0f, 0.7f},
      [](TVec3f P, auto A, auto B) { return A(P) * 0.5f + B(P) * 0.5f; }},
     {"unknown method keeps the rest place", 5, {}, {}, [](TVec3f P, auto, auto) { return P; }},
 };
@@ -153,7 +182,7 @@ struct TAppendCase {
 
 TEST(Append, RotationAndTranslationAreReplacedByTheScaledParentValues) {
   const TAppendCase Cases[] = {
-      {"rotation power 1", true, false, 1.0f},  {"rotation power 0", true, false, 0.0f},
+      {"rotation power 1", true, false, 1.0f},   {"rotation power 0", true, false, 0.0f},
       {"rotation power 0.5", true, false, 0.5f}, {"translation power 0.5", false, true, 0.5f},
       {"both power 0.25", true, true, 0.25f},
   };
