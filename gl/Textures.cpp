@@ -122,6 +122,13 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   if (!stbi_info_from_memory(data, length, &width, &height, &channels))
     throw EReadError(CodecError());
   if (!IsValidImageSize(width, height)) throw EInvalidGraphic(SInvalidImageSize);
+  // The codec allocates the whole picture before it reads the pixel data, so a header that claims
+  // far more pixels than the data could encode is refused here. No format the codec reads packs
+  // more than 8256 pixels into a byte (1-bit PNG at deflate's best ratio of 1032:1); allow twice
+  // that.
+  constexpr std::int64_t MaxPixelsPerByte = 16384;
+  if (std::int64_t(width) * height > MaxPixelsPerByte * std::int64_t(length))
+    throw EInvalidGraphic(SInvalidImageSize);
   // Premultiplied iPhone PNGs come out as straight-alpha RGB like every other file.
   stbi_set_unpremultiply_on_load(1);
   stbi_convert_iphone_png_to_rgb(1);

@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   Core.SetSkinTarget(&Target);
   Core.ApplyMorph();
   Core.UpdateBoneMatrix();
-  if (HasMotion) Core.LoadMotion(Vmd, [](std::span<const std::uint8_t> ARawName) {
-    (void)DecodeVmdName(ARawName);
-  });
+  if (HasMotion)
+    Core.LoadMotion(Vmd,
+                    [](std::span<const std::uint8_t> ARawName) { (void)DecodeVmdName(ARawName); });
 
   // A few frames of what the viewer does every frame: sample the motion (inside, on the loop
   // seam, after it), blink, turn the head toward an eye point, step frames by hand.

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     return 0;
   }
   // Every key the document counts must be there, and the decoded names must be readable.
-  auto Name = [](const char (&AField)[15]) {
+  auto Name = [](const char(&AField)[15]) {
     return DecodeVmdName({reinterpret_cast<const std::uint8_t*>(AField), sizeof(AField)});
   };
   for (int i = 0; i < Vmd.MotionCount(); ++i) (void)Name(Vmd.GetMotion(i)->BoneName);

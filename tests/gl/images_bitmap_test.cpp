@@ -42,8 +42,10 @@ TEST(Bitmap, SizeBeyondTheLimitsIsRefused) {
   // pfCustom holds no pixels, so the limits can be probed without allocating.
   EXPECT_NO_THROW(TBitmap(MaxImageDimension, 4096, pfCustom));
   EXPECT_NO_THROW(TBitmap(0, 0, pf24bit));
-  for (auto [w, h] : {std::pair{MaxImageDimension + 1, 1}, std::pair{1, MaxImageDimension + 1},
-                      std::pair{MaxImageDimension, 4097}, std::pair{-1, 1}}) {
+  for (auto size : {std::pair{MaxImageDimension + 1, 1}, std::pair{1, MaxImageDimension + 1},
+                    std::pair{MaxImageDimension, 4097}, std::pair{-1, 1}}) {
+    // Plain copies: clang 14 lambdas cannot capture structured bindings.
+    const int w = size.first, h = size.second;
     EXPECT_TRUE(
         fixtures::ThrowsWith<EInvalidGraphic>([&] { TBitmap(w, h, pfCustom); }, SInvalidImageSize))
         << w << " x " << h;
@@ -173,6 +175,17 @@ TEST(ImageCodec, UndecodableOrAbsurdDataFailsCleanly) {
   wide[17] = 0x01;
   wide[18] = 0x86;
   wide[19] = 0xA0;
+  // A 30-byte GIF whose screen and frame claim 4112 x 4112 pixels: within the size limits, but far
+  // more than 30 bytes can encode, so it is refused before the codec allocates the picture.
+  const Bytes gif = {'G',  'I', 'F',  '8',  '9', 'a',  0x10, 0x10, 0x10, 0x10, 0, 0, 0,  // screen
+                     0x2C, 0,   0,    0,    0,   0x10, 0x10, 0x10, 0x10, 0,              // frame
+                     2,    2,   0x44, 0x01, 0,   0x3B};  // data, end
+  // A complete PNG of 2 x 2 pixels whose header is edited to 4000 x 4000.
+  Bytes tall = png;
+  tall[16] = tall[20] = 0;
+  tall[17] = tall[21] = 0;
+  tall[18] = tall[22] = 0x0F;
+  tall[19] = tall[23] = 0xA0;
   struct {
     const char* Name;
     Bytes Data;
@@ -180,7 +193,9 @@ TEST(ImageCodec, UndecodableOrAbsurdDataFailsCleanly) {
   } cases[] = {{"empty", {}, false},
                {"garbage", Bytes(64, 0x5A), false},
                {"truncated png", truncated, false},
-               {"png 100000 wide", wide, true}};
+               {"png 100000 wide", wide, true},
+               {"gif 4112 x 4112 in 30 bytes", gif, true},
+               {"png of 2 x 2 pixels claiming 4000 x 4000", tall, true}};
   for (const auto& c : cases) {
     try {
       DecodeImageBytes(c.Data);

@@ -25,7 +25,9 @@ void Seed(const std::string& ATarget, const std::string& AName, const Bytes& ABy
   WriteBytesToFile((Dir / AName).string(), ABytes);
 }
 
-TVector3f V3(float X, float Y, float Z) { return NewVector3f(X, Y, Z); }
+TVector3f V3(float X, float Y, float Z) {
+  return NewVector3f(X, Y, Z);
+}
 
 // A small model touching every section: bones with parents, a connection, append rotation and
 // translation, leg IK with a knee limit; vertices with every weight method and an additional UV;
@@ -258,9 +260,9 @@ void ImageSeeds() {
     const char* Id;
     int ColorMap;
   };
-  for (const TRaw& R : {TRaw{"raw16.tga", 16, 0, "", 0}, TRaw{"raw24.tga", 24, 0x20, "", 0},
-                        TRaw{"raw32.tga", 32, 0x28, "", 0},
-                        TRaw{"raw24_id_map_rtl.tga", 24, 0x10, "seed", 2}}) {
+  for (const TRaw& R :
+       {TRaw{"raw16.tga", 16, 0, "", 0}, TRaw{"raw24.tga", 24, 0x20, "", 0},
+        TRaw{"raw32.tga", 32, 0x28, "", 0}, TRaw{"raw24_id_map_rtl.tga", 24, 0x10, "seed", 2}}) {
     fixtures::TgaSpec Spec;
     Spec.Width = 5;
     Spec.Height = 3;
@@ -321,8 +323,8 @@ void ImageSeeds() {
   }());
   // A 2 x 1 GIF with a two-colour palette.
   Seed("image_codec", "tiny.gif",
-       Bytes{'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 255, 0, 0, 0, 0, 255,
-             0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0, 0x3B});
+       Bytes{'G', 'I',  'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 255,  0,    0, 0,   0,
+             255, 0x2C, 0,   0,   0,   0,   2, 0, 1, 0, 0,    2, 2, 0x44, 0x01, 0, 0x3B});
 }
 
 }  // namespace
