@@ -8,15 +8,14 @@
 #include <system_error>
 #include <vector>
 
+#include "character/UPmxController.h"
 #include "gl/Bitmap.h"
 #include "gl/UCommon2.h"
 #include "gl/loader/OpenGLApis.h"
+#include "hmd/HmdRuntime.h"
 #include "math/Errors.h"
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
-
-#include "character/UPmxController.h"
-#include "hmd/HmdRuntime.h"
 
 // ---------------------------------------------------------------------------------------------
 // Viewer state
@@ -47,7 +46,8 @@ void ResetViewerState() {
   ScreenCenter = TPoint{};
 }
 
-void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation) {
+void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
+                const TQuaternion& AHeadOrientation) {
   AYaw += PendingYaw;
   PendingYaw = 0.0f;
   APitch += PendingPitch;
@@ -108,30 +108,51 @@ std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
   if (AKey >= SDLK_a && AKey <= SDLK_z) return static_cast<std::uint16_t>('A' + (AKey - SDLK_a));
   if (AKey >= SDLK_0 && AKey <= SDLK_9) return static_cast<std::uint16_t>('0' + (AKey - SDLK_0));
   switch (AKey) {
-    case SDLK_BACKSPACE: return 8;
-    case SDLK_TAB: return 9;
-    case SDLK_RETURN: return 13;
+    case SDLK_BACKSPACE:
+      return 8;
+    case SDLK_TAB:
+      return 9;
+    case SDLK_RETURN:
+      return 13;
     case SDLK_LSHIFT:
-    case SDLK_RSHIFT: return 16;
+    case SDLK_RSHIFT:
+      return 16;
     case SDLK_LCTRL:
-    case SDLK_RCTRL: return 17;
+    case SDLK_RCTRL:
+      return 17;
     case SDLK_LALT:
-    case SDLK_RALT: return 18;
-    case SDLK_PAUSE: return 19;
-    case SDLK_ESCAPE: return VK_ESCAPE;
-    case SDLK_SPACE: return 32;
-    case SDLK_PAGEUP: return 33;
-    case SDLK_PAGEDOWN: return 34;
-    case SDLK_END: return 35;
-    case SDLK_HOME: return 36;
-    case SDLK_LEFT: return VK_LEFT;
-    case SDLK_UP: return VK_UP;
-    case SDLK_RIGHT: return VK_RIGHT;
-    case SDLK_DOWN: return VK_DOWN;
-    case SDLK_PRINTSCREEN: return VK_SNAPSHOT;
-    case SDLK_INSERT: return 45;
-    case SDLK_DELETE: return 46;
-    default: return 0;
+    case SDLK_RALT:
+      return 18;
+    case SDLK_PAUSE:
+      return 19;
+    case SDLK_ESCAPE:
+      return VK_ESCAPE;
+    case SDLK_SPACE:
+      return 32;
+    case SDLK_PAGEUP:
+      return 33;
+    case SDLK_PAGEDOWN:
+      return 34;
+    case SDLK_END:
+      return 35;
+    case SDLK_HOME:
+      return 36;
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    case SDLK_PRINTSCREEN:
+      return VK_SNAPSHOT;
+    case SDLK_INSERT:
+      return 45;
+    case SDLK_DELETE:
+      return 46;
+    default:
+      return 0;
   }
 }
 
@@ -151,7 +172,8 @@ std::string ScreenShotFileName(const std::tm& ALocalTime) {
   return Buffer;
 }
 
-std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory, const std::string& AName) {
+std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory,
+                                     const std::string& AName) {
   namespace fs = std::filesystem;
   std::error_code Error;
   fs::path Path = ADirectory / AName;
@@ -260,8 +282,8 @@ void TForm2::CreateSharedScene() {
   const std::string ModelPath = FBaseDirectory + kModelFolder + kDefaultModelFileName;
   const std::string MotionPath = FBaseDirectory + kMotionFolder + kDefaultMotionFileName;
   FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
-  FPmxController = std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(), FBoneProgram.get(),
-                                                    ModelPath, MotionPath, FBaseDirectory);
+  FPmxController = std::make_unique<TPmxController>(
+      FOpenGL.get(), FProgram.get(), FBoneProgram.get(), ModelPath, MotionPath, FBaseDirectory);
   FOpenGL->SetColor(0xFFFFFF);
   FMotionTimer = TStopwatch();
 }
@@ -321,13 +343,24 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
     case SDL_WINDOWEVENT:
       if (AEvent.window.windowID != SDL_GetWindowID(FWindow)) break;
       switch (AEvent.window.event) {
-        case SDL_WINDOWEVENT_SIZE_CHANGED: FormResize(); break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          FormResize();
+          break;
         // The window's position moves the client centre in screen coordinates too.
-        case SDL_WINDOWEVENT_MOVED: FormResize(); break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED: FormActivate(); break;
-        case SDL_WINDOWEVENT_FOCUS_LOST: FormDeactivate(); break;
-        case SDL_WINDOWEVENT_CLOSE: Application.Terminate(); break;
-        default: break;
+        case SDL_WINDOWEVENT_MOVED:
+          FormResize();
+          break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+          FormActivate();
+          break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          FormDeactivate();
+          break;
+        case SDL_WINDOWEVENT_CLOSE:
+          Application.Terminate();
+          break;
+        default:
+          break;
       }
       break;
     case SDL_KEYDOWN:
@@ -337,24 +370,30 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
       FormKeyUp(VirtualKeyOf(AEvent.key.keysym.sym), ShiftStateOf(AEvent.key.keysym.mod));
       break;
     case SDL_MOUSEMOTION:
-      if (FMouseMoveAttached) FormMouseMove(ShiftStateOf(SDL_GetModState()), AEvent.motion.x, AEvent.motion.y);
+      if (FMouseMoveAttached)
+        FormMouseMove(ShiftStateOf(SDL_GetModState()), AEvent.motion.x, AEvent.motion.y);
       break;
     case SDL_MOUSEBUTTONDOWN:
       // Every second click of a series is a double click, as on the original platform.
       if (AEvent.button.clicks >= 2 && AEvent.button.clicks % 2 == 0) FormDblClick();
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
 // ---------------------------------------------------------------------------------------------
 // Frame loop
 
+bool DesktopFrameDue(std::uint32_t ANow, std::uint32_t APrevTick) {
+  // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
+  return static_cast<std::uint32_t>(ANow - APrevTick) >= 13u;
+}
+
 void TForm2::AppIdleForDesktop(bool& ADone) {
   ADone = false;
   const std::uint32_t Now = SDL_GetTicks();
-  // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
-  if (static_cast<std::uint32_t>(Now - FPrevTick) < 13u) {
+  if (!DesktopFrameDue(Now, FPrevTick)) {
     SDL_Delay(0);
     return;
   }
@@ -453,41 +492,88 @@ void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
   // Any key first dismisses the headset's safety notice.
   if (FHeadset) FHeadset->DismissHSWDisplay();
   switch (AKey) {
-    case VK_LEFT: StepLight(0.1f); break;
-    case VK_RIGHT: StepLight(-0.1f); break;
-    case VK_UP: ForwardKeys |= 2; break;
-    case VK_DOWN: BackwardKeys |= 2; break;
-    case 'W': ForwardKeys |= 1; break;
-    case 'S': BackwardKeys |= 1; break;
-    case 'A': LeftKeys |= 1; break;
-    case 'D': RightKeys |= 1; break;
-    case '5': LowerKey = true; break;
-    case '6': RaiseKey = true; break;
+    case VK_LEFT:
+      StepLight(0.1f);
+      break;
+    case VK_RIGHT:
+      StepLight(-0.1f);
+      break;
+    case VK_UP:
+      ForwardKeys |= 2;
+      break;
+    case VK_DOWN:
+      BackwardKeys |= 2;
+      break;
+    case 'W':
+      ForwardKeys |= 1;
+      break;
+    case 'S':
+      BackwardKeys |= 1;
+      break;
+    case 'A':
+      LeftKeys |= 1;
+      break;
+    case 'D':
+      RightKeys |= 1;
+      break;
+    case '5':
+      LowerKey = true;
+      break;
+    case '6':
+      RaiseKey = true;
+      break;
     case 'Q':
       if (AShift & ssCtrl) Application.Terminate();
       break;
     case 'R':
       if (FHeadset) FHeadset->RecenterPose();
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
 void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
   switch (AKey) {
-    case VK_UP: ForwardKeys &= static_cast<std::uint8_t>(~2u); break;
-    case VK_DOWN: BackwardKeys &= static_cast<std::uint8_t>(~2u); break;
-    case 'W': ForwardKeys &= static_cast<std::uint8_t>(~1u); break;
-    case 'S': BackwardKeys &= static_cast<std::uint8_t>(~1u); break;
-    case 'A': LeftKeys &= static_cast<std::uint8_t>(~1u); break;
-    case 'D': RightKeys &= static_cast<std::uint8_t>(~1u); break;
-    case '5': LowerKey = false; break;
-    case '6': RaiseKey = false; break;
-    case VK_ESCAPE: Application.Terminate(); break;
-    case 'B': ToggleBoneOverlay(); break;
-    case 'E': FEyeTracking = !FEyeTracking; break;
-    case 'M': ToggleMultisample(); break;
-    case 'P': ToggleMotion(); break;
+    case VK_UP:
+      ForwardKeys &= static_cast<std::uint8_t>(~2u);
+      break;
+    case VK_DOWN:
+      BackwardKeys &= static_cast<std::uint8_t>(~2u);
+      break;
+    case 'W':
+      ForwardKeys &= static_cast<std::uint8_t>(~1u);
+      break;
+    case 'S':
+      BackwardKeys &= static_cast<std::uint8_t>(~1u);
+      break;
+    case 'A':
+      LeftKeys &= static_cast<std::uint8_t>(~1u);
+      break;
+    case 'D':
+      RightKeys &= static_cast<std::uint8_t>(~1u);
+      break;
+    case '5':
+      LowerKey = false;
+      break;
+    case '6':
+      RaiseKey = false;
+      break;
+    case VK_ESCAPE:
+      Application.Terminate();
+      break;
+    case 'B':
+      ToggleBoneOverlay();
+      break;
+    case 'E':
+      FEyeTracking = !FEyeTracking;
+      break;
+    case 'M':
+      ToggleMultisample();
+      break;
+    case 'P':
+      ToggleMotion();
+      break;
     case VK_SNAPSHOT:
       // The headset's two-eye target keeps its picture; the window's is read by the next frame
       // before its swap.
@@ -496,7 +582,8 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
       else
         FScreenShotPending = true;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -572,7 +659,8 @@ void TForm2::FormMouseMove(TShiftState /*AShift*/, int AX, int AY) {
   const TPoint Origin = ClientToScreen(0, 0);
   SDL_WarpMouseInWindow(FWindow, ScreenCenter.X - Origin.X, ScreenCenter.Y - Origin.Y);
   PendingYaw -= static_cast<float>(P.X - ScreenCenter.X) * MouseSensitivity / 360.0f;
-  if (!FHeadset) PendingPitch -= static_cast<float>(P.Y - ScreenCenter.Y) * MouseSensitivity / 360.0f;
+  if (!FHeadset)
+    PendingPitch -= static_cast<float>(P.Y - ScreenCenter.Y) * MouseSensitivity / 360.0f;
 }
 
 void TForm2::FormDblClick() {

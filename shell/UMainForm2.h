@@ -74,6 +74,10 @@ void ResetViewerState();
 // head's yaw and pitch to the walking direction (identity in a window). Shift is read now.
 void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation);
 
+// True when a desktop frame is due: at least 13 ms since the last one, in unsigned 32-bit tick
+// arithmetic (so the tick's wrap-around is harmless).
+bool DesktopFrameDue(std::uint32_t ANow, std::uint32_t APrevTick);
+
 // "Pos: (x, y, z)" with two decimals and the user's locale decimal separator.
 std::string PositionCaption(const TVec3f& APosition);
 // The decimal separator of the user's numeric locale (from the environment), '.' when unknown.
@@ -88,7 +92,8 @@ TShiftState ShiftStateOf(Uint16 AKeyMod);
 std::string ScreenShotFileName(const std::tm& ALocalTime);
 // AName in ADirectory, or with "_2", "_3", ... before the extension when that file exists: an
 // earlier screenshot is never replaced.
-std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory, const std::string& AName);
+std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory,
+                                     const std::string& AName);
 
 // Monotonic stopwatch for the motion clock: Start and Stop are idempotent and stopping keeps the
 // elapsed time, so starting again continues from it.

@@ -151,9 +151,9 @@ void TForm2::RenderHeadsetFrame() {
   }
   FFrameBuffer->Bind();
   FFrameBuffer->Clear({cmColor, cmDepth});
-  FHeadset->RenderFrame([this](const hmdPosef& APose, const hmdFovPort& AFov,
-                               const hmdVector3f& AViewAdjust,
-                               const hmdRecti& AViewport) { RenderEye(APose, AFov, AViewAdjust, AViewport); });
+  FHeadset->RenderFrame(
+      [this](const hmdPosef& APose, const hmdFovPort& AFov, const hmdVector3f& AViewAdjust,
+             const hmdRecti& AViewport) { RenderEye(APose, AFov, AViewAdjust, AViewport); });
   FFrameBuffer->Unbind();
 }
 
@@ -161,8 +161,7 @@ void TForm2::RenderEye(const hmdPosef& APose, const hmdFovPort& AFov,
                        const hmdVector3f& AViewAdjust, const hmdRecti& AViewport) {
   const TMatrix4f MVP =
       HeadsetEyeMVP(ViewerYaw, ViewerPitch, ViewerPosition, APose, AFov, AViewAdjust);
-  FFrameBuffer->SetViewport(AViewport.Pos.x, AViewport.Pos.y, AViewport.Size.w,
-                            AViewport.Size.h);
+  FFrameBuffer->SetViewport(AViewport.Pos.x, AViewport.Pos.y, AViewport.Size.w, AViewport.Size.h);
   if (FProgram && FBoneProgram && FShadowFBO) MainPass(MVP);
 }
 

@@ -17,10 +17,15 @@ int main() {
     Application.HandleException();
     return 1;
   }
+  int ExitCode = 0;
   {
+    // Without a window (no display, no GL pixel format) there is nothing to run.
     std::unique_ptr<TForm2> Form;
-    if (Application.Guarded([&] { Form = std::make_unique<TForm2>(); })) Application.Run();
+    if (Application.Guarded([&] { Form = std::make_unique<TForm2>(); }))
+      Application.Run();
+    else
+      ExitCode = 1;
   }
   Application.Finalize();
-  return 0;
+  return ExitCode;
 }

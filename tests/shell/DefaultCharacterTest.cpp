@@ -44,9 +44,10 @@ TPmx* DefaultCharacterTest::Model = nullptr;
 TVmd* DefaultCharacterTest::Motion = nullptr;
 
 TEST_F(DefaultCharacterTest, HasTheConventionalSkeletonWithDisplayedBones) {
-  for (const char* Name : {"全ての親", "センター", "上半身", "上半身2", "下半身", "首", "頭", "左肩", "左腕",
-                           "左ひじ", "左手首", "右肩", "右腕", "右ひじ", "右手首", "左足", "左ひざ", "左足首",
-                           "右足", "右ひざ", "右足首", "左足ＩＫ", "右足ＩＫ"}) {
+  for (const char* Name :
+       {"全ての親", "センター", "上半身", "上半身2", "下半身", "首",       "頭",      "左肩",
+        "左腕",     "左ひじ",   "左手首", "右肩",    "右腕",   "右ひじ",   "右手首",  "左足",
+        "左ひざ",   "左足首",   "右足",   "右ひざ",  "右足首", "左足ＩＫ", "右足ＩＫ"}) {
     const TPmxBone& B = Bone(Name);
     EXPECT_TRUE(HasFlag(B.Flags, bfDisplay)) << Name;
   }
@@ -81,7 +82,8 @@ TEST_F(DefaultCharacterTest, LegIKChainsEndAtTheAnklesWithBendingKnees) {
 
 TEST_F(DefaultCharacterTest, MaterialsCoverEveryTextureKindAToonSharedAndATwoSidedSkirt) {
   std::set<std::string> Extensions;
-  for (const std::string& Path : Model->TextureList()) Extensions.insert(std::filesystem::path(Path).extension());
+  for (const std::string& Path : Model->TextureList())
+    Extensions.insert(std::filesystem::path(Path).extension());
   EXPECT_EQ(Extensions, (std::set<std::string>{".png", ".tga", ".dds"}));
   int TwoSided = 0, Untextured = 0;
   std::multiset<int> Toons;
@@ -115,22 +117,26 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
   EXPECT_GE(Motion->FrameCount(), 300u);
   std::set<std::string> Bones, Morphs;
   for (int I = 0; I < Motion->MotionCount(); ++I) {
-    const std::string Name = DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetMotion(I)->BoneName), 15});
+    const std::string Name =
+        DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetMotion(I)->BoneName), 15});
     EXPECT_GE(Model->IndexOfBone(Name), 0) << Name;
     Bones.insert(Name);
   }
   for (int I = 0; I < Motion->SkinMotionCount(); ++I) {
-    const std::string Name = DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetSkinMotion(I)->MorphName), 15});
+    const std::string Name =
+        DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetSkinMotion(I)->MorphName), 15});
     EXPECT_GE(Model->IndexOfMorph(Name), 0) << Name;
     Morphs.insert(Name);
   }
-  for (const char* Name : {"センター", "上半身", "頭", "左腕", "右ひじ", "左足ＩＫ", "右足ＩＫ"}) EXPECT_TRUE(Bones.count(Name)) << Name;
+  for (const char* Name : {"センター", "上半身", "頭", "左腕", "右ひじ", "左足ＩＫ", "右足ＩＫ"})
+    EXPECT_TRUE(Bones.count(Name)) << Name;
   EXPECT_TRUE(Morphs.count("まばたき"));
   // The foot IK keys really move the feet, and the last frame equals the first.
   float Lift = 0;
   for (int I = 0; I < Motion->MotionCount(); ++I) {
     const TVmdMotion& K = *Motion->GetMotion(I);
-    if (DecodeVmdName({reinterpret_cast<const uint8_t*>(K.BoneName), 15}) == "左足ＩＫ") Lift = std::max(Lift, K.Position.Y);
+    if (DecodeVmdName({reinterpret_cast<const uint8_t*>(K.BoneName), 15}) == "左足ＩＫ")
+      Lift = std::max(Lift, K.Position.Y);
   }
   EXPECT_GT(Lift, 0.02f);
   for (int I = 0; I < Motion->MotionCount(); ++I) {
@@ -138,7 +144,9 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
     if (First.FrameNum != 0) continue;
     for (int J = 0; J < Motion->MotionCount(); ++J) {
       const TVmdMotion& Last = *Motion->GetMotion(J);
-      if (Last.FrameNum + 1 != Motion->FrameCount() || std::memcmp(Last.BoneName, First.BoneName, 15) != 0) continue;
+      if (Last.FrameNum + 1 != Motion->FrameCount() ||
+          std::memcmp(Last.BoneName, First.BoneName, 15) != 0)
+        continue;
       for (int C = 0; C < 3; ++C) EXPECT_NEAR(Last.Position.V[C], First.Position.V[C], 1e-4f);
       // q and -q are the same rotation.
       float Dot = 0;

@@ -146,8 +146,7 @@ TEST(HeadsetFacePointTest, MidpointOfBothEyesTurnedByTheViewerAndMovedToItsPosit
   // Turned half round, the point in front of the head lies behind the viewer's start.
   ExpectNear(HeadsetFacePoint(kPi, 0, Viewer, Left, Right), Viewer + TVec3f(0, 0.1f, -0.01f));
   // Pitched up a quarter: up becomes backwards (+Z), forward (-Z) becomes up.
-  ExpectNear(HeadsetFacePoint(0, kPi / 2, Viewer, Left, Right),
-             Viewer + TVec3f(0, -0.01f, 0.1f));
+  ExpectNear(HeadsetFacePoint(0, kPi / 2, Viewer, Left, Right), Viewer + TVec3f(0, -0.01f, 0.1f));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The viewer's movement, caption, key mapping, screenshot names and motion clock, without a window.
-#include <gtest/gtest.h>
-
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
@@ -105,6 +104,20 @@ TEST_F(MoveViewerTest, AnAllZeroHeadOrientationAddsNoTurn) {
   ExpectNear(Position, TVec3f(0, 0, -kStep));
 }
 
+TEST(FramePacingTest, FramesAreAtLeastThirteenMillisecondsApartAcrossTheTickWrap) {
+  const struct {
+    std::uint32_t Prev, Now;
+    bool Due;
+  } Cases[] = {
+      {1000, 1012, false},    {1000, 1013, true},
+      {1000, 1000, false},    {0xFFFFFFF8u, 4, false},  // 12 ms across the wrap
+      {0xFFFFFFF8u, 5, true},                           // 13 ms across the wrap
+      {0, 0xFFFFFFFFu, true},
+  };
+  for (const auto& C : Cases)
+    EXPECT_EQ(DesktopFrameDue(C.Now, C.Prev), C.Due) << C.Prev << " -> " << C.Now;
+}
+
 TEST(PositionCaptionTest, TwoDecimalsOfEachCoordinate) {
   // The test runs in the C locale, whose decimal separator is the point.
   ASSERT_EQ(LocaleDecimalSeparator(), '.');
@@ -114,11 +127,24 @@ TEST(PositionCaptionTest, TwoDecimalsOfEachCoordinate) {
 
 TEST(VirtualKeyTest, CommandKeysMapToTheirCodes) {
   const std::pair<SDL_Keycode, int> Cases[] = {
-      {SDLK_LEFT, 37},   {SDLK_UP, 38},     {SDLK_RIGHT, 39},      {SDLK_DOWN, 40}, {SDLK_ESCAPE, 27},
-      {SDLK_PRINTSCREEN, 44}, {SDLK_w, 'W'}, {SDLK_a, 'A'},       {SDLK_s, 'S'},   {SDLK_d, 'D'},
-      {SDLK_5, 53},      {SDLK_6, 54},      {SDLK_q, 'Q'},         {SDLK_p, 'P'},   {SDLK_b, 'B'},
+      {SDLK_LEFT, 37},
+      {SDLK_UP, 38},
+      {SDLK_RIGHT, 39},
+      {SDLK_DOWN, 40},
+      {SDLK_ESCAPE, 27},
+      {SDLK_PRINTSCREEN, 44},
+      {SDLK_w, 'W'},
+      {SDLK_a, 'A'},
+      {SDLK_s, 'S'},
+      {SDLK_d, 'D'},
+      {SDLK_5, 53},
+      {SDLK_6, 54},
+      {SDLK_q, 'Q'},
+      {SDLK_p, 'P'},
+      {SDLK_b, 'B'},
       // Keypad digits are not the main-row digits.
-      {SDLK_KP_5, 0},    {SDLK_KP_6, 0},
+      {SDLK_KP_5, 0},
+      {SDLK_KP_6, 0},
   };
   for (const auto& [Key, Code] : Cases) EXPECT_EQ(VirtualKeyOf(Key), Code) << SDL_GetKeyName(Key);
   EXPECT_EQ(ShiftStateOf(KMOD_LCTRL | KMOD_RSHIFT), ssCtrl | ssShift);

@@ -7,7 +7,9 @@
 #include <cstring>
 
 TCanvas::TCanvas(int AWidth, int AHeight, TRgba AFill)
-    : FWidth(AWidth), FHeight(AHeight), FPixels(static_cast<std::size_t>(AWidth) * AHeight, AFill) {}
+    : FWidth(AWidth),
+      FHeight(AHeight),
+      FPixels(static_cast<std::size_t>(AWidth) * AHeight, AFill) {}
 
 TCanvas TCanvas::HalfSize() const {
   const int W = std::max(1, FWidth / 2), H = std::max(1, FHeight / 2);
@@ -40,7 +42,8 @@ void PutU32LE(TBytes& AOut, std::uint32_t AValue) {
   PutU16LE(AOut, AValue >> 16);
 }
 void PutU32BE(TBytes& AOut, std::uint32_t AValue) {
-  for (int Shift = 24; Shift >= 0; Shift -= 8) AOut.push_back(static_cast<std::uint8_t>(AValue >> Shift));
+  for (int Shift = 24; Shift >= 0; Shift -= 8)
+    AOut.push_back(static_cast<std::uint8_t>(AValue >> Shift));
 }
 
 std::uint32_t Crc32(const std::uint8_t* AData, std::size_t ASize, std::uint32_t ACrc = 0) {
@@ -126,8 +129,8 @@ TBytes EncodeTgaRle(const TCanvas& ACanvas, int ABitsPerPixel, const std::string
   const int Bpp = ABitsPerPixel / 8;
   TBytes Out;
   Out.push_back(static_cast<std::uint8_t>(AImageId.size()));
-  Out.push_back(0);   // no colour map
-  Out.push_back(10);  // run-length true colour
+  Out.push_back(0);             // no colour map
+  Out.push_back(10);            // run-length true colour
   Out.insert(Out.end(), 5, 0);  // colour map spec
   PutU16LE(Out, 0);             // x origin
   PutU16LE(Out, 0);             // y origin
@@ -208,7 +211,8 @@ void EncodeDxtColorBlock(const TRgba ABlock[16], std::uint8_t AOut[8]) {
 
 void EncodeDxt5AlphaBlock(const TRgba ABlock[16], std::uint8_t AOut[8]) {
   int A0 = 0, A1 = 255;
-  for (int I = 0; I < 16; ++I) A0 = std::max<int>(A0, ABlock[I].A), A1 = std::min<int>(A1, ABlock[I].A);
+  for (int I = 0; I < 16; ++I)
+    A0 = std::max<int>(A0, ABlock[I].A), A1 = std::min<int>(A1, ABlock[I].A);
   std::uint64_t Bits = 0;
   if (A0 != A1) {
     // Eight-value mode (A0 > A1): code 0 = A0, 1 = A1, 2..7 interpolate from A0 towards A1.
@@ -230,13 +234,15 @@ void EncodeDxt5AlphaBlock(const TRgba ABlock[16], std::uint8_t AOut[8]) {
 
 TBytes EncodeDds(const TCanvas& ACanvas, bool ADxt5) {
   std::vector<TCanvas> Levels{ACanvas};
-  while (Levels.back().Width() > 1 || Levels.back().Height() > 1) Levels.push_back(Levels.back().HalfSize());
+  while (Levels.back().Width() > 1 || Levels.back().Height() > 1)
+    Levels.push_back(Levels.back().HalfSize());
   const int BlockBytes = ADxt5 ? 16 : 8;
-  const std::uint32_t TopSize = static_cast<std::uint32_t>(BlockBytes * ((ACanvas.Width() + 3) / 4) *
-                                                           ((ACanvas.Height() + 3) / 4));
+  const std::uint32_t TopSize = static_cast<std::uint32_t>(
+      BlockBytes * ((ACanvas.Width() + 3) / 4) * ((ACanvas.Height() + 3) / 4));
   TBytes Out{'D', 'D', 'S', ' '};
   PutU32LE(Out, 124);
-  PutU32LE(Out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000 | 0x80000);  // caps, height, width, format, mips, linear size
+  PutU32LE(Out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x20000 |
+                    0x80000);  // caps, height, width, format, mips, linear size
   PutU32LE(Out, static_cast<std::uint32_t>(ACanvas.Height()));
   PutU32LE(Out, static_cast<std::uint32_t>(ACanvas.Width()));
   PutU32LE(Out, TopSize);

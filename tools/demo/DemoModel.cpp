@@ -17,18 +17,34 @@ constexpr float kPi = 3.14159265358979f;
 struct V3 {
   float X = 0, Y = 0, Z = 0;
 };
-V3 operator+(V3 A, V3 B) { return {A.X + B.X, A.Y + B.Y, A.Z + B.Z}; }
-V3 operator-(V3 A, V3 B) { return {A.X - B.X, A.Y - B.Y, A.Z - B.Z}; }
-V3 operator*(V3 A, float S) { return {A.X * S, A.Y * S, A.Z * S}; }
-float Dot(V3 A, V3 B) { return A.X * B.X + A.Y * B.Y + A.Z * B.Z; }
-V3 Cross(V3 A, V3 B) { return {A.Y * B.Z - A.Z * B.Y, A.Z * B.X - A.X * B.Z, A.X * B.Y - A.Y * B.X}; }
-float Length(V3 A) { return std::sqrt(Dot(A, A)); }
+V3 operator+(V3 A, V3 B) {
+  return {A.X + B.X, A.Y + B.Y, A.Z + B.Z};
+}
+V3 operator-(V3 A, V3 B) {
+  return {A.X - B.X, A.Y - B.Y, A.Z - B.Z};
+}
+V3 operator*(V3 A, float S) {
+  return {A.X * S, A.Y * S, A.Z * S};
+}
+float Dot(V3 A, V3 B) {
+  return A.X * B.X + A.Y * B.Y + A.Z * B.Z;
+}
+V3 Cross(V3 A, V3 B) {
+  return {A.Y * B.Z - A.Z * B.Y, A.Z * B.X - A.X * B.Z, A.X * B.Y - A.Y * B.X};
+}
+float Length(V3 A) {
+  return std::sqrt(Dot(A, A));
+}
 V3 Normalized(V3 A) {
   const float L = Length(A);
   return L > 0 ? A * (1.0f / L) : A;
 }
-TVector3f ToVector(V3 A) { return TVector3f{{A.X, A.Y, A.Z}}; }
-float Clamp01(float X) { return std::clamp(X, 0.0f, 1.0f); }
+TVector3f ToVector(V3 A) {
+  return TVector3f{{A.X, A.Y, A.Z}};
+}
+float Clamp01(float X) {
+  return std::clamp(X, 0.0f, 1.0f);
+}
 float SmoothStep(float E0, float E1, float X) {
   const float T = Clamp01((X - E0) / (E1 - E0));
   return T * T * (3 - 2 * T);
@@ -96,9 +112,11 @@ void Tube(TPart& APart, const std::vector<TStation>& AStations, int ASegments, V
     const V3 Side = Normalized(ARef - A * Dot(ARef, A));
     const V3 Across = Cross(A, Side);
     for (int J = 0; J <= ASegments; ++J) {
-      const float Theta = 2 * kPi * static_cast<float>(J % ASegments) / static_cast<float>(ASegments);
+      const float Theta =
+          2 * kPi * static_cast<float>(J % ASegments) / static_cast<float>(ASegments);
       const float F = ARadiusFn ? ARadiusFn(Theta) : 1.0f;
-      const V3 P = S.C + Across * (std::cos(Theta) * S.RT * F) + Side * (std::sin(Theta) * S.RS * F);
+      const V3 P =
+          S.C + Across * (std::cos(Theta) * S.RT * F) + Side * (std::sin(Theta) * S.RS * F);
       APart.Add(P, AURepeat * static_cast<float>(J) / static_cast<float>(ASegments), S.V,
                 AWeightFn ? AWeightFn(P, static_cast<int>(I)) : S.W);
     }
@@ -112,7 +130,8 @@ void Tube(TPart& APart, const std::vector<TStation>& AStations, int ASegments, V
     }
   auto Cap = [&](std::size_t AStation, bool AStart) {
     const TStation& S = AStations[AStation];
-    const int Centre = APart.Add(S.C, 0.5f, S.V, AWeightFn ? AWeightFn(S.C, static_cast<int>(AStation)) : S.W);
+    const int Centre =
+        APart.Add(S.C, 0.5f, S.V, AWeightFn ? AWeightFn(S.C, static_cast<int>(AStation)) : S.W);
     const int Ring = Base + static_cast<int>(AStation) * Stride;
     for (int J = 0; J < ASegments; ++J) {
       if (AStart)
@@ -149,8 +168,8 @@ V3 LocalDirection(const TEllipsoid& E, V3 P) {
 std::vector<int> Ellipsoid(TPart& APart, const TEllipsoid& E) {
   std::vector<int> Ids;
   auto Point = [&](float Phi, float Theta) {
-    V3 P = E.C + E.AY * (std::sin(Phi) * E.RY) +
-           E.AX * (std::cos(Phi) * std::sin(Theta) * E.RX) + E.AZ * (std::cos(Phi) * std::cos(Theta) * E.RZ);
+    V3 P = E.C + E.AY * (std::sin(Phi) * E.RY) + E.AX * (std::cos(Phi) * std::sin(Theta) * E.RX) +
+           E.AZ * (std::cos(Phi) * std::cos(Theta) * E.RZ);
     return E.Deform ? E.Deform(P) : P;
   };
   auto UVOf = [&](V3 P, float U, float V) {
@@ -172,7 +191,8 @@ std::vector<int> Ellipsoid(TPart& APart, const TEllipsoid& E) {
     const float Phi = -kPi / 2 + kPi * static_cast<float>(I) / static_cast<float>(E.Rings);
     for (int J = 0; J <= E.Segments; ++J) {
       // Theta 0 faces +AZ; u runs around from the back seam.
-      const float Theta = 2 * kPi * static_cast<float>(J % E.Segments) / static_cast<float>(E.Segments) - kPi;
+      const float Theta =
+          2 * kPi * static_cast<float>(J % E.Segments) / static_cast<float>(E.Segments) - kPi;
       Add(Point(Phi, Theta), static_cast<float>(J) / static_cast<float>(E.Segments),
           1.0f - static_cast<float>(I) / static_cast<float>(E.Rings));
     }
@@ -200,7 +220,8 @@ std::vector<int> Ellipsoid(TPart& APart, const TEllipsoid& E) {
     Local.push_back({Top, LastRow + J + 1, LastRow + J});
   }
   // Orientation test on a side triangle of the middle ring.
-  const std::array<int, 3>& Probe = Local[static_cast<std::size_t>((E.Rings / 2 - 1) * E.Segments * 2)];
+  const std::array<int, 3>& Probe =
+      Local[static_cast<std::size_t>((E.Rings / 2 - 1) * E.Segments * 2)];
   const V3 N = Cross(APart.P[Probe[1]] - APart.P[Probe[0]], APart.P[Probe[2]] - APart.P[Probe[0]]);
   const V3 Out = (APart.P[Probe[0]] + APart.P[Probe[1]] + APart.P[Probe[2]]) * (1.0f / 3.0f) - E.C;
   const bool Flip = Dot(N, Out) < 0;
@@ -256,7 +277,8 @@ class TCharacter {
     std::vector<V3> Normals(APart.P.size());
     std::map<std::tuple<long, long, long>, V3> Shared;
     auto Key = [&](V3 P) {
-      return std::make_tuple(std::lround(P.X * 1e5f), std::lround(P.Y * 1e5f), std::lround(P.Z * 1e5f));
+      return std::make_tuple(std::lround(P.X * 1e5f), std::lround(P.Y * 1e5f),
+                             std::lround(P.Z * 1e5f));
     };
     for (const auto& T : APart.T) {
       const V3 N = Cross(APart.P[T[1]] - APart.P[T[0]], APart.P[T[2]] - APart.P[T[0]]);
@@ -283,7 +305,7 @@ class TCharacter {
       } else {
         Vtx.BoneWeightMethod = bwBDEF4;
         Vtx.BoneWeight.BDEF4 = TPmxBoneWeightBDEF4{W.Bone[0], W.Bone[1], W.Bone[2], W.Bone[3],
-                                                   W.W[0], W.W[1], W.W[2], W.W[3]};
+                                                   W.W[0],    W.W[1],    W.W[2],    W.W[3]};
       }
       Vtx.MagnificationOfEdge = 1.0f;
       B.Vertices.push_back(Vtx);
@@ -405,10 +427,13 @@ TPmxBuilder BuildDemoModel() {
     const bool L = K == 0;
     const V3 ArmDir{S * std::cos(ArmDown), -std::sin(ArmDown), 0};
     const V3 ArmPos{S * 0.125f, 1.155f, -0.004f};
-    Sd.Shoulder = Ch.Bone(L ? "左肩" : "右肩", L ? "shoulder_L" : "shoulder_R", {S * 0.03f, 1.175f, -0.004f}, Upper2);
+    Sd.Shoulder = Ch.Bone(L ? "左肩" : "右肩", L ? "shoulder_L" : "shoulder_R",
+                          {S * 0.03f, 1.175f, -0.004f}, Upper2);
     Sd.Arm = Ch.Bone(L ? "左腕" : "右腕", L ? "arm_L" : "arm_R", ArmPos, Sd.Shoulder);
-    Sd.Elbow = Ch.Bone(L ? "左ひじ" : "右ひじ", L ? "elbow_L" : "elbow_R", ArmPos + ArmDir * 0.2f, Sd.Arm);
-    Sd.Wrist = Ch.Bone(L ? "左手首" : "右手首", L ? "wrist_L" : "wrist_R", ArmPos + ArmDir * 0.38f, Sd.Elbow);
+    Sd.Elbow =
+        Ch.Bone(L ? "左ひじ" : "右ひじ", L ? "elbow_L" : "elbow_R", ArmPos + ArmDir * 0.2f, Sd.Arm);
+    Sd.Wrist = Ch.Bone(L ? "左手首" : "右手首", L ? "wrist_L" : "wrist_R", ArmPos + ArmDir * 0.38f,
+                       Sd.Elbow);
     Ch.TailTo(Sd.Shoulder, Sd.Arm);
     Ch.TailTo(Sd.Arm, Sd.Elbow);
     Ch.TailTo(Sd.Elbow, Sd.Wrist);
@@ -416,8 +441,10 @@ TPmxBuilder BuildDemoModel() {
     // The knee sits a little forward of the hip-ankle line, which gives the leg IK its bending
     // direction from the rest pose on.
     Sd.Leg = Ch.Bone(L ? "左足" : "右足", L ? "leg_L" : "leg_R", {S * 0.085f, 0.80f, 0}, Lower);
-    Sd.Knee = Ch.Bone(L ? "左ひざ" : "右ひざ", L ? "knee_L" : "knee_R", {S * 0.085f, 0.44f, 0.018f}, Sd.Leg);
-    Sd.Ankle = Ch.Bone(L ? "左足首" : "右足首", L ? "ankle_L" : "ankle_R", {S * 0.085f, 0.085f, 0}, Sd.Knee);
+    Sd.Knee = Ch.Bone(L ? "左ひざ" : "右ひざ", L ? "knee_L" : "knee_R", {S * 0.085f, 0.44f, 0.018f},
+                      Sd.Leg);
+    Sd.Ankle = Ch.Bone(L ? "左足首" : "右足首", L ? "ankle_L" : "ankle_R", {S * 0.085f, 0.085f, 0},
+                       Sd.Knee);
     Ch.TailTo(Sd.Leg, Sd.Knee);
     Ch.TailTo(Sd.Knee, Sd.Ankle);
     Ch.TailOffset(Sd.Ankle, {0, -0.06f, 0.09f});
@@ -425,7 +452,8 @@ TPmxBuilder BuildDemoModel() {
   for (int K = 0; K < 2; ++K) {
     TSide& Sd = Sides[K];
     const bool L = K == 0;
-    Sd.LegIK = Ch.Bone(L ? "左足ＩＫ" : "右足ＩＫ", L ? "leg IK_L" : "leg IK_R", Ch.BonePos(Sd.Ankle), Root, true);
+    Sd.LegIK = Ch.Bone(L ? "左足ＩＫ" : "右足ＩＫ", L ? "leg IK_L" : "leg IK_R",
+                       Ch.BonePos(Sd.Ankle), Root, true);
     Ch.TailOffset(Sd.LegIK, {0, 0, 0.12f});
     B.MakeIK(Sd.LegIK, Sd.Ankle, 40, 2.0f);
     // The knee bends one way only: about X, from half a degree to a half turn.
@@ -436,7 +464,8 @@ TPmxBuilder BuildDemoModel() {
   for (int K = 0; K < 2; ++K) {
     TSide& Sd = Sides[K];
     const bool L = K == 0;
-    Sd.Hair = Ch.Bone(L ? "左髪" : "右髪", L ? "twin tail_L" : "twin tail_R", {Sd.S * 0.16f, 1.50f, -0.05f}, Head);
+    Sd.Hair = Ch.Bone(L ? "左髪" : "右髪", L ? "twin tail_L" : "twin tail_R",
+                      {Sd.S * 0.16f, 1.50f, -0.05f}, Head);
     Ch.TailOffset(Sd.Hair, {Sd.S * 0.1f, -0.5f, -0.02f});
     B.Bones[Sd.Hair].Flags |= FlagBit(bfAddRotation);
     B.Bones[Sd.Hair].AddParentBoneIndex = Center;
@@ -458,14 +487,18 @@ TPmxBuilder BuildDemoModel() {
       }
       return Trunk;
     };
-    const float Rows[][4] = {{0.83f, 0.098f, 0.074f, 0},       {0.90f, 0.097f, 0.072f, 0},
-                             {0.97f, 0.095f, 0.070f, 0.002f},  {1.04f, 0.106f, 0.079f, 0.004f},
-                             {1.10f, 0.114f, 0.086f, 0.007f},  {1.15f, 0.113f, 0.080f, 0.003f},
+    const float Rows[][4] = {{0.83f, 0.098f, 0.074f, 0},        {0.90f, 0.097f, 0.072f, 0},
+                             {0.97f, 0.095f, 0.070f, 0.002f},   {1.04f, 0.106f, 0.079f, 0.004f},
+                             {1.10f, 0.114f, 0.086f, 0.007f},   {1.15f, 0.113f, 0.080f, 0.003f},
                              {1.185f, 0.094f, 0.066f, -0.003f}, {1.212f, 0.052f, 0.046f, -0.004f}};
     std::vector<TStation> St;
     for (std::size_t I = 0; I < std::size(Rows); ++I)
-      St.push_back(TStation{{0, Rows[I][0], Rows[I][3]}, {0, 1, 0}, Rows[I][1], Rows[I][2],
-                            static_cast<float>(I) / (std::size(Rows) - 1), One(Upper)});
+      St.push_back(TStation{{0, Rows[I][0], Rows[I][3]},
+                            {0, 1, 0},
+                            Rows[I][1],
+                            Rows[I][2],
+                            static_cast<float>(I) / (std::size(Rows) - 1),
+                            One(Upper)});
     TPart Part;
     Tube(Part, St, 40, Forward, true, false, W);
     Ch.Emit(Part, MatCloth);
@@ -511,12 +544,13 @@ TPmxBuilder BuildDemoModel() {
     };
     const float H = 1e-3f;
     const V3 P = At(Theta, Phi);
-    ANormal = Normalized(Cross(At(Theta + H, Phi) - At(Theta - H, Phi), At(Theta, Phi + H) - At(Theta, Phi - H)));
+    ANormal = Normalized(
+        Cross(At(Theta + H, Phi) - At(Theta - H, Phi), At(Theta, Phi + H) - At(Theta, Phi - H)));
     if (Dot(ANormal, P - HeadShape.C) < 0) ANormal = ANormal * -1;
     return P;
   };
-  auto FacePart = [&](float Theta, float Phi, float AW, float AH, float ADepth, float AOut, float ATilt,
-                      bool APlanar, int ASegments) {
+  auto FacePart = [&](float Theta, float Phi, float AW, float AH, float ADepth, float AOut,
+                      float ATilt, bool APlanar, int ASegments) {
     V3 N;
     const V3 P = FaceSurface(Theta, Phi, N);
     TEllipsoid E;
@@ -534,7 +568,8 @@ TPmxBuilder BuildDemoModel() {
   for (int K = 0; K < 2; ++K) {
     const float S = Sides[K].S;
     // Eyes: flat discs with the iris texture; the blink folds each one onto its lower lid line.
-    TEllipsoid Eye = FacePart(S * 0.42f, -0.07f, 0.062f, 0.078f, 0.007f, 0.0015f, -S * 0.06f, true, 28);
+    TEllipsoid Eye =
+        FacePart(S * 0.42f, -0.07f, 0.062f, 0.078f, 0.007f, 0.0015f, -S * 0.06f, true, 28);
     TPart Part;
     Ellipsoid(Part, Eye);
     const int Base = Ch.Emit(Part, MatEye);
@@ -545,7 +580,8 @@ TPmxBuilder BuildDemoModel() {
       EyeOffsets.push_back(Eye.AY * ((Line - Y) * 0.94f));
     }
     // Eyebrows, in the hair's colour.
-    TEllipsoid Brow = FacePart(S * 0.40f, 0.28f, 0.046f, 0.010f, 0.004f, 0.002f, S * 0.12f, true, 16);
+    TEllipsoid Brow =
+        FacePart(S * 0.40f, 0.28f, 0.046f, 0.010f, 0.004f, 0.002f, S * 0.12f, true, 16);
     TPart BrowPart;
     Ellipsoid(BrowPart, Brow);
     for (PmxFloat2& UV : BrowPart.UV) UV = PmxFloat2{0.5f, 0.75f};
@@ -561,7 +597,8 @@ TPmxBuilder BuildDemoModel() {
   std::vector<V3> BlushOffsets;
   for (int K = 0; K < 2; ++K) {
     // Blush: hidden just under the skin until "照れ" pushes it out.
-    TEllipsoid Blush = FacePart(Sides[K].S * 0.66f, -0.24f, 0.046f, 0.022f, 0.002f, -0.008f, 0, false, 20);
+    TEllipsoid Blush =
+        FacePart(Sides[K].S * 0.66f, -0.24f, 0.046f, 0.022f, 0.002f, -0.008f, 0, false, 20);
     TPart Part;
     Ellipsoid(Part, Blush);
     const int Base = Ch.Emit(Part, MatBlush);
@@ -582,7 +619,8 @@ TPmxBuilder BuildDemoModel() {
     Cap.Keep = [](V3 D) {
       const float Theta = std::atan2(D.X, D.Z);
       if (D.Z > 0.2f) {
-        const float Fringe = 0.36f + 0.09f * std::fabs(std::sin(Theta * 9.0f)) - 0.25f * Theta * Theta;
+        const float Fringe =
+            0.36f + 0.09f * std::fabs(std::sin(Theta * 9.0f)) - 0.25f * Theta * Theta;
         if (D.Y < Fringe) return false;
       }
       return D.Y > (D.Z > 0 ? -0.35f : -0.72f);
@@ -701,7 +739,11 @@ TPmxBuilder BuildDemoModel() {
       const float T = static_cast<float>(I) / (Rings - 1);
       const float Y = 0.955f - 0.30f * T;
       const float Flare = std::pow(T, 0.8f);
-      St.push_back(TStation{{0, Y, 0.004f}, {0, -1, 0}, 0.104f + 0.15f * Flare, 0.080f + 0.145f * Flare, T,
+      St.push_back(TStation{{0, Y, 0.004f},
+                            {0, -1, 0},
+                            0.104f + 0.15f * Flare,
+                            0.080f + 0.145f * Flare,
+                            T,
                             One(Lower)});
     }
     auto W = [&](V3 P, int AStation) {
@@ -713,12 +755,13 @@ TPmxBuilder BuildDemoModel() {
     };
     TPart Part;
     // Pleats: a triangle wave on the radius, sixteen folds around.
-    Tube(Part, St, 64, Forward, false, false, W,
-         [](float Theta) {
-           const float X = Theta * 16.0f / (2 * kPi);
-           return 1.0f + 0.05f * (std::fabs(2.0f * (X - std::floor(X)) - 1.0f) - 0.5f);
-         },
-         4.0f);
+    Tube(
+        Part, St, 64, Forward, false, false, W,
+        [](float Theta) {
+          const float X = Theta * 16.0f / (2 * kPi);
+          return 1.0f + 0.05f * (std::fabs(2.0f * (X - std::floor(X)) - 1.0f) - 0.5f);
+        },
+        4.0f);
     Ch.Emit(Part, MatSkirt);
   }
   {  // sailor ribbon on the chest
@@ -756,14 +799,18 @@ TPmxBuilder BuildDemoModel() {
   for (int K = 0; K < 2; ++K) {
     const TSide& Sd = Sides[K];
     const float X = Sd.S * 0.085f;
-    auto ZAt = [](float Y) { return Y > 0.44f ? 0.018f * (0.80f - Y) / 0.36f : 0.018f * (Y - 0.085f) / 0.355f; };
+    auto ZAt = [](float Y) {
+      return Y > 0.44f ? 0.018f * (0.80f - Y) / 0.36f : 0.018f * (Y - 0.085f) / 0.355f;
+    };
     auto LegW = [&](float Y) {
       if (Y > 0.76f) return Two(Sd.Leg, Lower, SmoothStep(0.76f, 0.86f, 1.62f - Y));
       if (Y > 0.40f) return Two(Sd.Leg, Sd.Knee, SmoothStep(0.40f, 0.49f, Y));
       return Two(Sd.Knee, Sd.Ankle, SmoothStep(0.07f, 0.13f, Y));
     };
-    const float Ys[] = {0.87f, 0.80f, 0.70f, 0.60f, 0.50f, 0.445f, 0.40f, 0.32f, 0.24f, 0.16f, 0.11f, 0.07f};
-    const float Rs[] = {0.064f, 0.063f, 0.058f, 0.052f, 0.044f, 0.041f, 0.041f, 0.045f, 0.040f, 0.031f, 0.027f, 0.025f};
+    const float Ys[] = {0.87f, 0.80f, 0.70f, 0.60f, 0.50f, 0.445f,
+                        0.40f, 0.32f, 0.24f, 0.16f, 0.11f, 0.07f};
+    const float Rs[] = {0.064f, 0.063f, 0.058f, 0.052f, 0.044f, 0.041f,
+                        0.041f, 0.045f, 0.040f, 0.031f, 0.027f, 0.025f};
     std::vector<TPathPoint> Skin, Sock;
     for (std::size_t I = 0; I < std::size(Ys); ++I) {
       const V3 P{X, Ys[I], ZAt(Ys[I])};
@@ -827,7 +874,8 @@ TPmxBuilder BuildDemoModel() {
   for (int Bn : {Center, Upper, Upper2, Neck, Head, Lower}) AddBoneTo(Body, Bn);
   const int Limbs = Frame("手足", "Limbs", 0);
   for (const TSide& Sd : Sides)
-    for (int Bn : {Sd.Shoulder, Sd.Arm, Sd.Elbow, Sd.Wrist, Sd.Leg, Sd.Knee, Sd.Ankle, Sd.LegIK}) AddBoneTo(Limbs, Bn);
+    for (int Bn : {Sd.Shoulder, Sd.Arm, Sd.Elbow, Sd.Wrist, Sd.Leg, Sd.Knee, Sd.Ankle, Sd.LegIK})
+      AddBoneTo(Limbs, Bn);
   const int HairFrame = Frame("髪", "Hair", 0);
   for (const TSide& Sd : Sides) AddBoneTo(HairFrame, Sd.Hair);
   return B;

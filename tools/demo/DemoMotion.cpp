@@ -16,8 +16,9 @@ struct TQ {
   float X = 0, Y = 0, Z = 0, W = 1;
 };
 TQ Mul(TQ A, TQ B) {  // A (x) B: B first, then A
-  return TQ{A.W * B.X + A.X * B.W + A.Y * B.Z - A.Z * B.Y, A.W * B.Y + A.Y * B.W + A.Z * B.X - A.X * B.Z,
-            A.W * B.Z + A.Z * B.W + A.X * B.Y - A.Y * B.X, A.W * B.W - A.X * B.X - A.Y * B.Y - A.Z * B.Z};
+  return TQ{
+      A.W * B.X + A.X * B.W + A.Y * B.Z - A.Z * B.Y, A.W * B.Y + A.Y * B.W + A.Z * B.X - A.X * B.Z,
+      A.W * B.Z + A.Z * B.W + A.X * B.Y - A.Y * B.X, A.W * B.W - A.X * B.X - A.Y * B.Y - A.Z * B.Z};
 }
 TQ AxisAngle(float AX, float AY, float AZ, float AAngle) {
   const float L = std::sqrt(AX * AX + AY * AY + AZ * AZ);
@@ -56,8 +57,8 @@ struct TPose {
 };
 
 TPose PoseAt(float T) {
-  const float Beat = T * 2.0f;  // 120 beats per minute
-  const float Sway = std::sin(kPi * Beat);           // one side to the other in two beats
+  const float Beat = T * 2.0f;              // 120 beats per minute
+  const float Sway = std::sin(kPi * Beat);  // one side to the other in two beats
   const float Bounce = 0.5f - 0.5f * std::cos(2 * kPi * Beat);  // down between the beats
   float WA, WB, WC;
   SectionWeights(T, WA, WB, WC);
@@ -94,8 +95,12 @@ TPose PoseAt(float T) {
   return P;
 }
 
-TVector4f ToV4(TQ Q) { return TVector4f{{Q.X, Q.Y, Q.Z, Q.W}}; }
-TVector3f V(float X, float Y, float Z) { return TVector3f{{X, Y, Z}}; }
+TVector4f ToV4(TQ Q) {
+  return TVector4f{{Q.X, Q.Y, Q.Z, Q.W}};
+}
+TVector3f V(float X, float Y, float Z) {
+  return TVector3f{{X, Y, Z}};
+}
 
 }  // namespace
 
@@ -109,24 +114,29 @@ TVmdBuilder BuildDemoMotion() {
     const uint32_t Frame = static_cast<uint32_t>(F);
     const TPose P = PoseAt(static_cast<float>(F) / 30.0f);
     M.AddBoneKey("全ての親", Frame, V(0, 0, 0), ToV4(AxisAngle(0, 1, 0, P.Spin)));
-    M.AddBoneKey("センター", Frame, V(P.CenterX, -P.CenterDip, 0), ToV4(AxisAngle(0, 1, 0, P.CenterYaw)));
-    M.AddBoneKey("上半身", Frame, V(0, 0, 0), ToV4(EulerYXZ(P.UpperYaw * 0.6f, P.UpperPitch, P.UpperRoll * 0.6f)));
-    M.AddBoneKey("上半身2", Frame, V(0, 0, 0), ToV4(EulerYXZ(P.UpperYaw * 0.4f, 0, P.UpperRoll * 0.4f)));
+    M.AddBoneKey("センター", Frame, V(P.CenterX, -P.CenterDip, 0),
+                 ToV4(AxisAngle(0, 1, 0, P.CenterYaw)));
+    M.AddBoneKey("上半身", Frame, V(0, 0, 0),
+                 ToV4(EulerYXZ(P.UpperYaw * 0.6f, P.UpperPitch, P.UpperRoll * 0.6f)));
+    M.AddBoneKey("上半身2", Frame, V(0, 0, 0),
+                 ToV4(EulerYXZ(P.UpperYaw * 0.4f, 0, P.UpperRoll * 0.4f)));
     M.AddBoneKey("下半身", Frame, V(0, 0, 0), ToV4(EulerYXZ(0, 0, P.LowerRoll)));
     M.AddBoneKey("頭", Frame, V(0, 0, 0), ToV4(EulerYXZ(P.HeadYaw, P.HeadPitch, P.HeadRoll)));
     for (int K = 0; K < 2; ++K) {
       const float S = K == 0 ? 1.0f : -1.0f;
-      M.AddBoneKey(Sides[K][0], Frame, V(0, 0, 0), ToV4(AxisAngle(0, 0, 1, S * 0.06f * std::sin(kPi * F / 15.0f))));
+      M.AddBoneKey(Sides[K][0], Frame, V(0, 0, 0),
+                   ToV4(AxisAngle(0, 0, 1, S * 0.06f * std::sin(kPi * F / 15.0f))));
       // Raise about Z in the body's plane (her left arm turns counter-clockwise seen from the
       // front), after swinging it forward or back about X.
-      M.AddBoneKey(Sides[K][1], Frame, V(0, 0, 0),
-                   ToV4(Mul(AxisAngle(0, 0, 1, S * P.ArmRaise[K]), AxisAngle(1, 0, 0, P.ArmSwing[K]))));
+      M.AddBoneKey(
+          Sides[K][1], Frame, V(0, 0, 0),
+          ToV4(Mul(AxisAngle(0, 0, 1, S * P.ArmRaise[K]), AxisAngle(1, 0, 0, P.ArmSwing[K]))));
       // The elbow folds the forearm forward: about the axis arm x forward.
       const float Dx = S * std::cos(ArmDown), Dy = -std::sin(ArmDown);
       M.AddBoneKey(Sides[K][2], Frame, V(0, 0, 0), ToV4(AxisAngle(Dy, -Dx, 0, P.ElbowBend[K])));
       M.AddBoneKey(Sides[K][3], Frame, V(0, 0, 0), ToV4(AxisAngle(Dx, Dy, 0, P.WristRoll[K])));
-      M.AddBoneKey(Sides[K][4], Frame, V(P.FootOut[K], P.FootLift[K], 0.012f * P.FootLift[K] / 0.045f),
-                   ToV4(TQ{}));
+      M.AddBoneKey(Sides[K][4], Frame,
+                   V(P.FootOut[K], P.FootLift[K], 0.012f * P.FootLift[K] / 0.045f), ToV4(TQ{}));
     }
   }
   // Blinks: a quick close and open every two to three seconds.
@@ -139,7 +149,11 @@ TVmdBuilder BuildDemoMotion() {
   }
   M.AddMorphKey("まばたき", kDemoMotionFrames, 0.0f);
   // A blush while she waves.
-  for (auto [F, W] : {std::pair{0u, 0.0f}, {130u, 0.0f}, {160u, 0.9f}, {220u, 0.9f}, {250u, 0.0f},
+  for (auto [F, W] : {std::pair{0u, 0.0f},
+                      {130u, 0.0f},
+                      {160u, 0.9f},
+                      {220u, 0.9f},
+                      {250u, 0.0f},
                       {static_cast<unsigned>(kDemoMotionFrames), 0.0f}})
     M.AddMorphKey("照れ", F, W);
   return M;

@@ -12,11 +12,14 @@ namespace {
 std::uint8_t Byte(float AValue) {
   return static_cast<std::uint8_t>(std::lround(std::clamp(AValue, 0.0f, 1.0f) * 255.0f));
 }
-TRgba Rgb(float R, float G, float B, float A = 1.0f) { return TRgba{Byte(R), Byte(G), Byte(B), Byte(A)}; }
+TRgba Rgb(float R, float G, float B, float A = 1.0f) {
+  return TRgba{Byte(R), Byte(G), Byte(B), Byte(A)};
+}
 
 // Repeatable value noise in [0, 1).
 float Hash(int AX, int AY) {
-  std::uint32_t H = static_cast<std::uint32_t>(AX) * 374761393u + static_cast<std::uint32_t>(AY) * 668265263u;
+  std::uint32_t H =
+      static_cast<std::uint32_t>(AX) * 374761393u + static_cast<std::uint32_t>(AY) * 668265263u;
   H = (H ^ (H >> 13)) * 1274126177u;
   return static_cast<float>((H ^ (H >> 16)) & 0xFFFF) / 65536.0f;
 }
@@ -66,7 +69,8 @@ TCanvas PaintHair() {
     for (int X = 0; X < S; ++X) {
       const float V = (Y + 0.5f) / S;
       const float Strand = 0.86f + 0.14f * Hash(X / 4, 7);
-      const float Shine = 0.25f * std::exp(-std::pow((V - 0.27f) / 0.035f, 2.0f)) * (Hash(X / 4, 3) > 0.3f ? 1.0f : 0.4f);
+      const float Shine = 0.25f * std::exp(-std::pow((V - 0.27f) / 0.035f, 2.0f)) *
+                          (Hash(X / 4, 3) > 0.3f ? 1.0f : 0.4f);
       const float Shade = 1.0f - 0.18f * std::max(0.0f, V - 0.6f) / 0.4f;
       const float L = std::round((Strand * Shade + Shine) * 32.0f) / 32.0f;
       C.At(X, Y) = Rgb(L, L, L);
@@ -144,7 +148,8 @@ std::vector<TDemoTexture> BuildToonRamps() {
     for (int Y = 0; Y < 256; ++Y) {
       const float T = (Y + 0.5f) / 256.0f;
       const float Edge = std::clamp((T - 0.54f) / 0.06f, 0.0f, 1.0f);
-      const TRgba P = Rgb(1 + (Shades[I][0] - 1) * Edge, 1 + (Shades[I][1] - 1) * Edge, 1 + (Shades[I][2] - 1) * Edge);
+      const TRgba P = Rgb(1 + (Shades[I][0] - 1) * Edge, 1 + (Shades[I][1] - 1) * Edge,
+                          1 + (Shades[I][2] - 1) * Edge);
       for (int X = 0; X < 8; ++X) C.At(X, Y) = P;
     }
     char Name[32];

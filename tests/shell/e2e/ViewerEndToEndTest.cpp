@@ -7,16 +7,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <regex>
 #include <sstream>
 #include <string>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -39,12 +39,16 @@ std::string Shell(const std::string& ACommand) {
   return Out;
 }
 
-void Xdo(const std::string& AArgs) { Shell("xdotool " + AArgs + " 2>/dev/null"); }
+void Xdo(const std::string& AArgs) {
+  Shell("xdotool " + AArgs + " 2>/dev/null");
+}
 
 struct TPixels {
   int Width = 0, Height = 0;
   std::vector<std::array<uint8_t, 3>> Rgb;  // row 0 at the top
-  const std::array<uint8_t, 3>& At(int AX, int AY) const { return Rgb[static_cast<size_t>(AY) * Width + AX]; }
+  const std::array<uint8_t, 3>& At(int AX, int AY) const {
+    return Rgb[static_cast<size_t>(AY) * Width + AX];
+  }
 };
 
 // Reads an uncompressed 24-bit BMP (bottom-up rows padded to 4 bytes).
@@ -53,7 +57,10 @@ TPixels ReadBmp(const fs::path& APath) {
   std::vector<uint8_t> D((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
   TPixels P;
   if (D.size() < 54 || D[0] != 'B' || D[1] != 'M') return P;
-  auto U32 = [&](size_t O) { return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 | uint32_t(D[O + 3]) << 24; };
+  auto U32 = [&](size_t O) {
+    return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 |
+           uint32_t(D[O + 3]) << 24;
+  };
   const uint32_t Offset = U32(10);
   const int W = static_cast<int>(U32(18)), H = static_cast<int>(U32(22));
   if (D[28] != 24 || W <= 0 || H <= 0) return P;
@@ -70,7 +77,8 @@ TPixels ReadBmp(const fs::path& APath) {
 }
 
 bool Near(const std::array<uint8_t, 3>& A, int R, int G, int B, int ATolerance) {
-  return std::abs(A[0] - R) <= ATolerance && std::abs(A[1] - G) <= ATolerance && std::abs(A[2] - B) <= ATolerance;
+  return std::abs(A[0] - R) <= ATolerance && std::abs(A[1] - G) <= ATolerance &&
+         std::abs(A[2] - B) <= ATolerance;
 }
 
 template <class TPred>
@@ -112,9 +120,11 @@ class TViewer {
   std::string FindMainWindow(std::chrono::milliseconds ATimeout = 20s) {
     const auto End = std::chrono::steady_clock::now() + ATimeout;
     while (std::chrono::steady_clock::now() < End && Alive()) {
-      std::istringstream Ids(Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
+      std::istringstream Ids(
+          Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
       for (std::string Id; Ids >> Id;)
-        if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind("Pos: ", 0) == 0) return FWindow = Id;
+        if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind("Pos: ", 0) == 0)
+          return FWindow = Id;
       std::this_thread::sleep_for(100ms);
     }
     return {};
@@ -219,7 +229,8 @@ TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW)
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
-  const std::string Geometry = Shell("xdotool getwindowgeometry " + std::string(V.FindMainWindow()));
+  const std::string Geometry =
+      Shell("xdotool getwindowgeometry " + std::string(V.FindMainWindow()));
   EXPECT_NE(Geometry.find("960x540"), std::string::npos) << Geometry;
 
   V.Focus();
@@ -273,7 +284,8 @@ TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   const fs::path Shot = V.ScreenShot();
   ASSERT_FALSE(Shot.empty());
-  EXPECT_TRUE(std::regex_match(Shot.filename().string(), std::regex(R"(ScreenShot_\d{14}\.bmp)"))) << Shot;
+  EXPECT_TRUE(std::regex_match(Shot.filename().string(), std::regex(R"(ScreenShot_\d{14}\.bmp)")))
+      << Shot;
   const TPixels P = ReadBmp(Shot);
   ASSERT_EQ(P.Width, 960);
   ASSERT_EQ(P.Height, 540);
@@ -288,7 +300,8 @@ TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter
   const int Figure = Count(
       P,
       [](auto C) {
-        return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20);
+        return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) &&
+               !Near(C, 26, 102, 64, 20);
       },
       kCharX0, kCharY0, kCharX1, kCharY1);
   EXPECT_GT(Figure, 3000);
@@ -392,25 +405,29 @@ std::string FindErrorBox(TViewer& AViewer, int ATries) {
 
 struct TBrokenInput {
   const char* Name;
-  const char* Missing;      // a part of the install left out, or ""
-  const char* Overwrite;    // a file replaced by garbage, or ""
-  const char* Message[2];   // texts the report contains
+  const char* Missing;     // a part of the install left out, or ""
+  const char* Overwrite;   // a file replaced by garbage, or ""
+  const char* Message[2];  // texts the report contains
 };
 
-class ViewerBrokenInputTest : public ViewerEndToEndTest, public ::testing::WithParamInterface<TBrokenInput> {};
+class ViewerBrokenInputTest : public ViewerEndToEndTest,
+                              public ::testing::WithParamInterface<TBrokenInput> {};
 
 TEST_P(ViewerBrokenInputTest, ReportsTheReadersMessageAndKeepsAnEmptyWindowRunning) {
   const TBrokenInput& Input = GetParam();
   // SDL draws its error box with a core X font; without one (a bare Xvfb lacking xfonts-base) no
   // box can be shown and stderr alone carries the message.
-  const bool BoxCanShow = !Shell("xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' 2>/dev/null").empty();
+  const bool BoxCanShow =
+      !Shell("xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' 2>/dev/null").empty();
   std::vector<std::string> Missing;
   if (*Input.Missing) Missing.push_back(Input.Missing);
   const fs::path Exe = InstallWithout(Missing);
-  if (*Input.Overwrite) std::ofstream(Exe.parent_path() / Input.Overwrite, std::ios::binary) << "not a model at all";
+  if (*Input.Overwrite)
+    std::ofstream(Exe.parent_path() / Input.Overwrite, std::ios::binary) << "not a model at all";
   TViewer V(Exe, FRoot / "work");
   const std::string Box = FindErrorBox(V, BoxCanShow ? 200 : 30);
-  for (const char* Text : Input.Message) EXPECT_NE(V.Stderr().find(Text), std::string::npos) << V.Stderr();
+  for (const char* Text : Input.Message)
+    EXPECT_NE(V.Stderr().find(Text), std::string::npos) << V.Stderr();
   if (BoxCanShow) {
     ASSERT_FALSE(Box.empty()) << "no error box";
     Xdo("windowfocus --sync " + Box);
@@ -431,20 +448,27 @@ TEST_P(ViewerBrokenInputTest, ReportsTheReadersMessageAndKeepsAnEmptyWindowRunni
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ViewerBrokenInputTest,
-    ::testing::Values(TBrokenInput{"MissingModel", "mmd/model", "", {"Cannot open file", "model.pmx"}},
-                      TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
-                      TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}}),
+    ::testing::Values(
+        TBrokenInput{"MissingModel", "mmd/model", "", {"Cannot open file", "model.pmx"}},
+        TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
+        TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
   const fs::path Exe = InstallWithout({});
-  for (const char* Texture : {"mmd/model/tex/skin.png", "mmd/model/tex/hair.tga", "mmd/model/tex/cloth.dds"})
+  for (const char* Texture :
+       {"mmd/model/tex/skin.png", "mmd/model/tex/hair.tga", "mmd/model/tex/cloth.dds"})
     std::ofstream(Exe.parent_path() / Texture, std::ios::binary) << "broken";
   TViewer V(Exe, FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   const TPixels P = ReadBmp(V.ScreenShot());
-  EXPECT_GT(Count(P, [](auto C) { return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20); },
-                  kCharX0, kCharY0, kCharX1, kCharY1),
+  EXPECT_GT(Count(
+                P,
+                [](auto C) {
+                  return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) &&
+                         !Near(C, 26, 102, 64, 20);
+                },
+                kCharX0, kCharY0, kCharX1, kCharY1),
             3000);
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
@@ -455,9 +479,12 @@ TEST_F(ViewerEndToEndTest, CaptionUsesTheLocalesDecimalSeparator) {
   // A German numeric locale, compiled for this test (the system may have none installed).
   const fs::path Locales = FRoot / "locales";
   fs::create_directories(Locales);
-  if (std::system(("localedef -i de_DE -f UTF-8 " + (Locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1").c_str()) != 0)
+  if (std::system(
+          ("localedef -i de_DE -f UTF-8 " + (Locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1")
+              .c_str()) != 0)
     GTEST_SKIP() << "localedef cannot build de_DE.UTF-8 here";
-  TViewer V(kBin / "quenlor", FRoot / "work", {{"LOCPATH", Locales.string()}, {"LC_ALL", "de_DE.UTF-8"}});
+  TViewer V(kBin / "quenlor", FRoot / "work",
+            {{"LOCPATH", Locales.string()}, {"LC_ALL", "de_DE.UTF-8"}});
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   EXPECT_EQ(V.Caption(), "Pos: (0,00, 1,70, 2,00)");
   Xdo("key Escape");
@@ -473,8 +500,13 @@ TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
   const TPixels A = ReadBmp(V.ScreenShot());
   std::this_thread::sleep_for(400ms);
   const TPixels B = ReadBmp(V.ScreenShot());
-  EXPECT_GT(Count(A, [](auto C) { return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20); },
-                  kCharX0, kCharY0, kCharX1, kCharY1),
+  EXPECT_GT(Count(
+                A,
+                [](auto C) {
+                  return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) &&
+                         !Near(C, 26, 102, 64, 20);
+                },
+                kCharX0, kCharY0, kCharX1, kCharY1),
             3000);
   EXPECT_EQ(DifferentPixels(A, B), 0);
   Xdo("key Escape");
