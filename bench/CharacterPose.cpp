@@ -7,8 +7,8 @@
 
 #include <memory>
 
-#include "character/PmxControllerCore.h"
-#include "character/PmxReferenceCore.h"
+#include "character/core/PmxControllerCore.h"
+#include "character/core/PmxReferenceCore.h"
 #include "tests/character/GeneratedCharacter.h"
 
 namespace {

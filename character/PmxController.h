@@ -1,7 +1,7 @@
 // TPmxController: one PMX model and one VMD motion made into drawable, posed, skinned and morphed
 // geometry. Loads the documents and textures, builds the render objects and hands them to the two
 // programs, and runs the CPU core (TPmxControllerCore) with the model's GPU buffers as its skin
-// target. Depends on character/PmxControllerCore.h, character/PmxRenderObjects.h, gl/UCommon2
+// target. Depends on character/core/PmxControllerCore.h, character/PmxRenderObjects.h, gl/UCommon2
 // and shading/UShader.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "character/PmxControllerCore.h"
+#include "character/core/PmxControllerCore.h"
 #include "character/PmxRenderObjects.h"
 #include "gl/UCommon2.h"
 #include "shading/UShader.h"

@@ -4,6 +4,6 @@
 // Depends on formats/pmxlib.h, gl/UCommon2.h, shading/UShader.h and the vector math.
 #pragma once
 
-#include "character/PmxController.h"      // IWYU pragma: export
-#include "character/PmxControllerCore.h"  // IWYU pragma: export
-#include "character/PmxRenderObjects.h"   // IWYU pragma: export
+#include "character/PmxController.h"           // IWYU pragma: export
+#include "character/PmxRenderObjects.h"        // IWYU pragma: export
+#include "character/core/PmxControllerCore.h"  // IWYU pragma: export

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "character/PmxControllerCore.h"
-#include "character/PmxReferenceCore.h"
+#include "character/core/PmxControllerCore.h"
+#include "character/core/PmxReferenceCore.h"
 #include "tests/support/PmxWriter.h"
 
 struct TCoreRig {

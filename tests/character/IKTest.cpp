@@ -65,6 +65,21 @@ TEST(IK, GoalOutOfReachLeavesTheChainStretchedTowardIt) {
   EXPECT_GT(Dot3f(Normalized3f(ToAnkle), ToGoal), 0.999f);
 }
 
+// A file may give any loop count up to 2^31 - 1; a goal out of reach never ends the loop early, so
+// the solver must bound its work per pose rather than stall every frame.
+TEST(IK, HugeLoopCountWithAnUnreachableGoalStillEndsThePose) {
+  TLeg Leg(2147483647);
+  Leg.B.AddIKLink(Leg.IK, Leg.Knee);
+  Leg.B.AddIKLink(Leg.IK, Leg.Thigh);
+  TCoreRig Rig(Leg.B);
+  Rig.Core->BoneTranslations()[Leg.IK] = NewVector3f(3, -1, 0);
+  Rig.Core->UpdateBoneMatrix();
+  for (int Bone : {Leg.Thigh, Leg.Knee}) EXPECT_TRUE(Finite(Rig.Core->BoneRotations()[Bone]));
+  const TVector3f Thigh = Rig.BonePosition(Leg.Thigh);
+  const TVector3f ToGoal = Normalized3f(Sub3f(Rig.BonePosition(Leg.IK), Thigh));
+  EXPECT_GT(Dot3f(Normalized3f(Sub3f(Rig.BonePosition(Leg.Ankle), Thigh)), ToGoal), 0.999f);
+}
+
 TEST(IK, ChainsThatCannotRunLeaveEveryRotationAlone) {
   struct TCase {
     const char* Name;

@@ -3,10 +3,10 @@
 // reset before morphing, positions and normals skinned in two passes straight from the model's
 // vertex records. It exists to check the fast path of TPmxControllerCore, which must give the
 // same floats to the bit; tests and the benchmark use it, the viewer does not.
-// Depends on character/PmxControllerCore.h.
+// Depends on character/core/PmxControllerCore.h.
 #pragma once
 
-#include "character/PmxControllerCore.h"
+#include "character/core/PmxControllerCore.h"
 
 class TPmxReferenceCore : public TPmxControllerCore {
  public:

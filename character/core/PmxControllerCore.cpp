@@ -1,6 +1,6 @@
 // Construction of the controller core's tables, the motion key tables, the public operations that
 // both paths share, and the IK routines both paths call.
-#include "character/PmxControllerCore.h"
+#include "character/core/PmxControllerCore.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // tables of one motion, and turns them into bone matrices and skinned vertices written into
 // caller-provided storage (IPmxSkinTarget). No GL, no files, no clocks: TPmxController maps its
 // GPU buffers and hands the pointers over; tests and fuzz targets hand plain arrays.
-// Depends on formats/pmxlib.h and the vector math.
+// Depends on formats/pmxlib.h and the vector math only (library quenlor_character_core).
 #pragma once
 
 #include <cstdint>

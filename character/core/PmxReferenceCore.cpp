@@ -1,5 +1,5 @@
 // The literal algorithm of the controller core, kept as the yardstick of the fast path.
-#include "character/PmxReferenceCore.h"
+#include "character/core/PmxReferenceCore.h"
 
 #include "math/Errors.h"
 
