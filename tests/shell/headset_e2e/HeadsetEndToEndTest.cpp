@@ -511,6 +511,55 @@ TEST_F(HeadsetEndToEndTest, PrintScreenSavesBothUndistortedEyeViewsAndTheMouseTu
   EXPECT_EQ(V.Stderr(), "");
 }
 
+int DifferentPixels(const TPicture& A, const TPicture& B) {
+  if (A.Width != B.Width || A.Height != B.Height) return -1;
+  int N = 0;
+  for (std::size_t I = 0; I < A.Pixels.size(); ++I) N += A.Pixels[I] != B.Pixels[I];
+  return N;
+}
+
+TEST_F(HeadsetEndToEndTest, EyesDrawnRightFirstGiveTheSamePicture) {
+  // Each eye is drawn with its own pose, field of view, offset and rectangle whatever the order
+  // the runtime asks for.
+  TPicture Shots[2];
+  const char* Devices[2] = {"simulated", "simulated,right-first"};
+  for (int I = 0; I < 2; ++I) {
+    TViewer V(Work() / std::to_string(I), Devices[I]);
+    ASSERT_FALSE(V.FindWindow().empty()) << V.Stderr();
+    ASSERT_FALSE(FirstPresentedPicture(V).Pixels.empty());
+    Shots[I] = ReadBmp(V.ScreenShot());
+    Xdo("key Escape");
+    EXPECT_EQ(V.WaitForExit(), 0);
+  }
+  ASSERT_EQ(Shots[0].Width, SimulatedDevice().RenderTarget.w);
+  EXPECT_EQ(DifferentPixels(Shots[0], Shots[1]), 0);
+}
+
+TEST_F(HeadsetEndToEndTest, FaceTrackingTurnsHerFaceToTheHeadset) {
+  TViewer V(Work(), "simulated");
+  ASSERT_FALSE(V.FindWindow().empty()) << V.Stderr();
+  ASSERT_FALSE(FirstPresentedPicture(V).Pixels.empty());
+  // Step to the side so that she has to turn to look at the viewer.
+  V.Focus();
+  Xdo("keydown a");
+  std::this_thread::sleep_for(1500ms);
+  Xdo("keyup a");
+  ASSERT_TRUE(WaitFor([&] { return V.Caption().find("(-") != std::string::npos; }, 5s))
+      << V.Caption();
+  std::this_thread::sleep_for(300ms);
+  const TPicture Still1 = ReadBmp(V.ScreenShot());
+  const TPicture Still2 = ReadBmp(V.ScreenShot());
+  ASSERT_GT(Still1.Width, 0);
+  EXPECT_EQ(DifferentPixels(Still1, Still2), 0) << "nothing moves on its own";
+  Xdo("key e");
+  std::this_thread::sleep_for(500ms);
+  const TPicture Tracking = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(Still1, Tracking), 100);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
 TEST_F(HeadsetEndToEndTest, DoubleClickTogglesBorderlessFullScreenOnTheHeadsetsMonitorAndBack) {
   TViewer V(Work(), "simulated");
   ASSERT_FALSE(V.FindWindow().empty()) << V.Stderr();
