@@ -451,7 +451,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TBrokenInput{"MissingModel", "mmd/model", "", {"Cannot open file", "model.pmx"}},
         TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
-        TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}}),
+        TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}},
+        // A motion that exists but cannot be read fails the character as a whole.
+        TBrokenInput{"BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
