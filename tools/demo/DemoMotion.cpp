@@ -80,10 +80,11 @@ TPose PoseAt(float T) {
     // A: arms swing up and down in turn; B: both up over the head, waving; C: out to the sides.
     const float RaiseA = 0.55f + 0.45f * S * Sway;
     const float RaiseB = 2.35f + 0.22f * std::sin(kPi * Beat + (K == 0 ? 0.0f : kPi));
-    const float RaiseC = 1.05f + 0.10f * Bounce;
+    const float RaiseC = 1.0f + 0.10f * Bounce + 0.30f * S * Sway;  // a wave along both arms
     P.ArmRaise[K] = WA * RaiseA + WB * RaiseB + WC * RaiseC;
     P.ArmSwing[K] = WA * (-0.35f * S * Sway) + WB * (-0.15f) + WC * (-0.25f);
-    P.ElbowBend[K] = WA * (0.9f + 0.35f * S * Sway) + WB * (0.35f + 0.25f * Bounce) + WC * (0.25f);
+    P.ElbowBend[K] = WA * (0.9f + 0.35f * S * Sway) + WB * (0.35f + 0.25f * Bounce) +
+                     WC * (0.3f + 0.3f * Bounce);
     P.WristRoll[K] = 0.25f * std::sin(kPi * Beat + 0.5f);
     // Step-touch: the foot that carries no weight lifts and reaches out a little.
     const float Free = std::max(0.0f, -S * Sway);
