@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "character/UPmxController.h"
+#include "math/Errors.h"
 #include "tests/character/CoreFixture.h"
 #include "tests/gl/GLCoreFixture.h"
 
@@ -326,4 +327,27 @@ TEST(BoneShape, SixVerticesFromBaseToTip) {
   const auto Point = TBone::BuildVertices(NewVector3f(1, 1, 1), NewVector3f(1, 1, 1));
   for (int K = 0; K < 6; ++K) EXPECT_TRUE(Near3(Vertex(Point, K), TVec3f(1, 1, 1), 0.02f)) << K;
   EXPECT_EQ(TBone::LineIndices.size(), 24u);
+}
+
+TEST_F(ControllerTest, AnEmptyModelBuildsOnlyThePlaneAndAnswersEveryCall) {
+  TPmxBuilder Empty;
+  TVmdBuilder Motion;
+  Motion.AddBoneKey("センター", 10);
+  Motion.AddMorphKey("まばたき", 3, 1.0f);
+  ::testing::internal::CaptureStderr();
+  Create(Empty, &Motion);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "まばたき\n");
+  ASSERT_EQ(FMain->Items().size(), 2u);
+  EXPECT_TRUE(FController->Model()->Items().empty());
+  EXPECT_TRUE(FBones->Items().empty());
+  EXPECT_EQ(FController->MorphCount(), 0);
+  EXPECT_EQ(FController->Vmd().FrameCount(), 11u);
+  FController->ApplyMotionByTime(1234);
+  FController->NextFrame();
+  FController->FaceTurn(TVec3f(0, 1, 5));
+  FController->CockHead(10);
+  FController->Mabataki(1);
+  EXPECT_THROW(FController->SetMorphRate(0, 1), ERangeError);
+  FController->SetPosition(NewVector3f(1, 2, 3));
+  EXPECT_EQ(FController->Position().Y, 2.0f);
 }
