@@ -86,6 +86,7 @@ TGeneratedCharacterOptions LargeOptions() {
   O.BoneKeyCount = 20000;
   O.MorphKeyCount = 3000;
   O.FrameSpan = 600;
+  O.ExtraIKChains = 6;
   return O;
 }
 
@@ -97,6 +98,14 @@ TEST(CoreEquivalence, FastPathMatchesReferenceToTheBitOverManyFrames) {
   const TGeneratedCharacter Gen = GenerateCharacter(LargeOptions());
   TPathPair Pair(Gen);
   ASSERT_GE(Pair.Pmx.BoneCount(), 300);
+  // All three Euler orders and a fixed link are among the chains.
+  int Orders[3] = {0, 0, 0}, Fixed = 0;
+  for (const TPmxBone& Bone : Pair.Pmx.BoneList())
+    for (const TPmxIKLink& Link : Bone.IKLinks) {
+      if (Link.AngleLimit) ++Orders[Link.Euler];
+      if (Link.AxisType == atFixed) ++Fixed;
+    }
+  ASSERT_TRUE(Orders[etXYZ] && Orders[etYZX] && Orders[etZXY] && Fixed);
   ASSERT_TRUE(Pair.Same()) << "rest pose";
 
   std::vector<std::string> Unmatched;

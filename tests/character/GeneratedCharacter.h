@@ -23,6 +23,9 @@ struct TGeneratedCharacterOptions {
   int MorphKeyCount = 3000;
   int FrameSpan = 3000;
   int IKLoopCount = 40;
+  // IK chains beyond the four leg and toe chains, on hair and skirt chains, with limits that need
+  // the other Euler orders and a fixed link (for the equivalence tests).
+  int ExtraIKChains = 0;
   uint64_t Seed = 12345;
 };
 
@@ -161,6 +164,32 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
       B.Bones[ChainStart].AddPower = 0.5f;
     }
     ++Chain;
+  }
+  // Extra chains: the IK bone hangs from the chain's root; its target is the chain's fourth bone.
+  for (int C = 0; C < AOptions.ExtraIKChains; ++C) {
+    const std::string Name = "髪ＩＫ" + std::to_string(C);
+    int ChainRoot = -1;
+    for (int I = 0; I < static_cast<int>(B.Bones.size()); ++I)
+      if (B.Bones[I].NameJp == (C % 2 == 0 ? "髪" : "スカート") + std::to_string(C) + "_0")
+        ChainRoot = I;
+    if (ChainRoot < 0 || ChainRoot + 3 >= static_cast<int>(B.Bones.size())) break;
+    const int IK = Bone(Name, B.Bones[ChainRoot + 3].Position, ChainRoot);
+    IsIK[IK] = true;
+    B.MakeIK(IK, ChainRoot + 3, AOptions.IKLoopCount, 0.7f);
+    switch (C % 3) {
+      case 0:  // X inside (-90, 90) degrees: ZXY order
+        B.AddIKLink(IK, ChainRoot + 2, V3(-1.0f, -0.5f, -0.3f), V3(1.0f, 0.5f, 0.3f));
+        break;
+      case 1:  // X wide, Y inside: XYZ order
+        B.AddIKLink(IK, ChainRoot + 2, V3(-2.0f, -0.5f, -2.0f), V3(2.0f, 0.5f, 2.0f));
+        break;
+      default:  // X and Y wide: YZX order
+        B.AddIKLink(IK, ChainRoot + 2, V3(-2.0f, -2.0f, -0.4f), V3(2.0f, 2.0f, 0.4f));
+        break;
+    }
+    B.AddIKLink(IK, ChainRoot + 1, V3(0, 0, 0), V3(0, 0, 0));  // fixed: never turned
+    B.AddIKLink(IK, ChainRoot);
+    ++Out.IKChainCount;
   }
   const int BoneCount = static_cast<int>(B.Bones.size());
 
