@@ -123,7 +123,7 @@ void TPmxControllerCore::InvalidateSubtree(int AIndex) {
 // Link visits one pose may spend on IK: models use tens of iterations over a few links per chain,
 // so this only ever cuts the loop count a broken or hostile file gives (up to 2^31 - 1), which
 // would otherwise stall every frame.
-constexpr int64_t IKLinkVisitBudget = int64_t(1) << 20;
+constexpr int64_t IKLinkVisitBudget = int64_t(1) << 16;
 
 void TPmxControllerCore::SolveIKFast() {
   auto PositionOf = [this](int ABone) { return XYZ3f(CachedGlobal(ABone).W); };

@@ -4,7 +4,7 @@
 // reader rejects is left out, as the viewer would fail to start with it.
 #include <cmath>
 
-#include "character/PmxControllerCore.h"
+#include "character/core/PmxControllerCore.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
