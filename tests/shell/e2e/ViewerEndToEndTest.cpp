@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -372,6 +373,39 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   EXPECT_EQ(V.WaitForExit(), 0);
 }
 
+TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  // Step aside so that turning towards the viewer is a visible turn.
+  V.Focus();
+  Xdo("keydown a");
+  std::this_thread::sleep_for(500ms);
+  Xdo("keyup a");
+  std::this_thread::sleep_for(200ms);
+  const TPixels Ahead = ReadBmp(V.ScreenShot());
+  V.Focus();
+  Xdo("key e");
+  std::this_thread::sleep_for(300ms);
+  const TPixels Turned = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(Ahead, Turned), 100) << "the head turns with face tracking on";
+
+  // Without multisampling the edges lose their blended in-between colours.
+  auto EdgeColours = [](const TPixels& P) {
+    std::set<std::array<uint8_t, 3>> Colours;
+    for (int Y = 0; Y < P.Height; ++Y)
+      for (int X = 0; X < P.Width; ++X) Colours.insert(P.At(X, Y));
+    return Colours.size();
+  };
+  V.Focus();
+  Xdo("key m");
+  std::this_thread::sleep_for(300ms);
+  const TPixels Aliased = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(Turned, Aliased), 0);
+  EXPECT_LT(EdgeColours(Aliased), EdgeColours(Turned));
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
 TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
@@ -453,7 +487,8 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
         TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}},
         // A motion that exists but cannot be read fails the character as a whole.
-        TBrokenInput{"BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}}),
+        TBrokenInput{
+            "BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
