@@ -406,6 +406,32 @@ TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
   EXPECT_EQ(V.WaitForExit(), 0);
 }
 
+TEST_F(ViewerEndToEndTest, ArrowKeysMoveTheLightAndWithItTheShadow) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  auto Shadow = [](const TPixels& P) {
+    long Sum = 0, N = 0;  // mean column of the shadow's pixels
+    for (int Y = 0; Y < P.Height; ++Y)
+      for (int X = 0; X < P.Width; ++X)
+        if (Near(P.At(X, Y), 26, 102, 64, 8)) Sum += X, ++N;
+    return N ? static_cast<double>(Sum) / N : -1.0;
+  };
+  const double Before = Shadow(ReadBmp(V.ScreenShot()));
+  V.Focus();
+  Xdo("key --repeat 15 --delay 20 Left");  // light X + 1.5: the light moves right, the shadow left
+  std::this_thread::sleep_for(300ms);
+  const double Left = Shadow(ReadBmp(V.ScreenShot()));
+  V.Focus();
+  Xdo("key --repeat 30 --delay 20 Right");  // light X - 1.5 from the start
+  std::this_thread::sleep_for(300ms);
+  const double Right = Shadow(ReadBmp(V.ScreenShot()));
+  ASSERT_GT(Before, 0);
+  EXPECT_LT(Left, Before - 5);
+  EXPECT_GT(Right, Before + 5);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
 TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
