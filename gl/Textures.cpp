@@ -76,6 +76,25 @@ void TTexture::UploadDDS(const TDDSImage& AImage, std::span<const std::uint8_t> 
 
 namespace {
 
+// The codec grows its buffer to a PNG chunk's declared length before it reads the chunk, so a few
+// bytes could make it allocate up to 2 GiB. True unless the data is a PNG with a chunk whose
+// declared length runs past the end of the data.
+bool PngChunksFit(std::span<const std::uint8_t> AData) {
+  static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (AData.size() < 8 || std::memcmp(AData.data(), Signature, 8) != 0) return true;
+  std::size_t pos = 8;
+  while (AData.size() - pos >= 8) {
+    const std::uint32_t length = std::uint32_t(AData[pos]) << 24 |
+                                 std::uint32_t(AData[pos + 1]) << 16 |
+                                 std::uint32_t(AData[pos + 2]) << 8 | AData[pos + 3];
+    if (length > AData.size() - pos - 8) return false;
+    pos += 8 + std::size_t(length);
+    if (AData.size() - pos < 4) break;
+    pos += 4;  // CRC
+  }
+  return true;
+}
+
 std::string CodecError() {
   const char* reason = stbi_failure_reason();
   return reason ? std::string(SReadError) + ": " + reason : std::string(SReadError);
@@ -117,6 +136,8 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   if (AData.size() > std::size_t(INT_MAX)) throw EReadError(SReadError);
   const auto* data = reinterpret_cast<const stbi_uc*>(AData.data());
   const int length = int(AData.size());
+  if (!PngChunksFit(AData))
+    throw EReadError(std::string(SReadError) + ": PNG chunk runs past the data");
   // Size the picture from its header first, so that no absurd size is ever allocated.
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(data, length, &width, &height, &channels))
@@ -132,19 +153,29 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   // Premultiplied iPhone PNGs come out as straight-alpha RGB like every other file.
   stbi_set_unpremultiply_on_load(1);
   stbi_convert_iphone_png_to_rgb(1);
-  stbi_uc* rgba = stbi_load_from_memory(data, length, &width, &height, &channels, 4);
-  if (!rgba) throw EReadError(CodecError());
-  std::unique_ptr<stbi_uc, void (*)(void*)> owner(rgba, stbi_image_free);
+  // Every picture comes as RGBA, except 16-bit PNM: the codec's widening of those treats the
+  // 16-bit samples as bytes and overruns its buffer, so they come in their own channel count
+  // (grey or RGB) and are widened here.
+  const bool pnm16 = length >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') &&
+                     stbi_is_16_bit_from_memory(data, length);
+  const int requested = pnm16 ? 0 : 4;
+  stbi_uc* pixels = stbi_load_from_memory(data, length, &width, &height, &channels, requested);
+  if (!pixels) throw EReadError(CodecError());
+  std::unique_ptr<stbi_uc, void (*)(void*)> owner(pixels, stbi_image_free);
   if (!IsValidImageSize(width, height)) throw EInvalidGraphic(SInvalidImageSize);
+  const int stride = requested != 0 ? requested : channels;
+  if (stride < 1 || stride > 4) throw EReadError(SReadError);
   TBitmap bitmap(width, height, pf32bit);
   for (int r = 0; r < height; ++r) {
-    const stbi_uc* src = rgba + std::size_t(r) * std::size_t(width) * 4;
+    const stbi_uc* src = pixels + std::size_t(r) * std::size_t(width) * std::size_t(stride);
     std::uint8_t* dst = bitmap.ScanLine(r);
-    for (int x = 0; x < width; ++x, src += 4, dst += 4) {
-      dst[0] = src[2];
-      dst[1] = src[1];
+    for (int x = 0; x < width; ++x, src += stride, dst += 4) {
+      // Grey, grey + alpha, RGB or RGBA; a missing alpha is opaque.
+      const bool colour = stride >= 3;
+      dst[0] = colour ? src[2] : src[0];
+      dst[1] = colour ? src[1] : src[0];
       dst[2] = src[0];
-      dst[3] = src[3];
+      dst[3] = stride == 2 ? src[1] : stride == 4 ? src[3] : 255;
     }
   }
   return bitmap;

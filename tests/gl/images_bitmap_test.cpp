@@ -210,4 +210,39 @@ TEST(ImageCodec, UndecodableOrAbsurdDataFailsCleanly) {
   }
 }
 
+// The codec would grow its buffer to a chunk's declared length before reading it: a PNG whose
+// data chunk claims 1.5 GB is refused by the chunk check, before the codec sees it.
+TEST(ImageCodec, PngChunkLongerThanTheDataIsRefusedBeforeDecoding) {
+  Bytes png = fixtures::EncodePng(5, 3, 1, Bytes(15, 9));
+  ASSERT_EQ(std::string(png.begin() + 37, png.begin() + 41), "IDAT");
+  png[33] = 0x5D;
+  png[34] = 0x00;
+  png[35] = 0x9A;
+  png[36] = 0x11;
+  EXPECT_TRUE(fixtures::ThrowsWith<EReadError>(
+      [&] { DecodeImageBytes(png); }, std::string(SReadError) + ": PNG chunk runs past the data"));
+}
+
+// 16-bit PNM files are widened to RGBA here, not by the codec (which overruns its buffer on them):
+// each sample becomes one byte (both bytes of each sample here are equal, so the codec's byte order
+// does not matter); a file that ends early still gives a picture of its size.
+TEST(ImageCodec, SixteenBitPnmIsWidenedToBgra) {
+  auto pnm = [](const std::string& AHeader, const Bytes& ASamples) {
+    Bytes out(AHeader.begin(), AHeader.end());
+    out.insert(out.end(), ASamples.begin(), ASamples.end());
+    return out;
+  };
+  const TBitmap grey = DecodeImageBytes(pnm("P5\n2 1\n65535\n", {0x12, 0x12, 0xAB, 0xAB}));
+  ASSERT_EQ(grey.Width(), 2);
+  const std::uint8_t* row = grey.ScanLine(0);
+  EXPECT_EQ(Bytes(row, row + 8), (Bytes{0x12, 0x12, 0x12, 255, 0xAB, 0xAB, 0xAB, 255}));
+  const TBitmap rgb =
+      DecodeImageBytes(pnm("P6\n1 1\n65535\n", {0x10, 0x10, 0x20, 0x20, 0x30, 0x30}));
+  row = rgb.ScanLine(0);
+  EXPECT_EQ(Bytes(row, row + 4), (Bytes{0x30, 0x20, 0x10, 255}));  // B, G, R, A
+  const TBitmap truncated = DecodeImageBytes(pnm("P5\n5453 5\n4553\n", {0xB4, 0xB4}));
+  EXPECT_EQ(truncated.Width(), 5453);
+  EXPECT_EQ(truncated.Height(), 5);
+}
+
 }  // namespace
