@@ -6,6 +6,7 @@
 // Depends on formats/pmxlib.h and the vector math only (library quenlor_character_core).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -288,6 +289,18 @@ inline float SegmentRatio(double AFrame, double APrev, double ANext) {
 }
 inline TQuaternion KeyRotation(const TVmdMotion& AKey) {
   return TQuaternion{{{AKey.Rotation.X, AKey.Rotation.Y, AKey.Rotation.Z}}, AKey.Rotation.W};
+}
+
+// Iterations one IK chain may run in one pose: its loop count, cut only where a file's count (up
+// to 2^31 - 1) would let the link visits of all chains pass 2^16 per pose and stall every frame.
+// Models use tens of iterations; no chain is cut below 256.
+inline int IKIterationLimit(int ALoopCount, size_t AChainCount, size_t ALinkCount) {
+  constexpr int64_t LinkVisitBudget = int64_t(1) << 16;
+  constexpr int64_t Floor = 256;
+  const int64_t Visits = static_cast<int64_t>(std::max<size_t>(1, AChainCount)) *
+                         static_cast<int64_t>(std::max<size_t>(1, ALinkCount));
+  const int64_t Limit = std::max(Floor, LinkVisitBudget / Visits);
+  return static_cast<int>(std::min<int64_t>(ALoopCount, Limit));
 }
 
 // Keeps the Euler angles A (radians, X, Y, Z) inside the link's limits: an angle beyond a bound

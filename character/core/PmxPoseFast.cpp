@@ -120,11 +120,6 @@ void TPmxControllerCore::InvalidateSubtree(int AIndex) {
             uint8_t{0});
 }
 
-// Link visits one pose may spend on IK: models use tens of iterations over a few links per chain,
-// so this only ever cuts the loop count a broken or hostile file gives (up to 2^31 - 1), which
-// would otherwise stall every frame.
-constexpr int64_t IKLinkVisitBudget = int64_t(1) << 16;
-
 void TPmxControllerCore::SolveIKFast() {
   auto PositionOf = [this](int ABone) { return XYZ3f(CachedGlobal(ABone).W); };
   for (const TIKChain& Chain : FIKChains) {
@@ -132,10 +127,7 @@ void TPmxControllerCore::SolveIKFast() {
     if (!(DistanceSquared3f(Goal, PositionOf(Chain.Target)) >= 1e-8f)) continue;
     if (Chain.LoopCount <= 0) continue;
     const int Half = Chain.LoopCount / 2;
-    const int64_t ChainBudget =
-        IKLinkVisitBudget / (int64_t(FIKChains.size()) * std::max<int64_t>(1, Chain.LinkCount));
-    const int Loops =
-        static_cast<int>(std::min<int64_t>(Chain.LoopCount, std::max<int64_t>(1, ChainBudget)));
+    const int Loops = IKIterationLimit(Chain.LoopCount, FIKChains.size(), Chain.LinkCount);
     for (int It = 0; It < Loops; ++It) {
       for (uint32_t L = Chain.FirstLink; L < Chain.FirstLink + Chain.LinkCount; ++L) {
         const TIKLinkInfo& Info = FIKLinks[L];

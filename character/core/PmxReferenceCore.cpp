@@ -100,7 +100,10 @@ void TPmxReferenceCore::ApplyIK() {
 
 void TPmxReferenceCore::SolveIK(const TPmxBone& AIKBone, const TVector3f& AGoal) {
   if (AIKBone.IKLoopCount <= 0) return;
-  for (int It = 0; It < AIKBone.IKLoopCount; ++It) {
+  int Chains = 0;
+  for (int B = 0; B < FPmx.BoneCount(); ++B) Chains += HasFlag(FPmx.GetBone(B)->Flags, bfIK);
+  const int Loops = IKIterationLimit(AIKBone.IKLoopCount, Chains, AIKBone.IKLinks.size());
+  for (int It = 0; It < Loops; ++It) {
     for (const TPmxIKLink& Link : AIKBone.IKLinks) {
       if (Link.AxisType == atFixed) continue;
       const int K = Link.LinkBoneIndex;

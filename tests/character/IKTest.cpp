@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "tests/character/CoreFixture.h"
 
@@ -71,13 +72,38 @@ TEST(IK, HugeLoopCountWithAnUnreachableGoalStillEndsThePose) {
   TLeg Leg(2147483647);
   Leg.B.AddIKLink(Leg.IK, Leg.Knee);
   Leg.B.AddIKLink(Leg.IK, Leg.Thigh);
-  TCoreRig Rig(Leg.B);
-  Rig.Core->BoneTranslations()[Leg.IK] = NewVector3f(3, -1, 0);
-  Rig.Core->UpdateBoneMatrix();
+  TCoreRig Rig(Leg.B), Reference(Leg.B, nullptr, true);
+  for (TCoreRig* R : {&Rig, &Reference}) {
+    R->Core->BoneTranslations()[Leg.IK] = NewVector3f(3, -1, 0);
+    R->Core->UpdateBoneMatrix();
+  }
   for (int Bone : {Leg.Thigh, Leg.Knee}) EXPECT_TRUE(Finite(Rig.Core->BoneRotations()[Bone]));
   const TVector3f Thigh = Rig.BonePosition(Leg.Thigh);
   const TVector3f ToGoal = Normalized3f(Sub3f(Rig.BonePosition(Leg.IK), Thigh));
   EXPECT_GT(Dot3f(Normalized3f(Sub3f(Rig.BonePosition(Leg.Ankle), Thigh)), ToGoal), 0.999f);
+  // Both paths stop at the same iteration.
+  EXPECT_EQ(std::memcmp(Rig.Core->BoneRotations().data(), Reference.Core->BoneRotations().data(),
+                        Rig.Core->BoneRotations().size() * sizeof(TQuaternion)),
+            0);
+}
+
+TEST(IK, IterationLimitOnlyCutsLoopCountsNoModelUses) {
+  struct TCase {
+    int Loops;
+    size_t Chains, Links;
+    int Expected;
+  };
+  const TCase Cases[] = {
+      {40, 4, 2, 40},
+      {255, 300, 8, 255},
+      {1000, 300, 8, 256},
+      {2147483647, 1, 2, 32768},
+      {2147483647, 4, 0, 16384},
+      {-5, 4, 2, -5},
+  };
+  for (const TCase& C : Cases)
+    EXPECT_EQ(IKIterationLimit(C.Loops, C.Chains, C.Links), C.Expected)
+        << C.Loops << " loops, " << C.Chains << " chains, " << C.Links << " links";
 }
 
 TEST(IK, ChainsThatCannotRunLeaveEveryRotationAlone) {
