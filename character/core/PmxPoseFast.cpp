@@ -1,8 +1,10 @@
 // The fast path of the controller core: keys found by binary search, model-space matrices cached
-// per bone and recomputed only below a bone that turned, morphs undone only where they were done,
-// and one pass over the vertices that writes positions and normals together. Every float is
+// per bone and recomputed only below a bone that turned, morphs rebuilt only for the vertices they
+// move, and one pass over the vertices that writes positions and normals together. Every float is
 // formed by the same operations in the same order as the literal algorithm (PmxReferenceCore), so
 // the results are identical to the bit.
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -321,10 +323,19 @@ __attribute__((target("avx"))) void SkinStreamWide(const uint32_t* AStream, size
     } else {
       Out = TLanes8{P.X, P.Y, P.Z, 0.0f, N.X, N.Y, N.Z, 0.0f};
     }
-    float Lanes[8];
-    std::memcpy(Lanes, &Out, sizeof Lanes);
-    std::memcpy(APositions + 3 * V, Lanes, 3 * sizeof(float));
-    std::memcpy(ANormals + 3 * V, Lanes + 4, 3 * sizeof(float));
+    const __m256 Both = reinterpret_cast<__m256>(Out);
+    const __m128 Position = _mm256_castps256_ps128(Both);
+    const __m128 Normal = _mm256_extractf128_ps(Both, 1);
+    if (V + 1 < AVertexCount) {
+      // Four floats each: the fourth lands on the next vertex's first, which is written next.
+      _mm_storeu_ps(APositions + 3 * V, Position);
+      _mm_storeu_ps(ANormals + 3 * V, Normal);
+    } else {
+      _mm_storel_pi(reinterpret_cast<__m64*>(APositions + 3 * V), Position);
+      _mm_store_ss(APositions + 3 * V + 2, _mm_movehl_ps(Position, Position));
+      _mm_storel_pi(reinterpret_cast<__m64*>(ANormals + 3 * V), Normal);
+      _mm_store_ss(ANormals + 3 * V + 2, _mm_movehl_ps(Normal, Normal));
+    }
   }
 #undef QUENLOR_TERM
 #undef QUENLOR_XFORM
