@@ -16,15 +16,22 @@ namespace {
 struct THeavyCharacter {
   TPmx Pmx;
   TVmd Vmd;
-  THeavyCharacter() {
-    const TGeneratedCharacter Gen = GenerateCharacter(TGeneratedCharacterOptions{});
+  explicit THeavyCharacter(float AIKGoalScale) {
+    TGeneratedCharacterOptions Options;
+    Options.IKGoalScale = AIKGoalScale;
+    const TGeneratedCharacter Gen = GenerateCharacter(Options);
     Pmx.LoadFromBytes(Gen.Model.Build());
     Vmd.LoadFromBytes(Gen.Motion.Build());
   }
 };
 
 const THeavyCharacter& Heavy() {
-  static const THeavyCharacter Instance;
+  static const THeavyCharacter Instance(1.0f);
+  return Instance;
+}
+// The same character with the feet's goals out of reach: all four chains run 40 iterations.
+const THeavyCharacter& Stretched() {
+  static const THeavyCharacter Instance(20.0f);
   return Instance;
 }
 
@@ -35,9 +42,9 @@ struct TSkinOnly : TCore {
   using TCore::TCore;
 };
 
-template <class TCore>
+template <class TCore, const THeavyCharacter& (*ACharacter)() = Heavy>
 void ApplyMotionByFrame(benchmark::State& AState) {
-  const THeavyCharacter& H = Heavy();
+  const THeavyCharacter& H = ACharacter();
   TCore Core(H.Pmx);
   TMemorySkinTarget Out(H.Pmx.VertexCount());
   Core.SetSkinTarget(&Out);
@@ -89,6 +96,12 @@ BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)
     ->Name("ApplyMotionByFrame/fast")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore, Stretched>)
+    ->Name("ApplyMotionByFrame/reference/IK-out-of-reach")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxControllerCore, Stretched>)
+    ->Name("ApplyMotionByFrame/fast/IK-out-of-reach")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxReferenceCore>)->Name("Skinning/reference")->Unit(benchmark::kMillisecond);
 BENCHMARK(Skinning<TPmxControllerCore>)->Name("Skinning/fast")->Unit(benchmark::kMillisecond);

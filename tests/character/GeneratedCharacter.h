@@ -26,6 +26,9 @@ struct TGeneratedCharacterOptions {
   // IK chains beyond the four leg and toe chains, on hair and skirt chains, with limits that need
   // the other Euler orders and a fixed link (for the equivalence tests).
   int ExtraIKChains = 0;
+  // Scale of the IK bones' key translations; well above 1 puts the goals out of reach, so every
+  // chain runs all its iterations.
+  float IKGoalScale = 1.0f;
   uint64_t Seed = 12345;
 };
 
@@ -294,7 +297,8 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
     TVector4f Rot{{Axis.X * S, Axis.Y * S, Axis.Z * S, std::cos(Angle / 2)}};
     TVector3f Pos = V3(0, 0, 0);
     if (IsIK[I])
-      Pos = V3(Rnd.Range(-0.1f, 0.1f), Rnd.Range(0.0f, 0.35f), Rnd.Range(-0.15f, 0.15f));
+      Pos = Scaled3f(V3(Rnd.Range(-0.1f, 0.1f), Rnd.Range(0.0f, 0.35f), Rnd.Range(-0.15f, 0.15f)),
+                     AOptions.IKGoalScale);
     else if (I == Center)
       Pos = V3(Rnd.Range(-0.05f, 0.05f), Rnd.Range(-0.2f, 0.05f), Rnd.Range(-0.05f, 0.05f));
     Mo.AddBoneKey(B.Bones[I].NameJp, Frame, Pos, Rot);
