@@ -351,3 +351,48 @@ TEST_F(ControllerTest, AnEmptyModelBuildsOnlyThePlaneAndAnswersEveryCall) {
   FController->SetPosition(NewVector3f(1, 2, 3));
   EXPECT_EQ(FController->Position().Y, 2.0f);
 }
+
+TEST_F(ControllerTest, MaterialTextureAndToonRampColourTheDrawnMesh) {
+  struct TCase {
+    const char* Name;
+    int Texture;     // model texture index or -1
+    int SharedToon;  // shared toon number (0-based) or -1
+    float Expected;  // red of the drawn pixel
+  };
+  // White material with ambient 0.5: lit white; face.png is grey 200, toon01 grey 20.
+  const TCase Cases[] = {
+      {"plain", -1, -1, 1.0f},
+      {"texture", 0, -1, 200 / 255.0f},
+      {"toon", -1, 0, 20 / 255.0f},
+      {"both", 0, 0, 200 / 255.0f * 20 / 255.0f},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    B.AddBone("root", NewVector3f(0, 0, 0));
+    B.AddVertex(NewVector3f(-0.8f, -0.8f, 0), NewVector3f(0, 0, 1));
+    B.AddVertex(NewVector3f(0.8f, -0.8f, 0), NewVector3f(0, 0, 1));
+    B.AddVertex(NewVector3f(0, 0.8f, 0), NewVector3f(0, 0, 1));
+    B.AddTriangle(0, 1, 2);  // counter-clockwise on screen
+    B.AddTexture("tex/face.png");
+    B.AddMaterial("m", 3, C.Texture);
+    if (C.SharedToon >= 0) {
+      B.Materials[0].SharedToonFlag = 1;
+      B.Materials[0].ToonTexture.SharedToonTextureIndex = static_cast<uint8_t>(C.SharedToon);
+    }
+    Create(B);
+    TColorFBO Target(FGL->Sampler(), 32, 32);
+    Target.Bind();
+    FGL->SetColor(0x000000);
+    Target.Clear({cmColor, cmDepth});
+    Target.SetViewport(0, 0, 32, 32);
+    FMain->Activate();
+    glCullFace(GL_BACK);
+    FMain->ActivateRenderPass2();
+    FMain->Render(IdentityMatrix4f);
+    EXPECT_NEAR(ReadPixel(16, 12)[0], C.Expected, 2.5f / 255) << C.Name;
+    Target.Unbind();
+    FMain->Items().clear();
+    FBones->Items().clear();
+    FController.reset();
+  }
+}

@@ -209,3 +209,24 @@ TEST(MotionTables, KeysOnTheSameFrameKeepTheirFileOrder) {
   EXPECT_NEAR(Keys[1]->Position.X, 1.0f, 1e-5f);
   EXPECT_NEAR(Keys[2]->Position.X, 2.0f, 1e-5f);
 }
+
+TEST(MotionTables, FramesMoreThanTwoToThe31ApartStillSortAndSample) {
+  TPmxBuilder Model;
+  Model.AddBone("b", NewVector3f(0, 0, 0));
+  TVmdBuilder Motion;
+  Motion.AddBoneKey("b", 3000000000u, NewVector3f(0, 4, 0));
+  Motion.AddBoneKey("b", 5, NewVector3f(0, 2, 0));
+  for (bool Reference : {false, true}) {
+    TCoreRig Rig(Model, &Motion, Reference);
+    const auto& Keys = Rig.Core->MotionList()->at(0);
+    EXPECT_EQ(Keys[0]->FrameNum, 5u);
+    EXPECT_EQ(Keys[1]->FrameNum, 3000000000u);
+    EXPECT_EQ(Rig.Core->FrameCount(), 3000000001u);
+    Rig.Core->ApplyMotionByFrame(5);
+    EXPECT_NEAR(Rig.Core->BoneTranslations()[0].Y, 2.0f, 1e-5f);
+    Rig.Core->ApplyMotionByFrame(1500000002.5);
+    EXPECT_NEAR(Rig.Core->BoneTranslations()[0].Y, 3.0f, 1e-5f);
+    Rig.Core->ApplyMotionByFrame(3000000000.0);
+    EXPECT_NEAR(Rig.Core->BoneTranslations()[0].Y, 4.0f, 1e-5f);
+  }
+}
