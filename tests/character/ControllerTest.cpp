@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -394,5 +395,30 @@ TEST_F(ControllerTest, MaterialTextureAndToonRampColourTheDrawnMesh) {
     FMain->Items().clear();
     FBones->Items().clear();
     FController.reset();
+  }
+}
+
+TEST_F(ControllerTest, ShownBoneLinesDrawOverTheSceneAndHiddenOnesDrawNothing) {
+  TPmxBuilder B;
+  const int Root = B.AddBone("足ＩＫ", NewVector3f(0, -0.8f, 0));
+  B.Bones[Root].PositionOffset = NewVector3f(0, 1.6f, 0);
+  Create(B);
+  TBone* Line = FController->RefBones()[Root];
+  ASSERT_NE(Line, nullptr);
+  for (bool Shown : {false, true}) {
+    Line->SetVisible(Shown);
+    TColorFBO Target(FGL->Sampler(), 32, 32);
+    Target.Bind();
+    FGL->SetColor(0x000000);
+    Target.Clear({cmColor, cmDepth});
+    Target.SetViewport(0, 0, 32, 32);
+    FBones->Activate();
+    FBones->Render(IdentityMatrix4f);
+    // The tip's ring is tiny; the long edges from the ring to the tip pass the centre column.
+    float Red = 0;
+    for (int X = 13; X <= 18; ++X) Red = std::max(Red, ReadPixel(X, 16)[0]);
+    EXPECT_EQ(Red > 0.5f, Shown) << Red;
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    Target.Unbind();
   }
 }
