@@ -100,7 +100,7 @@ TPmxBuilder TwoBoneModel() {
 
 }  // namespace
 
-TEST(Skinning, EachWeightMethodBlendsPositionsAndNormalsAsSpecifiedInBothPaths) {
+TEST(Skinning, EachWeightMethodBlendsPositionsAndNormalsInBothPaths) {
   for (bool Reference : {false, true}) {
     TCoreRig Rig(TwoBoneModel(), nullptr, Reference);
     Rig.Core->BoneTranslations()[0] = NewVector3f(0, 1, 0);
