@@ -457,8 +457,7 @@ void TForm2::RenderDesktopFrame() {
       FDefaultFBO->SetViewport(0, 0, Width, Height);
       FDefaultFBO->Clear({cmColor, cmDepth});
       glFlush();
-      if (FScreenShotPending) SaveDesktopScreenShot();
-      SDL_GL_SwapWindow(FWindow);
+      PresentDesktopFrame();
     }
     return;
   }
@@ -480,9 +479,17 @@ void TForm2::RenderDesktopFrame() {
   MainPass(MulMatrix4f(View, Projection));
 
   glFlush();
+  PresentDesktopFrame();
+}
+
+void TForm2::PresentDesktopFrame() {
+  // The frame is shown also when writing a screenshot fails (that error goes on to the report).
+  struct TSwapOnExit {
+    SDL_Window* Window;
+    ~TSwapOnExit() { SDL_GL_SwapWindow(Window); }
+  } Swap{FWindow};
   // The back buffer's content after a swap is undefined, so the screenshot is read here.
   if (FScreenShotPending) SaveDesktopScreenShot();
-  SDL_GL_SwapWindow(FWindow);
 }
 
 // ---------------------------------------------------------------------------------------------

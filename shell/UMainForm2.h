@@ -155,6 +155,8 @@ class TForm2 {
   void UpdateEyeTracking();
   void UpdateMotion();
   void RenderDesktopFrame();
+  // Saves a pending screenshot of the back buffer, then swaps.
+  void PresentDesktopFrame();
   // Headset mode (UMainForm2Headset.cpp). CreateHeadsetScene returns false when start-up ends
   // there (quit requested, nothing reported).
   bool CreateHeadsetScene();
