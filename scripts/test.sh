@@ -26,5 +26,8 @@ cmake --build "$ASAN_BUILD_DIR" -j"$JOBS"
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
+# LeakSanitizer can only name a library that is still mapped at exit, and the GL driver is unloaded
+# when the last context goes: keep the driver's libraries loaded so that the suppressions match.
+export LD_PRELOAD=$(bash tests/sanitizers/gl-driver-libs.sh)
 cd "$ASAN_BUILD_DIR"
 ctest --output-on-failure -j"$JOBS" --timeout 1500

@@ -16,7 +16,9 @@ void TPmxReferenceCore::InterpolateMotion(const std::vector<const TVmdMotion*>& 
   const TVmdMotion K0 = *AList[0];
   if (K0.FrameNum >= AFrame) {
     const float T = FirstKeyRamp(AFrame, K0.FrameNum);
-    FBoneTranslations[ABone] = InterpolateVector(TVector3f{{0, 0, 0}}, K0.Position, T);
+    // The packed key's fields are copied out first: a reference to one would be misaligned.
+    const TVector3f Position = K0.Position;
+    FBoneTranslations[ABone] = InterpolateVector(TVector3f{{0, 0, 0}}, Position, T);
     FBoneRotations[ABone] = InterpolateQuaternion(IdentityQuaternion, KeyRotation(K0), T);
     return;
   }
@@ -25,7 +27,8 @@ void TPmxReferenceCore::InterpolateMotion(const std::vector<const TVmdMotion*>& 
     if (Kj.FrameNum >= AFrame) {
       const TVmdMotion P = *AList[J - 1];
       const float T = SegmentRatio(AFrame, P.FrameNum, Kj.FrameNum);
-      FBoneTranslations[ABone] = InterpolateVector(P.Position, Kj.Position, T);
+      const TVector3f From = P.Position, To = Kj.Position;
+      FBoneTranslations[ABone] = InterpolateVector(From, To, T);
       FBoneRotations[ABone] = InterpolateQuaternion(KeyRotation(P), KeyRotation(Kj), T);
       return;
     }

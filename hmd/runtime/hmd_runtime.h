@@ -65,9 +65,21 @@ typedef struct hmdFovPort {
   float RightTan;
 } hmdFovPort;
 
-typedef enum hmdEyeType { hmdEye_Left = 0, hmdEye_Right = 1, hmdEye_Count = 2 } hmdEyeType;
+/* In C++ every int is a value of the enums the runtime checks, as in C, so that a caller's
+ * out-of-range value reaches those checks instead of being undefined. */
+#ifdef __cplusplus
+#define HMD_INT_ENUM : int
+#else
+#define HMD_INT_ENUM
+#endif
 
-typedef enum hmdHmdType {
+typedef enum hmdEyeType HMD_INT_ENUM {
+  hmdEye_Left = 0,
+  hmdEye_Right = 1,
+  hmdEye_Count = 2
+} hmdEyeType;
+
+typedef enum hmdHmdType HMD_INT_ENUM {
   hmdHmd_None = 0,
   hmdHmd_DK1 = 3,
   hmdHmd_DKHD = 4,

@@ -77,8 +77,9 @@ TEST(MotionSampling, KeysAreCopiedExactlyAndInterpolatedBetween) {
     const auto& List = Rig.Core->MotionList()->at(M.Pair);
     ASSERT_EQ(List.size(), 2u);
     const TVmdMotion K0 = *List[0], K10 = *List[1];
-    EXPECT_EQ(K0.FrameNum, 0u);
-    EXPECT_EQ(K10.FrameNum, 10u);
+    // Packed fields are copied out: a reference to one would be misaligned.
+    EXPECT_EQ(uint32_t(K0.FrameNum), 0u);
+    EXPECT_EQ(uint32_t(K10.FrameNum), 10u);
 
     Rig.Core->ApplyMotionByFrame(0);
     EXPECT_EQ(std::memcmp(&Rig.Core->BoneTranslations()[M.Pair], &K0.Position, 12), 0);
@@ -179,13 +180,13 @@ TEST(MotionTables, KeysAreMatchedByNameSortedByFrameAndUnmatchedOnesDropped) {
   ASSERT_EQ(Bones.size(), 1u);
   const auto& Keys = Bones.at(Twin);
   ASSERT_EQ(Keys.size(), 3u);
-  EXPECT_EQ(Keys[0]->FrameNum, 0u);
-  EXPECT_EQ(Keys[1]->FrameNum, 15u);
-  EXPECT_EQ(Keys[2]->FrameNum, 30u);
+  EXPECT_EQ(uint32_t(Keys[0]->FrameNum), 0u);
+  EXPECT_EQ(uint32_t(Keys[1]->FrameNum), 15u);
+  EXPECT_EQ(uint32_t(Keys[2]->FrameNum), 30u);
   const TPmxSkinMotionTable& Morphs = *Rig.Core->SkinMotionList();
   ASSERT_EQ(Morphs.size(), 1u);
-  EXPECT_EQ(Morphs.at(Blink)[0]->FrameNum, 5u);
-  EXPECT_EQ(Morphs.at(Blink)[1]->FrameNum, 40u);
+  EXPECT_EQ(uint32_t(Morphs.at(Blink)[0]->FrameNum), 5u);
+  EXPECT_EQ(uint32_t(Morphs.at(Blink)[1]->FrameNum), 40u);
   // The unmatched morph key's raw name (code page 932 bytes) is reported; the bone key is not.
   ASSERT_EQ(Rig.Unmatched.size(), 1u);
   EXPECT_EQ(
@@ -219,8 +220,8 @@ TEST(MotionTables, FramesMoreThanTwoToThe31ApartStillSortAndSample) {
   for (bool Reference : {false, true}) {
     TCoreRig Rig(Model, &Motion, Reference);
     const auto& Keys = Rig.Core->MotionList()->at(0);
-    EXPECT_EQ(Keys[0]->FrameNum, 5u);
-    EXPECT_EQ(Keys[1]->FrameNum, 3000000000u);
+    EXPECT_EQ(uint32_t(Keys[0]->FrameNum), 5u);
+    EXPECT_EQ(uint32_t(Keys[1]->FrameNum), 3000000000u);
     EXPECT_EQ(Rig.Core->FrameCount(), 3000000001u);
     Rig.Core->ApplyMotionByFrame(5);
     EXPECT_NEAR(Rig.Core->BoneTranslations()[0].Y, 2.0f, 1e-5f);

@@ -136,7 +136,7 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
   for (int I = 0; I < Motion->MotionCount(); ++I) {
     const TVmdMotion& K = *Motion->GetMotion(I);
     if (DecodeVmdName({reinterpret_cast<const uint8_t*>(K.BoneName), 15}) == "左足ＩＫ")
-      Lift = std::max(Lift, K.Position.Y);
+      Lift = std::max(Lift, float(K.Position.Y));  // a copy: the packed field is unaligned
   }
   EXPECT_GT(Lift, 0.02f);
   for (int I = 0; I < Motion->MotionCount(); ++I) {
