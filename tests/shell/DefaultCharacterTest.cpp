@@ -135,8 +135,10 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
   float Lift = 0;
   for (int I = 0; I < Motion->MotionCount(); ++I) {
     const TVmdMotion& K = *Motion->GetMotion(I);
+    // The key records are packed: their vectors are read by value, never through references.
+    const TVector3f Position = K.Position;
     if (DecodeVmdName({reinterpret_cast<const uint8_t*>(K.BoneName), 15}) == "左足ＩＫ")
-      Lift = std::max(Lift, float(K.Position.Y));  // a copy: the packed field is unaligned
+      Lift = std::max(Lift, Position.Y);
   }
   EXPECT_GT(Lift, 0.02f);
   for (int I = 0; I < Motion->MotionCount(); ++I) {
@@ -147,10 +149,12 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
       if (Last.FrameNum + 1 != Motion->FrameCount() ||
           std::memcmp(Last.BoneName, First.BoneName, 15) != 0)
         continue;
-      for (int C = 0; C < 3; ++C) EXPECT_NEAR(Last.Position.V[C], First.Position.V[C], 1e-4f);
+      const TVector3f LastPosition = Last.Position, FirstPosition = First.Position;
+      const TVector4f LastRotation = Last.Rotation, FirstRotation = First.Rotation;
+      for (int C = 0; C < 3; ++C) EXPECT_NEAR(LastPosition.V[C], FirstPosition.V[C], 1e-4f);
       // q and -q are the same rotation.
       float Dot = 0;
-      for (int C = 0; C < 4; ++C) Dot += Last.Rotation.V[C] * First.Rotation.V[C];
+      for (int C = 0; C < 4; ++C) Dot += LastRotation.V[C] * FirstRotation.V[C];
       EXPECT_NEAR(std::fabs(Dot), 1.0f, 1e-4f);
     }
   }

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -298,8 +297,14 @@ TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   const fs::path Shot = V.ScreenShot();
   ASSERT_FALSE(Shot.empty());
-  EXPECT_TRUE(std::regex_match(Shot.filename().string(), std::regex(R"(ScreenShot_\d{14}\.bmp)")))
-      << Shot;
+  // "ScreenShot_" + 14 digits of the local date and time + ".bmp".
+  const std::string Name = Shot.filename().string();
+  ASSERT_EQ(Name.size(), 11u + 14u + 4u) << Name;
+  EXPECT_EQ(Name.substr(0, 11), "ScreenShot_");
+  EXPECT_TRUE(std::all_of(Name.begin() + 11, Name.begin() + 25, [](char C) {
+    return C >= '0' && C <= '9';
+  })) << Name;
+  EXPECT_EQ(Name.substr(25), ".bmp");
   const TPixels P = ReadBmp(Shot);
   ASSERT_EQ(P.Width, 960);
   ASSERT_EQ(P.Height, 540);
