@@ -268,6 +268,18 @@ TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW)
   EXPECT_EQ(V.Stderr(), "");
 }
 
+TEST_F(ViewerEndToEndTest, QAloneDoesNothingWhileCtrlQQuitsAlsoWithShiftHeld) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key q");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(V.Alive());
+  Xdo("key ctrl+shift+q");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
 TEST_F(ViewerEndToEndTest, MouseLooksAroundAndTheCursorStaysCentred) {
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
