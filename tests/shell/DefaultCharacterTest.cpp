@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -191,6 +192,78 @@ TEST_F(DefaultCharacterTest, TexturesAndToonRampsDecodeWithTheViewersReaders) {
     const uint8_t* Bottom = B.ScanLine(B.Height() - 1);
     EXPECT_EQ(Top[0] + Top[1] + Top[2], 3 * 255) << T.Path;
     EXPECT_LE(Bottom[0] + Bottom[1] + Bottom[2], 3 * 255) << T.Path;
+  }
+}
+
+// Decodes one DXT1-style colour block (four-colour mode) into RGB triples.
+std::array<std::array<int, 3>, 16> DecodeColorBlock(const uint8_t ABlock[8]) {
+  auto Expand = [](uint16_t C) {
+    const int R = C >> 11, G = (C >> 5) & 63, B = C & 31;
+    return std::array<int, 3>{(R << 3) | (R >> 2), (G << 2) | (G >> 4), (B << 3) | (B >> 2)};
+  };
+  const uint16_t C0 = uint16_t(ABlock[0] | ABlock[1] << 8),
+                 C1 = uint16_t(ABlock[2] | ABlock[3] << 8);
+  std::array<std::array<int, 3>, 4> P{Expand(C0), Expand(C1)};
+  for (int K = 0; K < 3; ++K) {
+    P[2][K] = (2 * P[0][K] + P[1][K]) / 3;
+    P[3][K] = (P[0][K] + 2 * P[1][K]) / 3;
+  }
+  const uint32_t Bits = uint32_t(ABlock[4]) | uint32_t(ABlock[5]) << 8 | uint32_t(ABlock[6]) << 16 |
+                        uint32_t(ABlock[7]) << 24;
+  std::array<std::array<int, 3>, 16> Out;
+  for (int I = 0; I < 16; ++I) Out[I] = P[(Bits >> (2 * I)) & 3];
+  return Out;
+}
+
+TEST(DemoTextureEncoderTest, DxtBlocksKeepTheirColoursAndAlpha) {
+  // Two colours that 5-6-5 holds exactly, in a checker: every texel decodes to its own colour.
+  TRgba Block[16];
+  const TRgba A{247, 243, 0, 255}, B{8, 32, 255, 10};
+  for (int I = 0; I < 16; ++I) Block[I] = (I + I / 4) % 2 ? A : B;
+  uint8_t Color[8], Alpha[8];
+  EncodeDxtColorBlock(Block, Color);
+  EXPECT_GT(Color[0] | Color[1] << 8, Color[2] | Color[3] << 8) << "four-colour mode";
+  const auto Decoded = DecodeColorBlock(Color);
+  for (int I = 0; I < 16; ++I) {
+    EXPECT_EQ(Decoded[I][0], Block[I].R) << I;
+    EXPECT_EQ(Decoded[I][1], Block[I].G) << I;
+    EXPECT_EQ(Decoded[I][2], Block[I].B) << I;
+  }
+  // DXT5 alpha: the two extremes are the end points and come back exactly.
+  EncodeDxt5AlphaBlock(Block, Alpha);
+  EXPECT_EQ(Alpha[0], 255);
+  EXPECT_EQ(Alpha[1], 10);
+  uint64_t Bits = 0;
+  for (int K = 0; K < 6; ++K) Bits |= uint64_t(Alpha[2 + K]) << (8 * K);
+  for (int I = 0; I < 16; ++I) EXPECT_EQ((Bits >> (3 * I)) & 7, Block[I].A == 255 ? 0u : 1u) << I;
+  // A flat block: both end points equal, every index 0.
+  for (TRgba& P : Block) P = TRgba{100, 150, 200, 255};
+  EncodeDxtColorBlock(Block, Color);
+  EXPECT_EQ(Color[0] | Color[1] << 8, Color[2] | Color[3] << 8);
+  EXPECT_EQ(Color[4] | Color[5] | Color[6] | Color[7], 0);
+}
+
+TEST(DemoTextureEncoderTest, RunLengthTgaAndPngDecodeToThePaintedPixels) {
+  TCanvas Canvas(37, 5);  // odd width: runs and raw packets end at every row
+  for (int Y = 0; Y < 5; ++Y)
+    for (int X = 0; X < 37; ++X)
+      Canvas.At(X, Y) = X < 20 ? TRgba{uint8_t(10 * Y), 200, 30, 255}
+                               : TRgba{uint8_t(X), uint8_t(Y), 7, uint8_t(X * 6)};
+  TTGAImage Tga;
+  Tga.LoadFromBytes(EncodeTgaRle(Canvas, 32, "id"));
+  const TBitmap Png = DecodeImageBytes(EncodePng(Canvas));
+  for (const TBitmap* B : {&Tga.Bitmap(), &Png}) {
+    ASSERT_EQ(B->Width(), 37);
+    ASSERT_EQ(B->Height(), 5);
+    ASSERT_EQ(B->PixelFormat(), pf32bit);
+    for (int Y = 0; Y < 5; ++Y)
+      for (int X = 0; X < 37; ++X) {
+        const uint8_t* P = B->ScanLine(Y) + 4 * X;  // B, G, R, A; row 0 at the top
+        const TRgba& C = Canvas.At(X, Y);
+        ASSERT_EQ((std::array<int, 4>{P[2], P[1], P[0], P[3]}),
+                  (std::array<int, 4>{C.R, C.G, C.B, C.A}))
+            << X << ", " << Y;
+      }
   }
 }
 

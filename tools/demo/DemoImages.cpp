@@ -169,19 +169,18 @@ TBytes EncodeTgaRle(const TCanvas& ACanvas, int ABitsPerPixel, const std::string
 }
 
 void EncodeDxtColorBlock(const TRgba ABlock[16], std::uint8_t AOut[8]) {
-  // End points: the block's bounding box in RGB, inset by 1/16 of its extent.
-  int Min[3] = {255, 255, 255}, Max[3] = {0, 0, 0};
-  for (int I = 0; I < 16; ++I) {
-    const int C[3] = {ABlock[I].R, ABlock[I].G, ABlock[I].B};
-    for (int K = 0; K < 3; ++K) Min[K] = std::min(Min[K], C[K]), Max[K] = std::max(Max[K], C[K]);
-  }
-  for (int K = 0; K < 3; ++K) {
-    const int Inset = (Max[K] - Min[K]) / 16;
-    Min[K] += Inset;
-    Max[K] -= Inset;
-  }
-  std::uint16_t C0 = To565(Max[0], Max[1], Max[2]);
-  std::uint16_t C1 = To565(Min[0], Min[1], Min[2]);
+  // End points: the two texels farthest apart, so that a block of two colours (or a gradient
+  // between two) keeps them whatever direction they differ in.
+  int First = 0, Second = 0, Widest = -1;
+  for (int I = 0; I < 16; ++I)
+    for (int J = I + 1; J < 16; ++J) {
+      const int DR = ABlock[I].R - ABlock[J].R, DG = ABlock[I].G - ABlock[J].G,
+                DB = ABlock[I].B - ABlock[J].B;
+      const int Dist = DR * DR + DG * DG + DB * DB;
+      if (Dist > Widest) Widest = Dist, First = I, Second = J;
+    }
+  std::uint16_t C0 = To565(ABlock[First].R, ABlock[First].G, ABlock[First].B);
+  std::uint16_t C1 = To565(ABlock[Second].R, ABlock[Second].G, ABlock[Second].B);
   if (C0 < C1) std::swap(C0, C1);
   std::uint32_t Indices = 0;
   if (C0 != C1) {
