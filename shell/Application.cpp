@@ -1,6 +1,7 @@
 #include "shell/Application.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "math/Errors.h"
@@ -10,6 +11,16 @@ TApplication Application;
 void TApplication::Initialize() {
   if (FInitialized) return;
   if (SDL_Init(SDL_INIT_VIDEO) != 0) throw Exception(std::string("SDL: ") + SDL_GetError());
+  // Without a display server SDL falls back to drivers that show nothing; a viewer running there
+  // unseen could never be ended from the keyboard. Only an explicit choice of them is honoured.
+  const char* Driver = SDL_GetCurrentVideoDriver();
+  const char* Chosen = SDL_getenv("SDL_VIDEODRIVER");
+  if (Driver && (!Chosen || !*Chosen) &&
+      (std::strcmp(Driver, "offscreen") == 0 || std::strcmp(Driver, "dummy") == 0)) {
+    SDL_Quit();
+    throw Exception(
+        "No display found: the viewer needs an X11 or Wayland session (DISPLAY is not set)");
+  }
   FInitialized = true;
 }
 

@@ -626,3 +626,17 @@ TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ViewerWithoutDisplayTest, EndsWithAMessageInsteadOfRunningUnseen) {
+  ASSERT_TRUE(fs::exists(kBin / "quenlor"));
+  const std::string Out =
+      Shell("cd " + fs::temp_directory_path().string() +
+            " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER timeout 20 " +
+            (kBin / "quenlor").string() + " 2>&1; echo status=$?");
+  EXPECT_NE(Out.find("No display found"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("status=1"), std::string::npos) << Out;
+}
+
+}  // namespace
