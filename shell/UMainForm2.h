@@ -185,7 +185,7 @@ class TForm2 {
   int FPrevTop = 0;
   std::string FBaseDirectory;
 
-  // Scene objects, in the order they are declared for the spec'd tear-down (see FormDestroy).
+  // Scene objects, in the order they are declared for the tear-down (see FormDestroy).
   std::unique_ptr<THeadset> FHeadset;
   int FHeadsetMonitor = -1;  // SDL display index of the headset's monitor, -1 when none
   std::unique_ptr<TOpenGL> FOpenGL;
