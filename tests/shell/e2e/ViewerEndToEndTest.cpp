@@ -20,28 +20,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/shell/E2EProcess.h"
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-const fs::path kBin = fs::path(QUENLOR_BINARY_DIR) / "bin";
-
-// Runs a shell command and returns its standard output without the trailing newline.
-std::string Shell(const std::string& ACommand) {
-  std::string Out;
-  if (FILE* Pipe = popen(ACommand.c_str(), "r")) {
-    std::array<char, 512> Buffer;
-    while (fgets(Buffer.data(), Buffer.size(), Pipe)) Out += Buffer.data();
-    pclose(Pipe);
-  }
-  while (!Out.empty() && (Out.back() == '\n' || Out.back() == '\r')) Out.pop_back();
-  return Out;
-}
-
-void Xdo(const std::string& AArgs) {
-  Shell("xdotool " + AArgs + " 2>/dev/null");
-}
+using e2e::kBin;
+using e2e::Shell;
+using e2e::Xdo;
 
 struct TPixels {
   int Width = 0, Height = 0;

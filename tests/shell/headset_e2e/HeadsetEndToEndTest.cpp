@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/shell/E2EProcess.h"
+
 #include "hmd/runtime/hmd_runtime.h"
 
 namespace fs = std::filesystem;
@@ -28,32 +30,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const fs::path kBin = fs::path(QUENLOR_BINARY_DIR) / "bin";
-
-// Runs a shell command and returns its standard output without the trailing newline.
-std::string Shell(const std::string& ACommand) {
-  std::string Out;
-  if (FILE* Pipe = popen(ACommand.c_str(), "r")) {
-    std::array<char, 512> Buffer;
-    while (fgets(Buffer.data(), Buffer.size(), Pipe)) Out += Buffer.data();
-    pclose(Pipe);
-  }
-  while (!Out.empty() && (Out.back() == '\n' || Out.back() == '\r')) Out.pop_back();
-  return Out;
-}
-
-void Xdo(const std::string& AArgs) {
-  Shell("xdotool " + AArgs + " 2>/dev/null");
-}
-
-bool WaitFor(const std::function<bool()>& ACondition, std::chrono::milliseconds ATimeout) {
-  const auto End = std::chrono::steady_clock::now() + ATimeout;
-  while (std::chrono::steady_clock::now() < End) {
-    if (ACondition()) return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return ACondition();
-}
+using e2e::kBin;
+using e2e::Shell;
+using e2e::WaitFor;
+using e2e::Xdo;
 
 using TRgb = std::array<int, 3>;
 
