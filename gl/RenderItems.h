@@ -75,5 +75,5 @@ class TModel : public TRenderItem {
   void DoRender(const TMatrix4f& AMVPMatrix) override;
 
   std::vector<std::unique_ptr<TMesh>> FItems;
-  TVector3f FPosition{0, 0, 0};
+  TVector3f FPosition{{0, 0, 0}};
 };
