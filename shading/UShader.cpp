@@ -33,7 +33,7 @@ void TLight::SetPosition(const TVector3f& AValue) {
 
 void TLight::UpdateMatrices() {
   const TMatrix4f View = LookAtMatrix4f(ExtendVector3f(FPosition, 1), ExtendVector3f(FCenter, 1),
-                                        TVector4f{0, 1, 0, 0});
+                                        TVector4f{{0, 1, 0, 0}});
   const TMatrix4f Projection = PerspectiveMatrix4fDeg(45, 1, 1, 250);
   FMVPMatrix = MulMatrix4f(View, Projection);
   FShadowMatrix = MulMatrix4f(FMVPMatrix, ShadowBiasMatrix);

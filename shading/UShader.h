@@ -27,8 +27,8 @@ class TLight {
  private:
   void UpdateMatrices();
 
-  TVector3f FCenter{0, 0, 0};
-  TVector3f FPosition{0, 10, 10};
+  TVector3f FCenter{{0, 0, 0}};
+  TVector3f FPosition{{0, 10, 10}};
   TVector4f FColor{{1, 1, 1, 1}};
   TMatrix4f FMVPMatrix;
   TMatrix4f FShadowMatrix;
