@@ -95,6 +95,96 @@ bool PngChunksFit(std::span<const std::uint8_t> AData) {
   return true;
 }
 
+// The codec reads a PNM's samples in one piece and ignores a short read, which would leave the
+// picture's memory uninitialised. True unless the data is a binary PNM whose samples end early.
+// The header walk follows the codec's own: whitespace and # comments between the fields, and the
+// one character after the last number ends the header.
+bool PnmSamplesFit(std::span<const std::uint8_t> AData, int AWidth, int AHeight, int AChannels,
+                   bool ASixteenBit) {
+  if (AData.size() < 2 || AData[0] != 'P' || (AData[1] != '5' && AData[1] != '6')) return true;
+  std::size_t pos = 2;
+  auto atEnd = [&] { return pos >= AData.size(); };
+  auto next = [&]() -> char { return atEnd() ? '\0' : char(AData[pos++]); };
+  char c = next();
+  auto skipSpace = [&] {
+    for (;;) {
+      while (!atEnd() && (c == ' ' || (c >= '\t' && c <= '\r'))) c = next();
+      if (atEnd() || c != '#') break;
+      while (!atEnd() && c != '\n' && c != '\r') c = next();
+    }
+  };
+  auto skipNumber = [&] {
+    while (!atEnd() && c >= '0' && c <= '9') c = next();
+  };
+  skipSpace();
+  skipNumber();  // width
+  skipSpace();
+  skipNumber();  // height
+  skipSpace();
+  skipNumber();  // maximum value
+  const std::uint64_t samples = std::uint64_t(AWidth) * std::uint64_t(AHeight) *
+                                std::uint64_t(AChannels) * (ASixteenBit ? 2u : 1u);
+  return AData.size() - pos >= samples;
+}
+
+// Radiance HDR: the codec spins forever on a run-length count of 0 (also where the data ends, as it
+// reads zeros there) and leaves pixels uninitialised when flat data ends early. True unless the
+// scanlines walked as the codec walks them run out of data or hold a zero count.
+bool HdrScanlinesFit(std::span<const std::uint8_t> AData, int AWidth, int AHeight) {
+  if (AData.size() < 2 || AData[0] != '#' || AData[1] != '?') return true;
+  std::size_t pos = 0;
+  auto atEnd = [&] { return pos >= AData.size(); };
+  auto next = [&]() -> std::uint8_t { return atEnd() ? 0 : AData[pos++]; };
+  // One header line as the codec reads it (at most 1023 characters kept); its first character, or
+  // 0 for an empty line, which ends the header.
+  auto skipLine = [&]() -> char {
+    char first = '\0';
+    int length = 0;
+    char c = char(next());
+    while (!atEnd() && c != '\n') {
+      if (length++ == 0) first = c;
+      if (length == 1023) {
+        while (!atEnd() && next() != '\n') {
+        }
+        break;
+      }
+      c = char(next());
+    }
+    return first;
+  };
+  skipLine();  // identifier
+  while (skipLine() != '\0') {
+  }
+  skipLine();  // resolution
+  const std::uint64_t flatBytes = 4 * std::uint64_t(AWidth) * std::uint64_t(AHeight);
+  if (AWidth < 8 || AWidth >= 32768) return AData.size() - pos >= flatBytes;
+  for (int row = 0; row < AHeight; ++row) {
+    if (AData.size() - pos < 4) return false;
+    const std::uint8_t c1 = AData[pos], c2 = AData[pos + 1], high = AData[pos + 2];
+    // Not run-length encoded: the codec reads everything from here flat, starting again at the
+    // first row's second pixel.
+    if (c1 != 2 || c2 != 2 || (high & 0x80) != 0) return AData.size() - pos >= flatBytes;
+    const int length = high << 8 | AData[pos + 3];
+    pos += 4;
+    if (length != AWidth) return true;  // the codec refuses the scanline itself
+    for (int channel = 0; channel < 4; ++channel) {
+      for (int x = 0; x < AWidth;) {
+        if (atEnd()) return false;
+        int count = next();
+        const bool run = count > 128;
+        if (run) count -= 128;
+        if (count == 0) return false;         // a dump of nothing never moves on
+        if (count > AWidth - x) return true;  // refused by the codec as corrupt
+        const std::size_t bytes = run ? 1 : std::size_t(count);
+        if (AData.size() - pos < bytes) return false;
+        pos += bytes;
+        x += count;
+      }
+    }
+  }
+  return true;
+}
+
 std::string CodecError() {
   const char* reason = stbi_failure_reason();
   return reason ? std::string(SReadError) + ": " + reason : std::string(SReadError);
@@ -150,6 +240,10 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   constexpr std::int64_t MaxPixelsPerByte = 16384;
   if (std::int64_t(width) * height > MaxPixelsPerByte * std::int64_t(length))
     throw EInvalidGraphic(SInvalidImageSize);
+  const bool sixteenBit = stbi_is_16_bit_from_memory(data, length) != 0;
+  if (!PnmSamplesFit(AData, width, height, channels, sixteenBit) ||
+      !HdrScanlinesFit(AData, width, height))
+    throw EReadError(std::string(SReadError) + ": the picture data ends early or is corrupt");
   // Premultiplied iPhone PNGs come out as straight-alpha RGB like every other file.
   stbi_set_unpremultiply_on_load(1);
   stbi_convert_iphone_png_to_rgb(1);
@@ -157,7 +251,7 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   // 16-bit samples as bytes and overruns its buffer, so they come in their own channel count
   // (grey or RGB) and are widened here.
   const bool pnm16 = length >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') &&
-                     stbi_is_16_bit_from_memory(data, length);
+                     sixteenBit;
   const int requested = pnm16 ? 0 : 4;
   stbi_uc* pixels = stbi_load_from_memory(data, length, &width, &height, &channels, requested);
   if (!pixels) throw EReadError(CodecError());

@@ -225,7 +225,7 @@ TEST(ImageCodec, PngChunkLongerThanTheDataIsRefusedBeforeDecoding) {
 
 // 16-bit PNM files are widened to RGBA here, not by the codec (which overruns its buffer on them):
 // each sample becomes one byte (both bytes of each sample here are equal, so the codec's byte order
-// does not matter); a file that ends early still gives a picture of its size.
+// does not matter).
 TEST(ImageCodec, SixteenBitPnmIsWidenedToBgra) {
   auto pnm = [](const std::string& AHeader, const Bytes& ASamples) {
     Bytes out(AHeader.begin(), AHeader.end());
@@ -240,9 +240,74 @@ TEST(ImageCodec, SixteenBitPnmIsWidenedToBgra) {
       DecodeImageBytes(pnm("P6\n1 1\n65535\n", {0x10, 0x10, 0x20, 0x20, 0x30, 0x30}));
   row = rgb.ScanLine(0);
   EXPECT_EQ(Bytes(row, row + 4), (Bytes{0x30, 0x20, 0x10, 255}));  // B, G, R, A
-  const TBitmap truncated = DecodeImageBytes(pnm("P5\n5453 5\n4553\n", {0xB4, 0xB4}));
-  EXPECT_EQ(truncated.Width(), 5453);
-  EXPECT_EQ(truncated.Height(), 5);
+}
+
+Bytes Concat(const std::string& AHeader, const Bytes& ABody) {
+  Bytes out(AHeader.begin(), AHeader.end());
+  out.insert(out.end(), ABody.begin(), ABody.end());
+  return out;
+}
+
+// A Radiance HDR file of AWidth x 2 pixels from the writer (run-length encoded from 8 pixels wide).
+Bytes Hdr(int AWidth) {
+  std::vector<float> values(std::size_t(AWidth) * 2 * 3);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = float(i % 7) * 0.1f;
+  Bytes out;
+  stbi_write_hdr_to_func(
+      [](void* AOut, void* AData, int ASize) {
+        auto* bytes = static_cast<std::uint8_t*>(AData);
+        static_cast<Bytes*>(AOut)->insert(static_cast<Bytes*>(AOut)->end(), bytes, bytes + ASize);
+      },
+      &out, AWidth, 2, 3, values.data());
+  return out;
+}
+
+// Formats the codec reads in one piece without checking the length (binary PNM, flat HDR) would
+// leave the picture's memory uninitialised when the data ends early, and a run-length HDR count of
+// 0 (which is also what the codec reads past the end) never moves on: such data is refused, while
+// complete files of the same kinds still decode.
+TEST(ImageCodec, PictureDataThatEndsEarlyOrNeverEndsIsRefused) {
+  const Bytes rgb(2 * 2 * 3, 0x40);
+  const Bytes hdrRle = Hdr(9), hdrFlat = Hdr(3);
+  // The rows start after the resolution line, "-Y 2 +X 9".
+  const std::string text(hdrRle.begin(), hdrRle.end());
+  const std::size_t rleData = text.find('\n', text.find("+X ")) + 1;
+  Bytes zeroCount(hdrRle.begin(), hdrRle.end());
+  zeroCount[rleData + 4] = 0;  // a dump of nothing as the first row's first count
+  struct {
+    const char* Name;
+    Bytes Data;
+    bool Decodes;
+  } cases[] = {
+      {"complete 8-bit PNM with a comment", Concat("P6\n# made here\n2 2\n255\n", rgb), true},
+      {"8-bit PNM one byte short",
+       Concat("P6\n2 2\n255\n", Bytes(rgb.begin(), rgb.end() - 1)), false},
+      {"8-bit PNM header only", Concat("P5\n5453 5\n255\n", {}), false},
+      {"16-bit PNM one sample short", Concat("P5\n5453 5\n4553\n", {0xB4, 0xB4}), false},
+      {"complete run-length HDR", hdrRle, true},
+      {"complete flat HDR", hdrFlat, true},
+      {"flat HDR one byte short", Bytes(hdrFlat.begin(), hdrFlat.end() - 1), false},
+      {"run-length HDR ending inside its rows", Bytes(hdrRle.begin(), hdrRle.end() - 5), false},
+      {"run-length HDR ending after its first row marker",
+       Bytes(hdrRle.begin(), hdrRle.begin() + std::ptrdiff_t(rleData) + 4), false},
+      {"run-length HDR with a zero count", zeroCount, false},
+  };
+  for (const auto& c : cases) {
+    if (c.Decodes) {
+      const TBitmap bitmap = DecodeImageBytes(c.Data);
+      EXPECT_GT(bitmap.Width(), 0) << c.Name;
+      continue;
+    }
+    EXPECT_TRUE(fixtures::ThrowsWith<EReadError>(
+        [&] { DecodeImageBytes(c.Data); },
+        std::string(SReadError) + ": the picture data ends early or is corrupt"))
+        << c.Name;
+  }
+  // Every cut of the run-length file inside its data is refused, not decoded or spun on.
+  for (std::size_t cut = rleData; cut < hdrRle.size(); ++cut)
+    EXPECT_THROW(DecodeImageBytes(Bytes(hdrRle.begin(), hdrRle.begin() + std::ptrdiff_t(cut))),
+                 EReadError)
+        << cut;
 }
 
 }  // namespace
