@@ -25,6 +25,9 @@ struct DeviceSettings {
   bool FailCreate = false;
   bool FailTracking = false;
   bool FailRendering = false;
+  // Recommended eye textures at a quarter of the panel's density, for long runs on a software
+  // renderer (the soak test) where full-size eyes would make every frame slow.
+  bool LowRes = false;
 };
 
 std::string Trim(const std::string& S) {
@@ -55,6 +58,7 @@ DeviceSettings ReadSettings() {
     if (Words[I] == "fail-create") Result.FailCreate = true;
     if (Words[I] == "fail-tracking") Result.FailTracking = true;
     if (Words[I] == "fail-rendering") Result.FailRendering = true;
+    if (Words[I] == "low-res") Result.LowRes = true;
   }
   return Result;
 }
@@ -328,10 +332,12 @@ void hmd_SetSimulatedHeadPose(hmdHandle hmd, hmdPosef headPose) {
 hmdSizei hmd_GetFovTextureSize(hmdHandle hmd, hmdEyeType eye, hmdFovPort fov,
                                float pixelsPerDisplayPixel) {
   (void)eye;  // both lenses are alike, mirrored
-  if (!DeviceOf(hmd)) return {0, 0};
+  const SimDevice* D = DeviceOf(hmd);
+  if (!D) return {0, 0};
+  const double Density = double(pixelsPerDisplayPixel) * (D->Settings.LowRes ? 0.25 : 1.0);
   auto Side = [&](float ATanA, float ATanB) {
     const double Pixels = (double(ClampTan(ATanA, 1e3f)) + double(ClampTan(ATanB, 1e3f))) *
-                          kPixelsPerTanAtCentre * double(pixelsPerDisplayPixel);
+                          kPixelsPerTanAtCentre * Density;
     // A hair of tolerance so that float tangents do not round a whole pixel up.
     const double Size = std::ceil(Pixels - 1e-3);
     if (!(Size >= 1)) return 1;

@@ -223,6 +223,14 @@ TEST(SimulatedHeadset, RecommendedTextureSizeIsTheFovAtTheLensCentreDensity) {
   }
 }
 
+TEST(SimulatedHeadset, LowResSwitchRecommendsAQuarterOfTheDensity) {
+  SimulatedDevice D("simulated,low-res");
+  const hmdSizei Size =
+      hmd_GetFovTextureSize(D.Handle(), hmdEye_Left, D.Handle()->DefaultEyeFov[0], 1.0f);
+  EXPECT_EQ(Size.w, 293);  // ceil(1.95 * 150)
+  EXPECT_EQ(Size.h, 360);
+}
+
 TEST(Projection, MatchesTheHandComputedOffAxisMatrix) {
   const hmdFovPort Fov{1.0f, 0.5f, 0.8f, 1.2f};  // up, down, left, right
   const float N = 0.01f, F = 10000.0f;

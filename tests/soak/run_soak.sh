@@ -10,7 +10,7 @@ if [ -z "${QUENLOR_SOAK_INNER:-}" ]; then
   export QUENLOR_SOAK_INNER=1
   exec xvfb-run -a -s "-screen 0 ${QUENLOR_SOAK_SCREEN:-640x360}x24" "$0" "$@"
 fi
-if [ "$mode" = headset ]; then export HMD_RUNTIME_DEVICE=simulated; else unset HMD_RUNTIME_DEVICE; fi
+if [ "$mode" = headset ]; then export HMD_RUNTIME_DEVICE=simulated,low-res; else unset HMD_RUNTIME_DEVICE; fi
 
 "$exe" "$frames" "$growth" &
 pid=$!
