@@ -250,8 +250,8 @@ TBitmap DecodeImageBytes(std::span<const std::uint8_t> AData) {
   // Every picture comes as RGBA, except 16-bit PNM: the codec's widening of those treats the
   // 16-bit samples as bytes and overruns its buffer, so they come in their own channel count
   // (grey or RGB) and are widened here.
-  const bool pnm16 = length >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') &&
-                     sixteenBit;
+  const bool pnm16 =
+      length >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6') && sixteenBit;
   const int requested = pnm16 ? 0 : 4;
   stbi_uc* pixels = stbi_load_from_memory(data, length, &width, &height, &channels, requested);
   if (!pixels) throw EReadError(CodecError());

@@ -280,8 +280,8 @@ TEST(ImageCodec, PictureDataThatEndsEarlyOrNeverEndsIsRefused) {
     bool Decodes;
   } cases[] = {
       {"complete 8-bit PNM with a comment", Concat("P6\n# made here\n2 2\n255\n", rgb), true},
-      {"8-bit PNM one byte short",
-       Concat("P6\n2 2\n255\n", Bytes(rgb.begin(), rgb.end() - 1)), false},
+      {"8-bit PNM one byte short", Concat("P6\n2 2\n255\n", Bytes(rgb.begin(), rgb.end() - 1)),
+       false},
       {"8-bit PNM header only", Concat("P5\n5453 5\n255\n", {}), false},
       {"16-bit PNM one sample short", Concat("P5\n5453 5\n4553\n", {0xB4, 0xB4}), false},
       {"complete run-length HDR", hdrRle, true},
