@@ -138,11 +138,11 @@ TEST_F(RenderItemsTest, ModelAppliesItsPositionBeforeTheCallersMatrix) {
   ASSERT_EQ(Mesh->Matrices.size(), 1u);
   EXPECT_THAT(Mesh->Matrices[0].V, ::testing::ElementsAreArray(Scale.V));
 
-  Model.SetPosition(TVector3f{1, 0, 0});
+  Model.SetPosition(TVector3f{{1, 0, 0}});
   FTarget->Clear({cmColor, cmDepth});
   Model.Render(Scale);
   ASSERT_EQ(Mesh->Matrices.size(), 2u);
-  const TMatrix4f Expected = MulMatrix4f(TranslationMatrix4f(TVector3f{1, 0, 0}), Scale);
+  const TMatrix4f Expected = MulMatrix4f(TranslationMatrix4f(TVector3f{{1, 0, 0}}), Scale);
   EXPECT_THAT(Mesh->Matrices[1].V, ::testing::ElementsAreArray(Expected.V));
   // The left quad moved right by 1 and was halved in height around the centre.
   EXPECT_THAT(ReadPixel(0, 2), ::testing::ElementsAre(0.0f, 0.0f, 0.0f, 1.0f));

@@ -12,15 +12,15 @@
 namespace {
 
 struct TMaterial {
-  TVector4f Diffuse{1, 1, 1, 1};
-  TVector3f Ambient{0, 0, 0};
+  TVector4f Diffuse{{1, 1, 1, 1}};
+  TVector3f Ambient{{0, 0, 0}};
   TTexture* Texture = nullptr;
   TTexture* Toon = nullptr;
   bool SelfShadow = false;
 };
 
 // The ground plane's material: lit it shows (0.3, 0.9, 0.55), fully shadowed (0.1, 0.4, 0.25).
-const TMaterial kGround{{0.2f, 0.5f, 0.3f, 1.0f}, {0.1f, 0.4f, 0.25f}, nullptr, nullptr, true};
+const TMaterial kGround{{{0.2f, 0.5f, 0.3f, 1.0f}}, {{0.1f, 0.4f, 0.25f}}, nullptr, nullptr, true};
 
 // A mesh that sets its material on the main program before drawing, as the model's meshes do.
 struct TMaterialMesh : TMesh {
@@ -30,7 +30,7 @@ struct TMaterialMesh : TMesh {
   void DoRender(const TMatrix4f& AMVPMatrix) override {
     auto* Main = static_cast<TMainProgram*>(FProgram);
     Main->SetDiffuse(FMaterial.Diffuse);
-    Main->SetSpecular(TVector3f{1, 1, 1});
+    Main->SetSpecular(TVector3f{{1, 1, 1}});
     Main->SetShininess(1);
     Main->SetAmbient(FMaterial.Ambient);
     Main->SetHasTexture(FMaterial.Texture != nullptr);
@@ -145,7 +145,7 @@ class ShadingTest : public TOpenGLTest {
   // The point's shadow-map coordinates after the division by w.
   TVector3f ShadowCoord(TVector3f APoint) const {
     const TVector4f C = RowTimesMatrix4f(ExtendVector3f(APoint, 1), FMain->Light().ShadowMatrix());
-    return TVector3f{C.X / C.W, C.Y / C.W, C.Z / C.W};
+    return TVector3f{{C.X / C.W, C.Y / C.W, C.Z / C.W}};
   }
 
   std::unique_ptr<TMainProgram> FMain;
@@ -208,25 +208,25 @@ TEST_F(ShadingTest, LightMatricesFollowPositionAndCenterButNotColor) {
   EXPECT_THAT(Light.Center().V, ::testing::ElementsAre(0, 0, 0));
   EXPECT_THAT(Light.Color().V, ::testing::ElementsAre(1, 1, 1, 1));
 
-  Light.SetPosition(TVector3f{5, 10, 10});
+  Light.SetPosition(TVector3f{{5, 10, 10}});
   const TMatrix4f Expected = MulMatrix4f(
-      LookAtMatrix4f(TVector4f{5, 10, 10, 1}, TVector4f{0, 0, 0, 1}, TVector4f{0, 1, 0, 0}),
+      LookAtMatrix4f(TVector4f{{5, 10, 10, 1}}, TVector4f{{0, 0, 0, 1}}, TVector4f{{0, 1, 0, 0}}),
       PerspectiveMatrix4fDeg(45, 1, 1, 250));
   EXPECT_THAT(Light.MVPMatrix().V, ::testing::ElementsAreArray(Expected.V));
   const TMatrix4f ExpectedShadow = MulMatrix4f(Expected, ShadowBiasMatrix);
   EXPECT_THAT(Light.ShadowMatrix().V, ::testing::ElementsAreArray(ExpectedShadow.V));
 
   // The origin lands in the middle of the map at a depth inside (0, 1).
-  const TVector3f Origin = ShadowCoord(TVector3f{0, 0, 0});
+  const TVector3f Origin = ShadowCoord(TVector3f{{0, 0, 0}});
   EXPECT_NEAR(Origin.X, 0.5f, 1e-6f);
   EXPECT_NEAR(Origin.Y, 0.5f, 1e-6f);
   EXPECT_GT(Origin.Z, 0.0f);
   EXPECT_LT(Origin.Z, 1.0f);
 
   const TMatrix4f Before = Light.MVPMatrix();
-  Light.SetColor(TVector4f{0.5f, 0.25f, 1, 1});
+  Light.SetColor(TVector4f{{0.5f, 0.25f, 1, 1}});
   EXPECT_THAT(Light.MVPMatrix().V, ::testing::ElementsAreArray(Before.V));
-  Light.SetCenter(TVector3f{1, 0, 0});
+  Light.SetCenter(TVector3f{{1, 0, 0}});
   EXPECT_THAT(Light.MVPMatrix().V, ::testing::Not(::testing::ElementsAreArray(Before.V)));
   EXPECT_THAT(Light.ShadowMatrix().V,
               ::testing::Not(::testing::ElementsAreArray(ExpectedShadow.V)));
@@ -244,10 +244,10 @@ TEST_F(ShadingTest, LightMatricesFollowPositionAndCenterButNotColor) {
 }
 
 TEST_F(ShadingTest, GroundIsLitOrShadowedAndLitOutsideTheShadowMap) {
-  FMain->Light().SetPosition(TVector3f{5, 10, 10});
-  AddQuad(-10, 10, -10, 10, 0, TVector3f{0, 1, 0}, true, kGround);
+  FMain->Light().SetPosition(TVector3f{{5, 10, 10}});
+  AddQuad(-10, 10, -10, 10, 0, TVector3f{{0, 1, 0}}, true, kGround);
   // A ceiling at height 1 over x <= 0, facing down: the light sees its back, the camera nothing.
-  AddQuad(-100, 0, -100, 100, 1, TVector3f{0, -1, 0}, false, kGround);
+  AddQuad(-100, 0, -100, 100, 1, TVector3f{{0, -1, 0}}, false, kGround);
   ShadowPass();
   LitPass(kTopDown);
 
@@ -259,15 +259,15 @@ TEST_F(ShadingTest, GroundIsLitOrShadowedAndLitOutsideTheShadowMap) {
 
   // Far beyond the map's edge, on the ceiling's side: the border depth makes it lit, where clamping
   // to the edge texels (the ceiling's depth) would shadow it.
-  const TVector3f Outside = ShadowCoord(TVector3f{-9.5f, 0, 6.5f});
+  const TVector3f Outside = ShadowCoord(TVector3f{{-9.5f, 0, 6.5f}});
   ASSERT_TRUE(Outside.X < 0 || Outside.X > 1 || Outside.Y < 0 || Outside.Y > 1);
   EXPECT_THAT(GroundPixel(-9.5f, 6.5f), ColorNear(0.3f, 0.9f, 0.55f));
 }
 
 TEST_F(ShadingTest, UnshadowedFlatColourIsDiffuseTimesLightPlusAmbientWithDiffuseAlpha) {
-  FMain->Light().SetColor(TVector4f{0.5f, 1.0f, 0.25f, 0.1f});
-  TMaterial Flat{{0.8f, 0.6f, 1.0f, 0.6f}, {0.1f, 0.5f, 0.0f}, nullptr, nullptr, false};
-  AddQuad(-10, 10, -10, 10, 0, TVector3f{0, 1, 0}, true, Flat);
+  FMain->Light().SetColor(TVector4f{{0.5f, 1.0f, 0.25f, 0.1f}});
+  TMaterial Flat{{{0.8f, 0.6f, 1.0f, 0.6f}}, {{0.1f, 0.5f, 0.0f}}, nullptr, nullptr, false};
+  AddQuad(-10, 10, -10, 10, 0, TVector3f{{0, 1, 0}}, true, Flat);
   glDisable(GL_BLEND);  // read what the shader wrote, alpha included
   LitPass(kTopDown);
   glEnable(GL_BLEND);
@@ -277,16 +277,16 @@ TEST_F(ShadingTest, UnshadowedFlatColourIsDiffuseTimesLightPlusAmbientWithDiffus
 }
 
 TEST_F(ShadingTest, TexturedToonRampedQuadsReadTheRampTopWhenFacingTheLight) {
-  FMain->Light().SetPosition(TVector3f{0, 1000, 1});
+  FMain->Light().SetPosition(TVector3f{{0, 1000, 1}});
   // Ramp rows, top first: two of A, then two of B.
   const std::array<std::uint8_t, 3> A = {255, 204, 153}, B = {128, 255, 64}, T = {204, 128, 255};
   TTexture* Ramp = MakeTexture(1, {A, A, B, B});
   TTexture* Texture = MakeTexture(2, {T, T});
-  TMaterial Material{{0.5f, 0.4f, 0.3f, 1.0f}, {0.2f, 0.2f, 0.2f}, Texture, Ramp, false};
+  TMaterial Material{{{0.5f, 0.4f, 0.3f, 1.0f}}, {{0.2f, 0.2f, 0.2f}}, Texture, Ramp, false};
   // Normals 60 degrees from the light direction (towards it / away from it): toon value 0.25 /
   // 0.75.
-  AddQuad(-10, 0, -10, 10, 0, TVector3f{0.8660254f, 0.5f, 0}, true, Material);
-  AddQuad(0, 10, -10, 10, 0, TVector3f{0.8660254f, -0.5f, 0}, true, Material);
+  AddQuad(-10, 0, -10, 10, 0, TVector3f{{0.8660254f, 0.5f, 0}}, true, Material);
+  AddQuad(0, 10, -10, 10, 0, TVector3f{{0.8660254f, -0.5f, 0}}, true, Material);
   LitPass(kTopDown);
 
   auto Expected = [&](const std::array<std::uint8_t, 3>& ARamp, int C) {
@@ -318,10 +318,10 @@ TEST_F(ShadingTest, ShadowPassWritesDepthsThatSaveImageMapsToGreyLevels) {
   FMain->ActivateRenderPass1();
   glCullFace(GL_FRONT);
   TMatrix4f AtDepth = IdentityMatrix4f;
-  AtDepth.Z = TVector4f{0, 0, 0, 0};
-  AtDepth.W = TVector4f{0, 0, 0.9f, 1};  // clip z 0.9: window depth 0.95
+  AtDepth.Z = TVector4f{{0, 0, 0, 0}};
+  AtDepth.W = TVector4f{{0, 0, 0.9f, 1}};  // clip z 0.9: window depth 0.95
   Top->Render(AtDepth);
-  AtDepth.W = TVector4f{0, 0, 0, 1};  // window depth 0.5, below the picture's range
+  AtDepth.W = TVector4f{{0, 0, 0, 1}};  // window depth 0.5, below the picture's range
   BottomLeft->Render(AtDepth);
   glCullFace(GL_BACK);
   FShadow->Unbind();
@@ -359,7 +359,7 @@ TEST_F(ShadingTest, BoneColourIsFlatAndBlendsByItsAlpha) {
   FGL->SetColor(0xFFFFFF);
   FTarget->Clear({cmColor, cmDepth});
   Bones.Activate();
-  Bones.SetVertexColor(TVector4f{1, 0, 0, 0.5f});
+  Bones.SetVertexColor(TVector4f{{1, 0, 0, 0.5f}});
   Bones.Items()[0]->SetVisible(false);
   Bones.Render(IdentityMatrix4f);
   EXPECT_THAT(ReadPixel(10, 10), ColorNear(1.0f, 1.0f, 1.0f));
