@@ -12,6 +12,7 @@
 #include "tests/character/GeneratedCharacter.h"
 #include "tests/gl/images_fixtures.h"
 #include "tests/support/PmxWriter.h"
+#include "tests/support/RichModel.h"
 #include "tools/demo/DemoImages.h"
 
 namespace {
@@ -29,123 +30,9 @@ TVector3f V3(float X, float Y, float Z) {
   return NewVector3f(X, Y, Z);
 }
 
-// A small model touching every section: bones with parents, a connection, append rotation and
-// translation, leg IK with a knee limit; vertices with every weight method and an additional UV;
-// two materials with textures (one out of range), every morph kind, display frames, rigid bodies,
-// joints and (version 2.1) a soft body.
-TPmxBuilder RichModel() {
-  TPmxBuilder B;
-  B.ModelNameJp = "種モデル";
-  B.ModelNameEn = "seed";
-  B.CommentJp = "コメント";
-  const int Center = B.AddBone("センター", V3(0, 0.8f, 0));
-  const int Upper = B.AddBone("上半身", V3(0, 1.0f, 0), Center);
-  const int Neck = B.AddBone("首", V3(0, 1.4f, 0), Upper);
-  const int Head = B.AddBone("頭", V3(0, 1.5f, 0), Neck);
-  B.Bones[Upper].Flags |= FlagBit(bfConnection);
-  B.Bones[Upper].ConnectionBoneIndex = Neck;
-  const int Leg = B.AddBone("左足", V3(0.1f, 0.8f, 0), Center);
-  const int Knee = B.AddBone("左ひざ", V3(0.1f, 0.45f, 0), Leg);
-  const int Ankle = B.AddBone("左足首", V3(0.1f, 0.1f, 0), Knee);
-  const int Ik = B.AddBone("左足ＩＫ", V3(0.1f, 0.1f, 0), -1);
-  B.MakeIK(Ik, Ankle, 40, 2.0f);
-  B.AddIKLink(Ik, Knee, V3(-3.14f, 0, 0), V3(-0.01f, 0, 0));
-  B.AddIKLink(Ik, Leg);
-  const int Twist = B.AddBone("捩", V3(0, 1.2f, 0), Upper);
-  B.Bones[Twist].Flags |= FlagBit(bfAddRotation) | FlagBit(bfAddTranslation);
-  B.Bones[Twist].AddParentBoneIndex = Head;
-  B.Bones[Twist].AddPower = 0.5f;
-
-  const int V0 = B.AddVertex(V3(0, 1.5f, 0), V3(0, 0, 1), PmxFloat2{0, 0}, Head);
-  const int V1 = B.AddVertexBDEF2(V3(0.1f, 1.0f, 0), Upper, Center, 0.7f);
-  const int V2 = B.AddVertexBDEF2(V3(0.1f, 0.45f, 0), Leg, Knee, 0.5f);
-  B.Vertices[V2].BoneWeightMethod = bwSDEF;
-  B.Vertices[V2].BoneWeight.SDEF.SDEF_C = V3(0.1f, 0.45f, 0);
-  const int V3i = B.AddVertex(V3(0.1f, 0.1f, 0), V3(0, 1, 0), PmxFloat2{1, 1}, Ankle);
-  B.Vertices[V3i].BoneWeightMethod = bwBDEF4;
-  B.Vertices[V3i].BoneWeight.BDEF4 = {Ankle, Knee, Leg, -1, 0.4f, 0.3f, 0.3f, 0};
-  const int V4 = B.AddVertex(V3(-0.1f, 1.0f, 0), V3(0, 1, 0), PmxFloat2{0, 1}, Twist);
-  B.Vertices[V4].BoneWeightMethod = bwQDEF;
-  B.Vertices[V4].BoneWeight.QDEF = {Twist, Upper, -1, -1, 0.5f, 0.5f, 0, 0};
-  B.Vertices[V4].AdditionalUV = {NewVector4f(0.5f, 0.5f, 0, 1)};
-  B.AddTriangle(V0, V1, V2);
-  B.AddTriangle(V2, V3i, V4);
-  B.AddTexture("tex\\skin.png");
-  B.AddTexture("toon.bmp");
-  B.AddMaterial("肌", 3, 0);
-  const int M2 = B.AddMaterial("服", 3, 7);
-  B.Materials[M2].SharedToonFlag = 1;
-  B.Materials[M2].ToonTexture.ToonTextureIndex = 3;
-  B.Materials[M2].RenderFlags = 0x11;
-
-  const int Blink = B.AddMorph("まばたき", mkVertex, mtEyes);
-  B.AddVertexMorphOffset(Blink, V0, V3(0, -0.01f, 0));
-  B.AddVertexMorphOffset(Blink, V4, V3(0.01f, 0, 0));
-  const int Tere = B.AddMorph("照れ", mkMaterial, mtOther);
-  TPmxMorphData D{};
-  D.Material.MaterialIndex = 0;
-  D.Material.Diffuse = NewVector4f(1, 0.8f, 0.8f, 1);
-  B.Morphs[Tere].Data.push_back(D);
-  const int Group = B.AddMorph("グループ", mkGroup, mtOther);
-  D = {};
-  D.Group = {Blink, 0.5f};
-  B.Morphs[Group].Data.push_back(D);
-  const int BoneMorph = B.AddMorph("ボーン", mkBone, mtOther);
-  D = {};
-  D.Bone = {Head, V3(0, 0.01f, 0), NewVector4f(0, 0, 0, 1)};
-  B.Morphs[BoneMorph].Data.push_back(D);
-  for (TPmxMorphKind Kind : {mkUV, mkAddUV1}) {
-    const int M = B.AddMorph("UV", Kind, mtOther);
-    D = {};
-    D.UV = {V1, NewVector4f(0.1f, 0, 0, 0)};
-    B.Morphs[M].Data.push_back(D);
-  }
-  const int Flip = B.AddMorph("フリップ", mkFlip, mtOther);
-  D = {};
-  D.Flip = {Group, 1.0f};
-  B.Morphs[Flip].Data.push_back(D);
-  const int Impulse = B.AddMorph("インパルス", mkImpulse, mtOther);
-  D = {};
-  D.Impulse.RigidBodyIndex = 0;
-  B.Morphs[Impulse].Data.push_back(D);
-
-  TPmxDisplayFrame Root{};
-  Root.NameJp = "Root";
-  Root.SpecialFlag = 1;
-  TPmxDisplayFrameElement E{};
-  E.Target = 0;
-  E.BoneIndex = Center;
-  Root.Elements.push_back(E);
-  B.DisplayFrames.push_back(Root);
-  TPmxDisplayFrame Faces{};
-  Faces.NameJp = "表情";
-  E.Target = 1;
-  E.MorphIndex = Blink;
-  Faces.Elements.push_back(E);
-  B.DisplayFrames.push_back(Faces);
-
-  TPmxRigidBody Body{};
-  Body.NameJp = "頭";
-  Body.RelatedBoneIndex = Head;
-  Body.Shape = stSphere;
-  Body.Size = V3(0.1f, 0, 0);
-  Body.Mass = 1;
-  B.RigidBodies.push_back(Body);
-  Body.NameJp = "上半身";
-  Body.RelatedBoneIndex = Upper;
-  Body.Shape = stCapsule;
-  B.RigidBodies.push_back(Body);
-  TPmxJoint Joint{};
-  Joint.NameJp = "首";
-  Joint.Data.Spring6DOF.RigidBodyAIndex = 0;
-  Joint.Data.Spring6DOF.RigidBodyBIndex = 1;
-  B.Joints.push_back(Joint);
-  return B;
-}
-
 TVmdBuilder RichMotion(int AFrames) {
   TVmdBuilder M;
-  M.ModelName = "種モデル";
+  M.ModelName = "テストモデル";
   for (int F = 0; F <= AFrames; F += AFrames / 4) {
     const float T = float(F) / float(AFrames);
     M.AddBoneKey("センター", F, V3(0, 0.1f * T, 0));
@@ -170,17 +57,11 @@ Bytes ModelMotionPair(const Bytes& AModel, const Bytes& AMotion) {
 }
 
 void ModelSeeds() {
-  TPmxBuilder Rich = RichModel();
+  // Every record kind, as UTF-16 version 2.0 and as UTF-8 version 2.1 with a soft body.
+  TPmxBuilder Rich = RichModel(2.0f);
   Seed("pmx", "rich_utf16_v20.pmx", Rich.Build());
-  TPmxBuilder Variant = Rich;
-  Variant.Settings.Version = 2.1f;
+  TPmxBuilder Variant = RichModel(2.1f);
   Variant.Settings.Encoding = 1;
-  TPmxSoftBody Soft{};
-  Soft.NameJp = "ソフト";
-  Soft.RelatedMaterialIndex = 0;
-  Soft.AnchorRigidBodies.push_back({0, 1, 0});
-  Soft.PinVertices.push_back({2});
-  Variant.SoftBodies.push_back(Soft);
   Seed("pmx", "rich_utf8_v21.pmx", Variant.Build());
   Variant.Settings.VertexIndexSize = 4;
   Variant.Settings.BoneIndexSize = 4;
