@@ -187,15 +187,19 @@ void ImageSeeds() {
   Seed("image_codec", "rgb.jpg", fixtures::EncodeJpg(8, 8, RgbaOf(Square, 3)));
   Seed("image_codec", "rgb24.bmp", EncodeBmp24(Small));
   Seed("image_codec", "rle.tga", EncodeTgaRle(Small, 32, ""));
-  Seed("image_codec", "rgb.hdr",
-       fixtures::EncodeWith(
-           [](stbi_write_func* F, void* C, int W, int H, int N, const void* P, int) {
-             std::vector<float> Values(std::size_t(W) * H * N);
-             const auto* Bytes8 = static_cast<const std::uint8_t*>(P);
-             for (std::size_t i = 0; i < Values.size(); ++i) Values[i] = Bytes8[i] / 255.0f;
-             return stbi_write_hdr_to_func(F, C, W, H, N, Values.data());
-           },
-           5, 3, 3, RgbaOf(Small, 3), 0));
+  // Radiance HDR: flat (narrower than 8 pixels) and run-length encoded.
+  auto Hdr = [](int AWidth, int AHeight, const Bytes& ARgb) {
+    return fixtures::EncodeWith(
+        [](stbi_write_func* F, void* C, int W, int H, int N, const void* P, int) {
+          std::vector<float> Values(std::size_t(W) * H * N);
+          const auto* Bytes8 = static_cast<const std::uint8_t*>(P);
+          for (std::size_t i = 0; i < Values.size(); ++i) Values[i] = Bytes8[i] / 255.0f;
+          return stbi_write_hdr_to_func(F, C, W, H, N, Values.data());
+        },
+        AWidth, AHeight, 3, ARgb, 0);
+  };
+  Seed("image_codec", "rgb.hdr", Hdr(5, 3, RgbaOf(Small, 3)));
+  Seed("image_codec", "rle.hdr", Hdr(8, 8, RgbaOf(Square, 3)));
   Seed("image_codec", "grey.pgm", [] {
     const std::string Header = "P5\n4 2\n255\n";
     Bytes Out(Header.begin(), Header.end());
