@@ -12,7 +12,7 @@
 // from frame 1000 on, and the highest sample of the second half of that span is at most
 // MAX_GROWTH_MB (default 16) above the highest of the first half. Peaks, not single samples,
 // because the resident size swings by tens of megabytes as the window goes full screen and back
-// (driver buffers and the allocator's // arenas), while a leak lifts every later peak.
+// (driver buffers and the allocator's arenas), while a leak lifts every later peak.
 #include <dlfcn.h>
 #include <unistd.h>
 
