@@ -121,6 +121,24 @@ class ControllerTest : public TOpenGLTest {
                                                    ModelPath(), MotionPath(), BaseDir());
   }
 
+  // A 32 x 32 colour target, bound, cleared to black and set as the viewport, for one frame
+  // drawn by hand.
+  std::unique_ptr<TColorFBO> BlackTarget() {
+    auto Target = std::make_unique<TColorFBO>(FGL->Sampler(), 32, 32);
+    Target->Bind();
+    FGL->SetColor(0x000000);
+    Target->Clear({cmColor, cmDepth});
+    Target->SetViewport(0, 0, 32, 32);
+    return Target;
+  }
+  // The model's colour pass as a frame draws it, back faces culled.
+  void RenderModelPass() {
+    FMain->Activate();
+    glCullFace(GL_BACK);
+    FMain->ActivateRenderPass2();
+    FMain->Render(IdentityMatrix4f);
+  }
+
   std::unique_ptr<TMainProgram> FMain;
   std::unique_ptr<TBoneProgram> FBones;
   std::unique_ptr<TPmxController> FController;
@@ -295,19 +313,12 @@ TEST_F(ControllerTest, TwoSidedMaterialsDrawTheirBackFacesAndCullingIsRestored) 
     B.AddMaterial("m", 3);
     if (TwoSide) B.Materials[0].RenderFlags |= FlagBit(rfTwoSide);
     Create(B);
-    TColorFBO Target(FGL->Sampler(), 32, 32);
-    Target.Bind();
-    FGL->SetColor(0x000000);
-    Target.Clear({cmColor, cmDepth});
-    Target.SetViewport(0, 0, 32, 32);
-    FMain->Activate();
-    glCullFace(GL_BACK);
-    FMain->ActivateRenderPass2();
-    FMain->Render(IdentityMatrix4f);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass();
     const auto Pixel = ReadPixel(16, 12);
     EXPECT_EQ(Pixel[0], TwoSide ? 1.0f : 0.0f) << (TwoSide ? "two-sided" : "one-sided");
     EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
-    Target.Unbind();
+    Target->Unbind();
     FMain->Items().clear();
     FBones->Items().clear();
     FController.reset();
@@ -381,17 +392,10 @@ TEST_F(ControllerTest, MaterialTextureAndToonRampColourTheDrawnMesh) {
       B.Materials[0].ToonTexture.SharedToonTextureIndex = static_cast<uint8_t>(C.SharedToon);
     }
     Create(B);
-    TColorFBO Target(FGL->Sampler(), 32, 32);
-    Target.Bind();
-    FGL->SetColor(0x000000);
-    Target.Clear({cmColor, cmDepth});
-    Target.SetViewport(0, 0, 32, 32);
-    FMain->Activate();
-    glCullFace(GL_BACK);
-    FMain->ActivateRenderPass2();
-    FMain->Render(IdentityMatrix4f);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass();
     EXPECT_NEAR(ReadPixel(16, 12)[0], C.Expected, 2.5f / 255) << C.Name;
-    Target.Unbind();
+    Target->Unbind();
     FMain->Items().clear();
     FBones->Items().clear();
     FController.reset();
@@ -407,11 +411,7 @@ TEST_F(ControllerTest, ShownBoneLinesDrawOverTheSceneAndHiddenOnesDrawNothing) {
   ASSERT_NE(Line, nullptr);
   for (bool Shown : {false, true}) {
     Line->SetVisible(Shown);
-    TColorFBO Target(FGL->Sampler(), 32, 32);
-    Target.Bind();
-    FGL->SetColor(0x000000);
-    Target.Clear({cmColor, cmDepth});
-    Target.SetViewport(0, 0, 32, 32);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
     FBones->Activate();
     FBones->Render(IdentityMatrix4f);
     // The tip's ring is tiny; the long edges from the ring to the tip pass the centre column.
@@ -419,6 +419,6 @@ TEST_F(ControllerTest, ShownBoneLinesDrawOverTheSceneAndHiddenOnesDrawNothing) {
     for (int X = 13; X <= 18; ++X) Red = std::max(Red, ReadPixel(X, 16)[0]);
     EXPECT_EQ(Red > 0.5f, Shown) << Red;
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-    Target.Unbind();
+    Target->Unbind();
   }
 }
