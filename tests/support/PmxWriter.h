@@ -105,13 +105,28 @@ class TVmdBuilder {
   bool FileFrame = false;                // true: write positions and rotations unconverted
   std::vector<TVmdMotion> Motions;       // as the reader returns them
   std::vector<TVmdSkinMotion> SkinMotions;
-  std::vector<uint8_t> Trailer;  // bytes after the morph keys (camera, light sections...)
+  // The optional sections, as the reader returns them (converted unless FileFrame).
+  std::vector<TVmdCameraMotion> CameraMotions;
+  std::vector<TVmdLightMotion> LightMotions;
+  std::vector<TVmdSelfShadowMotion> SelfShadowMotions;
+  std::vector<TVmdShowIKMotion> ShowIKMotions;
+  // How many optional sections to write after the morph keys (0-4), empty ones as a count of 0;
+  // -1: up to the last non-empty one.
+  int OptionalSections = -1;
+  std::vector<uint8_t> Trailer;  // raw bytes after everything else
 
   // Name in UTF-8, stored as CP932 (cut to 15 bytes). Returns the key's index.
   int AddBoneKey(std::string_view AName, uint32_t AFrame,
                  const TVector3f& APosition = TVector3f{{0, 0, 0}},
                  const TVector4f& ARotation = TVector4f{{0, 0, 0, 1}});
   int AddMorphKey(std::string_view AName, uint32_t AFrame, float AWeight);
+  // A camera key with linear curves (20, 107, 20, 107 on every channel); values in the system's
+  // frame. Returns the key's index.
+  int AddCameraKey(uint32_t AFrame, const TVector3f& ATarget, float ADistance,
+                   const TVector3f& ARotation, uint32_t AViewAngle = 30);
+  // A show/IK key; AIK: UTF-8 IK bone names with their switch.
+  int AddShowIKKey(uint32_t AFrame, bool AShow,
+                   const std::vector<std::pair<std::string, bool>>& AIK = {});
 
   std::vector<uint8_t> Build() const;
   void SaveToFile(const std::string& AFileName) const;
