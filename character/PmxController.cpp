@@ -198,3 +198,8 @@ void TPmxController::UnmapNormals() {
   FMappedVAO->NormalBuffer()->Unmap();
   FMappedVAO.reset();
 }
+
+void TPmxController::EndFrame() {
+  FCore->EndFrame();
+  if (FModel) FModel->SetVisible(FCore->Visible());
+}

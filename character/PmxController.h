@@ -38,6 +38,11 @@ class TPmxController : private IPmxSkinTarget {
   void ApplyMotionByFrame(double AFrameNum) { FCore->ApplyMotionByFrame(AFrameNum); }
   void NextFrame() { FCore->NextFrame(); }
   void PrevFrame() { FCore->PrevFrame(); }
+  // A frame's changes (face turn, motion, morph weights) are posed and skinned once, at EndFrame;
+  // EndFrame also shows or hides the model (and with it its shadow) as the motion says.
+  void BeginFrame() { FCore->BeginFrame(); }
+  void EndFrame();
+  bool Visible() const { return FCore->Visible(); }
 
   // ---- pose, morphs, behaviours ----
   void UpdateBoneMatrix() { FCore->UpdateBoneMatrix(); }

@@ -410,6 +410,23 @@ void TPmxControllerCore::PrevFrame() {
   ApplyMotionByFrame(FFrameIndex);
 }
 
+// ---- one skinning per frame --------------------------------------------------------------------
+
+void TPmxControllerCore::BeginFrame() {
+  FInFrame = true;
+}
+
+void TPmxControllerCore::EndFrame() {
+  FInFrame = false;
+  if (FMorphPending) ApplyMorph();
+  if (FMorphPending || FPosePending) UpdateBoneMatrix();
+  FMorphPending = FPosePending = false;
+}
+
+bool TPmxControllerCore::IKEnabled(int AChainBone) const {
+  return AChainBone < 0 || static_cast<size_t>(AChainBone) >= FIKOff.size() || !FIKOff[AChainBone];
+}
+
 // ---- pose ---------------------------------------------------------------------------------------
 
 void TPmxControllerCore::UpdateBoneMatrix() {

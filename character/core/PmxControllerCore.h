@@ -111,6 +111,20 @@ class TPmxControllerCore {
   void NextFrame();
   void PrevFrame();
 
+  // ---- one skinning per frame ----
+  // Between BeginFrame and EndFrame every operation changes the pose without morphing or skinning;
+  // EndFrame then morphs (when a weight changed) and poses and skins once (when anything changed).
+  // Outside such a bracket every operation morphs and skins at once, as before.
+  void BeginFrame();
+  void EndFrame();
+
+  // ---- show/IK state of the motion at the last sampled frame ----
+  // False from a show/IK key that hides the model until one shows it again.
+  bool Visible() const { return FVisible; }
+  // Whether IK chain AChainBone (the IK bone's index) runs; chains of bones the motion's keys
+  // never name always run.
+  bool IKEnabled(int AChainBone) const;
+
   // ---- pose ----
   // IK, append transforms, bone and skinning matrices, then skinning into the target.
   void UpdateBoneMatrix();
@@ -182,6 +196,11 @@ class TPmxControllerCore {
   uint32_t FFrameCount = 0;
   uint32_t FFrameIndex = 0;
   std::vector<float> FMorphRates;
+
+  // Show/IK state and the frame bracket.
+  bool FVisible = true;
+  std::vector<uint8_t> FIKOff;  // per bone: 1 while the motion switches its IK chain off
+  bool FInFrame = false, FMorphPending = false, FPosePending = false;
 
   // Model tables shared by both paths.
   std::vector<int> FParent;            // loop-free parent (-1: root)
