@@ -159,6 +159,8 @@ void TPmxController::LoadMotion(const std::string& AMotionFileName) {
 // ---- skin target --------------------------------------------------------------------------------
 
 void TPmxController::BonesPosed(const TPmxControllerCore& ACore) {
+  // A hidden model drops out of both passes, so its shadow goes too.
+  if (FModel) FModel->SetVisible(ACore.Visible());
   const std::vector<TMatrix4f>& Global = ACore.BoneGlobalMatrix();
   for (size_t I = 0; I < FRefBones.size(); ++I) {
     TBone* Item = FRefBones[I];
@@ -197,9 +199,4 @@ void TPmxController::UnmapNormals() {
   FMappedVAO->NormalBuffer()->Bind();
   FMappedVAO->NormalBuffer()->Unmap();
   FMappedVAO.reset();
-}
-
-void TPmxController::EndFrame() {
-  FCore->EndFrame();
-  if (FModel) FModel->SetVisible(FCore->Visible());
 }

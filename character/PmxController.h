@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "character/core/PmxControllerCore.h"
 #include "character/PmxRenderObjects.h"
+#include "character/core/PmxControllerCore.h"
 #include "gl/UCommon2.h"
 #include "shading/UShader.h"
 
@@ -39,9 +39,9 @@ class TPmxController : private IPmxSkinTarget {
   void NextFrame() { FCore->NextFrame(); }
   void PrevFrame() { FCore->PrevFrame(); }
   // A frame's changes (face turn, motion, morph weights) are posed and skinned once, at EndFrame;
-  // EndFrame also shows or hides the model (and with it its shadow) as the motion says.
+  // Every pose also shows or hides the model (and with it its shadow) as the motion says.
   void BeginFrame() { FCore->BeginFrame(); }
-  void EndFrame();
+  void EndFrame() { FCore->EndFrame(); }
   bool Visible() const { return FCore->Visible(); }
 
   // ---- pose, morphs, behaviours ----

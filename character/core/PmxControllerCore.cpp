@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -44,7 +45,41 @@ uint32_t FrameOf(const TVmdSkinMotion* AKey) {
   return F;
 }
 
+// Motion names hold at most 15 bytes of code page 932, so a longer model name arrives cut, maybe
+// inside a character. When the exact name matches nothing and the key's name fills the field, the
+// first name whose code page 932 form starts with those bytes matches. The model's names are
+// encoded only when a cut name is first looked up.
+class TNameMatcher {
+ public:
+  TNameMatcher(std::function<const std::string&(int)> AName, int ACount)
+      : FName(std::move(AName)), FCount(ACount) {}
+  int Find(int AExact, std::span<const uint8_t> ARaw) {
+    if (AExact != -1 || ARaw.size() < 15) return AExact;
+    if (FEncoded.empty())
+      for (int I = 0; I < FCount; ++I) FEncoded.push_back(Utf8ToCp932(FName(I)));
+    const std::string_view Prefix(reinterpret_cast<const char*>(ARaw.data()), ARaw.size());
+    for (int I = 0; I < FCount; ++I)
+      if (FEncoded[I].starts_with(Prefix)) return I;
+    return -1;
+  }
+
+ private:
+  std::function<const std::string&(int)> FName;
+  int FCount;
+  std::vector<std::string> FEncoded;
+};
+
 }  // namespace
+
+TBoneKeyCurves BoneKeyCurves(const TVmdMotion& AKey) {
+  TBoneKeyCurves Result;
+  Result.Linear = true;
+  for (int C = 0; C < 4; ++C) {
+    Result.C[C] = VmdBoneCurve(AKey, static_cast<TVmdBoneChannel>(C));
+    Result.Linear = Result.Linear && IsLinearBezier(Result.C[C]);
+  }
+  return Result;
+}
 
 // ---- construction -------------------------------------------------------------------------------
 
@@ -313,13 +348,18 @@ void TPmxControllerCore::LoadMotion(const TVmd& AVmd,
 
   // Many keys share a name: decode and look each distinct name up once.
   std::unordered_map<std::string, int> BoneOfName, MorphOfName;
+  TNameMatcher BoneNames([this](int I) -> const std::string& { return FPmx.GetBone(I)->NameJp; },
+                         FPmx.BoneCount());
+  TNameMatcher MorphNames([this](int I) -> const std::string& { return FPmx.GetMorph(I)->NameJp; },
+                          FPmx.MorphCount());
   for (int K = 0; K < AVmd.MotionCount(); ++K) {
     const TVmdMotion* Key = AVmd.GetMotion(K);
     const auto Raw = RawName(Key->BoneName);
     std::string RawKey(reinterpret_cast<const char*>(Raw.data()), Raw.size());
     auto Found = BoneOfName.find(RawKey);
     if (Found == BoneOfName.end())
-      Found = BoneOfName.emplace(RawKey, FPmx.IndexOfBone(DecodeVmdName(Raw))).first;
+      Found = BoneOfName.emplace(RawKey, BoneNames.Find(FPmx.IndexOfBone(DecodeVmdName(Raw)), Raw))
+                  .first;
     if (Found->second == -1) continue;
     (*FMotionList)[Found->second].push_back(Key);
   }
@@ -331,7 +371,9 @@ void TPmxControllerCore::LoadMotion(const TVmd& AVmd,
     std::string RawKey(reinterpret_cast<const char*>(Raw.data()), Raw.size());
     auto Found = MorphOfName.find(RawKey);
     if (Found == MorphOfName.end())
-      Found = MorphOfName.emplace(RawKey, FPmx.IndexOfMorph(DecodeVmdName(Raw))).first;
+      Found =
+          MorphOfName.emplace(RawKey, MorphNames.Find(FPmx.IndexOfMorph(DecodeVmdName(Raw)), Raw))
+              .first;
     if (Found->second == -1) {
       if (AOnUnmatchedMorph) AOnUnmatchedMorph(Raw);
       continue;
@@ -341,6 +383,58 @@ void TPmxControllerCore::LoadMotion(const TVmd& AVmd,
   for (auto& [Morph, List] : *FSkinMotionList) SortByFrame(List);
 
   BuildFlatMotionTables();
+  BuildShowIKTables();
+}
+
+// Show/IK keys become events in frame order (keys on one frame keep their file order, so the
+// file's last word on a frame wins). An entry that names no IK bone of the model is dropped.
+void TPmxControllerCore::BuildShowIKTables() {
+  FShowEvents.clear();
+  FIKEvents.clear();
+  FIKOff.assign(FParent.size(), 0);
+  FVisible = true;
+  std::vector<const TVmdShowIKMotion*> Keys;
+  for (const TVmdShowIKMotion& Key : FVmd->ShowIKMotions()) Keys.push_back(&Key);
+  std::stable_sort(Keys.begin(), Keys.end(),
+                   [](const auto* L, const auto* R) { return L->FrameNum < R->FrameNum; });
+  std::unordered_map<std::string, int> ChainOfName;  // raw name -> index into FIKEvents, or -1
+  for (const TVmdShowIKMotion* Key : Keys) {
+    const double Frame = static_cast<double>(Key->FrameNum);
+    FShowEvents.push_back({Frame, Key->Show});
+    for (const TVmdIKState& State : Key->IK) {
+      const auto* Bytes = reinterpret_cast<const uint8_t*>(State.Name);
+      size_t Length = 0;
+      while (Length < sizeof(State.Name) && Bytes[Length] != 0) ++Length;
+      const std::string Raw(State.Name, Length);
+      auto Found = ChainOfName.find(Raw);
+      if (Found == ChainOfName.end()) {
+        const int Bone = FPmx.IndexOfBone(DecodeVmdName({Bytes, Length}));
+        int Slot = -1;
+        if (Bone >= 0 && HasFlag(FPmx.GetBone(Bone)->Flags, bfIK)) {
+          for (size_t I = 0; I < FIKEvents.size(); ++I)
+            if (FIKEvents[I].first == Bone) Slot = static_cast<int>(I);
+          if (Slot == -1) {
+            Slot = static_cast<int>(FIKEvents.size());
+            FIKEvents.push_back({Bone, {}});
+          }
+        }
+        Found = ChainOfName.emplace(Raw, Slot).first;
+      }
+      if (Found->second >= 0) FIKEvents[Found->second].second.push_back({Frame, State.Enabled});
+    }
+  }
+}
+
+void TPmxControllerCore::SampleShowIK(double AFrame) {
+  // The last event at or before AFrame; before the first one the model shows and IK runs.
+  auto StateAt = [AFrame](const std::vector<TSwitchEvent>& AEvents) {
+    const auto After =
+        std::partition_point(AEvents.begin(), AEvents.end(),
+                             [AFrame](const TSwitchEvent& E) { return E.Frame <= AFrame; });
+    return After == AEvents.begin() ? true : std::prev(After)->On;
+  };
+  FVisible = StateAt(FShowEvents);
+  for (const auto& [Bone, Events] : FIKEvents) FIKOff[Bone] = StateAt(Events) ? 0 : 1;
 }
 
 // The fast path's copy of the key tables: frames, positions and rotations in flat arrays, one run
@@ -351,6 +445,7 @@ void TPmxControllerCore::BuildFlatMotionTables() {
   FBoneKeyFrame.clear();
   FBoneKeyPosition.clear();
   FBoneKeyRotation.clear();
+  FBoneKeyCurves.clear();
   FMorphKeyFrame.clear();
   FMorphKeyWeight.clear();
   for (const auto& [Bone, List] : *FMotionList) {
@@ -364,6 +459,7 @@ void TPmxControllerCore::BuildFlatMotionTables() {
       TVmdMotion Copy;
       std::memcpy(&Copy, Key, sizeof Copy);
       FBoneKeyRotation.push_back(KeyRotation(Copy));
+      FBoneKeyCurves.push_back(BoneKeyCurves(Copy));
     }
   }
   for (const auto& [Morph, List] : *FSkinMotionList) {
@@ -389,7 +485,12 @@ void TPmxControllerCore::ApplyMotionByFrame(double AFrameNum) {
   if (FFrameCount == 0) return;
   const double N = static_cast<double>(FFrameCount);
   const double Frame = AFrameNum - N * std::trunc(AFrameNum / N);
+  SampleShowIK(Frame);
   SampleMotion(Frame);
+  if (FInFrame) {
+    FMorphPending = FPosePending = true;
+    return;
+  }
   ApplyMorph();
   UpdateBoneMatrix();
 }
@@ -421,6 +522,13 @@ void TPmxControllerCore::EndFrame() {
   if (FMorphPending) ApplyMorph();
   if (FMorphPending || FPosePending) UpdateBoneMatrix();
   FMorphPending = FPosePending = false;
+}
+
+void TPmxControllerCore::PoseChanged() {
+  if (FInFrame)
+    FPosePending = true;
+  else
+    UpdateBoneMatrix();
 }
 
 bool TPmxControllerCore::IKEnabled(int AChainBone) const {
@@ -466,6 +574,10 @@ void TPmxControllerCore::SetMorphRate(int AIndex, float AValue) {
   if (AValue > 1.0f) AValue = 1.0f;
   if (AValue != FMorphRates[AIndex]) {
     FMorphRates[AIndex] = AValue;
+    if (FInFrame) {
+      FMorphPending = FPosePending = true;
+      return;
+    }
     ApplyMorph();
     UpdateBoneMatrix();
   }
@@ -480,7 +592,7 @@ void TPmxControllerCore::CockHead(float AValue) {
   if (FNeckBone == -1) return;
   const TQuaternion Q = QuaternionFromAxisAngleDeg(NewVector3f(0, 1, 0), AValue);
   FBoneRotations[FNeckBone] = MulQuaternion(FBoneRotations[FNeckBone], Q);
-  UpdateBoneMatrix();
+  PoseChanged();
 }
 
 void TPmxControllerCore::FaceTurn(const TVec3f& AEye) {
@@ -493,7 +605,7 @@ void TPmxControllerCore::FaceTurn(const TVec3f& AEye) {
   // The eye must lie within about 72.5 degrees of the head's +Z.
   if (!(D >= 0.3)) return;
   if (FHasTereMorph) FBoneRotations[FHeadBone] = Q;
-  UpdateBoneMatrix();
+  PoseChanged();
 }
 
 // ---- IK routines --------------------------------------------------------------------------------

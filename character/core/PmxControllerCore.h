@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "formats/pmxlib.h"
+#include "math/BezierCurve.h"
 #include "math/VectorGeometry.h"
 #include "math/VectorMath.h"
 #include "math/VectorTypes.h"
@@ -67,6 +68,13 @@ class TMemorySkinTarget : public IPmxSkinTarget {
   bool WithPositions = true;
   bool WithNormals = true;
 };
+
+// The four curves of a bone key (X, Y, Z, rotation); all linear for keys without easing.
+struct TBoneKeyCurves {
+  TBezierCurve C[4];
+  bool Linear;
+};
+TBoneKeyCurves BoneKeyCurves(const TVmdMotion& AKey);
 
 // Message of a sampled key list without keys.
 inline constexpr const char* SMotionListEmpty = "motion list has no items.";
@@ -202,6 +210,9 @@ class TPmxControllerCore {
   std::vector<uint8_t> FIKOff;  // per bone: 1 while the motion switches its IK chain off
   bool FInFrame = false, FMorphPending = false, FPosePending = false;
 
+  // The pose changed: posed and skinned now, or at EndFrame inside a frame bracket.
+  void PoseChanged();
+
   // Model tables shared by both paths.
   std::vector<int> FParent;            // loop-free parent (-1: root)
   std::vector<TVector3f> FRestOffset;  // rest position relative to the parent (root: absolute)
@@ -214,6 +225,9 @@ class TPmxControllerCore {
   void BuildSkinStream();
   void BuildMorphTables();
   void BuildFlatMotionTables();
+  void BuildShowIKTables();
+  // Show and IK switches at AFrame: the last key at or before it wins (no blending).
+  void SampleShowIK(double AFrame);
 
   // Cached model-space matrices of the fast path: FBoneGlobalMatrix entries whose flag (indexed by
   // preorder position) is set are up to date with the current rotations and translations.
@@ -276,7 +290,17 @@ class TPmxControllerCore {
   std::vector<double> FBoneKeyFrame, FMorphKeyFrame;
   std::vector<TVector3f> FBoneKeyPosition;
   std::vector<TQuaternion> FBoneKeyRotation;
+  std::vector<TBoneKeyCurves> FBoneKeyCurves;
   std::vector<float> FMorphKeyWeight;
+
+  // Show/IK switches as events in frame order: visibility, and per IK chain its own events (only
+  // the keys that name it), so each is found by one binary search.
+  struct TSwitchEvent {
+    double Frame;
+    bool On;
+  };
+  std::vector<TSwitchEvent> FShowEvents;
+  std::vector<std::pair<int, std::vector<TSwitchEvent>>> FIKEvents;  // (IK bone, events)
 };
 
 // ---- routines shared by both paths --------------------------------------------------------------
@@ -286,6 +310,18 @@ inline TVector3f InterpolateVector(const TVector3f& A, const TVector3f& B, float
   if (T == 0.0f) return A;
   if (T == 1.0f) return B;
   return Lerp3f(A, B, T);
+}
+// Per axis: each component follows its own fraction, with the same exact ends; equal fractions
+// give the same floats as the single-fraction form.
+inline float InterpolateScalar(float A, float B, float T) {
+  if (T == 0.0f) return A;
+  if (T == 1.0f) return B;
+  return A + (B - A) * T;
+}
+inline TVector3f InterpolateVector(const TVector3f& A, const TVector3f& B, float TX, float TY,
+                                   float TZ) {
+  return TVector3f{{InterpolateScalar(A.X, B.X, TX), InterpolateScalar(A.Y, B.Y, TY),
+                    InterpolateScalar(A.Z, B.Z, TZ)}};
 }
 // A when T is 0, B when T is 1, the short spherical arc between otherwise.
 inline TQuaternion InterpolateQuaternion(const TQuaternion& A, const TQuaternion& B, float T) {

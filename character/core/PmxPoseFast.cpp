@@ -36,8 +36,18 @@ void TPmxControllerCore::SampleMotion(double AFrame) {
       continue;
     }
     const float T = SegmentRatio(AFrame, Frames[J - 1], Frames[J]);
-    Translation = InterpolateVector(Positions[J - 1], Positions[J], T);
-    Rotation = InterpolateQuaternion(Rotations[J - 1], Rotations[J], T);
+    // The later key's curves shape the way to it.
+    const TBoneKeyCurves& Curves = FBoneKeyCurves[Track.First + J];
+    if (Curves.Linear) {
+      Translation = InterpolateVector(Positions[J - 1], Positions[J], T);
+      Rotation = InterpolateQuaternion(Rotations[J - 1], Rotations[J], T);
+      continue;
+    }
+    Translation =
+        InterpolateVector(Positions[J - 1], Positions[J], BezierFraction(Curves.C[bcX], T),
+                          BezierFraction(Curves.C[bcY], T), BezierFraction(Curves.C[bcZ], T));
+    Rotation = InterpolateQuaternion(Rotations[J - 1], Rotations[J],
+                                     BezierFraction(Curves.C[bcRotation], T));
   }
   for (const TTrack& Track : FMorphTracks) {
     const double* Frames = FMorphKeyFrame.data() + Track.First;
@@ -125,6 +135,7 @@ void TPmxControllerCore::InvalidateSubtree(int AIndex) {
 void TPmxControllerCore::SolveIKFast() {
   auto PositionOf = [this](int ABone) { return XYZ3f(CachedGlobal(ABone).W); };
   for (const TIKChain& Chain : FIKChains) {
+    if (!IKEnabled(Chain.Bone)) continue;
     const TVector3f Goal = PositionOf(Chain.Bone);
     if (!(DistanceSquared3f(Goal, PositionOf(Chain.Target)) >= 1e-8f)) continue;
     if (Chain.LoopCount <= 0) continue;

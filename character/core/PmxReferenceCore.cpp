@@ -28,8 +28,14 @@ void TPmxReferenceCore::InterpolateMotion(const std::vector<const TVmdMotion*>& 
       const TVmdMotion P = *AList[J - 1];
       const float T = SegmentRatio(AFrame, P.FrameNum, Kj.FrameNum);
       const TVector3f From = P.Position, To = Kj.Position;
-      FBoneTranslations[ABone] = InterpolateVector(From, To, T);
-      FBoneRotations[ABone] = InterpolateQuaternion(KeyRotation(P), KeyRotation(Kj), T);
+      // The curves stored on the later key shape the way to it, one per channel.
+      auto Fraction = [&](TVmdBoneChannel AChannel) {
+        return BezierFraction(VmdBoneCurve(Kj, AChannel), T);
+      };
+      FBoneTranslations[ABone] =
+          InterpolateVector(From, To, Fraction(bcX), Fraction(bcY), Fraction(bcZ));
+      FBoneRotations[ABone] =
+          InterpolateQuaternion(KeyRotation(P), KeyRotation(Kj), Fraction(bcRotation));
       return;
     }
   }
@@ -94,7 +100,7 @@ TVector3f TPmxReferenceCore::PositionOf(int AIndex) const {
 void TPmxReferenceCore::ApplyIK() {
   for (int B = 0; B < FPmx.BoneCount(); ++B) {
     const TPmxBone& Bone = *FPmx.GetBone(B);
-    if (!HasFlag(Bone.Flags, bfIK)) continue;
+    if (!HasFlag(Bone.Flags, bfIK) || !IKEnabled(B)) continue;
     const TVector3f G = PositionOf(B);
     const TVector3f E = PositionOf(Bone.IKTargetBoneIndex);
     if (DistanceSquared3f(G, E) >= 1e-8f) SolveIK(Bone, G);
