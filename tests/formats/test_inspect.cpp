@@ -104,6 +104,39 @@ TEST(Inspector, PrintsMotionCountsPerNameAndKeysOnRequest) {
   std::remove(Path.c_str());
 }
 
+TEST(Inspector, PrintsEveryOptionalMotionSection) {
+  const std::string Path = TempPath("inspect_scene.vmd");
+  TVmdBuilder B;
+  B.AddBoneKey("センター", 3);
+  B.AddCameraKey(0, NewVector3f(0, 1, -0.5f), 4.5f, NewVector3f(0.25f, -0.5f, 0), 30);
+  B.AddCameraKey(90, NewVector3f(0, 1, 0), 2, NewVector3f(0, 0, 0), 45);
+  B.LightMotions.push_back(TVmdLightMotion{5, {{0.5f, 0.25f, 1}}, {{-0.5f, -1, 0.5f}}});
+  B.SelfShadowMotions.push_back(TVmdSelfShadowMotion{7, 2, 0.125f});
+  B.AddShowIKKey(0, true, {{"左足ＩＫ", true}, {"右足ＩＫ", false}});
+  B.AddShowIKKey(20, false, {{"左足ＩＫ", false}});
+  B.SaveToFile(Path);
+  const TRun R = Inspect(Path);
+  EXPECT_EQ(R.ExitCode, 0) << R.Err;
+  ExpectContains(R.Out,
+                 {"\"frameCount\": 4", "\"cameraKeyCount\": 2", "\"cameraFrameCount\": 91",
+                  "\"lightKeyCount\": 1", "\"selfShadowKeyCount\": 1", "\"showIKKeyCount\": 2",
+                  "\"name\": \"左足ＩＫ\",\n      \"keyCount\": 2"});
+  for (const char* Keys :
+       {"\"cameraKeys\"", "\"lightKeys\"", "\"selfShadowKeys\"", "\"showIKKeys\""})
+    EXPECT_EQ(R.Out.find(Keys), std::string::npos) << Keys;
+  const TRun K = Inspect("--keys " + Path);
+  EXPECT_EQ(K.ExitCode, 0) << K.Err;
+  ExpectContains(K.Out,
+                 {"\"frame\": 90", "\"distance\": 4.5", "\"target\": [0, 1, -0.5]",
+                  "\"rotation\": [0.25, -0.5, 0]", "\"viewAngle\": 45", "\"perspective\": 0",
+                  "\"interpolation\": [20, 107, 20, 107, 20, 107, 20, 107, 20, 107, 20, 107, "
+                  "20, 107, 20, 107, 20, 107, 20, 107, 20, 107, 20, 107]",
+                  "\"color\": [0.5, 0.25, 1]", "\"direction\": [-0.5, -1, 0.5]", "\"mode\": 2",
+                  "\"distance\": 0.125", "\"show\": false",
+                  "\"name\": \"右足ＩＫ\",\n          \"enabled\": false"});
+  std::remove(Path.c_str());
+}
+
 TEST(Inspector, AFileTheReaderRejectsPrintsItsMessageAndExits1) {
   const std::string Path = TempPath("inspect_broken.pmx");
   std::vector<uint8_t> Bytes = RichModel().Build();

@@ -17,7 +17,7 @@ const char* const Usage =
     "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
     "  FILE        a .pmx model or a .vmd motion\n"
     "  --vertices  (models) also print every vertex and face\n"
-    "  --keys      (motions) also print every bone and morph key\n";
+    "  --keys      (motions) also print every key of every section\n";
 
 // Known enumeration values by name, anything else as its number.
 std::string EnumName(unsigned AValue, std::initializer_list<const char*> ANames) {
@@ -349,6 +349,69 @@ void NameCounts(TJsonWriter& J, const char* AKey, const std::vector<std::string>
   J.EndArray();
 }
 
+// The camera, light, self-shadow and show/IK keys, each as read.
+void WriteVmdSceneKeys(TJsonWriter& J, const TVmd& AVmd) {
+  J.Key("cameraKeys");
+  J.BeginArray();
+  for (const TVmdCameraMotion& M : AVmd.CameraMotions()) {
+    const TVector3f Target = M.Target, Rotation = M.Rotation;
+    J.BeginObject();
+    IntMember(J, "frame", M.FrameNum);
+    FloatMember(J, "distance", M.Distance);
+    Vec(J, "target", Target);
+    Vec(J, "rotation", Rotation);
+    IntMember(J, "viewAngle", M.ViewAngle);
+    IntMember(J, "perspective", M.Perspective);
+    J.Key("interpolation");
+    J.BeginArray(true);
+    for (uint8_t B : M.Interpolation) J.Int(B);
+    J.EndArray();
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("lightKeys");
+  J.BeginArray();
+  for (const TVmdLightMotion& M : AVmd.LightMotions()) {
+    const TVector3f Color = M.Color, Direction = M.Direction;
+    J.BeginObject();
+    IntMember(J, "frame", M.FrameNum);
+    Vec(J, "color", Color);
+    Vec(J, "direction", Direction);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("selfShadowKeys");
+  J.BeginArray();
+  for (const TVmdSelfShadowMotion& M : AVmd.SelfShadowMotions()) {
+    J.BeginObject();
+    IntMember(J, "frame", M.FrameNum);
+    IntMember(J, "mode", M.Mode);
+    FloatMember(J, "distance", M.Distance);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("showIKKeys");
+  J.BeginArray();
+  for (const TVmdShowIKMotion& M : AVmd.ShowIKMotions()) {
+    J.BeginObject();
+    IntMember(J, "frame", M.FrameNum);
+    J.Key("show");
+    J.Bool(M.Show);
+    J.Key("ik");
+    J.BeginArray();
+    for (const TVmdIKState& S : M.IK) {
+      J.BeginObject();
+      StringMember(J, "name", KeyName(S.Name));
+      J.Key("enabled");
+      J.Bool(S.Enabled);
+      J.EndObject();
+    }
+    J.EndArray();
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
 void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys) {
   std::vector<std::string> BoneNames, MorphNames;
   for (int I = 0; I < AVmd.MotionCount(); ++I)
@@ -363,6 +426,15 @@ void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys) {
   IntMember(J, "morphKeyCount", AVmd.SkinMotionCount());
   NameCounts(J, "bones", BoneNames);
   NameCounts(J, "morphs", MorphNames);
+  IntMember(J, "cameraKeyCount", static_cast<int64_t>(AVmd.CameraMotions().size()));
+  IntMember(J, "cameraFrameCount", AVmd.CameraFrameCount());
+  IntMember(J, "lightKeyCount", static_cast<int64_t>(AVmd.LightMotions().size()));
+  IntMember(J, "selfShadowKeyCount", static_cast<int64_t>(AVmd.SelfShadowMotions().size()));
+  IntMember(J, "showIKKeyCount", static_cast<int64_t>(AVmd.ShowIKMotions().size()));
+  std::vector<std::string> IKNames;
+  for (const TVmdShowIKMotion& M : AVmd.ShowIKMotions())
+    for (const TVmdIKState& S : M.IK) IKNames.push_back(KeyName(S.Name));
+  NameCounts(J, "ikBones", IKNames);
   if (AKeys) {
     J.Key("boneKeys");
     J.BeginArray();
@@ -393,6 +465,7 @@ void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys) {
       J.EndObject();
     }
     J.EndArray();
+    WriteVmdSceneKeys(J, AVmd);
   }
   J.EndObject();
 }
