@@ -23,9 +23,12 @@ TCameraPose PoseOfKey(const TVmdCameraMotion& AKey) {
 
 }  // namespace
 
+// The angles are those of the view, which turns the world in front of the camera: the camera
+// itself turns the opposite way (a positive pitch looks down from above the target, a positive yaw
+// moves the eye towards -X). Roll first, then pitch, then yaw.
 TCameraPose CameraPoseOf(const TVector3f& ATarget, float ADistance, const TVector3f& ARotation,
                          float AFovY) {
-  const TQuaternion R = QuaternionFromEulerYXZ(ARotation.Y, ARotation.X, ARotation.Z);
+  const TQuaternion R = QuaternionFromEulerYXZ(-ARotation.Y, -ARotation.X, -ARotation.Z);
   TCameraPose Pose;
   Pose.Target = TVec3f(ATarget);
   Pose.Eye = Pose.Target + RotateVectorByQuaternion(TVec3f(0.0f, 0.0f, ADistance), R);

@@ -44,14 +44,15 @@ double CurveFraction(uint8_t AX1, uint8_t AY1, uint8_t AX2, uint8_t AY2, double 
   return Cubic(Y1, Y2, (Lo + Hi) / 2);
 }
 
-// Eye and up of a camera turned by yaw about Y after roll about Z (no pitch), worked out by hand:
-// the roll leaves the view axis alone and tips up to (-sin r, cos r, 0); the yaw then turns both
-// about Y, taking (x, y, z) to (x cos y + z sin y, y, -x sin y + z cos y).
+// Eye and up of a camera with yaw a and roll r (no pitch), worked out by hand. The angles are the
+// view's, so the camera turns by -r about Z, then by -a about Y. The roll leaves the view axis
+// alone and tips up to (sin r, cos r, 0); the yaw then takes (x, y, z) to
+// (x cos a - z sin a, y, x sin a + z cos a).
 TVec3f YawRollEye(TVec3f ATarget, float ADistance, float AYaw) {
-  return ATarget + TVec3f(ADistance * std::sin(AYaw), 0.0f, ADistance * std::cos(AYaw));
+  return ATarget + TVec3f(-ADistance * std::sin(AYaw), 0.0f, ADistance * std::cos(AYaw));
 }
 TVec3f YawRollUp(float AYaw, float ARoll) {
-  return TVec3f(-std::sin(ARoll) * std::cos(AYaw), std::cos(ARoll),
+  return TVec3f(std::sin(ARoll) * std::cos(AYaw), std::cos(ARoll),
                 std::sin(ARoll) * std::sin(AYaw));
 }
 
@@ -83,21 +84,22 @@ TEST(CameraPose, EyeAndUpOfKnownAnglesAndDistances) {
   } Cases[] = {
       {"no turn", {{1, 2, 3}}, 5, {{0, 0, 0}}, {1, 2, 8}, {0, 1, 0}},
       {"negative distance: in front", {{0, 1, 0}}, -3, {{0, 0, 0}}, {0, 1, -3}, {0, 1, 0}},
-      {"yaw 90", {{0, 1, 0}}, 4, {{0, Q, 0}}, {4, 1, 0}, {0, 1, 0}},
-      {"yaw -90", {{0, 1, 0}}, 4, {{0, -Q, 0}}, {-4, 1, 0}, {0, 1, 0}},
-      // About X the view axis (0, 0, 1) goes to (0, -sin, cos), up (0, 1, 0) to (0, cos, sin).
-      {"pitch 30",
+      {"yaw 90", {{0, 1, 0}}, 4, {{0, Q, 0}}, {-4, 1, 0}, {0, 1, 0}},
+      {"yaw -90", {{0, 1, 0}}, 4, {{0, -Q, 0}}, {4, 1, 0}, {0, 1, 0}},
+      // The camera turns by -30 degrees about X: the view axis (0, 0, 1) goes to (0, sin, cos),
+      // above the target, up (0, 1, 0) to (0, cos, -sin).
+      {"pitch 30: from above",
        {{0, 0, 0}},
        2,
        {{Pitch, 0, 0}},
-       {0, -1, std::sqrt(3.0f)},
-       {0, std::sqrt(3.0f) / 2, 0.5f}},
-      {"roll 90 keeps the eye", {{0, 0, 0}}, 2, {{0, 0, Q}}, {0, 0, 2}, {-1, 0, 0}},
-      // Pitch before yaw: the axis drops to (0, -1, 0), which the yaw leaves; up goes from
-      // (0, 0, 1) to (1, 0, 0). Yaw first would have put the eye on +X.
-      {"pitch 90 then yaw 90", {{0, 0, 0}}, 1, {{Q, Q, 0}}, {0, -1, 0}, {1, 0, 0}},
-      // Roll before yaw: up tips to (-1, 0, 0), then turns to (0, 0, 1).
-      {"roll 90 then yaw 90", {{0, 0, 0}}, 1, {{0, Q, Q}}, {1, 0, 0}, {0, 0, 1}},
+       {0, 1, std::sqrt(3.0f)},
+       {0, std::sqrt(3.0f) / 2, -0.5f}},
+      {"roll 90 keeps the eye", {{0, 0, 0}}, 2, {{0, 0, Q}}, {0, 0, 2}, {1, 0, 0}},
+      // Pitch before yaw: the axis rises to (0, 1, 0), which the yaw leaves; up goes from
+      // (0, 0, -1) to (1, 0, 0). Yaw first would have put the eye on -X.
+      {"pitch 90 then yaw 90", {{0, 0, 0}}, 1, {{Q, Q, 0}}, {0, 1, 0}, {1, 0, 0}},
+      // Roll before yaw: up tips to (1, 0, 0), then turns to (0, 0, 1).
+      {"roll 90 then yaw 90", {{0, 0, 0}}, 1, {{0, Q, Q}}, {-1, 0, 0}, {0, 0, 1}},
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
