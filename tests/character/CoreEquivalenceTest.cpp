@@ -161,6 +161,18 @@ void RunScenario(TPathPair& Pair, int ASteps) {
         Pair.Both([&](TPmxControllerCore& C) { C.SetMorphRate(M, W); });
         break;
       }
+      case 2: {
+        // One frame of the viewer: face tracking and the motion posed and skinned once.
+        const TVec3f Eye(Rnd.Range(-1, 1), Rnd.Range(0.5f, 2.0f), Rnd.Range(-1, 3));
+        const double At = Rnd.Range(0.0f, 700.0f);
+        Pair.Both([&](TPmxControllerCore& C) {
+          C.BeginFrame();
+          C.FaceTurn(Eye);
+          C.ApplyMotionByFrame(At);
+          C.EndFrame();
+        });
+        break;
+      }
       case 3: {
         const TVec3f Eye(Rnd.Range(-1, 1), Rnd.Range(0.5f, 2.0f), Rnd.Range(-1, 3));
         Pair.Both([&](TPmxControllerCore& C) { C.FaceTurn(Eye); });

@@ -29,6 +29,12 @@ struct TGeneratedCharacterOptions {
   // Scale of the IK bones' key translations; well above 1 puts the goals out of reach, so every
   // chain runs all its iterations.
   float IKGoalScale = 1.0f;
+  // Every bone key eased: each channel gets its own non-linear curve.
+  bool CurvedKeys = true;
+  // Show/IK keys that switch the left leg's chains off and on again and hide the model once.
+  bool ShowIKKeys = true;
+  // Camera keys spread over the frame span, eased, with a cut (keys one frame apart).
+  int CameraKeyCount = 100;
   uint64_t Seed = 12345;
 };
 
@@ -301,7 +307,38 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
                      AOptions.IKGoalScale);
     else if (I == Center)
       Pos = V3(Rnd.Range(-0.05f, 0.05f), Rnd.Range(-0.2f, 0.05f), Rnd.Range(-0.05f, 0.05f));
-    Mo.AddBoneKey(B.Bones[I].NameJp, Frame, Pos, Rot);
+    const int Key = Mo.AddBoneKey(B.Bones[I].NameJp, Frame, Pos, Rot);
+    if (AOptions.CurvedKeys)
+      for (int C = 0; C < 4; ++C) {
+        // x1 != y1 keeps the curve off the diagonal.
+        const uint8_t X1 = static_cast<uint8_t>(Rnd.Below(128));
+        const uint8_t Y1 = static_cast<uint8_t>((X1 + 1 + Rnd.Below(127)) % 128);
+        SetVmdBoneCurve(Mo.Motions[Key], static_cast<TVmdBoneChannel>(C), X1, Y1,
+                        static_cast<uint8_t>(Rnd.Below(128)), static_cast<uint8_t>(Rnd.Below(128)));
+      }
+  }
+  if (AOptions.ShowIKKeys && !LegIKs.empty()) {
+    const uint32_t Span = static_cast<uint32_t>(AOptions.FrameSpan);
+    const std::string LegIK = B.Bones[LegIKs[0]].NameJp;
+    const std::string ToeIK = B.Bones[LegIKs[0] + 1].NameJp;
+    Mo.AddShowIKKey(Span / 3, true, {{LegIK, false}, {ToeIK, false}});
+    Mo.AddShowIKKey(Span / 2, false, {{LegIK, true}});
+    Mo.AddShowIKKey(Span / 2 + 10, true, {{ToeIK, true}, {"存在しないＩＫ", false}});
+  }
+  for (int K = 0; K < AOptions.CameraKeyCount; ++K) {
+    auto FrameOf = [&](int AK) {
+      return static_cast<uint32_t>(static_cast<int64_t>(AK) * AOptions.FrameSpan /
+                                   std::max(1, AOptions.CameraKeyCount));
+    };
+    // Key 5 sits one frame before key 6: a cut.
+    const uint32_t Frame = K == 5 ? std::max(FrameOf(6), 1u) - 1 : FrameOf(K);
+    const int Key = Mo.AddCameraKey(Frame, V3(0, 1.0f, 0), Rnd.Range(2.5f, 4.5f),
+                                    V3(Rnd.Range(-0.3f, 0.3f), Rnd.Range(-3.0f, 3.0f), 0.0f),
+                                    static_cast<uint32_t>(20 + Rnd.Below(25)));
+    for (int C = 0; C < 6; ++C)
+      SetVmdCameraCurve(Mo.CameraMotions[Key], static_cast<TVmdCameraChannel>(C),
+                        static_cast<uint8_t>(Rnd.Below(128)), static_cast<uint8_t>(Rnd.Below(128)),
+                        static_cast<uint8_t>(Rnd.Below(128)), static_cast<uint8_t>(Rnd.Below(128)));
   }
   for (int K = 0; K < AOptions.MorphKeyCount && AOptions.VertexMorphCount > 0; ++K) {
     const int M = K % AOptions.VertexMorphCount;
