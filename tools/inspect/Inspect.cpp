@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/pmxlib.h"
+#include "tools/inspect/InspectPose.h"
 #include "tools/inspect/JsonWriter.h"
 
 namespace {
@@ -483,44 +484,77 @@ bool EndsWithNoCase(std::string_view AText, std::string_view ASuffix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool Vertices = false, Keys = false;
-  std::string FileName;
+  bool Vertices = false, Keys = false, Camera = false, HasFrames = false;
+  std::string FileName, PoseFile;
+  std::vector<double> Frames;
+  auto UsageError = [](const char* AMessage = nullptr) {
+    if (AMessage) std::fprintf(stderr, "quenlor-inspect: %s\n", AMessage);
+    std::fputs(Usage, stderr);
+    std::fputs(PoseUsage, stderr);
+    return 2;
+  };
   for (int I = 1; I < argc; ++I) {
     const std::string_view Arg = argv[I];
     if (Arg == "--vertices") {
       Vertices = true;
     } else if (Arg == "--keys") {
       Keys = true;
+    } else if (Arg == "--camera") {
+      Camera = true;
+    } else if (Arg == "--pose" || Arg == "--frames") {
+      if (I + 1 == argc) return UsageError("missing value after an option");
+      const std::string_view Value = argv[++I];
+      if (Arg == "--pose") {
+        PoseFile = Value;
+      } else {
+        if (!ParseFrameList(Value, Frames))
+          return UsageError("--frames takes numbers of at least 0 separated by commas");
+        HasFrames = true;
+      }
     } else if (Arg == "--help" || Arg == "-h") {
       std::fputs(Usage, stdout);
+      std::fputs(PoseUsage, stdout);
       return 0;
     } else if (Arg.starts_with("--") || !FileName.empty()) {
-      std::fputs(Usage, stderr);
-      return 2;
+      return UsageError();
     } else {
       FileName = Arg;
     }
   }
-  if (FileName.empty()) {
-    std::fputs(Usage, stderr);
-    return 2;
-  }
+  if (FileName.empty()) return UsageError();
+  const bool Sampling = Camera || !PoseFile.empty();
+  // The sampling forms take frames and nothing of the document forms, and one of them at a time.
+  if (Sampling != HasFrames || (Sampling && (Vertices || Keys)) || (Camera && !PoseFile.empty()))
+    return UsageError();
 
   try {
-    const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
-    // The extension decides; without a known one, the signature does.
-    bool IsVmd = EndsWithNoCase(FileName, ".vmd");
-    if (!IsVmd && !EndsWithNoCase(FileName, ".pmx"))
-      IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
     TJsonWriter J;
-    if (IsVmd) {
+    if (Sampling) {
       TVmd Vmd;
-      Vmd.LoadFromBytes(Bytes);
-      WriteVmd(J, Vmd, Keys);
+      if (Camera) {
+        Vmd.LoadFromFile(FileName);
+        WriteCameraFrames(J, Vmd, Frames);
+      } else {
+        TPmx Pmx;
+        Pmx.LoadFromFile(FileName);
+        Vmd.LoadFromFile(PoseFile);
+        WritePoseFrames(J, Pmx, Vmd, Frames);
+      }
     } else {
-      TPmx Pmx;
-      Pmx.LoadFromBytes(Bytes);
-      WritePmx(J, Pmx, Vertices);
+      const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
+      // The extension decides; without a known one, the signature does.
+      bool IsVmd = EndsWithNoCase(FileName, ".vmd");
+      if (!IsVmd && !EndsWithNoCase(FileName, ".pmx"))
+        IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
+      if (IsVmd) {
+        TVmd Vmd;
+        Vmd.LoadFromBytes(Bytes);
+        WriteVmd(J, Vmd, Keys);
+      } else {
+        TPmx Pmx;
+        Pmx.LoadFromBytes(Bytes);
+        WritePmx(J, Pmx, Vertices);
+      }
     }
     const std::string Text = J.Take();
     std::fwrite(Text.data(), 1, Text.size(), stdout);
