@@ -1,12 +1,14 @@
 // The character controller core on a generated heavy character (100,000 vertices with BDEF1/2/4,
 // SDEF and QDEF mixed, 300 bones, 4 IK chains of 40 iterations with knee limits, 50 vertex morphs,
-// 20,000 bone keys and 3,000 morph keys): one ApplyMotionByFrame (sampling, morphs, IK, append,
-// matrices, skinning of positions and normals) and skinning alone, for the literal reference
-// and the fast path.
+// 20,000 bone keys each eased on every channel, 3,000 morph keys, IK switches and a 100-key
+// camera track): one ApplyMotionByFrame (sampling, morphs, IK, append, matrices, skinning of
+// positions and normals), a whole viewer frame (face tracking, motion and camera, skinned once),
+// and skinning alone, for the literal reference and the fast path.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 
+#include "character/core/CameraMotion.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxReferenceCore.h"
 #include "tests/character/GeneratedCharacter.h"
@@ -16,9 +18,10 @@ namespace {
 struct THeavyCharacter {
   TPmx Pmx;
   TVmd Vmd;
-  explicit THeavyCharacter(float AIKGoalScale) {
+  explicit THeavyCharacter(float AIKGoalScale, bool ACurvedKeys = true) {
     TGeneratedCharacterOptions Options;
     Options.IKGoalScale = AIKGoalScale;
+    Options.CurvedKeys = ACurvedKeys;
     const TGeneratedCharacter Gen = GenerateCharacter(Options);
     Pmx.LoadFromBytes(Gen.Model.Build());
     Vmd.LoadFromBytes(Gen.Motion.Build());
@@ -27,6 +30,11 @@ struct THeavyCharacter {
 
 const THeavyCharacter& Heavy() {
   static const THeavyCharacter Instance(1.0f);
+  return Instance;
+}
+// The same character with linear keys only: what the curves cost.
+const THeavyCharacter& Linear() {
+  static const THeavyCharacter Instance(1.0f, false);
   return Instance;
 }
 // The same character with the feet's goals out of reach: all four chains run 40 iterations.
@@ -59,6 +67,30 @@ void ApplyMotionByFrame(benchmark::State& AState) {
   }
   AState.counters["vertices"] = H.Pmx.VertexCount();
   AState.counters["bones"] = H.Pmx.BoneCount();
+}
+
+// One desktop frame as the viewer runs it: the face turned toward the eye, the motion sampled,
+// both posed and skinned once, and the camera sampled.
+template <class TCore>
+void ViewerFrame(benchmark::State& AState) {
+  const THeavyCharacter& H = Heavy();
+  TCore Core(H.Pmx);
+  TMemorySkinTarget Out(H.Pmx.VertexCount());
+  Core.SetSkinTarget(&Out);
+  Core.ApplyMorph();
+  Core.UpdateBoneMatrix();
+  Core.LoadMotion(H.Vmd);
+  const TCameraMotion Camera(H.Vmd.CameraMotions());
+  double Frame = 0.0;
+  for (auto _ : AState) {
+    Core.BeginFrame();
+    Core.FaceTurn(TVec3f(0.0f, 1.5f, 3.0f));
+    Core.ApplyMotionByFrame(Frame);
+    Core.EndFrame();
+    benchmark::DoNotOptimize(Camera.Sample(Frame));
+    benchmark::DoNotOptimize(Out.Positions.data());
+    Frame += 1.37;
+  }
 }
 
 template <class TCore>
@@ -97,6 +129,13 @@ BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore>)
 BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)
     ->Name("ApplyMotionByFrame/fast")
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxControllerCore, Linear>)
+    ->Name("ApplyMotionByFrame/fast/linear-keys")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ViewerFrame<TPmxReferenceCore>)
+    ->Name("ViewerFrame/reference")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ViewerFrame<TPmxControllerCore>)->Name("ViewerFrame/fast")->Unit(benchmark::kMillisecond);
 BENCHMARK(ApplyMotionByFrame<TPmxReferenceCore, Stretched>)
     ->Name("ApplyMotionByFrame/reference/IK-out-of-reach")
     ->Unit(benchmark::kMillisecond);
