@@ -1,5 +1,6 @@
-// The default character exercises the whole viewer: its model, motion, textures and toon ramps
-// read back through the system's own readers with everything the viewer relies on.
+// The default character exercises the whole viewer: its model, motion, camera, textures and toon
+// ramps read back through the system's own readers with everything the viewer relies on; the
+// dance and its camera played through the GL-free controller core and camera track.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <set>
 #include <string>
 
+#include "character/core/CameraMotion.h"
+#include "character/core/PmxControllerCore.h"
 #include "formats/TextDecoding.h"
 #include "formats/pmxlib.h"
 #include "gl/Bitmap.h"
@@ -37,6 +40,17 @@ class DefaultCharacterTest : public ::testing::Test {
     const int I = Model->IndexOfBone(AName);
     EXPECT_GE(I, 0) << AName;
     return *Model->GetBone(std::max(I, 0));
+  }
+  // The model's morph that a motion key's raw name (up to 15 bytes of code page 932) names: the
+  // exact name, or for a full 15 bytes the first name whose code page 932 form starts with them.
+  static int MorphOfKeyName(const char (&AName)[15]) {
+    const std::string Raw(AName, strnlen(AName, 15));
+    const int Exact = Model->IndexOfMorph(
+        DecodeVmdName({reinterpret_cast<const uint8_t*>(Raw.data()), Raw.size()}));
+    if (Exact >= 0 || Raw.size() < 15) return Exact;
+    for (int I = 0; I < Model->MorphCount(); ++I)
+      if (Utf8ToCp932(Model->GetMorph(I)->NameJp).starts_with(Raw)) return I;
+    return -1;
   }
   static TPmx* Model;
   static TVmd* Motion;
@@ -124,14 +138,14 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
     Bones.insert(Name);
   }
   for (int I = 0; I < Motion->SkinMotionCount(); ++I) {
-    const std::string Name =
-        DecodeVmdName({reinterpret_cast<const uint8_t*>(Motion->GetSkinMotion(I)->MorphName), 15});
-    EXPECT_GE(Model->IndexOfMorph(Name), 0) << Name;
-    Morphs.insert(Name);
+    const int Morph = MorphOfKeyName(Motion->GetSkinMotion(I)->MorphName);
+    ASSERT_GE(Morph, 0) << I;
+    Morphs.insert(Model->GetMorph(Morph)->NameJp);
   }
   for (const char* Name : {"センター", "上半身", "頭", "左腕", "右ひじ", "左足ＩＫ", "右足ＩＫ"})
     EXPECT_TRUE(Bones.count(Name)) << Name;
   EXPECT_TRUE(Morphs.count("まばたき"));
+  EXPECT_TRUE(Morphs.count(kDemoLongMorphName));
   // The foot IK keys really move the feet, and the last frame equals the first.
   float Lift = 0;
   for (int I = 0; I < Motion->MotionCount(); ++I) {
@@ -159,6 +173,159 @@ TEST_F(DefaultCharacterTest, MotionLoopsForTwelveSecondsAndEveryKeyFindsItsTarge
       EXPECT_NEAR(std::fabs(Dot), 1.0f, 1e-4f);
     }
   }
+}
+
+// The dance on the controller core, bones only (nothing skinned), every unmatched morph key kept.
+struct TDanceRig {
+  explicit TDanceRig(const TPmx& APmx, const TVmd& AVmd) : Core(APmx) {
+    Core.ApplyMorph();
+    Core.UpdateBoneMatrix();
+    Core.LoadMotion(AVmd,
+                    [this](std::span<const uint8_t> ARaw) { Unmatched.push_back(ARaw.size()); });
+  }
+  TVec3f At(int ABone) const { return TVec3f(Core.BoneGlobalMatrix()[ABone].W); }
+  TPmxControllerCore Core;
+  std::vector<size_t> Unmatched;
+};
+
+TEST_F(DefaultCharacterTest, TheWinkIsKeyedByItsNameCutInsideACharacter) {
+  const std::string Full = Utf8ToCp932(kDemoLongMorphName);
+  ASSERT_GT(Full.size(), 15u);
+  // The 15th byte leads a double-byte character: the cut splits it.
+  const uint8_t Lead = static_cast<uint8_t>(Full[14]);
+  EXPECT_TRUE((Lead >= 0x81 && Lead <= 0x9F) || (Lead >= 0xE0 && Lead <= 0xFC)) << int(Lead);
+  int WinkKeys = 0;
+  for (int I = 0; I < Motion->SkinMotionCount(); ++I)
+    WinkKeys += std::memcmp(Motion->GetSkinMotion(I)->MorphName, Full.data(), 15) == 0;
+  EXPECT_GE(WinkKeys, 4);
+  ASSERT_GE(Model->IndexOfMorph(kDemoLongMorphName), 0);
+
+  // The core finds the morph by the cut name: she winks at frame 160 and not at 100.
+  TDanceRig Rig(*Model, *Motion);
+  EXPECT_TRUE(Rig.Unmatched.empty());
+  const int Wink = Model->IndexOfMorph(kDemoLongMorphName);
+  Rig.Core.ApplyMotionByFrame(160);
+  EXPECT_FLOAT_EQ(Rig.Core.GetMorphRate(Wink), 1.0f);
+  Rig.Core.ApplyMotionByFrame(100);
+  EXPECT_FLOAT_EQ(Rig.Core.GetMorphRate(Wink), 0.0f);
+}
+
+TEST_F(DefaultCharacterTest, FeetStayOnTheGroundAlsoWhileTheLegIKIsOff) {
+  TDanceRig Rig(*Model, *Motion);
+  const int Ankle[2] = {Model->IndexOfBone("左足首"), Model->IndexOfBone("右足首")};
+  const int IK[2] = {Model->IndexOfBone("左足ＩＫ"), Model->IndexOfBone("右足ＩＫ")};
+  TVec3f Rest[2];
+  for (int K = 0; K < 2; ++K) Rest[K] = TVec3f(Model->GetBone(Ankle[K])->Position);
+  float KneeLift = 0;
+  for (int F = 0; F <= kDemoMotionFrames; ++F) {
+    SCOPED_TRACE(F);
+    Rig.Core.ApplyMotionByFrame(F);
+    const bool Off = F >= static_cast<int>(kDemoIKOffFrom) && F < static_cast<int>(kDemoIKOffTo);
+    for (int K = 0; K < 2; ++K) ASSERT_EQ(Rig.Core.IKEnabled(IK[K]), !Off);
+    ASSERT_TRUE(Rig.Core.Visible());
+    // One foot always stands at its rest height: neither sunk into the ground nor floating. The
+    // legs' own keys put it there within millimetres; the IK's solution was seen to leave it up to
+    // 11 mm low while the hips dip.
+    const TVec3f A = Rig.At(Ankle[0]), B = Rig.At(Ankle[1]);
+    ASSERT_NEAR(std::min(A.Y, B.Y), Rest[0].Y, Off ? 0.004f : 0.015f);
+    if (!Off) continue;
+    // Without IK the hips keep still, and the standing foot does not slide.
+    float Slide = 1e9f;
+    for (int K = 0; K < 2; ++K) {
+      const TVec3f P = Rig.At(Ankle[K]);
+      Slide = std::min(Slide, std::hypot(P.X - Rest[K].X, P.Z - Rest[K].Z));
+      KneeLift = std::max(KneeLift, P.Y - Rest[K].Y);
+    }
+    ASSERT_LT(Slide, 0.015f);
+  }
+  EXPECT_GT(KneeLift, 0.06f) << "the free foot lifts while the legs follow their own keys";
+}
+
+TEST_F(DefaultCharacterTest, TheTurnEasesInAndOutAroundASteadyMiddle) {
+  TDanceRig Rig(*Model, *Motion);
+  const int Root = Model->IndexOfBone("全ての親");
+  int Eased = 0;
+  for (int I = 0; I < Motion->MotionCount(); ++I)
+    Eased += !BoneKeyCurves(*Motion->GetMotion(I)).Linear;
+  EXPECT_GE(Eased, 2);
+  // The root's turn angle from its matrix (trace of the rotation: 1 + 2 cos angle).
+  auto Turn = [&](int AFrame) {
+    Rig.Core.ApplyMotionByFrame(AFrame);
+    const TMatrix4f& M = Rig.Core.BoneGlobalMatrix()[Root];
+    return std::acos(std::clamp((M.X.X + M.Y.Y + M.Z.Z - 1.0f) / 2.0f, -1.0f, 1.0f)) * 180.0f /
+           3.14159265f;
+  };
+  // Thirds of 120 degrees over 16 frames from frame 258. A quarter into the first third a steady
+  // turn would be at 30 degrees, halfway through the middle one at 180, a quarter before the end
+  // 30 short of the full turn; easing in and out stays well short of 30 at both ends.
+  EXPECT_LT(Turn(262), 15.0f);
+  EXPECT_NEAR(Turn(282), 180.0f, 1.0f);
+  EXPECT_LT(Turn(302), 15.0f);
+  EXPECT_NEAR(Turn(250), 0.0f, 0.5f);
+  EXPECT_NEAR(Turn(320), 0.0f, 0.5f);
+}
+
+// Whether APoint shows in the camera's picture at an aspect ratio of AAspect, with a margin of
+// AMargin of the half-height kept free at the borders.
+bool InView(const TCameraPose& ACamera, const TVec3f& APoint, float AAspect, float AMargin) {
+  const TVec3f Forward = (ACamera.Target - ACamera.Eye).Normalize();
+  const TVec3f Right = Forward.Cross(ACamera.Up).Normalize();
+  const TVec3f Up = Right.Cross(Forward);
+  const TVec3f P = APoint - ACamera.Eye;
+  const float Depth = P.Dot(Forward);
+  if (Depth < 0.1f) return false;
+  const float Half = std::tan(ACamera.FovY * 3.14159265f / 360.0f) * (1.0f - AMargin);
+  return std::fabs(P.Dot(Up)) / Depth <= Half && std::fabs(P.Dot(Right)) / Depth <= Half * AAspect;
+}
+
+TEST_F(DefaultCharacterTest, TheCameraFollowsHerAndKeepsHerHeadInView) {
+  TVmd Camera;
+  Camera.LoadFromBytes(BuildDemoCamera().Build());
+  EXPECT_EQ(Camera.MotionCount(), 0);
+  EXPECT_EQ(Camera.SkinMotionCount(), 0);
+  ASSERT_GE(Camera.CameraMotions().size(), 6u);
+  EXPECT_EQ(Camera.CameraFrameCount(), Motion->FrameCount()) << "it loops with the dance";
+  std::vector<uint32_t> Frames;
+  for (const TVmdCameraMotion& K : Camera.CameraMotions()) {
+    Frames.push_back(K.FrameNum);
+    // In front of her (the file's distance is negative), 2 to 5 m, a 25 to 40 degree view, eased.
+    EXPECT_GE(K.Distance, 2.0f);
+    EXPECT_LE(K.Distance, 5.0f);
+    EXPECT_GE(K.ViewAngle, 25u);
+    EXPECT_LE(K.ViewAngle, 40u);
+    EXPECT_FALSE(IsLinearBezier(VmdCameraCurve(K, ccRotation)));
+  }
+  std::sort(Frames.begin(), Frames.end());
+  int Cuts = 0;
+  for (size_t I = 1; I < Frames.size(); ++I) {
+    EXPECT_LE(Frames[I] - Frames[I - 1], 60u) << "a key at least every two seconds";
+    Cuts += Frames[I] - Frames[I - 1] == 1;
+  }
+  EXPECT_GE(Cuts, 1);
+
+  const TCameraMotion Track(Camera.CameraMotions());
+  TDanceRig Rig(*Model, *Motion);
+  const int Head = Model->IndexOfBone("頭");
+  float MinYaw = 0, MaxYaw = 0;
+  for (int F = 0; F <= kDemoMotionFrames; ++F) {
+    SCOPED_TRACE(F);
+    Rig.Core.ApplyMotionByFrame(F);
+    const TCameraPose Pose = Track.Sample(F);
+    const TVec3f HeadAt = Rig.At(Head);
+    // Her head and its top, with some room to the borders of a 4:3 picture (the window is wider).
+    ASSERT_TRUE(InView(Pose, HeadAt, 4.0f / 3.0f, 0.1f));
+    ASSERT_TRUE(InView(Pose, HeadAt + TVec3f(0.0f, 0.18f, 0.0f), 4.0f / 3.0f, 0.05f));
+    ASSERT_GT(Pose.Eye.Y, 0.3f) << "above the ground";
+    const float Away = Pose.Eye.Distance(HeadAt);
+    ASSERT_GT(Away, 1.5f);
+    ASSERT_LT(Away, 6.0f);
+    // Where the camera stands around her: 0 in front, positive towards her left.
+    const float Yaw = std::atan2(Pose.Eye.X, Pose.Eye.Z - kDemoStandZ) * 180.0f / 3.14159265f;
+    MinYaw = std::min(MinYaw, Yaw);
+    MaxYaw = std::max(MaxYaw, Yaw);
+  }
+  EXPECT_LT(MinYaw, -60.0f) << "the camera goes round to her right side";
+  EXPECT_GT(MaxYaw, 30.0f) << "and to her left";
 }
 
 TEST_F(DefaultCharacterTest, TexturesAndToonRampsDecodeWithTheViewersReaders) {
@@ -279,6 +446,9 @@ TEST(DefaultCharacterLayoutTest, TheBuildLaysTheAssetsOutBesideTheViewer) {
   TVmd Vmd;
   Vmd.LoadFromFile((Bin / kDemoMotionPath).string());
   EXPECT_GE(Vmd.FrameCount(), 300u);
+  TVmd Camera;
+  Camera.LoadFromFile((Bin / kDemoCameraPath).string());
+  EXPECT_EQ(Camera.CameraFrameCount(), Vmd.FrameCount());
   for (int I = 1; I <= 10; ++I) {
     char Name[32];
     std::snprintf(Name, sizeof Name, "Toon/toon%02d.bmp", I);

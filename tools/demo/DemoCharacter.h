@@ -1,9 +1,10 @@
 // DemoCharacter: the default character of the viewer, built in code: a stylised girl with twin
 // tails (skeleton with conventional Japanese bone names and leg IK, materials, morphs), her dance
-// motion, her textures and the ten shared toon ramps.
+// motion, the camera that films it, her textures and the ten shared toon ramps.
 // Depends on the PMX/VMD writer (tests/support) and tools/demo/DemoImages.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "tests/support/PmxWriter.h"
@@ -16,10 +17,18 @@ inline constexpr float kDemoStandZ = -2.5f;
 // Fixed file names below the output folder.
 inline constexpr const char* kDemoModelPath = "mmd/model/model.pmx";
 inline constexpr const char* kDemoMotionPath = "mmd/motion/motion.vmd";
+inline constexpr const char* kDemoCameraPath = "mmd/motion/camera.vmd";
 inline constexpr int kDemoMotionFrames = 360;  // 12 s at 30 frames per second, looping
+// The dance switches the leg IK off over these frames and moves the legs by their own keys.
+inline constexpr uint32_t kDemoIKOffFrom = 45, kDemoIKOffTo = 105;
+// A morph whose name is longer than a motion file's 15 name bytes (22 bytes in code page 932); the
+// dance keys it by the cut name.
+inline constexpr const char* kDemoLongMorphName = "ウィンク右ちょっと強め";
 
 TPmxBuilder BuildDemoModel();
 TVmdBuilder BuildDemoMotion();
+// The camera motion of the dance: camera keys only, as the viewer reads them from camera.vmd.
+TVmdBuilder BuildDemoCamera();
 
 // The textures the model names (paths relative to the model's folder, '/' separated).
 struct TDemoTexture {

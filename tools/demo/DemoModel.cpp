@@ -565,7 +565,9 @@ TPmxBuilder BuildDemoModel() {
   };
   std::vector<int> EyeVertices;
   std::vector<V3> EyeOffsets;
+  std::size_t LeftEyeEnd = 0;  // EyeVertices[0, LeftEyeEnd): her left eye; the rest: her right
   for (int K = 0; K < 2; ++K) {
+    if (K == 1) LeftEyeEnd = EyeVertices.size();
     const float S = Sides[K].S;
     // Eyes: flat discs with the iris texture; the blink folds each one onto its lower lid line.
     TEllipsoid Eye =
@@ -842,6 +844,12 @@ TPmxBuilder BuildDemoModel() {
   B.Morphs[Blink].NameEn = "blink";
   for (std::size_t I = 0; I < EyeVertices.size(); ++I)
     B.AddVertexMorphOffset(Blink, EyeVertices[I], ToVector(EyeOffsets[I]));
+  // A wink of her right eye whose name is longer than a motion file's 15 name bytes: the dance
+  // keys it by the cut name, which ends in the middle of a double-byte character.
+  const int Wink = B.AddMorph(kDemoLongMorphName, mkVertex, mtEyes);
+  B.Morphs[Wink].NameEn = "wink right, a little strong";
+  for (std::size_t I = LeftEyeEnd; I < EyeVertices.size(); ++I)
+    B.AddVertexMorphOffset(Wink, EyeVertices[I], ToVector(EyeOffsets[I]));
   const int Shy = B.AddMorph("照れ", mkVertex, mtOther);
   B.Morphs[Shy].NameEn = "blush";
   for (std::size_t I = 0; I < BlushVertices.size(); ++I)
@@ -864,7 +872,7 @@ TPmxBuilder BuildDemoModel() {
   };
   AddBoneTo(Frame("Root", "Root", 1), Root);
   const int Faces = Frame("表情", "Exp", 1);
-  for (int M : {Blink, Shy}) {
+  for (int M : {Blink, Wink, Shy}) {
     TPmxDisplayFrameElement E{};
     E.Target = 1;
     E.MorphIndex = M;

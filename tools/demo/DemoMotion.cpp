@@ -1,6 +1,8 @@
 // The default dance: twelve seconds at 120 beats per minute in three sections (swinging arms,
-// waving over the head, a turn), sampled into keys every three frames; plus blinks and a blush.
-// Every curve has a whole number of periods in the loop, so the last frame meets the first.
+// waving over the head, a turn), sampled into keys every three frames; plus blinks, a wink and a
+// blush. Every curve has a whole number of periods in the loop, so the last frame meets the first.
+// The turn is four eased keys; for two seconds the leg IK is off and the legs follow their own
+// keys (knee lifts).
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -53,10 +55,12 @@ struct TPose {
   float HeadYaw, HeadRoll, HeadPitch;
   float ArmRaise[2], ArmSwing[2], ElbowBend[2], WristRoll[2];
   float FootLift[2], FootOut[2];
-  float Spin;
+  float KneeLift[2];  // 0..1, only while the leg IK is off
 };
 
-TPose PoseAt(float T) {
+// AIKOff: the legs are keyed by hand, so the hips keep still above the feet (no sway, no turn)
+// and the free leg lifts its knee instead of stepping out.
+TPose PoseAt(float T, bool AIKOff) {
   const float Beat = T * 2.0f;              // 120 beats per minute
   const float Sway = std::sin(kPi * Beat);  // one side to the other in two beats
   const float Bounce = 0.5f - 0.5f * std::cos(2 * kPi * Beat);  // down between the beats
@@ -90,10 +94,32 @@ TPose PoseAt(float T) {
     const float Free = std::max(0.0f, -S * Sway);
     P.FootLift[K] = (0.045f * (1 - WC) + 0.02f * WC) * Free * Free;
     P.FootOut[K] = S * 0.03f * Free * (WA + WC);
+    P.KneeLift[K] = 0;
+    if (AIKOff) {
+      P.FootLift[K] = P.FootOut[K] = 0;
+      P.KneeLift[K] = Free;
+    }
   }
-  // One full turn in section C, eased in and out.
-  P.Spin = 2 * kPi * SmoothStep(8.6f, 10.2f, T);
+  if (AIKOff) P.CenterX = P.CenterYaw = P.LowerRoll = 0;
   return P;
+}
+
+// The thigh's and the knee's turn about X that lower the hip by ADip while the ankle stays where it
+// was (the knee goes forward, the shin folds back). The leg in the Y-Z plane as the model has it:
+// hip at height 0.80, knee 0.44 (1.8 cm forward), ankle 0.085.
+void LegBend(float ADip, float& AThigh, float& AKnee) {
+  const float TY = 0.44f - 0.80f, TZ = 0.018f, SY = 0.085f - 0.44f, SZ = -0.018f;
+  const float L1 = std::hypot(TY, TZ), L2 = std::hypot(SY, SZ);
+  const float PY = TY + SY + ADip, PZ = TZ + SZ;  // the ankle seen from the lowered hip
+  const float D = std::hypot(PY, PZ);
+  // The angle between thigh and shin, at rest and wanted (law of cosines).
+  const float Rest = std::acos((TY * SY + TZ * SZ) / (L1 * L2));
+  const float Wanted =
+      std::acos(std::clamp((D * D - L1 * L1 - L2 * L2) / (2 * L1 * L2), -1.0f, 1.0f));
+  AKnee = Wanted - Rest;
+  const float C = std::cos(AKnee), S = std::sin(AKnee);
+  const float QY = TY + SY * C - SZ * S, QZ = TZ + SY * S + SZ * C;  // the ankle after the knee
+  AThigh = std::atan2(PZ, PY) - std::atan2(QZ, QY);
 }
 
 TVector4f ToV4(TQ Q) {
@@ -111,10 +137,11 @@ TVmdBuilder BuildDemoMotion() {
   const float ArmDown = 50.0f * kPi / 180.0f;
   const char* Sides[2][7] = {{"左肩", "左腕", "左ひじ", "左手首", "左足ＩＫ", "左足", "左ひざ"},
                              {"右肩", "右腕", "右ひじ", "右手首", "右足ＩＫ", "右足", "右ひざ"}};
+  const char* Legs[2][3] = {{"左足", "左ひざ", "左足首"}, {"右足", "右ひざ", "右足首"}};
   for (int F = 0; F <= kDemoMotionFrames; F += 3) {
     const uint32_t Frame = static_cast<uint32_t>(F);
-    const TPose P = PoseAt(static_cast<float>(F) / 30.0f);
-    M.AddBoneKey("全ての親", Frame, V(0, 0, 0), ToV4(AxisAngle(0, 1, 0, P.Spin)));
+    const bool IKOff = Frame >= kDemoIKOffFrom && Frame <= kDemoIKOffTo;
+    const TPose P = PoseAt(static_cast<float>(F) / 30.0f, IKOff);
     M.AddBoneKey("センター", Frame, V(P.CenterX, -P.CenterDip, 0),
                  ToV4(AxisAngle(0, 1, 0, P.CenterYaw)));
     M.AddBoneKey("上半身", Frame, V(0, 0, 0),
@@ -138,8 +165,41 @@ TVmdBuilder BuildDemoMotion() {
       M.AddBoneKey(Sides[K][3], Frame, V(0, 0, 0), ToV4(AxisAngle(Dx, Dy, 0, P.WristRoll[K])));
       M.AddBoneKey(Sides[K][4], Frame,
                    V(P.FootOut[K], P.FootLift[K], 0.012f * P.FootLift[K] / 0.045f), ToV4(TQ{}));
+      if (!IKOff) continue;
+      // The standing leg bends just enough for the hip's dip; the free one lifts its knee on top.
+      // The ankle turns back what thigh and knee turned, so the foot stays level.
+      float Thigh = 0, Knee = 0;
+      LegBend(P.CenterDip, Thigh, Knee);
+      Thigh -= 0.45f * P.KneeLift[K];
+      Knee += 0.9f * P.KneeLift[K];
+      M.AddBoneKey(Legs[K][0], Frame, V(0, 0, 0), ToV4(AxisAngle(1, 0, 0, Thigh)));
+      M.AddBoneKey(Legs[K][1], Frame, V(0, 0, 0), ToV4(AxisAngle(1, 0, 0, Knee)));
+      M.AddBoneKey(Legs[K][2], Frame, V(0, 0, 0), ToV4(AxisAngle(1, 0, 0, -(Thigh + Knee))));
     }
   }
+  // Both span ends fall on a beat, where the feet stand and the hips are still: the legs' own keys
+  // and the IK's solution are the same pose there, so switching shows no jump.
+  const std::vector<std::pair<std::string, bool>> IKOn = {{"左足ＩＫ", true}, {"右足ＩＫ", true}},
+                                                  IKOff = {{"左足ＩＫ", false},
+                                                           {"右足ＩＫ", false}};
+  M.AddShowIKKey(0, true, IKOn);
+  M.AddShowIKKey(kDemoIKOffFrom, true, IKOff);
+  M.AddShowIKKey(kDemoIKOffTo, true, IKOn);
+
+  // One full turn in section C (8.6 s to 10.2 s) in three thirds: eased in, steady, eased out.
+  // Each key's curve shapes the way from the key before it.
+  const uint32_t TurnFrom = 258, TurnStep = 16;
+  M.AddBoneKey("全ての親", 0);
+  M.AddBoneKey("全ての親", TurnFrom);
+  const uint8_t Curves[3][4] = {{64, 0, 96, 96}, {20, 20, 107, 107}, {31, 31, 64, 127}};
+  for (int K = 1; K <= 3; ++K) {
+    const int I = M.AddBoneKey("全ての親", TurnFrom + K * TurnStep, V(0, 0, 0),
+                               ToV4(AxisAngle(0, 1, 0, 2 * kPi * static_cast<float>(K) / 3)));
+    const uint8_t* C = Curves[K - 1];
+    SetVmdBoneCurve(M.Motions[I], bcRotation, C[0], C[1], C[2], C[3]);
+  }
+  // A full turn is the start's rotation again; kept as such to the loop's end.
+  M.AddBoneKey("全ての親", kDemoMotionFrames, V(0, 0, 0), ToV4(AxisAngle(0, 1, 0, 2 * kPi)));
   // Blinks: a quick close and open every two to three seconds.
   M.AddMorphKey("まばたき", 0, 0.0f);
   for (uint32_t F : {40u, 112u, 190u, 262u, 318u}) {
@@ -149,6 +209,14 @@ TVmdBuilder BuildDemoMotion() {
     M.AddMorphKey("まばたき", F + 7, 0.0f);
   }
   M.AddMorphKey("まばたき", kDemoMotionFrames, 0.0f);
+  // A wink while she waves, keyed by the morph's name cut to the file's 15 bytes.
+  for (auto [F, W] : {std::pair{0u, 0.0f},
+                      {150u, 0.0f},
+                      {155u, 1.0f},
+                      {165u, 1.0f},
+                      {171u, 0.0f},
+                      {static_cast<unsigned>(kDemoMotionFrames), 0.0f}})
+    M.AddMorphKey(kDemoLongMorphName, F, W);
   // A blush while she waves.
   for (auto [F, W] : {std::pair{0u, 0.0f},
                       {130u, 0.0f},

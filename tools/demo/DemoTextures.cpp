@@ -179,6 +179,7 @@ bool WriteDemoAssets(const std::string& AOutputFolder, std::string& AError) {
       if (!Write(std::string("mmd/model/") + T.Path, T.Bytes)) return false;
     if (!Write(kDemoModelPath, BuildDemoModel().Build())) return false;
     if (!Write(kDemoMotionPath, BuildDemoMotion().Build())) return false;
+    if (!Write(kDemoCameraPath, BuildDemoCamera().Build())) return false;
   } catch (const std::exception& E) {
     AError = E.what();
     return false;
