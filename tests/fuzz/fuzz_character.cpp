@@ -1,9 +1,11 @@
 // Fuzz target: a model and a motion into the controller's CPU side (bone and morph tables, motion
-// tables, pose with IK and append transforms, morphs, skinning into plain memory), no GL.
+// tables with eased keys and show/IK switches, pose with IK and append transforms, morphs,
+// skinning into plain memory, the camera track), no GL.
 // Input: see SplitModelMotion. A model or motion the readers reject ends the run; a motion the
 // reader rejects is left out, as the viewer would fail to start with it.
 #include <cmath>
 
+#include "character/core/CameraMotion.h"
 #include "character/core/PmxControllerCore.h"
 #include "tests/fuzz/FuzzInput.h"
 
@@ -36,10 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   // A few frames of what the viewer does every frame: sample the motion (inside, on the loop
   // seam, after it), blink, turn the head toward an eye point, step frames by hand.
   const double Frames = Core.FrameCount();
+  const TCameraMotion Camera(Vmd.CameraMotions());
   for (double Frame : {0.0, 1.5, Frames / 2, Frames + 7.25}) {
     Core.ApplyMotionByFrame(Frame);
     Core.Mabataki(0.5f);
     Core.FaceTurn(TVec3f(0.3f, 1.6f, 2.0f));
+    // The viewer's own frame: all changes posed and skinned once.
+    Core.BeginFrame();
+    Core.FaceTurn(TVec3f(-0.2f, 1.4f, 2.5f));
+    Core.ApplyMotionByFrame(Frame + 0.5);
+    Core.EndFrame();
+    const TCameraPose Pose = Camera.Sample(Frame + 0.5);
+    TouchBytes(reinterpret_cast<const std::uint8_t*>(&Pose), sizeof Pose);
   }
   Core.ApplyMotionByTime(1234.5);
   Core.NextFrame();
