@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <sstream>
+#include <string>
 
 #include "gl/tgaimage.h"
 #include "tests/gl/images_fixtures.h"
@@ -28,7 +30,9 @@ struct TgaCase {
   TPixelFormat Format;
 };
 
-void PrintTo(const TgaCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+void PrintTo(const TgaCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.Name;
+}
 
 class TgaDecode : public ::testing::TestWithParam<TgaCase> {};
 
@@ -78,6 +82,43 @@ INSTANTIATE_TEST_SUITE_P(
                       TgaCase{"raw32", 2, 32, pf32bit}, TgaCase{"rle16", 10, 16, pf15bit},
                       TgaCase{"rle24", 10, 24, pf24bit}, TgaCase{"rle32", 10, 32, pf32bit}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// Raw packets that start at the last column of a row and run on into the next: a 3 x 3 image
+// stored as raw 2 | raw 3 | raw 3 | raw 1, so that the second and third packets each start at
+// column 2. Every origin: the row the packet runs into is above or below in memory, and a packet
+// that kept writing along its first row would leave the rows after it unwritten.
+TEST(TgaImage, RawPacketsCrossFromTheLastColumnIntoTheNextRow) {
+  for (int bits : {16, 24, 32}) {
+    for (std::uint8_t descriptor : {0x00, 0x20, 0x10, 0x30}) {
+      const int b = bits / 8;
+      TgaSpec spec;
+      spec.Type = 10;
+      spec.Width = 3;
+      spec.Height = 3;
+      spec.Bits = bits;
+      spec.Descriptor = descriptor;
+      Bytes file = fixtures::TgaHeader(spec);
+      int stored = 0;
+      for (int count : {2, 3, 3, 1}) {
+        file.push_back(std::uint8_t(count - 1));
+        for (int k = 0; k < count; ++k, ++stored) {
+          const Bytes p = Pixel(b, stored);
+          file.insert(file.end(), p.begin(), p.end());
+        }
+      }
+      TTGAImage image;
+      image.LoadFromBytes(file);
+      const bool topDown = descriptor & 0x20, rightToLeft = descriptor & 0x10;
+      for (int i = 0; i < 9; ++i) {
+        // Stored pixel i is in stored row i / 3, stored column i % 3.
+        const int row = topDown ? i / 3 : 2 - i / 3;
+        const int x = rightToLeft ? 2 - i % 3 : i % 3;
+        EXPECT_EQ(PixelAt(image.Bitmap(), x, row), Pixel(b, i))
+            << bits << " bits, descriptor " << int(descriptor) << ", stored pixel " << i;
+      }
+    }
+  }
+}
 
 Bytes RawImage(TgaSpec ASpec) {
   Bytes file = fixtures::TgaHeader(ASpec);
@@ -351,22 +392,59 @@ TEST(TgaImage, EveryTruncationOfAValidFileIsAReadError) {
   }
 }
 
-// Corrupted files either decode or fail with one of the system's errors, never anything else.
+// The error a load raises, as "type: message"; "" when it succeeds.
+std::string LoadOutcome(TTGAImage& AImage, const Bytes& AFile) {
+  try {
+    AImage.LoadFromBytes(AFile);
+  } catch (const EReadError& e) {
+    return std::string("read: ") + e.what();
+  } catch (const ENotSupportedException& e) {
+    return std::string("not supported: ") + e.what();
+  } catch (const EInvalidGraphic& e) {
+    return std::string("invalid: ") + e.what();
+  } catch (const std::exception& e) {
+    return std::string("other: ") + e.what();
+  }
+  return "";
+}
+
+// Corrupted files either decode into the picture their header describes, or fail with one of the
+// reader's own errors and keep the picture loaded before.
 TEST(TgaImage, CorruptedFilesFailOnlyWithTheSystemsErrors) {
   const Bytes base = RleSample();
+  const std::set<std::string> errors = {
+      std::string("read: ") + SReadError, std::string("not supported: ") + SNotSupported,
+      std::string("invalid: ") + SInvalidImageSize, std::string("invalid: ") + STGAPacketPastImage};
   std::uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  int loaded = 0, failed = 0;
   for (int round = 0; round < 3000; ++round) {
     Bytes file = base;
     const int flips = 1 + int(next() % 4);
     for (int k = 0; k < flips; ++k) file[next() % file.size()] = std::uint8_t(next() >> 24);
     if (next() % 4 == 0) file.resize(next() % file.size());
     TTGAImage image;
-    try {
-      image.LoadFromBytes(file);
-    } catch (const Exception&) {
+    image.LoadFromBytes(base);
+    const std::string outcome = LoadOutcome(image, file);
+    if (outcome.empty()) {
+      ++loaded;
+      // Width, height and depth as the file's header bytes give them.
+      const int width = file[12] | file[13] << 8, height = file[14] | file[15] << 8;
+      const TPixelFormat format = file[16] == 16 ? pf15bit : file[16] == 24 ? pf24bit : pf32bit;
+      ASSERT_EQ(image.Bitmap().Width(), width) << "round " << round;
+      ASSERT_EQ(image.Bitmap().Height(), height) << "round " << round;
+      ASSERT_EQ(image.Bitmap().PixelFormat(), format) << "round " << round;
+      EXPECT_TRUE(file[2] == 2 || file[2] == 10) << "round " << round;
+    } else {
+      ++failed;
+      EXPECT_TRUE(errors.count(outcome)) << "round " << round << ": " << outcome;
+      EXPECT_EQ(image.Bitmap().Width(), 5) << "round " << round;
+      EXPECT_EQ(image.Header().Width, 5) << "round " << round;
     }
   }
+  // The sweep reaches both outcomes.
+  EXPECT_GT(loaded, 100);
+  EXPECT_GT(failed, 100);
 }
 
 }  // namespace
