@@ -39,6 +39,15 @@ TEST(DdsReader, LaysOutEveryDeclaredLevelBackToBackAfterTheHeader) {
        DDSFormatDXT1,
        {16, 8, 8, 8},
        {{8, 2}, {4, 1}, {2, 1}, {1, 1}}},
+      // Tall: the width reaches 1 first and stays there while the height goes on halving.
+      {"2x8 DXT1 tall",
+       "DXT1",
+       2,
+       8,
+       4,
+       DDSFormatDXT1,
+       {16, 8, 8, 8},
+       {{2, 8}, {1, 4}, {1, 2}, {1, 1}}},
   };
   for (const ChainCase& c : cases) {
     std::size_t total = 0;
