@@ -193,6 +193,26 @@ TEST(QuaternionAngles, FollowTheirFormulasWithoutClamping) {
   EXPECT_TRUE(std::isnan(QuaternionAngleY(Quat(0, 2, 0, 2))));
 }
 
+// A head turned and tilted at once, as headset walking reads it: the tilt and the turn read back
+// are the ones put in (for turns within a quarter turn either way), and the view rebuilt from the
+// two readings looks where the head looks: (-sin Y cos X, sin X, -cos Y cos X) for the forward
+// axis -Z tilted about X, then turned about Y.
+TEST(QuaternionAngles, ReadBackTheTiltAndTurnOfAHeadThatDoesBoth) {
+  for (float Yaw : {0.3f, -0.7f, 1.2f, -1.5f}) {
+    for (float Pitch : {0.4f, -0.9f, 1.3f, -0.2f, 2.0f}) {
+      const TQuaternion Head = QuaternionFromEulerYXZ(Yaw, Pitch, 0);
+      const float X = QuaternionAngleX(Head), Y = QuaternionAngleY(Head);
+      EXPECT_NEAR(X, Pitch, 1e-5f) << "yaw " << Yaw << ", pitch " << Pitch;
+      EXPECT_NEAR(Y, Yaw, 1e-5f) << "yaw " << Yaw << ", pitch " << Pitch;
+      const TVec3f Looks(-std::sin(Yaw) * std::cos(Pitch), std::sin(Pitch),
+                         -std::cos(Yaw) * std::cos(Pitch));
+      ExpectVecNear(RotateVectorByQuaternion(TVec3f(0, 0, -1), Head), Looks, 1e-5f);
+      ExpectVecNear(RotateVectorByQuaternion(TVec3f(0, 0, -1), QuaternionFromEulerYXZ(Y, X, 0)),
+                    Looks, 1e-5f);
+    }
+  }
+}
+
 TEST(QuaternionFromTo, ShortestArcAndItsDegenerateCases) {
   struct Case {
     TVec3f From, To;
