@@ -2,6 +2,8 @@
 // keys, ramped in before the first key, held after the last, looped over the motion's length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "tests/character/CoreFixture.h"
@@ -33,6 +35,11 @@ struct TMotionModel {
 // The key as the reader returned it (after the file's unit conversion).
 const TVmdMotion& KeyOf(const TVmd& AVmd, int AIndex) {
   return *AVmd.GetMotion(AIndex);
+}
+
+double Dot4(const TQuaternion& A, const TQuaternion& B) {
+  return double(A.ImagPart.X) * B.ImagPart.X + double(A.ImagPart.Y) * B.ImagPart.Y +
+         double(A.ImagPart.Z) * B.ImagPart.Z + double(A.RealPart) * B.RealPart;
 }
 
 ::testing::AssertionResult SameState(const TPmxControllerCore& A, const TPmxControllerCore& B) {
@@ -87,10 +94,22 @@ TEST(MotionSampling, KeysAreCopiedExactlyAndInterpolatedBetween) {
     Rig.Core->ApplyMotionByFrame(10);
     EXPECT_EQ(std::memcmp(&Rig.Core->BoneTranslations()[M.Pair], &K10.Position, 12), 0);
     EXPECT_EQ(std::memcmp(&Rig.Core->BoneRotations()[M.Pair], &K10.Rotation, 16), 0);
+    // The keys turn 0.2 about Y and 1.0 about X: as unit quaternions they lie an angle Omega apart
+    // with cos Omega = cos 0.1 cos 0.5. Between them the sampled turn lies on the arc joining
+    // them, the fraction T of Omega from the first key and 1 - T from the second.
+    const double Omega = std::acos(std::cos(0.1) * std::cos(0.5));
+    EXPECT_NEAR(std::acos(Dot4(KeyRotation(K0), KeyRotation(K10))), Omega, 1e-6);
+    for (int Frame : {2, 5, 9}) {
+      Rig.Core->ApplyMotionByFrame(Frame);
+      const TQuaternion R = Rig.Core->BoneRotations()[M.Pair];
+      const double T = Frame / 10.0;
+      EXPECT_NEAR(Dot4(R, R), 1.0, 1e-6) << Frame;
+      EXPECT_NEAR(std::acos(std::min(1.0, Dot4(R, KeyRotation(K0)))), T * Omega, 1e-5) << Frame;
+      EXPECT_NEAR(std::acos(std::min(1.0, Dot4(R, KeyRotation(K10)))), (1 - T) * Omega, 1e-5)
+          << Frame;
+    }
     Rig.Core->ApplyMotionByFrame(5);
     EXPECT_TRUE(Near3(Rig.Core->BoneTranslations()[M.Pair], NewVector3f(3, 0, 0)));
-    EXPECT_TRUE(SameTurn(Rig.Core->BoneRotations()[M.Pair],
-                         SlerpQuaternion(KeyRotation(K0), KeyRotation(K10), 0.5f), 1e-6f));
     // The skinned vertex follows the sampled pose (and the ramped-in morph).
     const TVector3f Local =
         Sub3f(ToVector3f(Rig.Core->SkinVertices()[0]), Rig.Pmx.GetBone(M.Pair)->Position);
