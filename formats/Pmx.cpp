@@ -17,6 +17,81 @@ size_t BoundSize(uint8_t ASize) {
   return (ASize == 1 || ASize == 2 || ASize == 4) ? ASize : 1;
 }
 
+// Least bytes one record of each list takes, so that a list's count can be checked against the
+// data left before the list is allocated. Each is the sum of the record's fields in file order:
+// a text counts only its 4-byte length, an index the size the header gives it, and a field that
+// depends on a flag or a kind its shortest form.
+
+// Position, normal, UV, additional UVs, weight method, edge scale (an unknown weight method
+// carries no weights, so none are counted).
+constexpr size_t VertexMinBytes(size_t AUVCount) {
+  return 12 + 12 + 8 + 16 * AUVCount + 1 + 4;
+}
+// The path's length.
+constexpr size_t TextureMinBytes = 4;
+// Names, diffuse, specular, shininess, ambient, draw flags, edge colour, edge size, texture and
+// sphere indices, sphere mode, shared-toon flag, toon number (1) or toon index (at least 1),
+// memo, face index count.
+constexpr size_t MaterialMinBytes(size_t ATextureIndex) {
+  return 4 + 4 + 16 + 12 + 4 + 12 + 1 + 16 + 4 + 2 * ATextureIndex + 1 + 1 + 1 + 4 + 4;
+}
+// Names, position, parent index, level, flags, connection index or offset (12: at least the
+// index); the appended, axis, external-parent and IK fields come only with their flags.
+constexpr size_t BoneMinBytes(size_t ABoneIndex) {
+  return 4 + 4 + 12 + ABoneIndex + 4 + 2 + ABoneIndex;
+}
+// Bone index, limit flag; the two limit vectors only when the flag is set.
+constexpr size_t IKLinkMinBytes(size_t ABoneIndex) {
+  return ABoneIndex + 1;
+}
+// Names, panel, kind, offset count.
+constexpr size_t MorphMinBytes = 4 + 4 + 1 + 1 + 4;
+// One offset of each morph kind. Group and flip: morph index, rate.
+constexpr size_t GroupOffsetBytes(size_t AMorphIndex) {
+  return AMorphIndex + 4;
+}
+// Vertex index, position offset.
+constexpr size_t VertexOffsetBytes(size_t AVertexIndex) {
+  return AVertexIndex + 12;
+}
+// Bone index, translation, rotation.
+constexpr size_t BoneOffsetBytes(size_t ABoneIndex) {
+  return ABoneIndex + 12 + 16;
+}
+// Vertex index, UV offset (4 floats).
+constexpr size_t UVOffsetBytes(size_t AVertexIndex) {
+  return AVertexIndex + 16;
+}
+// Material index, operation, diffuse, specular, shininess, ambient, edge colour, edge size,
+// texture, sphere and toon factors.
+constexpr size_t MaterialOffsetBytes(size_t AMaterialIndex) {
+  return AMaterialIndex + 1 + 16 + 12 + 4 + 12 + 16 + 4 + 16 + 16 + 16;
+}
+// Rigid body index, local flag, speed, torque.
+constexpr size_t ImpulseOffsetBytes(size_t ARigidBodyIndex) {
+  return ARigidBodyIndex + 1 + 12 + 12;
+}
+// Names, special flag, element count.
+constexpr size_t DisplayFrameMinBytes = 4 + 4 + 1 + 4;
+// Target; the bone or morph index only for targets 0 and 1.
+constexpr size_t DisplayElementMinBytes = 1;
+// Names, bone index, group, non-collision mask, shape, size, position, rotation, mass, two
+// decays, repulsion, friction, physics mode.
+constexpr size_t RigidBodyMinBytes(size_t ABoneIndex) {
+  return 4 + 4 + ABoneIndex + 1 + 2 + 1 + 12 + 12 + 12 + 4 + 4 + 4 + 4 + 4 + 1;
+}
+// Names, kind; the spring data only for kinds below 6.
+constexpr size_t JointMinBytes = 4 + 4 + 1;
+// Names, shape, material index, group, non-collision mask, flags, link distance, clusters, mass,
+// margin, aero model, config, cluster, iteration and material blocks, anchor and pin counts.
+constexpr size_t SoftBodyMinBytes(size_t AMaterialIndex) {
+  return 4 + 4 + 1 + AMaterialIndex + 1 + 2 + 1 + 4 + 4 + 4 + 4 + 4 + 48 + 24 + 16 + 12 + 4 + 4;
+}
+// Rigid body index, vertex index, near mode.
+constexpr size_t AnchorBytes(size_t ARigidBodyIndex, size_t AVertexIndex) {
+  return ARigidBodyIndex + AVertexIndex + 1;
+}
+
 PmxFloat2 ReadFloat2(TByteStream& S) {
   PmxFloat2 R;
   R.X = S.ReadF32();
@@ -212,7 +287,7 @@ void TPmx::ReadSections(TByteStream& S) {
 
   // 2. Vertices.
   const size_t UVCount = FHeader.AdditionalUVCount;
-  FVertexList.resize(ReadCount(S, 37 + 16 * UVCount));
+  FVertexList.resize(ReadCount(S, VertexMinBytes(UVCount)));
   for (TPmxVertex& V : FVertexList) {
     V.Position = ReadFloat3(S);
     ConvertPosition(V.Position);
@@ -281,14 +356,14 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 4. Textures: paths keep the model's own "\" separators.
-  FTextureList.resize(ReadCount(S, 4));
+  FTextureList.resize(ReadCount(S, TextureMinBytes));
   for (std::string& T : FTextureList) {
     T = ReadPmxText(S, Enc);
     std::replace(T.begin(), T.end(), '/', '\\');
   }
 
   // 5. Materials.
-  FMaterialList.resize(ReadCount(S, 84 + 2 * BoundSize(TSize)));
+  FMaterialList.resize(ReadCount(S, MaterialMinBytes(BoundSize(TSize))));
   for (TPmxMaterial& M : FMaterialList) {
     M.NameJp = ReadPmxText(S, Enc);
     M.NameEn = ReadPmxText(S, Enc);
@@ -312,7 +387,7 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 6. Bones.
-  FBoneList.resize(ReadCount(S, 27 + BoundSize(BSize)));
+  FBoneList.resize(ReadCount(S, BoneMinBytes(BoundSize(BSize))));
   for (TPmxBone& B : FBoneList) {
     B.NameJp = ReadPmxText(S, Enc);
     B.NameEn = ReadPmxText(S, Enc);
@@ -338,7 +413,7 @@ void TPmx::ReadSections(TByteStream& S) {
       B.IKTargetBoneIndex = ReadSignedIndex(S, BSize);
       B.IKLoopCount = S.ReadI32();
       B.IKLoopLimitAngle = S.ReadF32();
-      B.IKLinks.resize(ReadCount(S, BoundSize(BSize) + 1));
+      B.IKLinks.resize(ReadCount(S, IKLinkMinBytes(BoundSize(BSize))));
       for (TPmxIKLink& L : B.IKLinks) {
         L.LinkBoneIndex = ReadSignedIndex(S, BSize);
         L.AngleLimit = S.ReadU8();
@@ -354,7 +429,7 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 7. Morphs.
-  FMorphList.resize(ReadCount(S, 14));
+  FMorphList.resize(ReadCount(S, MorphMinBytes));
   // Offsets of an unknown kind occupy no bytes, so each such morph could claim the same remaining
   // data again; together they may claim no more entries than there were bytes left here.
   size_t EmptyOffsetBudget = S.Remaining();
@@ -367,26 +442,26 @@ void TPmx::ReadSections(TByteStream& S) {
     switch (M.Kind) {
       case mkGroup:
       case mkFlip:
-        OffsetSize = BoundSize(KSize) + 4;
+        OffsetSize = GroupOffsetBytes(BoundSize(KSize));
         break;
       case mkVertex:
-        OffsetSize = BoundSize(VSize) + 12;
+        OffsetSize = VertexOffsetBytes(BoundSize(VSize));
         break;
       case mkBone:
-        OffsetSize = BoundSize(BSize) + 28;
+        OffsetSize = BoneOffsetBytes(BoundSize(BSize));
         break;
       case mkUV:
       case mkAddUV1:
       case mkAddUV2:
       case mkAddUV3:
       case mkAddUV4:
-        OffsetSize = BoundSize(VSize) + 16;
+        OffsetSize = UVOffsetBytes(BoundSize(VSize));
         break;
       case mkMaterial:
-        OffsetSize = BoundSize(MSize) + 113;
+        OffsetSize = MaterialOffsetBytes(BoundSize(MSize));
         break;
       case mkImpulse:
-        OffsetSize = BoundSize(RSize) + 25;
+        OffsetSize = ImpulseOffsetBytes(BoundSize(RSize));
         break;
       default:
         OffsetSize = 0;  // unknown kind: no data follows; entries stay zero
@@ -454,12 +529,12 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 8. Display frames.
-  FDisplayFrameList.resize(ReadCount(S, 13));
+  FDisplayFrameList.resize(ReadCount(S, DisplayFrameMinBytes));
   for (TPmxDisplayFrame& F : FDisplayFrameList) {
     F.NameJp = ReadPmxText(S, Enc);
     F.NameEn = ReadPmxText(S, Enc);
     F.SpecialFlag = S.ReadU8();
-    F.Elements.resize(ReadCount(S, 1));
+    F.Elements.resize(ReadCount(S, DisplayElementMinBytes));
     for (TPmxDisplayFrameElement& E : F.Elements) {
       E.Target = S.ReadU8();
       if (E.Target == 0)
@@ -470,7 +545,7 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 9. Rigid bodies: stored as read.
-  FRigidBodyList.resize(ReadCount(S, 69 + BoundSize(BSize)));
+  FRigidBodyList.resize(ReadCount(S, RigidBodyMinBytes(BoundSize(BSize))));
   for (TPmxRigidBody& R : FRigidBodyList) {
     R.NameJp = ReadPmxText(S, Enc);
     R.NameEn = ReadPmxText(S, Enc);
@@ -490,7 +565,7 @@ void TPmx::ReadSections(TByteStream& S) {
   }
 
   // 10. Joints: stored as read.
-  FJointList.resize(ReadCount(S, 9));
+  FJointList.resize(ReadCount(S, JointMinBytes));
   for (TPmxJoint& J : FJointList) {
     J.NameJp = ReadPmxText(S, Enc);
     J.NameEn = ReadPmxText(S, Enc);
@@ -512,7 +587,7 @@ void TPmx::ReadSections(TByteStream& S) {
 
   // 11. Soft bodies (2.1 only).
   if (Version > 2.0f) {
-    FSoftBodyList.resize(ReadCount(S, 141 + BoundSize(MSize)));
+    FSoftBodyList.resize(ReadCount(S, SoftBodyMinBytes(BoundSize(MSize))));
     for (TPmxSoftBody& B : FSoftBodyList) {
       B.NameJp = ReadPmxText(S, Enc);
       B.NameEn = ReadPmxText(S, Enc);
@@ -532,7 +607,7 @@ void TPmx::ReadSections(TByteStream& S) {
       S.Read(&B.Cluster, sizeof(B.Cluster));
       S.Read(&B.Iteration, sizeof(B.Iteration));
       S.Read(&B.Material, sizeof(B.Material));
-      B.AnchorRigidBodies.resize(ReadCount(S, BoundSize(RSize) + BoundSize(VSize) + 1));
+      B.AnchorRigidBodies.resize(ReadCount(S, AnchorBytes(BoundSize(RSize), BoundSize(VSize))));
       for (TPmxAnchorRigidBody& A : B.AnchorRigidBodies) {
         A.RelatedRigidBodyIndex = ReadSignedIndex(S, RSize);
         A.RelatedVertexIndex = ReadVertexIndex(S, VSize);
