@@ -1,39 +1,12 @@
 // quenlor-inspect run as a real process on fixture files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "tests/formats/FormatsTestUtil.h"
+#include "tests/formats/InspectorProcess.h"
 
 namespace {
 
-struct TRun {
-  int ExitCode;
-  std::string Out, Err;
-};
-
-std::string Slurp(const std::string& APath) {
-  std::ifstream In(APath, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
-
-TRun Inspect(const std::string& AArguments) {
-  // CTest runs each case as its own process, possibly side by side: one pair of files each.
-  const std::string Base = testing::TempDir() + "inspect." + std::to_string(getpid());
-  const std::string Out = Base + ".out", Err = Base + ".err";
-  const std::string Command = std::string(QUENLOR_BINARY_DIR) + "/bin/quenlor-inspect " +
-                              AArguments + " >" + Out + " 2>" + Err;
-  const int Status = std::system(Command.c_str());
-  TRun Result{WIFEXITED(Status) ? WEXITSTATUS(Status) : -1, Slurp(Out), Slurp(Err)};
-  std::remove(Out.c_str());
-  std::remove(Err.c_str());
-  return Result;
-}
+using TRun = TInspectorRun;
 
 void ExpectContains(const std::string& AText, const std::vector<std::string>& AParts) {
   for (const std::string& Part : AParts)
