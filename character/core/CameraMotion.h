@@ -19,8 +19,9 @@ struct TCameraPose {
 };
 
 // The camera of a target, a distance and Euler angles (radians, system frame): the eye stands
-// ADistance along the rotated +Z from the target (a file's negative distance puts it in front),
-// turned by roll, then pitch, then yaw.
+// ADistance along the rotated +Z from the target (a file's negative distance puts it in front).
+// The angles are the view's, so the camera turns by their negatives: roll first, then pitch, then
+// yaw (a positive pitch looks down from above the target).
 TCameraPose CameraPoseOf(const TVector3f& ATarget, float ADistance, const TVector3f& ARotation,
                          float AFovY);
 
