@@ -281,9 +281,19 @@ void TForm2::CreateSharedScene() {
   FBoneProgram = std::make_unique<TBoneProgram>(FOpenGL.get());
   const std::string ModelPath = FBaseDirectory + kModelFolder + kDefaultModelFileName;
   const std::string MotionPath = FBaseDirectory + kMotionFolder + kDefaultMotionFileName;
+  const std::string CameraPath = FBaseDirectory + kMotionFolder + kDefaultCameraFileName;
   FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
+  // The window's camera file is read before the character, so that one that cannot be read leaves
+  // an empty scene, as a broken motion does. The headset has no use for it.
+  std::unique_ptr<TVmd> CameraFile;
+  std::error_code Error;
+  if (!FHeadset && std::filesystem::exists(CameraPath, Error)) {
+    CameraFile = std::make_unique<TVmd>();
+    CameraFile->LoadFromFile(CameraPath);
+  }
   FPmxController = std::make_unique<TPmxController>(
       FOpenGL.get(), FProgram.get(), FBoneProgram.get(), ModelPath, MotionPath, FBaseDirectory);
+  if (!FHeadset) LoadCamera(CameraFile.get());
   FOpenGL->SetColor(0xFFFFFF);
   FMotionTimer = TStopwatch();
 }
@@ -398,15 +408,24 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
     return;
   }
   FPrevTick = Now;
-  MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion);
-  SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
+  if (CameraPlaying()) {
+    // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
+    PendingYaw = PendingPitch = 0.0f;
+    UpdateCamera();
+    SDL_SetWindowTitle(FWindow, PositionCaption(FCameraPose.Eye).c_str());
+  } else {
+    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion);
+    SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
+  }
   RenderDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
 }
 
 void TForm2::UpdateEyeTracking() {
   if (!FEyeTracking || !FPmxController) return;
-  FPmxController->FaceTurn(FHeadset ? HeadsetEyeMidpoint() : ViewerPosition);
+  FPmxController->FaceTurn(FHeadset          ? HeadsetEyeMidpoint()
+                           : CameraPlaying() ? FCameraPose.Eye
+                                             : ViewerPosition);
 }
 
 void TForm2::UpdateMotion() {
@@ -442,9 +461,20 @@ void TForm2::MainPass(const TMatrix4f& AMVPMatrix) {
   FBoneProgram->Render(AMVPMatrix);
 }
 
-void TForm2::RenderDesktopFrame() {
+void TForm2::PoseFrame() {
+  if (!FPmxController) return;
+  // Face turn and motion are posed together and skinned once, also when one of them throws.
+  FPmxController->BeginFrame();
+  struct TEndFrame {
+    TPmxController* Controller;
+    ~TEndFrame() { Controller->EndFrame(); }
+  } End{FPmxController.get()};
   UpdateEyeTracking();
   UpdateMotion();
+}
+
+void TForm2::RenderDesktopFrame() {
+  PoseFrame();
 
   int Width = 0, Height = 0;
   ClientSize(Width, Height);
@@ -468,14 +498,20 @@ void TForm2::RenderDesktopFrame() {
   FDefaultFBO->Clear({cmColor, cmDepth});
   FDefaultFBO->SetViewport(0, 0, Width, Height);
 
-  const TMatrix4f Body =
-      UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(ViewerYaw, ViewerPitch, 0.0f));
-  const TVec3f Up = TransformPoint3f(TVec3f(0.0f, 1.0f, 0.0f), Body);
-  const TVec3f Forward = TransformPoint3f(TVec3f(0.0f, 0.0f, -1.0f), Body);
-  const TMatrix4f View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
   const float Aspect = static_cast<float>(Width) / static_cast<float>(Height);
-  const TMatrix4f Projection =
-      PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
+  TMatrix4f View, Projection;
+  if (CameraPlaying()) {
+    View = LookAtMatrix4f(FCameraPose.Eye, FCameraPose.Target, FCameraPose.Up);
+    Projection = PerspectiveMatrix4f(FCameraPose.FovY * static_cast<float>(M_PI / 180.0), Aspect,
+                                     0.01f, 10000.0f);
+  } else {
+    const TMatrix4f Body =
+        UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(ViewerYaw, ViewerPitch, 0.0f));
+    const TVec3f Up = TransformPoint3f(TVec3f(0.0f, 1.0f, 0.0f), Body);
+    const TVec3f Forward = TransformPoint3f(TVec3f(0.0f, 0.0f, -1.0f), Body);
+    View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
+    Projection = PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
+  }
   MainPass(MulMatrix4f(View, Projection));
 
   glFlush();
@@ -571,6 +607,10 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
       break;
     case 'B':
       ToggleBoneOverlay();
+      break;
+    case 'C':
+      // The motion's camera or walking from where it stands (window only).
+      ToggleCamera();
       break;
     case 'E':
       FEyeTracking = !FEyeTracking;

@@ -12,9 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "character/core/CameraMotion.h"
 #include "math/VectorMath.h"
 #include "math/VectorTypes.h"
 #include "shell/Application.h"
+#include "shell/UMainForm2Camera.h"
 #include "shell/UMainForm2Headset.h"
 
 class TOpenGL;
@@ -25,6 +27,7 @@ class TMainProgram;
 class TBoneProgram;
 class TPmxController;
 class THeadset;
+class TVmd;
 
 // The fixed places of the model, the motion and the toon ramps below the executable's folder.
 inline constexpr const char* kModelFolder = "mmd/model/";
@@ -148,12 +151,23 @@ class TForm2 {
   TBoneProgram* BoneProgram() const { return FBoneProgram.get(); }
   const std::string& BaseDirectory() const { return FBaseDirectory; }
   bool IsHeadsetMode() const { return FHeadset != nullptr; }
+  // The motion's camera drives the window's view: there is a track, C has not switched to
+  // walking, and the viewer runs in a window (in the headset the head is the camera).
+  bool CameraPlaying() const;
+  const TCameraMotion& Camera() const { return FCamera; }
 
  private:
   void CreateDesktopScene();
   void CreateSharedScene();
   void UpdateEyeTracking();
   void UpdateMotion();
+  // UpdateEyeTracking and UpdateMotion inside the controller's frame bracket: one skinning.
+  void PoseFrame();
+  // Camera playback (UMainForm2Camera.cpp): the track of ACameraFile, or the motion's own camera
+  // keys when it is nullptr; the camera at this frame's time; C's switch to walking and back.
+  void LoadCamera(const TVmd* ACameraFile);
+  void UpdateCamera();
+  void ToggleCamera();
   void RenderDesktopFrame();
   // Saves a pending screenshot of the back buffer, then swaps.
   void PresentDesktopFrame();
@@ -198,6 +212,9 @@ class TForm2 {
   bool FEyeTracking = false;
   bool FEnableMotion = false;
   TStopwatch FMotionTimer;
+  TCameraMotion FCamera;
+  bool FCameraOn = false;
+  TCameraPose FCameraPose;  // the camera of the current frame while it plays
 
   // Mouse look: false while the handler runs, so the cursor warp it causes cannot re-enter it.
   bool FMouseMoveAttached = true;

@@ -145,8 +145,7 @@ void TForm2::RenderHeadsetFrame() {
   // empty eye pictures.
   const bool HasScene = FProgram && FBoneProgram && FShadowFBO;
   if (HasScene) {
-    UpdateEyeTracking();
-    UpdateMotion();
+    PoseFrame();
     ShadowPass();
   }
   FFrameBuffer->Bind();

@@ -190,3 +190,41 @@ TEST(StopwatchTest, PauseKeepsTheTimeAndResumeContinues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CameraClockTest, TheDancesClockWrappedByTheDanceOrElseByTheCamera) {
+  struct TCase {
+    double Milliseconds;
+    uint32_t DanceFrames, CameraFrames;
+    double Frame;
+  } Cases[] = {
+      {0.0, 361, 500, 0.0},     {1000.0, 361, 500, 30.0},  // 30 frames per second
+      {12100.0, 361, 500, 2.0},  // frame 363 wraps with the dance, not the longer camera
+      {12100.0, 0, 100, 63.0},   // a motion of camera keys only loops by itself
+      {50.0, 361, 10, 1.5},      // between frames: the camera is sampled in between too
+      {5000.0, 0, 0, 0.0},
+  };
+  for (const TCase& C : Cases)
+    EXPECT_NEAR(CameraFrameAt(C.Milliseconds, C.DanceFrames, C.CameraFrames), C.Frame, 1e-9)
+        << C.Milliseconds << " ms, " << C.DanceFrames << " / " << C.CameraFrames;
+}
+
+TEST_F(MoveViewerTest, WalkingFromACameraHeadsAlongItsLineOfSight) {
+  const TVec3f Eye(0.5f, 2.0f, 1.0f);
+  for (const TVec3f& Target : {TVec3f(0.0f, 1.0f, -2.5f), TVec3f(3.0f, 1.5f, 2.0f),
+                               TVec3f(-1.0f, 2.5f, 4.0f), TVec3f(0.5f, 1.0f, 0.0f)}) {
+    float Yaw = 0, Pitch = 0;
+    ViewerAnglesOf(Eye, Target, Yaw, Pitch);
+    // One step forward with the walking code moves straight along the camera's view.
+    ForwardKeys = 1;
+    const TVec3f Step = this->Step(Yaw, Pitch);
+    ForwardKeys = 0;
+    const TVec3f Along = Step.Normalize(), Sight = (Target - Eye).Normalize();
+    EXPECT_NEAR(Along.X, Sight.X, 1e-5f);
+    EXPECT_NEAR(Along.Y, Sight.Y, 1e-5f);
+    EXPECT_NEAR(Along.Z, Sight.Z, 1e-5f);
+  }
+}
+
+}  // namespace
