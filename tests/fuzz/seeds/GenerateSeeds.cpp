@@ -48,6 +48,26 @@ TVmdBuilder RichMotion(int AFrames) {
   return M;
 }
 
+// Keys in every optional section, eased curves on bone and camera keys, one bone key laid out
+// as newer files write it (row 0's bytes 2 and 3 zero).
+TVmdBuilder SceneMotion() {
+  TVmdBuilder M = RichMotion(8);
+  SetVmdBoneCurve(M.Motions[0], bcX, 64, 0, 64, 127);
+  SetVmdBoneCurve(M.Motions[0], bcRotation, 127, 0, 0, 127);
+  SetVmdBoneCurve(M.Motions[2], bcZ, 10, 100, 30, 120);
+  M.Motions[2].Interpolation[2] = 0;
+  M.Motions[2].Interpolation[3] = 0;
+  M.AddCameraKey(0, V3(0, 1, 0), 4.5f, V3(0.1f, 0.2f, 0), 30);
+  M.AddCameraKey(8, V3(0.2f, 1.2f, -0.3f), 3, V3(-0.2f, 0.5f, 0.1f), 45);
+  SetVmdCameraCurve(M.CameraMotions[1], ccRotation, 100, 5, 120, 40);
+  SetVmdCameraCurve(M.CameraMotions[1], ccViewAngle, 0, 127, 127, 0);
+  M.LightMotions.push_back(TVmdLightMotion{0, {{0.6f, 0.6f, 0.6f}}, {{-0.5f, -1, 0.5f}}});
+  M.SelfShadowMotions.push_back(TVmdSelfShadowMotion{0, 1, 8875});
+  M.AddShowIKKey(0, true, {{"左足ＩＫ", true}, {"右足ＩＫ", true}});
+  M.AddShowIKKey(4, false, {{"左足ＩＫ", false}});
+  return M;
+}
+
 Bytes ModelMotionPair(const Bytes& AModel, const Bytes& AMotion) {
   Bytes Out;
   fixtures::PutU32(Out, std::uint32_t(AModel.size()));
@@ -99,13 +119,21 @@ void ModelSeeds() {
   TVmdBuilder Empty;
   Seed("vmd", "empty.vmd", Empty.Build());
   TVmdBuilder Trailer = RichMotion(8);
-  Trailer.Trailer = Bytes(61 + 4, 0);  // camera and light counts after the morph keys
+  Trailer.Trailer = Bytes(61 + 4, 0);  // empty optional sections, then bytes past them
   Seed("vmd", "trailer.vmd", Trailer.Build());
+  TVmdBuilder Scene = SceneMotion();
+  Seed("vmd", "scene.vmd", Scene.Build());
+  // The same motion ending after the camera keys, and after the self-shadow keys.
+  Scene.OptionalSections = 1;
+  Seed("vmd", "scene_camera_only.vmd", Scene.Build());
+  Scene.OptionalSections = 3;
+  Seed("vmd", "scene_no_show_ik.vmd", Scene.Build());
 
   Seed("character", "rich.bin", ModelMotionPair(Rich.Build(), RichMotion90));
   Seed("character", "rich_no_motion.bin", ModelMotionPair(Rich.Build(), {}));
   Seed("character", "humanoid.bin", ModelMotionPair(HumanModel, HumanMotion));
   Seed("character", "tiny.bin", ModelMotionPair(Tiny.Build(), RichMotion(8).Build()));
+  Seed("character", "rich_scene.bin", ModelMotionPair(Rich.Build(), SceneMotion().Build()));
 }
 
 TCanvas Checker(int AWidth, int AHeight) {
