@@ -196,7 +196,8 @@ class ViewerEndToEndTest : public ::testing::Test {
   void TearDown() override {
     if (!HasFailure()) fs::remove_all(FRoot);
   }
-  // A copy of bin/ without the given parts (the executable finds its files beside itself).
+  // A copy of bin/ without the given parts, folders or files (the executable finds its files
+  // beside itself).
   fs::path InstallWithout(const std::vector<std::string>& AMissing) {
     const fs::path Dir = FRoot / "install";
     fs::create_directories(Dir);
@@ -206,8 +207,11 @@ class ViewerEndToEndTest : public ::testing::Test {
       fs::create_directories(Dir / Part);
       fs::copy(kBin / Part, Dir / Part, fs::copy_options::recursive);
     }
+    for (const std::string& Part : AMissing) fs::remove(Dir / Part);
     return Dir / "quenlor";
   }
+  // The default character without its camera: the viewer walks from the start, at (0, 1.7, 2).
+  fs::path Walking() { return InstallWithout({"mmd/motion/camera.vmd"}); }
   fs::path FRoot;
 };
 
@@ -227,7 +231,7 @@ std::string FindErrorBox(TViewer& AViewer, int ATries) {
 }
 
 TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
   const std::string Geometry =
@@ -269,7 +273,7 @@ TEST_F(ViewerEndToEndTest, QAloneDoesNothingWhileCtrlQQuitsAlsoWithShiftHeld) {
 }
 
 TEST_F(ViewerEndToEndTest, MouseLooksAroundAndTheCursorStaysCentred) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   V.Focus();
   Xdo("mousemove --sync 480 270");
@@ -293,7 +297,7 @@ TEST_F(ViewerEndToEndTest, MouseLooksAroundAndTheCursorStaysCentred) {
 }
 
 TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   const fs::path Shot = V.ScreenShot();
   ASSERT_FALSE(Shot.empty());
@@ -334,7 +338,7 @@ TEST_F(ViewerEndToEndTest, PrintScreenSavesTheWindowWithGroundShadowAndCharacter
 }
 
 TEST_F(ViewerEndToEndTest, ScreenshotOfAnOddWidthWindowKeepsItsRowsStraight) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   const std::string Window = V.FindMainWindow();
   ASSERT_FALSE(Window.empty()) << V.Stderr();
   Xdo("windowsize --sync " + Window + " 801 451");
@@ -358,7 +362,7 @@ TEST_F(ViewerEndToEndTest, ScreenshotOfAnOddWidthWindowKeepsItsRowsStraight) {
 TEST_F(ViewerEndToEndTest, AScreenshotThatCannotBeWrittenIsReportedAndTheViewerGoesOn) {
   const bool BoxCanShow =
       !Shell("xlsfonts -fn '-*-*-medium-r-normal--*-120-*-*-*-*-*-*' 2>/dev/null").empty();
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   // The working directory goes away under the running viewer (permissions would not stop root).
   fs::remove_all(FRoot / "work");
@@ -422,7 +426,7 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
 }
 
 TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   // Step aside so that turning towards the viewer is a visible turn.
   V.Focus();
@@ -455,7 +459,7 @@ TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
 }
 
 TEST_F(ViewerEndToEndTest, ArrowKeysMoveTheLightAndWithItTheShadow) {
-  TViewer V(kBin / "quenlor", FRoot / "work");
+  TViewer V(Walking(), FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   auto Shadow = [](const TPixels& P) {
     long Sum = 0, N = 0;  // mean column of the shadow's pixels
@@ -497,6 +501,114 @@ TEST_F(ViewerEndToEndTest, BShowsTheBoneOverlay) {
   EXPECT_GT(Count(After, Grey), Count(Before, Grey) + 50) << "the other bones are grey";
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+// "Pos: (x, y, z)" as numbers; false when the caption is not one.
+bool CaptionPosition(const std::string& ACaption, float& AX, float& AY, float& AZ) {
+  return std::sscanf(ACaption.c_str(), "Pos: (%f, %f, %f)", &AX, &AY, &AZ) == 3;
+}
+
+// The default camera's first key: the eye 4 m in front of her at 1.35 m (she stands at z -2.5).
+constexpr const char* kCameraStartCaption = "Pos: (0.00, 1.35, 1.50)";
+
+TEST_F(ViewerEndToEndTest, CSwitchesBetweenTheCameraAndWalkingFromWhereItStands) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  // The camera has the view from the start; while the dance waits it holds its first key, and
+  // the walking keys do nothing.
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  V.Focus();
+  Xdo("keydown w");
+  std::this_thread::sleep_for(400ms);
+  Xdo("keyup w");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+
+  // It plays with the dance: the caption follows the camera's eye.
+  Xdo("key p");
+  ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 5s));
+  std::this_thread::sleep_for(800ms);
+  const std::string Moving = V.Caption();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_NE(V.Caption(), Moving);
+
+  // C: walking, from where the camera stood; the caption holds still until she walks.
+  V.Focus();
+  Xdo("key c");
+  std::this_thread::sleep_for(300ms);
+  const std::string Held = V.Caption();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(V.Caption(), Held);
+  float X0 = 0, Y0 = 0, Z0 = 0, X1 = 0, Y1 = 0, Z1 = 0;
+  ASSERT_TRUE(CaptionPosition(Held, X0, Y0, Z0)) << Held;
+  const float Away0 = std::hypot(X0, Z0 + 2.5f);
+  EXPECT_GT(Away0, 1.5f) << Held;
+  EXPECT_LT(Away0, 6.0f) << Held;
+  // Forward is where the camera looked: towards her.
+  Xdo("keydown w");
+  std::this_thread::sleep_for(400ms);
+  Xdo("keyup w");
+  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(CaptionPosition(V.Caption(), X1, Y1, Z1)) << V.Caption();
+  const float Walked = std::hypot(X1 - X0, Y1 - Y0, Z1 - Z0);
+  EXPECT_GT(Walked, 0.1f);
+  EXPECT_LT(Walked, 2.0f);
+  EXPECT_LT(std::hypot(X1, Z1 + 2.5f), Away0 - 0.5f * Walked) << Held << " -> " << V.Caption();
+
+  // C again: the camera, which went on meanwhile.
+  const std::string Walking = V.Caption();
+  V.Focus();
+  Xdo("key c");
+  ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() != Walking; }, 3s));
+  const std::string Again = V.Caption();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_NE(V.Caption(), Again);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+TEST_F(ViewerEndToEndTest, TheGeneratedCameraKeepsHerInViewThroughTheDance) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key p");
+  std::set<std::string> Eyes;
+  // Six pictures spread over the 12 s loop: close-ups, low and high shots, both sides.
+  for (int I = 0; I < 6; ++I) {
+    std::this_thread::sleep_for(1600ms);
+    Eyes.insert(V.Caption());
+    const TPixels P = ReadBmp(V.ScreenShot());
+    ASSERT_GT(P.Width, 0);
+    // Her pixels: neither background nor ground nor shadow; most of them in the middle third,
+    // where the camera aims.
+    auto Her = [](auto C) {
+      return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20);
+    };
+    const int Figure = Count(P, Her);
+    const int Middle = Count(P, Her, P.Width / 3, 0, 2 * P.Width / 3, P.Height);
+    EXPECT_GT(Figure, 4000) << "picture " << I;
+    EXPECT_GT(Middle, Figure / 2) << "picture " << I;
+  }
+  EXPECT_GE(Eyes.size(), 5u) << "the camera moves";
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+TEST_F(ViewerEndToEndTest, WithoutACameraFileTheMotionsOwnCameraKeysPlay) {
+  // A motion of camera keys only: the default camera file in the motion's place.
+  const fs::path Exe = Walking();
+  fs::copy_file(kBin / "mmd/motion/camera.vmd", Exe.parent_path() / "mmd/motion/motion.vmd",
+                fs::copy_options::overwrite_existing);
+  TViewer V(Exe, FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  V.Focus();
+  Xdo("key p");
+  EXPECT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 5s));
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
 }
 
 struct TBrokenInput {
@@ -550,11 +662,14 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}},
         // A motion that exists but cannot be read fails the character as a whole.
         TBrokenInput{
-            "BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}}),
+            "BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}},
+        // So does a camera file that cannot be read.
+        TBrokenInput{
+            "BrokenCamera", "", "mmd/motion/camera.vmd", {"ストリームからの読み取りエラー", ""}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
-  const fs::path Exe = InstallWithout({});
+  const fs::path Exe = Walking();
   for (const char* Texture :
        {"mmd/model/tex/skin.png", "mmd/model/tex/hair.tga", "mmd/model/tex/cloth.dds"})
     std::ofstream(Exe.parent_path() / Texture, std::ios::binary) << "broken";
@@ -582,8 +697,7 @@ TEST_F(ViewerEndToEndTest, CaptionUsesTheLocalesDecimalSeparator) {
   const std::string Build = "env -u LD_PRELOAD localedef -i de_DE -f UTF-8 " +
                             (Locales / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
   if (std::system(Build.c_str()) != 0) GTEST_SKIP() << "localedef cannot build de_DE.UTF-8 here";
-  TViewer V(kBin / "quenlor", FRoot / "work",
-            {{"LOCPATH", Locales.string()}, {"LC_ALL", "de_DE.UTF-8"}});
+  TViewer V(Walking(), FRoot / "work", {{"LOCPATH", Locales.string()}, {"LC_ALL", "de_DE.UTF-8"}});
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
   EXPECT_EQ(V.Caption(), "Pos: (0,00, 1,70, 2,00)");
   Xdo("key Escape");
