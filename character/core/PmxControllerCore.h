@@ -69,6 +69,21 @@ class TMemorySkinTarget : public IPmxSkinTarget {
   bool WithNormals = true;
 };
 
+// One material as drawn this frame: the model's values with every material morph applied
+// (operation 0 multiplies by lerp(1, value, w), operation 1 adds value * w; all multiplies of a
+// material combine into one factor, all adds into one sum: base * product + sum), and the three
+// tints a sampled colour goes through (colour * Mul + Add) for the texture, the sphere map and the
+// toon ramp. Without material morphs: the model's values, tints (1, 1, 1, 1) and (0, 0, 0, 0).
+struct TMaterialMorphState {
+  TVector4f Diffuse;
+  TVector3f Specular;
+  float Shininess;
+  TVector3f Ambient;
+  TVector4f EdgeColor;
+  float EdgeSize;
+  TVector4f TextureMul, TextureAdd, SphereMul, SphereAdd, ToonMul, ToonAdd;
+};
+
 // The four curves of a bone key (X, Y, Z, rotation); all linear for keys without easing.
 struct TBoneKeyCurves {
   TBezierCurve C[4];
@@ -170,6 +185,14 @@ class TPmxControllerCore {
   const std::vector<TMatrix4f>& SkinMatrix() const { return FSkinMatrix; }
   const std::vector<TVec3f>& SkinVertices() const { return FSkinVertices; }
   const std::vector<float>& MorphRates() const { return FMorphRates; }
+  // Every morph kind beyond vertex morphs, as of the last ApplyMorph (see TMaterialMorphState):
+  // one entry per material; the texture coordinates (xy) and additional UVs 1-4 of every vertex,
+  // each UV morph's offset * weight added. UVsChanged is set by an ApplyMorph that changed a UV
+  // and cleared by the consumer (the GL controller rewrites its UV buffers then).
+  const std::vector<TMaterialMorphState>& MaterialStates() const { return FMaterialStates; }
+  const std::vector<TVector4f>& MorphedUVs(int AChannel) const { return FMorphedUVs[AChannel]; }
+  bool UVsChanged() const { return FUVsChanged; }
+  void ClearUVsChanged() { FUVsChanged = false; }
   const TPmxMotionTable* MotionList() const { return FMotionList.get(); }
   const TPmxSkinMotionTable* SkinMotionList() const { return FSkinMotionList.get(); }
   int MabatakiMorphIndex() const { return FMabatakiMorphIndex; }
@@ -204,6 +227,12 @@ class TPmxControllerCore {
   uint32_t FFrameCount = 0;
   uint32_t FFrameIndex = 0;
   std::vector<float> FMorphRates;
+
+  // Morph kinds beyond vertex morphs. FMorphedUVs[0] holds the UV (xy, zw 0), [1..4] the
+  // additional UVs.
+  std::vector<TMaterialMorphState> FMaterialStates;
+  std::vector<TVector4f> FMorphedUVs[5];
+  bool FUVsChanged = false;
 
   // Show/IK state and the frame bracket.
   bool FVisible = true;
