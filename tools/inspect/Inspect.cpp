@@ -17,7 +17,8 @@ namespace {
 const char* const Usage =
     "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
     "  FILE        a .pmx model or a .vmd motion\n"
-    "  --vertices  (models) also print every vertex and face\n"
+    "  --vertices  (models) also print every vertex and face; every morph's entries, rigid\n"
+    "              body, joint and soft body are always printed (physics in the viewer's frame)\n"
     "  --keys      (motions) also print every key of every section\n";
 
 // Known enumeration values by name, anything else as its number.
@@ -149,6 +150,212 @@ void WriteVertices(TJsonWriter& J, const TPmx& APmx) {
     J.Int(F[I + 1]);
     J.Int(F[I + 2]);
     J.EndArray();
+  }
+  J.EndArray();
+}
+
+// One morph's offsets by its kind, each with every field the reader keeps. Small entries stay on
+// one line each: a face's vertex morphs run to thousands of them.
+void WriteMorphEntries(TJsonWriter& J, const TPmxMorph& AMorph) {
+  J.Key("entries");
+  J.BeginArray();
+  for (const TPmxMorphData& D : AMorph.Data) {
+    switch (AMorph.Kind) {
+      case mkGroup:
+      case mkFlip:
+        J.BeginObject(true);
+        IntMember(J, "morphIndex", D.Group.MorphIndex);
+        FloatMember(J, "rate", D.Group.MorphRate);
+        break;
+      case mkVertex:
+        J.BeginObject(true);
+        IntMember(J, "vertexIndex", D.Vertex.VertexIndex);
+        Vec(J, "offset", D.Vertex.PositionOffset);
+        break;
+      case mkUV:
+      case mkAddUV1:
+      case mkAddUV2:
+      case mkAddUV3:
+      case mkAddUV4:
+        J.BeginObject(true);
+        IntMember(J, "vertexIndex", D.UV.VertexIndex);
+        Vec(J, "offset", D.UV.UVOffset);
+        break;
+      case mkBone:
+        J.BeginObject(true);
+        IntMember(J, "boneIndex", D.Bone.BoneIndex);
+        Vec(J, "translation", D.Bone.TranslateValue);
+        Vec(J, "rotation", D.Bone.RotateValue);
+        break;
+      case mkMaterial: {
+        const TPmxMorphMaterial& M = D.Material;
+        J.BeginObject();
+        IntMember(J, "materialIndex", M.MaterialIndex);
+        StringMember(J, "operation", EnumName(M.OffsetType, {"multiply", "add"}));
+        Vec(J, "diffuse", M.Diffuse);
+        Vec(J, "specular", M.Specular);
+        FloatMember(J, "shininess", M.Shininess);
+        Vec(J, "ambient", M.Ambient);
+        Vec(J, "edgeColor", M.EdgeColor);
+        FloatMember(J, "edgeSize", M.EdgeSize);
+        Vec(J, "textureTint", M.TextureFactor);
+        Vec(J, "sphereTint", M.SphereTextureFactor);
+        Vec(J, "toonTint", M.ToonTextureFactor);
+        break;
+      }
+      case mkImpulse:
+        J.BeginObject(true);
+        IntMember(J, "rigidBodyIndex", D.Impulse.RigidBodyIndex);
+        IntMember(J, "localFlag", D.Impulse.LocalFlag);
+        Vec(J, "translationSpeed", D.Impulse.TranslationSpeed);
+        Vec(J, "rotationTorque", D.Impulse.RotationTorque);
+        break;
+      default:  // an unknown kind reads no bytes: its entries hold nothing
+        J.BeginObject(true);
+        break;
+    }
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
+// The reader keeps rigid bodies and joints as the file has them; they are printed in the viewer's
+// frame like the bones. Under the Z mirror a rotation about X or Y changes sign, and a range along
+// a mirrored axis swaps its ends.
+PmxFloat3 ConvertedRotation(PmxFloat3 ARotation) {
+  if (MirrorZ) ARotation.X = -ARotation.X, ARotation.Y = -ARotation.Y;
+  return ARotation;
+}
+PmxFloat3 ConvertedPosition(PmxFloat3 APosition) {
+  ConvertPosition(APosition);
+  return APosition;
+}
+PmxFloat3 ScaledSize(PmxFloat3 ASize) {
+  for (float& C : ASize.V) C *= PositionScale;
+  return ASize;
+}
+void Range(TJsonWriter& J, const char* ALowerKey, const char* AUpperKey, PmxFloat3 ALower,
+           PmxFloat3 AUpper) {
+  for (int C = 0; C < 3; ++C) {
+    const float L = ALower.V[C], U = AUpper.V[C];
+    ALower.V[C] = std::min(L, U);
+    AUpper.V[C] = std::max(L, U);
+  }
+  Vec(J, ALowerKey, ALower);
+  Vec(J, AUpperKey, AUpper);
+}
+
+void WriteRigidBodies(TJsonWriter& J, const TPmx& APmx) {
+  J.Key("rigidBodies");
+  J.BeginArray();
+  for (const TPmxRigidBody& R : APmx.RigidBodyList()) {
+    J.BeginObject();
+    Names(J, R.NameJp, R.NameEn);
+    IntMember(J, "relatedBoneIndex", R.RelatedBoneIndex);
+    IntMember(J, "group", R.Group);
+    IntMember(J, "collisionlessGroupFlag", R.CollisionlessGroupFlag);
+    StringMember(J, "shape", EnumName(R.Shape, {"sphere", "box", "capsule"}));
+    Vec(J, "size", ScaledSize(R.Size));
+    Vec(J, "position", ConvertedPosition(R.Position));
+    Vec(J, "rotation", ConvertedRotation(R.Rotation));
+    FloatMember(J, "mass", R.Mass);
+    FloatMember(J, "translateDecay", R.TranslateDecay);
+    FloatMember(J, "rotateDecay", R.RotateDecay);
+    FloatMember(J, "repulsion", R.Repulsion);
+    FloatMember(J, "friction", R.Friction);
+    IntMember(J, "physicsOperation", R.PhysicsOperation);
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
+void WriteJoints(TJsonWriter& J, const TPmx& APmx) {
+  J.Key("joints");
+  J.BeginArray();
+  for (const TPmxJoint& Joint : APmx.JointList()) {
+    const TPmxJointSpring6DOF& D = Joint.Data.Spring6DOF;
+    J.BeginObject();
+    Names(J, Joint.NameJp, Joint.NameEn);
+    StringMember(
+        J, "kind",
+        EnumName(Joint.JointKind, {"spring6DOF", "6DOF", "p2p", "coneTwist", "slider", "hinge"}));
+    IntMember(J, "rigidBodyAIndex", D.RigidBodyAIndex);
+    IntMember(J, "rigidBodyBIndex", D.RigidBodyBIndex);
+    Vec(J, "position", ConvertedPosition(D.Position));
+    Vec(J, "rotation", ConvertedRotation(D.Rotation));
+    Range(J, "translateLowerLimit", "translateUpperLimit", ConvertedPosition(D.TranslateLowerLimit),
+          ConvertedPosition(D.TranslateUpperLimit));
+    Range(J, "rotateLowerLimit", "rotateUpperLimit", ConvertedRotation(D.RotateLowerLimit),
+          ConvertedRotation(D.RotateUpperLimit));
+    Vec(J, "translationSpringConstant", D.TranslationSpringConstant);
+    Vec(J, "rotationSpringConstant", D.RotationSpringConstant);
+    J.EndObject();
+  }
+  J.EndArray();
+}
+
+void FloatMembers(TJsonWriter& J, const char* AKey, std::initializer_list<const char*> ANames,
+                  const float* AValues) {
+  J.Key(AKey);
+  J.BeginObject(true);
+  for (const char* Name : ANames) FloatMember(J, Name, *AValues++);
+  J.EndObject();
+}
+
+// Soft bodies hold no positions: everything as read.
+void WriteSoftBodies(TJsonWriter& J, const TPmx& APmx) {
+  J.Key("softBodies");
+  J.BeginArray();
+  for (const TPmxSoftBody& S : APmx.SoftBodyList()) {
+    J.BeginObject();
+    Names(J, S.NameJp, S.NameEn);
+    IntMember(J, "shape", S.Shape);
+    IntMember(J, "relatedMaterialIndex", S.RelatedMaterialIndex);
+    IntMember(J, "group", S.Group);
+    IntMember(J, "collisionlessGroupFlag", S.CollisionlessGroupFlag);
+    IntMember(J, "flags", S.Flags);
+    FlagNames(J, S.Flags, {"bLink", "cluster", "crossLink"});
+    IntMember(J, "bLinkDistance", S.BLinkDistance);
+    IntMember(J, "numberOfCluster", S.NumberOfCluster);
+    FloatMember(J, "totalMass", S.TotalMass);
+    FloatMember(J, "collisionMargin", S.CollisionMargin);
+    IntMember(J, "aeroModel", S.AeroModel);
+    const TPmxSoftBodyConfig& C = S.Config;
+    const float Config[] = {C.VCF, C.DP, C.DG,  C.LF,  C.PR,  C.VC,
+                            C.DF,  C.MT, C.CHR, C.KHR, C.SHR, C.AHR};
+    FloatMembers(J, "config",
+                 {"VCF", "DP", "DG", "LF", "PR", "VC", "DF", "MT", "CHR", "KHR", "SHR", "AHR"},
+                 Config);
+    const TPmxSoftBodyCluster& K = S.Cluster;
+    const float Cluster[] = {K.SRHR_CL,    K.SKHR_CL,    K.SSHR_CL,
+                             K.SR_SPLT_CL, K.SK_SPLT_CL, K.SS_SPLT_CL};
+    FloatMembers(J, "cluster",
+                 {"SRHR_CL", "SKHR_CL", "SSHR_CL", "SR_SPLT_CL", "SK_SPLT_CL", "SS_SPLT_CL"},
+                 Cluster);
+    J.Key("iteration");
+    J.BeginObject(true);
+    IntMember(J, "V_IT", S.Iteration.V_IT);
+    IntMember(J, "P_IT", S.Iteration.P_IT);
+    IntMember(J, "D_IT", S.Iteration.D_IT);
+    IntMember(J, "C_IT", S.Iteration.C_IT);
+    J.EndObject();
+    const float Material[] = {S.Material.LST, S.Material.AST, S.Material.VST};
+    FloatMembers(J, "material", {"LST", "AST", "VST"}, Material);
+    J.Key("anchorRigidBodies");
+    J.BeginArray();
+    for (const TPmxAnchorRigidBody& A : S.AnchorRigidBodies) {
+      J.BeginObject(true);
+      IntMember(J, "rigidBodyIndex", A.RelatedRigidBodyIndex);
+      IntMember(J, "vertexIndex", A.RelatedVertexIndex);
+      IntMember(J, "nearMode", A.NearMode);
+      J.EndObject();
+    }
+    J.EndArray();
+    J.Key("pinVertices");
+    J.BeginArray(true);
+    for (const TPmxPinVertex& P : S.PinVertices) J.Int(P.RelatedVertexIndex);
+    J.EndArray();
+    J.EndObject();
   }
   J.EndArray();
 }
@@ -289,6 +496,7 @@ void WritePmx(TJsonWriter& J, const TPmx& APmx, bool AVertices) {
     StringMember(J, "kind", MorphKindName(M.Kind));
     StringMember(J, "target", MorphTargetName(M.Target));
     IntMember(J, "elementCount", static_cast<int64_t>(M.Data.size()));
+    WriteMorphEntries(J, M);
     J.EndObject();
   }
   J.EndArray();
@@ -319,6 +527,9 @@ void WritePmx(TJsonWriter& J, const TPmx& APmx, bool AVertices) {
   }
   J.EndArray();
 
+  WriteRigidBodies(J, APmx);
+  WriteJoints(J, APmx);
+  WriteSoftBodies(J, APmx);
   if (AVertices) WriteVertices(J, APmx);
   J.EndObject();
 }

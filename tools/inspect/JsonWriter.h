@@ -1,7 +1,7 @@
 // TJsonWriter: a small streaming JSON writer for the inspector. Objects and arrays break one
-// member per line with two-space indentation; arrays opened inline stay on one line (vectors,
-// index triples). Floats are written in their shortest form that reads back to the same float;
-// NaN and infinities, which JSON cannot hold, become null.
+// member per line with two-space indentation; arrays and objects opened inline stay on one line
+// (vectors, index triples, small records). Floats are written in their shortest form that reads
+// back to the same float; NaN and infinities, which JSON cannot hold, become null.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,8 @@
 
 class TJsonWriter {
  public:
-  void BeginObject() { Open('{', false); }
+  // An inline object stays on one line (small records such as one morph entry).
+  void BeginObject(bool AInline = false) { Open('{', AInline); }
   void EndObject() { Close('}'); }
   void BeginArray(bool AInline = false) { Open('[', AInline); }
   void EndArray() { Close(']'); }
