@@ -99,7 +99,7 @@ TEST_F(DefaultCharacterTest, MaterialsCoverEveryTextureKindAToonSharedAndATwoSid
   std::set<std::string> Extensions;
   for (const std::string& Path : Model->TextureList())
     Extensions.insert(std::filesystem::path(Path).extension());
-  EXPECT_EQ(Extensions, (std::set<std::string>{".png", ".tga", ".dds"}));
+  EXPECT_EQ(Extensions, (std::set<std::string>{".png", ".tga", ".dds", ".spa", ".sph"}));
   int TwoSided = 0, Untextured = 0;
   std::multiset<int> Toons;
   int FaceIndices = 0;
@@ -265,6 +265,245 @@ TEST_F(DefaultCharacterTest, TheTurnEasesInAndOutAroundASteadyMiddle) {
   EXPECT_NEAR(Turn(320), 0.0f, 0.5f);
 }
 
+const TPmxMaterial& MaterialNamed(const TPmx& APmx, const std::string& AName) {
+  for (const TPmxMaterial& M : APmx.MaterialList())
+    if (M.NameJp == AName) return M;
+  ADD_FAILURE() << "no material " << AName;
+  return APmx.MaterialList().front();
+}
+
+// The face-index runs of the materials: material of each vertex (-1 for none).
+std::vector<int> VertexMaterials(const TPmx& APmx) {
+  std::vector<int> Result(APmx.VertexList().size(), -1);
+  size_t Face = 0;
+  for (int M = 0; M < APmx.MaterialCount(); ++M) {
+    const int Count = APmx.GetMaterial(M)->NumberOfVertex;
+    for (int I = 0; I < Count; ++I) Result[APmx.FaceList()[Face + I]] = M;
+    Face += Count;
+  }
+  return Result;
+}
+
+TEST_F(DefaultCharacterTest, HairClothesAndSkinHaveOutlinesAndHairAndEyesSphereMaps) {
+  struct TCase {
+    const char* Name;
+    bool Edge;
+    int SphereMode;          // 0 none, 1 multiply, 2 add
+    const char* SphereFile;  // its texture's extension
+  };
+  const TCase Cases[] = {
+      {"肌", true, 0, ""},       {"髪", true, 2, ".spa"},  {"服", true, 0, ""},
+      {"スカート", true, 0, ""}, {"リボン", true, 0, ""},  {"靴下", true, 0, ""},
+      {"靴", true, 0, ""},       {"目", false, 1, ".sph"}, {"ハイライト", false, 0, ""},
+      {"口", false, 0, ""},      {"頬紅", false, 0, ""},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const TPmxMaterial& M = MaterialNamed(*Model, C.Name);
+    EXPECT_EQ(HasFlag(M.RenderFlags, rfEdge), C.Edge);
+    if (C.Edge) {
+      // A dark, opaque line about a pixel wide.
+      const TVector4f Color = M.EdgeColor;
+      EXPECT_EQ(Color.W, 1.0f);
+      EXPECT_LT(Color.X + Color.Y + Color.Z, 1.5f);
+      EXPECT_GE(M.EdgeSize, 0.4f);
+      EXPECT_LE(M.EdgeSize, 1.5f);
+      // Whatever draws an outline casts a shadow too: she keeps her shadow on the ground.
+      EXPECT_TRUE(HasFlag(M.RenderFlags, rfShadowMapping));
+      EXPECT_TRUE(HasFlag(M.RenderFlags, rfGroundShadow));
+    }
+    EXPECT_TRUE(HasFlag(M.RenderFlags, rfSelfShadow));
+    EXPECT_EQ(M.SphereMode, C.SphereMode);
+    if (C.SphereMode == 0) {
+      EXPECT_LT(M.SphereTextureIndex, 0);
+    } else {
+      ASSERT_GE(M.SphereTextureIndex, 0);
+      ASSERT_LT(M.SphereTextureIndex, Model->TextureCount());
+      EXPECT_EQ(std::filesystem::path(Model->GetTexture(M.SphereTextureIndex)).extension(),
+                C.SphereFile);
+    }
+  }
+  // Every vertex keeps the material's edge size as it is.
+  for (const TPmxVertex& V : Model->VertexList()) ASSERT_EQ(V.MagnificationOfEdge, 1.0f);
+}
+
+TEST_F(DefaultCharacterTest, ElbowsAndKneesBendWithSdefAboutTheJoint) {
+  struct TJoint {
+    const char *Upper, *Joint, *Lower;
+  };
+  const TJoint Joints[] = {{"左腕", "左ひじ", "左手首"},
+                           {"右腕", "右ひじ", "右手首"},
+                           {"左足", "左ひざ", "左足首"},
+                           {"右足", "右ひざ", "右足首"}};
+  int Sdef[4] = {0, 0, 0, 0};
+  for (const TPmxVertex& V : Model->VertexList()) {
+    if (V.BoneWeightMethod != bwSDEF) {
+      // No blend between a limb's two bones is left as BDEF2.
+      if (V.BoneWeightMethod == bwBDEF2) {
+        for (const TJoint& J : Joints) {
+          ASSERT_FALSE(V.BoneWeight.BDEF2.Bone1Index == Model->IndexOfBone(J.Upper) &&
+                       V.BoneWeight.BDEF2.Bone2Index == Model->IndexOfBone(J.Joint))
+              << J.Joint;
+        }
+      }
+      continue;
+    }
+    const TPmxBoneWeightSDEF& W = V.BoneWeight.SDEF;
+    int Found = -1;
+    for (int K = 0; K < 4; ++K)
+      if (W.Bone1Index == Model->IndexOfBone(Joints[K].Upper) &&
+          W.Bone2Index == Model->IndexOfBone(Joints[K].Joint))
+        Found = K;
+    ASSERT_GE(Found, 0) << "an SDEF vertex outside the elbows and knees";
+    ++Sdef[Found];
+    ASSERT_GT(W.Bone1Weight, 0.0f);
+    ASSERT_LT(W.Bone1Weight, 1.0f);
+    // C is the joint itself (in the frame the reader returns positions in); R0 lies towards the
+    // upper bone, R1 towards the lower one, and the vertex is within the limb's reach of C.
+    const TVec3f Joint(Model->GetBone(W.Bone2Index)->Position);
+    const TVec3f Down =
+        (TVec3f(Bone(Joints[Found].Lower).Position) - TVec3f(Bone(Joints[Found].Upper).Position))
+            .Normalize();
+    const TVec3f C(W.SDEF_C), R0(W.SDEF_R0), R1(W.SDEF_R1);
+    ASSERT_LT(C.Distance(Joint), 1e-5f);
+    ASSERT_LT((R0 - C).Dot(Down), -0.02f);
+    ASSERT_GT((R1 - C).Dot(Down), 0.02f);
+    ASSERT_LT(TVec3f(V.Position).Distance(C), 0.12f);
+  }
+  for (int K = 0; K < 4; ++K) EXPECT_GE(Sdef[K], 40) << Joints[K].Joint;
+}
+
+TEST_F(DefaultCharacterTest, GroupBoneMaterialAndUVMorphsAreBuiltAsTheirKindsNeed) {
+  auto Morph = [&](const char* AName, TPmxMorphKind AKind) -> const TPmxMorph& {
+    const int I = Model->IndexOfMorph(AName);
+    EXPECT_GE(I, 0) << AName;
+    const TPmxMorph& M = *Model->GetMorph(std::max(I, 0));
+    EXPECT_EQ(M.Kind, AKind) << AName;
+    EXPECT_FALSE(M.Data.empty()) << AName;
+    return M;
+  };
+  // 笑い: the blink in full and a mouth morph.
+  const TPmxMorph& Laugh = Morph(kDemoLaughMorph, mkGroup);
+  ASSERT_EQ(Laugh.Data.size(), 2u);
+  EXPECT_EQ(Laugh.Data[0].Group.MorphIndex, Model->IndexOfMorph("まばたき"));
+  EXPECT_EQ(Laugh.Data[0].Group.MorphRate, 1.0f);
+  const int Mouth = Laugh.Data[1].Group.MorphIndex;
+  ASSERT_GE(Mouth, 0);
+  ASSERT_LT(Mouth, Model->MorphCount());
+  EXPECT_EQ(Model->GetMorph(Mouth)->Target, mtMouth);
+  EXPECT_EQ(Model->GetMorph(Mouth)->Kind, mkVertex);
+  EXPECT_GT(Laugh.Data[1].Group.MorphRate, 0.0f);
+  const std::vector<int> Owner = VertexMaterials(*Model);
+  const TPmxMaterial& MouthMaterial = MaterialNamed(*Model, "口");
+  for (const TPmxMorphData& D : Model->GetMorph(Mouth)->Data) {
+    const int Of = Owner[D.Vertex.VertexIndex];
+    ASSERT_GE(Of, 0);
+    ASSERT_EQ(Model->GetMaterial(Of), &MouthMaterial) << "the mouth morph moves the mouth only";
+  }
+
+  // 首かしげ: unit rotations that really turn, the head among the bones.
+  const TPmxMorph& Tilt = Morph(kDemoTiltMorph, mkBone);
+  bool Head = false;
+  for (const TPmxMorphData& D : Tilt.Data) {
+    const TVector4f Q = D.Bone.RotateValue;
+    EXPECT_NEAR(Q.X * Q.X + Q.Y * Q.Y + Q.Z * Q.Z + Q.W * Q.W, 1.0f, 1e-5f);
+    EXPECT_LT(std::fabs(Q.W), 0.999f) << "at least a few degrees";
+    Head |= D.Bone.BoneIndex == Model->IndexOfBone("頭");
+  }
+  EXPECT_TRUE(Head);
+
+  // 赤面: adds alpha to a material that is invisible at rest.
+  const TPmxMorph& Flush = Morph(kDemoFlushMorph, mkMaterial);
+  ASSERT_EQ(Flush.Data.size(), 1u);
+  const TPmxMorphMaterial& F = Flush.Data[0].Material;
+  ASSERT_GE(F.MaterialIndex, 0);
+  ASSERT_LT(F.MaterialIndex, Model->MaterialCount());
+  const TPmxMaterial& Cheek = *Model->GetMaterial(F.MaterialIndex);
+  EXPECT_EQ(Cheek.Diffuse.W, 0.0f);
+  EXPECT_EQ(F.OffsetType, 1);
+  EXPECT_GT(F.Diffuse.W, 0.3f);
+  EXPECT_FALSE(HasFlag(Cheek.RenderFlags, rfEdge))
+      << "an invisible patch must not show its outline";
+
+  // ハイライト移動: every vertex of the highlight layer, and nothing else; the blink folds the
+  // layer with the eyes.
+  const TPmxMorph& Glint = Morph(kDemoHighlightMorph, mkUV);
+  const TPmxMaterial& HighlightMaterial = MaterialNamed(*Model, "ハイライト");
+  std::set<int> Moved, Layer, Blinked;
+  for (const TPmxMorphData& D : Glint.Data) {
+    Moved.insert(D.UV.VertexIndex);
+    EXPECT_GT(std::hypot(D.UV.UVOffset.X, D.UV.UVOffset.Y), 0.05f);
+  }
+  for (size_t V = 0; V < Owner.size(); ++V)
+    if (Owner[V] >= 0 && Model->GetMaterial(Owner[V]) == &HighlightMaterial)
+      Layer.insert(static_cast<int>(V));
+  EXPECT_EQ(Moved, Layer);
+  for (const TPmxMorphData& D : Model->GetMorph(Model->IndexOfMorph("まばたき"))->Data)
+    if (Layer.count(D.Vertex.VertexIndex)) Blinked.insert(D.Vertex.VertexIndex);
+  EXPECT_EQ(Blinked, Layer);
+
+  // The highlight texture's spots move with that offset: most of the bright texels land where the
+  // layer was clear before.
+  ASSERT_GE(HighlightMaterial.TextureIndex, 0);
+  const std::string Path = Model->GetTexture(HighlightMaterial.TextureIndex);
+  std::string Slashed = Path;
+  std::replace(Slashed.begin(), Slashed.end(), '\\', '/');
+  TBitmap Spots;
+  for (const TDemoTexture& T : BuildDemoTextures())
+    if (T.Path == Slashed) Spots = DecodeImageBytes(T.Bytes);
+  ASSERT_GT(Spots.Width(), 0) << Slashed;
+  const TVector4f Offset = Glint.Data[0].UV.UVOffset;
+  const int Dx = static_cast<int>(std::lround(Offset.X * Spots.Width()));
+  const int Dy = static_cast<int>(std::lround(Offset.Y * Spots.Height()));
+  auto Alpha = [&](int X, int Y) {
+    X = (X % Spots.Width() + Spots.Width()) % Spots.Width();
+    Y = (Y % Spots.Height() + Spots.Height()) % Spots.Height();
+    return Spots.ScanLine(Y)[4 * X + 3];
+  };
+  int Bright = 0, StillBright = 0;
+  for (int Y = 0; Y < Spots.Height(); ++Y)
+    for (int X = 0; X < Spots.Width(); ++X) {
+      if (Alpha(X, Y) < 128) continue;
+      ++Bright;
+      StillBright += Alpha(X - Dx, Y - Dy) >= 128;
+    }
+  EXPECT_GT(Bright, 50);
+  EXPECT_LT(StillBright, Bright / 2);
+}
+
+TEST_F(DefaultCharacterTest, TheDanceKeysEveryNewMorphFromRestToFull) {
+  TDanceRig Rig(*Model, *Motion);
+  EXPECT_TRUE(Rig.Unmatched.empty());
+  for (const char* Name :
+       {kDemoLaughMorph, kDemoTiltMorph, kDemoFlushMorph, kDemoHighlightMorph, "あ"}) {
+    SCOPED_TRACE(Name);
+    const int Morph = Model->IndexOfMorph(Name);
+    ASSERT_GE(Morph, 0);
+    std::vector<std::pair<uint32_t, float>> Keys;
+    for (int I = 0; I < Motion->SkinMotionCount(); ++I)
+      if (MorphOfKeyName(Motion->GetSkinMotion(I)->MorphName) == Morph)
+        Keys.emplace_back(Motion->GetSkinMotion(I)->FrameNum, Motion->GetSkinMotion(I)->Weight);
+    if (std::string(Name) == "あ") {
+      EXPECT_TRUE(Keys.empty()) << "the mouth moves through the laugh only";
+      continue;
+    }
+    ASSERT_GE(Keys.size(), 3u);
+    std::sort(Keys.begin(), Keys.end());
+    EXPECT_EQ(Keys.front().first, 0u);
+    EXPECT_EQ(Keys.front().second, 0.0f);
+    EXPECT_EQ(Keys.back().first, static_cast<uint32_t>(kDemoMotionFrames));
+    EXPECT_EQ(Keys.back().second, 0.0f) << "the loop ends where it starts";
+    int Full = 0;
+    for (auto [Frame, Weight] : Keys)
+      if (Weight == 1.0f) {
+        ++Full;
+        Rig.Core.ApplyMotionByFrame(Frame);
+        EXPECT_FLOAT_EQ(Rig.Core.GetMorphRate(Morph), 1.0f) << Frame;
+      }
+    EXPECT_GE(Full, 1);
+  }
+}
+
 // Whether APoint shows in the camera's picture at an aspect ratio of AAspect, with a margin of
 // AMargin of the half-height kept free at the borders.
 bool InView(const TCameraPose& ACamera, const TVec3f& APoint, float AAspect, float AMargin) {
@@ -332,7 +571,14 @@ TEST_F(DefaultCharacterTest, TexturesAndToonRampsDecodeWithTheViewersReaders) {
   for (const TDemoTexture& T : BuildDemoTextures()) {
     SCOPED_TRACE(T.Path);
     const std::string Ext = std::filesystem::path(T.Path).extension();
-    if (Ext == ".png") {
+    if (Ext == ".spa" || Ext == ".sph") {
+      // Sphere maps hold PNG (the hair's) or BMP (the eyes') data, read by their content.
+      const bool Png = T.Bytes.size() > 8 && T.Bytes[1] == 'P' && T.Bytes[2] == 'N';
+      const bool Bmp = T.Bytes.size() > 2 && T.Bytes[0] == 'B' && T.Bytes[1] == 'M';
+      EXPECT_TRUE(Ext == ".spa" ? Png : Bmp);
+      const TBitmap B = DecodeImageBytes(T.Bytes);
+      EXPECT_GT(B.Width(), 0);
+    } else if (Ext == ".png") {
       const TBitmap B = DecodeImageBytes(T.Bytes);
       EXPECT_GT(B.Width(), 0);
     } else if (Ext == ".tga") {

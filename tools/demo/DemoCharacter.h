@@ -24,6 +24,12 @@ inline constexpr uint32_t kDemoIKOffFrom = 45, kDemoIKOffTo = 105;
 // A morph whose name is longer than a motion file's 15 name bytes (22 bytes in code page 932); the
 // dance keys it by the cut name.
 inline constexpr const char* kDemoLongMorphName = "ウィンク右ちょっと強め";
+// Morphs of every kind the dance keys: a group (blink and mouth), a bone morph, a material morph
+// and a UV morph.
+inline constexpr const char* kDemoLaughMorph = "笑い";
+inline constexpr const char* kDemoTiltMorph = "首かしげ";
+inline constexpr const char* kDemoFlushMorph = "赤面";
+inline constexpr const char* kDemoHighlightMorph = "ハイライト移動";
 
 TPmxBuilder BuildDemoModel();
 TVmdBuilder BuildDemoMotion();

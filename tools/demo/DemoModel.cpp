@@ -50,11 +50,14 @@ float SmoothStep(float E0, float E1, float X) {
   return T * T * (3 - 2 * T);
 }
 
-// Up to four bone influences; one becomes BDEF1, two BDEF2, more BDEF4.
+// Up to four bone influences; one becomes BDEF1, two BDEF2 (or SDEF when Sdef is set), more
+// BDEF4. C, R0 and R1 are the SDEF points, relative to where she stands like every position here.
 struct TWeights {
   int Bone[4] = {0, 0, 0, 0};
   float W[4] = {0, 0, 0, 0};
   int N = 0;
+  bool Sdef = false;
+  V3 C, R0, R1;
 };
 TWeights One(int ABone) {
   TWeights R;
@@ -69,6 +72,14 @@ TWeights Two(int ABone1, int ABone2, float AWeight1) {
   TWeights R;
   R.Bone[0] = ABone1, R.Bone[1] = ABone2, R.W[0] = AWeight1, R.W[1] = 1 - AWeight1, R.N = 2;
   return R;
+}
+
+// A joint's blend as SDEF: the bend turns about AC, the joint's centre, instead of pinching.
+// AR0 and AR1 are where the blend starts on each bone's side. One bone stays BDEF1.
+TWeights Sdef(TWeights AW, V3 AC, V3 AR0, V3 AR1) {
+  if (AW.N != 2) return AW;
+  AW.Sdef = true, AW.C = AC, AW.R0 = AR0, AW.R1 = AR1;
+  return AW;
 }
 
 // One shape before it joins the model: its own vertices and triangles (front faces
@@ -299,6 +310,14 @@ class TCharacter {
       if (W.N <= 1) {
         Vtx.BoneWeightMethod = bwBDEF1;
         Vtx.BoneWeight.BDEF1.BoneIndex = W.Bone[0];
+      } else if (W.N == 2 && W.Sdef) {
+        // The SDEF points in the frame the reader returns, like the position.
+        Vtx.BoneWeightMethod = bwSDEF;
+        TPmxBoneWeightSDEF& S = Vtx.BoneWeight.SDEF;
+        S.Bone1Index = W.Bone[0], S.Bone2Index = W.Bone[1], S.Bone1Weight = W.W[0];
+        S.SDEF_C = ToVector(W.C + V3{0, 0, kDemoStandZ});
+        S.SDEF_R0 = ToVector(W.R0 + V3{0, 0, kDemoStandZ});
+        S.SDEF_R1 = ToVector(W.R1 + V3{0, 0, kDemoStandZ});
       } else if (W.N == 2) {
         Vtx.BoneWeightMethod = bwBDEF2;
         Vtx.BoneWeight.BDEF2 = TPmxBoneWeightBDEF2{W.Bone[0], W.Bone[1], W.W[0]};
@@ -330,7 +349,8 @@ class TCharacter {
 };
 
 // A material whose lit colour is AColor: diffuse and ambient share it 60 / 40, so that the
-// shader's clamp(diffuse + ambient) gives the colour and the toon ramp the shade.
+// shader's clamp(diffuse + ambient) gives the colour and the toon ramp the shade. It casts and
+// receives shadows; outlines are set per material with Outline.
 int Material(TPmxBuilder& B, const char* AName, const char* AEnglish, V3 AColor, float AAlpha,
              int ATexture, int ASharedToon, bool ATwoSide = false) {
   const int M = B.AddMaterial(AName, 0, ATexture);
@@ -341,13 +361,24 @@ int Material(TPmxBuilder& B, const char* AName, const char* AEnglish, V3 AColor,
   Mat.Specular = TVector3f{{0.1f, 0.1f, 0.1f}};
   Mat.Shininess = 8.0f;
   if (ATwoSide) Mat.RenderFlags |= FlagBit(rfTwoSide);
-  Mat.RenderFlags |= FlagBit(rfEdge);
-  Mat.EdgeColor = TVector4f{{0.2f, 0.15f, 0.2f, 1.0f}};
-  Mat.EdgeSize = 0.6f;
+  Mat.RenderFlags |= FlagBit(rfGroundShadow) | FlagBit(rfShadowMapping) | FlagBit(rfSelfShadow);
   Mat.SharedToonFlag = 1;
   Mat.ToonTexture.ToonTextureIndex = 0;
   Mat.ToonTexture.SharedToonTextureIndex = static_cast<uint8_t>(ASharedToon);
   return M;
+}
+
+// An outline of AColor, ASize about that many pixels thick at 1080 lines.
+void Outline(TPmxBuilder& B, int AMaterial, V3 AColor, float ASize) {
+  TPmxMaterial& M = B.Materials[AMaterial];
+  M.RenderFlags |= FlagBit(rfEdge);
+  M.EdgeColor = TVector4f{{AColor.X, AColor.Y, AColor.Z, 1.0f}};
+  M.EdgeSize = ASize;
+}
+// Small or see-through face parts: drawn over the face, they cast no shadow of their own.
+void NoShadowCast(TPmxBuilder& B, int AMaterial) {
+  B.Materials[AMaterial].RenderFlags &=
+      static_cast<TPmxRenderFlags>(~(FlagBit(rfGroundShadow) | FlagBit(rfShadowMapping)));
 }
 
 // Stations along a polyline of (point, radius across, radius along the reference, weights).
@@ -386,10 +417,17 @@ TPmxBuilder BuildDemoModel() {
   const int TexCloth = B.AddTexture("tex/cloth.dds");
   const int TexSkirt = B.AddTexture("tex/skirt.dds");
   const int TexRibbon = B.AddTexture("tex/ribbon.tga");
+  const int TexHighlight = B.AddTexture("tex/highlight.png");
+  // Sphere maps: an added shine band for the hair (PNG data), a multiplied gloss for the eyes
+  // (BMP data), named by their mode as authoring tools do.
+  const int SphHair = B.AddTexture("tex/hair.spa");
+  const int SphEye = B.AddTexture("tex/eye.sph");
 
   // ---- materials, in drawing order; toon numbers are shared ramps (0 = toon01.bmp) ---------
   const int MatSkin = Material(B, "肌", "skin", {1.0f, 0.91f, 0.85f}, 1, TexSkin, 1);
   const int MatEye = Material(B, "目", "eyes", {1, 1, 1}, 1, TexEye, 9);
+  // The eyes' highlights on their own see-through layer, so that a UV morph can move them.
+  const int MatHighlight = Material(B, "ハイライト", "highlight", {1, 1, 1}, 1, TexHighlight, 9);
   const int MatMouth = Material(B, "口", "mouth", {0.78f, 0.32f, 0.35f}, 1, -1, 9);
   const int MatHair = Material(B, "髪", "hair", {0.36f, 0.78f, 0.80f}, 1, TexHair, 3);
   const int MatCloth = Material(B, "服", "blouse", {0.98f, 0.98f, 1.0f}, 1, TexCloth, 0);
@@ -398,6 +436,17 @@ TPmxBuilder BuildDemoModel() {
   const int MatSocks = Material(B, "靴下", "socks", {0.16f, 0.16f, 0.2f}, 1, -1, 7);
   const int MatShoes = Material(B, "靴", "shoes", {0.42f, 0.24f, 0.16f}, 1, -1, 7);
   const int MatBlush = Material(B, "頬", "blush", {1.0f, 0.55f, 0.62f}, 0.6f, -1, 9);
+  // Cheeks lying on the skin, invisible (alpha 0) until the material morph "赤面" adds alpha.
+  const int MatCheek = Material(B, "頬紅", "cheek tint", {1.0f, 0.45f, 0.52f}, 0.0f, -1, 9);
+  B.Materials[MatHair].SphereTextureIndex = SphHair;
+  B.Materials[MatHair].SphereMode = 2;  // add
+  B.Materials[MatEye].SphereTextureIndex = SphEye;
+  B.Materials[MatEye].SphereMode = 1;  // multiply
+  Outline(B, MatSkin, {0.46f, 0.28f, 0.26f}, 0.6f);
+  Outline(B, MatHair, {0.08f, 0.26f, 0.30f}, 1.0f);
+  for (int M : {MatCloth, MatSkirt, MatRibbon, MatSocks, MatShoes})
+    Outline(B, M, {0.12f, 0.12f, 0.22f}, 0.8f);
+  for (int M : {MatEye, MatHighlight, MatMouth, MatBlush, MatCheek}) NoShadowCast(B, M);
 
   // ---- skeleton (positions relative to where she stands; the character faces +Z) -----------
   const int Root = Ch.Bone("全ての親", "master", {0, 0, 0}, -1, true);
@@ -563,7 +612,7 @@ TPmxBuilder BuildDemoModel() {
     E.W = One(Head);
     return E;
   };
-  std::vector<int> EyeVertices;
+  std::vector<int> EyeVertices, HighlightVertices;
   std::vector<V3> EyeOffsets;
   std::size_t LeftEyeEnd = 0;  // EyeVertices[0, LeftEyeEnd): her left eye; the rest: her right
   for (int K = 0; K < 2; ++K) {
@@ -575,11 +624,20 @@ TPmxBuilder BuildDemoModel() {
     TPart Part;
     Ellipsoid(Part, Eye);
     const int Base = Ch.Emit(Part, MatEye);
+    // The highlight layer: the same disc a little in front, its texture placed like the iris's.
+    TPart Highlight = Part;
+    for (V3& P : Highlight.P) P = P + Eye.AZ * 0.0008f;
+    const int HighlightBase = Ch.Emit(Highlight, MatHighlight);
     const float Line = -0.30f * Eye.RY;
     for (std::size_t I = 0; I < Part.P.size(); ++I) {
       const float Y = Dot(Part.P[I] - Eye.C, Eye.AY);
+      const V3 Fold = Eye.AY * ((Line - Y) * 0.94f);
       EyeVertices.push_back(Base + static_cast<int>(I));
-      EyeOffsets.push_back(Eye.AY * ((Line - Y) * 0.94f));
+      EyeOffsets.push_back(Fold);
+      // A closed eye hides its highlight behind the folded lid.
+      EyeVertices.push_back(HighlightBase + static_cast<int>(I));
+      EyeOffsets.push_back(Fold - Eye.AZ * 0.0025f);
+      HighlightVertices.push_back(HighlightBase + static_cast<int>(I));
     }
     // Eyebrows, in the hair's colour.
     TEllipsoid Brow =
@@ -589,11 +647,19 @@ TPmxBuilder BuildDemoModel() {
     for (PmxFloat2& UV : BrowPart.UV) UV = PmxFloat2{0.5f, 0.75f};
     Ch.Emit(BrowPart, MatHair);
   }
+  std::vector<int> MouthVertices;
+  std::vector<V3> MouthOffsets;
   {  // mouth
     TEllipsoid Mouth = FacePart(0, -0.40f, 0.024f, 0.009f, 0.004f, 0.0015f, 0, false, 16);
     TPart Part;
     Ellipsoid(Part, Mouth);
-    Ch.Emit(Part, MatMouth);
+    const int Base = Ch.Emit(Part, MatMouth);
+    // "あ" opens it: two and a half times as tall, the lower lip dropping more.
+    for (std::size_t I = 0; I < Part.P.size(); ++I) {
+      const float Y = Dot(Part.P[I] - Mouth.C, Mouth.AY);
+      MouthVertices.push_back(Base + static_cast<int>(I));
+      MouthOffsets.push_back(Mouth.AY * (Y * 1.5f - 0.004f * SmoothStep(0.0f, -Mouth.RY, Y)));
+    }
   }
   std::vector<int> BlushVertices;
   std::vector<V3> BlushOffsets;
@@ -608,6 +674,12 @@ TPmxBuilder BuildDemoModel() {
       BlushVertices.push_back(Base + static_cast<int>(I));
       BlushOffsets.push_back(Blush.AZ * 0.0096f);
     }
+    // The cheek tint of "赤面": a flat patch just above the skin.
+    TEllipsoid Cheek =
+        FacePart(Sides[K].S * 0.66f, -0.24f, 0.050f, 0.024f, 0.001f, 0.0008f, 0, false, 20);
+    TPart CheekPart;
+    Ellipsoid(CheekPart, Cheek);
+    Ch.Emit(CheekPart, MatCheek);
   }
 
   // ---- hair --------------------------------------------------------------------------------
@@ -691,7 +763,9 @@ TPmxBuilder BuildDemoModel() {
     auto W = [&](V3 P, int) {
       const float S = Dot(P - A, Dir);
       if (S < 0.02f) return Two(Sd.Shoulder, Sd.Arm, 0.5f - 0.5f * SmoothStep(-0.03f, 0.02f, S));
-      if (S < 0.28f) return Two(Sd.Arm, Sd.Elbow, 1 - SmoothStep(0.16f, 0.24f, S));
+      if (S < 0.28f)  // SDEF about the elbow across the blend
+        return Sdef(Two(Sd.Arm, Sd.Elbow, 1 - SmoothStep(0.16f, 0.24f, S)), E, A + Dir * 0.16f,
+                    A + Dir * 0.24f);
       return Two(Sd.Elbow, Sd.Wrist, 1 - SmoothStep(0.34f, 0.39f, S));
     };
     std::vector<TPathPoint> Path;
@@ -806,7 +880,9 @@ TPmxBuilder BuildDemoModel() {
     };
     auto LegW = [&](float Y) {
       if (Y > 0.76f) return Two(Sd.Leg, Lower, SmoothStep(0.76f, 0.86f, 1.62f - Y));
-      if (Y > 0.40f) return Two(Sd.Leg, Sd.Knee, SmoothStep(0.40f, 0.49f, Y));
+      if (Y > 0.40f)  // SDEF about the knee across the blend
+        return Sdef(Two(Sd.Leg, Sd.Knee, SmoothStep(0.40f, 0.49f, Y)), Ch.BonePos(Sd.Knee),
+                    V3{X, 0.49f, ZAt(0.49f)}, V3{X, 0.40f, ZAt(0.40f)});
       return Two(Sd.Knee, Sd.Ankle, SmoothStep(0.07f, 0.13f, Y));
     };
     const float Ys[] = {0.87f, 0.80f, 0.70f, 0.60f, 0.50f, 0.445f,
@@ -854,6 +930,47 @@ TPmxBuilder BuildDemoModel() {
   B.Morphs[Shy].NameEn = "blush";
   for (std::size_t I = 0; I < BlushVertices.size(); ++I)
     B.AddVertexMorphOffset(Shy, BlushVertices[I], ToVector(BlushOffsets[I]));
+  const int MouthA = B.AddMorph("あ", mkVertex, mtMouth);
+  B.Morphs[MouthA].NameEn = "a";
+  for (std::size_t I = 0; I < MouthVertices.size(); ++I)
+    B.AddVertexMorphOffset(MouthA, MouthVertices[I], ToVector(MouthOffsets[I]));
+  // A laugh: eyes shut and the mouth half open, as one group.
+  const int Laugh = B.AddMorph(kDemoLaughMorph, mkGroup, mtOther);
+  B.Morphs[Laugh].NameEn = "laugh";
+  for (auto [Member, Rate] : {std::pair{Blink, 1.0f}, {MouthA, 0.6f}}) {
+    TPmxMorphData D{};
+    D.Group = TPmxMorphGroup{Member, Rate};
+    B.Morphs[Laugh].Data.push_back(D);
+  }
+  // A head tilt towards her left shoulder (about -Z: her left is +X), which shrugs up to meet it.
+  const int Tilt = B.AddMorph(kDemoTiltMorph, mkBone, mtOther);
+  B.Morphs[Tilt].NameEn = "head tilt";
+  for (auto [Bn, Angle] : {std::pair{Head, -0.22f}, {Sides[0].Shoulder, 0.12f}}) {
+    TPmxMorphData D{};
+    D.Bone.BoneIndex = Bn;
+    D.Bone.TranslateValue = TVector3f{{0, 0, 0}};
+    D.Bone.RotateValue = TVector4f{{0, 0, std::sin(Angle / 2), std::cos(Angle / 2)}};
+    B.Morphs[Tilt].Data.push_back(D);
+  }
+  // Red cheeks: the cheek material's alpha goes from 0 to 0.65.
+  const int Flush = B.AddMorph(kDemoFlushMorph, mkMaterial, mtOther);
+  B.Morphs[Flush].NameEn = "flush";
+  {
+    TPmxMorphData D{};
+    D.Material.MaterialIndex = MatCheek;
+    D.Material.OffsetType = 1;  // add
+    D.Material.Diffuse = TVector4f{{0, 0, 0, 0.65f}};
+    B.Morphs[Flush].Data.push_back(D);
+  }
+  // The eyes' highlights slide across the iris.
+  const int Glint = B.AddMorph(kDemoHighlightMorph, mkUV, mtEyes);
+  B.Morphs[Glint].NameEn = "highlight move";
+  for (int V : HighlightVertices) {
+    TPmxMorphData D{};
+    D.UV.VertexIndex = V;
+    D.UV.UVOffset = TVector4f{{0.10f, 0.07f, 0, 0}};
+    B.Morphs[Glint].Data.push_back(D);
+  }
 
   // ---- display frames ----------------------------------------------------------------------
   auto Frame = [&](const char* AName, const char* AEnglish, uint8_t ASpecial) {
@@ -872,7 +989,7 @@ TPmxBuilder BuildDemoModel() {
   };
   AddBoneTo(Frame("Root", "Root", 1), Root);
   const int Faces = Frame("表情", "Exp", 1);
-  for (int M : {Blink, Wink, Shy}) {
+  for (int M : {Blink, Wink, Shy, MouthA, Laugh, Tilt, Flush, Glint}) {
     TPmxDisplayFrameElement E{};
     E.Target = 1;
     E.MorphIndex = M;

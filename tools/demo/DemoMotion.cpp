@@ -1,8 +1,8 @@
 // The default dance: twelve seconds at 120 beats per minute in three sections (swinging arms,
-// waving over the head, a turn), sampled into keys every three frames; plus blinks, a wink and a
-// blush. Every curve has a whole number of periods in the loop, so the last frame meets the first.
-// The turn is four eased keys; for two seconds the leg IK is off and the legs follow their own
-// keys (knee lifts).
+// waving over the head, a turn), sampled into keys every three frames; plus blinks, a wink, a
+// blush, a laugh, a head tilt and moving eye highlights. Every curve has a whole number of periods
+// in the loop, so the last frame meets the first. The turn is four eased keys; for two seconds the
+// leg IK is off and the legs follow their own keys (knee lifts).
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -225,5 +225,27 @@ TVmdBuilder BuildDemoMotion() {
                       {250u, 0.0f},
                       {static_cast<unsigned>(kDemoMotionFrames), 0.0f}})
     M.AddMorphKey("照れ", F, W);
+  // The other morph kinds: her cheeks flush with the blush (a material morph), a laugh after the
+  // wave (a group: blink and mouth), a head tilt at the end of each of the first two sections (a
+  // bone morph), and the eyes' highlights drifting to and fro all along (a UV morph).
+  const unsigned End = kDemoMotionFrames;
+  const std::pair<const char*, std::vector<std::pair<unsigned, float>>> Keys[] = {
+      {kDemoFlushMorph, {{0, 0}, {130, 0}, {160, 1}, {220, 1}, {250, 0}, {End, 0}}},
+      {kDemoLaughMorph, {{0, 0}, {226, 0}, {232, 1}, {246, 1}, {254, 0}, {End, 0}}},
+      {kDemoTiltMorph,
+       {{0, 0},
+        {90, 0},
+        {100, 1},
+        {114, 1},
+        {124, 0},
+        {200, 0},
+        {208, 1},
+        {222, 1},
+        {232, 0},
+        {End, 0}}},
+      {kDemoHighlightMorph, {{0, 0}, {60, 1}, {120, 0}, {180, 1}, {240, 0}, {300, 1}, {End, 0}}},
+  };
+  for (const auto& [Name, List] : Keys)
+    for (auto [F, W] : List) M.AddMorphKey(Name, F, W);
   return M;
 }

@@ -34,7 +34,8 @@ TCanvas PaintSkin() {
   return C;
 }
 
-// Anime iris: dark at the top, a bright teal below, pupil, two highlights, the lash line above.
+// Anime iris: dark at the top, a bright teal below, pupil, the lash line above. The highlights
+// are on their own layer (PaintHighlight).
 TCanvas PaintEye() {
   const int S = 128;
   TCanvas C(S, S, Rgb(1, 1, 1));
@@ -51,11 +52,57 @@ TCanvas PaintEye() {
         const float Pupil = (U * U) / (0.14f * 0.14f) + ((V - 0.06f) * (V - 0.06f)) / (0.2f * 0.2f);
         if (Pupil < 1) P = Rgb(0.05f, 0.07f, 0.15f);
       }
-      const float H1 = (U + 0.13f) * (U + 0.13f) + (V + 0.14f) * (V + 0.14f);
-      const float H2 = (U - 0.12f) * (U - 0.12f) + (V - 0.22f) * (V - 0.22f);
-      if (H1 < 0.085f * 0.085f || H2 < 0.04f * 0.04f) P = Rgb(1, 1, 1);
       if (V < -0.36f) P = Rgb(0.18f, 0.10f, 0.14f);
       C.At(X, Y) = P;
+    }
+  return C;
+}
+
+// The eyes' highlights, placed like the iris texture: a large round one upper left, a small one
+// lower right, on clear white (white also in the clear texels, so filtering leaves no dark fringe).
+TCanvas PaintHighlight() {
+  const int S = 128;
+  TCanvas C(S, S, Rgb(1, 1, 1, 0));
+  for (int Y = 0; Y < S; ++Y)
+    for (int X = 0; X < S; ++X) {
+      const float U = (X + 0.5f) / S - 0.5f, V = (Y + 0.5f) / S - 0.5f;
+      const float H1 = std::hypot(U + 0.13f, V + 0.14f) / 0.085f;
+      const float H2 = std::hypot(U - 0.12f, V - 0.22f) / 0.04f;
+      // Soft over the outer fifth of each spot.
+      const float A = std::max(std::clamp((1.0f - H1) * 5.0f, 0.0f, 1.0f),
+                               std::clamp((1.0f - H2) * 5.0f, 0.0f, 1.0f));
+      C.At(X, Y) = Rgb(1, 1, 1, A);
+    }
+  return C;
+}
+
+// Sphere map of the hair (added): black but for a soft bright band across the upper half, where
+// the normals face up and towards the viewer: the ring of shine on the crown.
+TCanvas PaintHairSphere() {
+  const int S = 64;
+  TCanvas C(S, S);
+  for (int Y = 0; Y < S; ++Y)
+    for (int X = 0; X < S; ++X) {
+      const float U = (X + 0.5f) / S * 2 - 1, V = (Y + 0.5f) / S * 2 - 1;  // V -1: top row
+      const float R = std::hypot(U, V);
+      const float Band = std::exp(-std::pow((R - 0.62f) / 0.14f, 2.0f)) *
+                         std::clamp(-V * 1.6f, 0.0f, 1.0f) * (R < 1 ? 1.0f : 0.0f);
+      C.At(X, Y) = Rgb(0.30f * Band, 0.34f * Band, 0.34f * Band);
+    }
+  return C;
+}
+
+// Sphere map of the eyes (multiplied): clear where the eye faces the viewer, a little darker and
+// bluer towards the rim, which gives the iris a glassy curve.
+TCanvas PaintEyeSphere() {
+  const int S = 64;
+  TCanvas C(S, S);
+  for (int Y = 0; Y < S; ++Y)
+    for (int X = 0; X < S; ++X) {
+      const float U = (X + 0.5f) / S * 2 - 1, V = (Y + 0.5f) / S * 2 - 1;
+      const float R = std::min(1.0f, std::hypot(U, V));
+      const float Dark = R * R;
+      C.At(X, Y) = Rgb(1 - 0.30f * Dark, 1 - 0.22f * Dark, 1 - 0.10f * Dark);
     }
   return C;
 }
@@ -131,6 +178,10 @@ std::vector<TDemoTexture> BuildDemoTextures() {
       {"tex/cloth.dds", EncodeDds(PaintCloth(), false)},
       {"tex/skirt.dds", EncodeDds(PaintSkirt(), true)},
       {"tex/ribbon.tga", EncodeTgaRle(PaintRibbon(), 24, "")},
+      {"tex/highlight.png", EncodePng(PaintHighlight())},
+      // Sphere files hold ordinary picture data under their own extensions.
+      {"tex/hair.spa", EncodePng(PaintHairSphere())},
+      {"tex/eye.sph", EncodeBmp24(PaintEyeSphere())},
   };
 }
 
