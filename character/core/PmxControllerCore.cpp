@@ -226,14 +226,53 @@ void TPmxControllerCore::BuildIKTables() {
   }
 }
 
+TQuaternion SkinMatrixRotation(const TMatrix4f& AM) {
+  auto E = [&AM](int ARow, int ACol) { return AM.V[4 * ARow + ACol]; };
+  const float Trace = E(0, 0) + E(1, 1) + E(2, 2);
+  float X, Y, Z, W;
+  if (Trace >= E(0, 0) && Trace >= E(1, 1) && Trace >= E(2, 2)) {
+    const float S = 2.0f * std::sqrt(1.0f + Trace);  // 4w
+    W = 0.25f * S;
+    X = (E(1, 2) - E(2, 1)) / S;
+    Y = (E(2, 0) - E(0, 2)) / S;
+    Z = (E(0, 1) - E(1, 0)) / S;
+  } else if (E(0, 0) >= E(1, 1) && E(0, 0) >= E(2, 2)) {
+    const float S = 2.0f * std::sqrt(1.0f + E(0, 0) - E(1, 1) - E(2, 2));  // 4x
+    X = 0.25f * S;
+    W = (E(1, 2) - E(2, 1)) / S;
+    Y = (E(0, 1) + E(1, 0)) / S;
+    Z = (E(0, 2) + E(2, 0)) / S;
+  } else if (E(1, 1) >= E(2, 2)) {
+    const float S = 2.0f * std::sqrt(1.0f - E(0, 0) + E(1, 1) - E(2, 2));  // 4y
+    Y = 0.25f * S;
+    W = (E(2, 0) - E(0, 2)) / S;
+    X = (E(0, 1) + E(1, 0)) / S;
+    Z = (E(1, 2) + E(2, 1)) / S;
+  } else {
+    const float S = 2.0f * std::sqrt(1.0f - E(0, 0) - E(1, 1) + E(2, 2));  // 4z
+    Z = 0.25f * S;
+    W = (E(0, 1) - E(1, 0)) / S;
+    X = (E(0, 2) + E(2, 0)) / S;
+    Y = (E(1, 2) + E(2, 1)) / S;
+  }
+  TQuaternion Q{{{X, Y, Z}}, W};
+  NormalizeQuaternionInPlace(Q);
+  return Q;
+}
+
 // Skinning stream word layout: header (bits 0-2 slot count 0, 1, 2 or 4; bit 3 some slot has no
-// bone), then the slots' bone indices, then (for 2 and 4 slots) their weights as float bits. One
-// slot means BDEF1 (no weight); 0 slots means an unknown method (the vertex keeps its rest place).
+// bone; bit 4 SDEF), then the slots' bone indices, then (for 2 and 4 slots) their weights as float
+// bits. One slot means BDEF1 (no weight); 0 slots means an unknown method (the vertex keeps its
+// rest place). An SDEF vertex adds the index of its bone pair in FSdefPairs and its fixed points
+// C, cr0, cr1 (nine floats). An SDEF vertex with a slot that has no bone is skinned as BDEF2: its
+// turn about C needs both bones' rotations.
 void TPmxControllerCore::BuildSkinStream() {
   const int BoneCount = FPmx.BoneCount();
   const int VertexCount = FPmx.VertexCount();
   FSkinStream.clear();
   FSkinStream.reserve(static_cast<size_t>(VertexCount) * 6);
+  FSdefPairs.clear();
+  std::map<std::pair<int, int>, uint32_t> PairIndex;
   auto Bits = [](float F) {
     uint32_t U;
     std::memcpy(&U, &F, sizeof U);
@@ -280,12 +319,27 @@ void TPmxControllerCore::BuildSkinStream() {
         Bones[S] = -1;
         Header |= 8u;
       }
+    const bool Sdef = Vertex.BoneWeightMethod == bwSDEF && !(Header & 8u);
+    if (Sdef) Header |= 16u;
     FSkinStream.push_back(Header);
     for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(static_cast<uint32_t>(Bones[S]));
     if (Count >= 2)
       for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(Bits(Weights[S]));
+    if (Sdef) {
+      const std::pair<int, int> Pair(Bones[0], Bones[1]);
+      auto Found = PairIndex.find(Pair);
+      if (Found == PairIndex.end()) {
+        Found = PairIndex.emplace(Pair, static_cast<uint32_t>(FSdefPairs.size())).first;
+        FSdefPairs.push_back(Pair);
+      }
+      FSkinStream.push_back(Found->second);
+      const TSdefPoints Points = SdefPoints(Vertex.BoneWeight.SDEF);
+      for (const TVector3f& Point : {Points.C, Points.Cr0, Points.Cr1})
+        for (int K = 0; K < 3; ++K) FSkinStream.push_back(Bits(Point.V[K]));
+    }
   }
   FSkinStream.shrink_to_fit();
+  FSdefArcs.resize(FSdefPairs.size());
   FNormalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
   FBonePairs.assign(static_cast<size_t>(BoneCount), TPmxSkinBonePair{});
 }

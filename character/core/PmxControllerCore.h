@@ -29,6 +29,46 @@ struct alignas(32) TPmxSkinBonePair {
   float Rows[4][8];
 };
 
+// The short arc between two unit quaternions exactly as SlerpQuaternion sets it up, so that many
+// points on one arc cost one arc cosine: RotationArcPoint(RotationArc(A, B), T) gives the same
+// floats as SlerpQuaternion(A, B, T).
+struct TRotationArc {
+  TQuaternion From, To;  // To negated when the two point apart
+  float Omega, SinOmega;
+  bool Straight;  // (nearly) the same rotation: the straight line between them
+};
+inline TRotationArc RotationArc(const TQuaternion& A, const TQuaternion& B) {
+  TRotationArc R{A, B, 0.0f, 0.0f, true};
+  float CosOm = A.ImagPart.X * B.ImagPart.X + A.ImagPart.Y * B.ImagPart.Y +
+                A.ImagPart.Z * B.ImagPart.Z + A.RealPart * B.RealPart;
+  if (CosOm < 0.0f) {
+    CosOm = -CosOm;
+    R.To = TQuaternion{{{-B.ImagPart.X, -B.ImagPart.Y, -B.ImagPart.Z}}, -B.RealPart};
+  }
+  if (1.0f - CosOm > 1e-30f) {
+    R.Straight = false;
+    R.Omega = ArcCosSingle(CosOm);
+    R.SinOmega = std::sin(R.Omega);
+  }
+  return R;
+}
+inline TQuaternion RotationArcPoint(const TRotationArc& AArc, float T) {
+  float S0, S1;
+  if (!AArc.Straight) {
+    S0 = std::sin((1.0f - T) * AArc.Omega) / AArc.SinOmega;
+    S1 = std::sin(T * AArc.Omega) / AArc.SinOmega;
+  } else {
+    S0 = 1.0f - T;
+    S1 = T;
+  }
+  const TQuaternion &A = AArc.From, &B = AArc.To;
+  TQuaternion R{{{S0 * A.ImagPart.X + S1 * B.ImagPart.X, S0 * A.ImagPart.Y + S1 * B.ImagPart.Y,
+                  S0 * A.ImagPart.Z + S1 * B.ImagPart.Z}},
+                S0 * A.RealPart + S1 * B.RealPart};
+  NormalizeQuaternionInPlace(R);
+  return R;
+}
+
 // Where UpdateBoneMatrix writes a pose: three floats per vertex for positions and for normals,
 // in vertex order. A Map that yields nullptr skips that half of the write.
 class IPmxSkinTarget {
@@ -298,6 +338,11 @@ class TPmxControllerCore {
   std::vector<TVector3f> FRestNormals;
   std::vector<TMatrix4f> FNormalMatrix;  // scratch: the full matrices after a swap
   std::vector<TPmxSkinBonePair> FBonePairs;
+  // SDEF: the distinct (bone 1, bone 2) pairs of SDEF vertices, and per pair the arc between the
+  // two bones' rotations, set up once per pose (a vertex's weight only picks its point on it).
+  std::vector<std::pair<int, int>> FSdefPairs;
+  std::vector<TRotationArc> FSdefArcs;
+  void SetUpSdefArcs();
 
   // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its
   // offsets in the order the additions happen (morph order, then the morph's own order). Vertices
@@ -358,6 +403,34 @@ inline TQuaternion InterpolateQuaternion(const TQuaternion& A, const TQuaternion
   if (T == 1.0f) return B;
   return SlerpQuaternion(A, B, T);
 }
+// ---- SDEF
+// -----------------------------------------------------------------------------------------
+
+// The rotation of a skinning matrix whose rows X, Y, Z are a rotation (row-vector convention, as
+// UnitQuaternionToMatrix4f builds them): the inverse bind is a pure translation, so this is the
+// bone's model-space rotation. Read from the largest of w, x, y, z so that no division is by a
+// small number; normalised.
+TQuaternion SkinMatrixRotation(const TMatrix4f& AM);
+// AV turned by the rotation rows of AR, summed in the order x, y, z (no translation row).
+inline TVector3f RotateVector(const TVector3f& AV, const TMatrix4f& AR) {
+  TVector3f R;
+  for (int Col = 0; Col < 3; ++Col)
+    R.V[Col] = AV.X * AR.V[Col] + AV.Y * AR.V[4 + Col] + AV.Z * AR.V[8 + Col];
+  return R;
+}
+// The fixed points of an SDEF vertex: its centre C and the points cr0, cr1 that bone 1 and bone 2
+// carry (halfway between C and R0, R1 moved so that their weighted mean is C).
+struct TSdefPoints {
+  TVector3f C, Cr0, Cr1;
+};
+inline TSdefPoints SdefPoints(const TPmxBoneWeightSDEF& AW) {
+  const float W0 = AW.Bone1Weight, W1 = 1.0f - W0;
+  const TVector3f C = AW.SDEF_C, R0 = AW.SDEF_R0, R1 = AW.SDEF_R1;
+  const TVector3f Rw = Add3f(Scaled3f(R0, W0), Scaled3f(R1, W1));
+  const TVector3f Rr0 = Sub3f(Add3f(C, R0), Rw), Rr1 = Sub3f(Add3f(C, R1), Rw);
+  return TSdefPoints{C, Scaled3f(Add3f(C, Rr0), 0.5f), Scaled3f(Add3f(C, Rr1), 0.5f)};
+}
+
 // Ramp from the rest pose at frame -1 to the first key at AKeyFrame (a frame number widened to
 // double, so that a key at frame 2^32 - 1 cannot wrap).
 inline float FirstKeyRamp(double AFrame, double AKeyFrame) {

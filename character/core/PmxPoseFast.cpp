@@ -218,7 +218,48 @@ inline TLanes Term(int32_t ABone, float AWeight, TLanes X, TLanes Y, TLanes Z,
   return Transform(X, Y, Z, AMatrices[ABone]) * AWeight;
 }
 
+// Floats 0-3 of row R of a bone's rows laid out AStride floats apart.
+template <int AStride>
+inline TLanes RowAt(const float* ARows, int R) {
+  TLanes L;
+  std::memcpy(&L, ARows + AStride * R, sizeof L);
+  return L;
+}
+
+// An SDEF vertex from its stream extras (pair index, C, cr0, cr1): the position turned about C by
+// the point of its pair's arc at weight W1, plus the places of cr0 and cr1 carried by the two bones
+// and weighted; the normal turned by the same rotation. The same operations in the same order as
+// the reference, lane by lane.
+template <int AStride>
+inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const TRotationArc* AArcs,
+                     const TVec3f& AP, const TVector3f& AN, const float* AM0, const float* AM1,
+                     TLanes& AOutP, TLanes& AOutN) {
+  const TMatrix4f R = UnitQuaternionToMatrix4f(RotationArcPoint(AArcs[AExtra[0]], AW1));
+  const float C[3] = {WeightOf(AExtra[1]), WeightOf(AExtra[2]), WeightOf(AExtra[3])};
+  auto Turn = [&R](float X, float Y, float Z) {
+    return (Splat(X) * Row(R, 0) + Splat(Y) * Row(R, 1)) + Splat(Z) * Row(R, 2);
+  };
+  auto Carry = [](const uint32_t* APoint, const float* AM) {
+    const TLanes X = Splat(WeightOf(APoint[0])), Y = Splat(WeightOf(APoint[1])),
+                 Z = Splat(WeightOf(APoint[2]));
+    return ((X * RowAt<AStride>(AM, 0) + Y * RowAt<AStride>(AM, 1)) + Z * RowAt<AStride>(AM, 2)) +
+           RowAt<AStride>(AM, 3);
+  };
+  AOutP = (Turn(AP.X - C[0], AP.Y - C[1], AP.Z - C[2]) + Carry(AExtra + 4, AM0) * AW0) +
+          Carry(AExtra + 7, AM1) * AW1;
+  AOutN = Turn(AN.X, AN.Y, AN.Z);
+}
+
+// Stream words an SDEF vertex adds after its weights.
+constexpr uint32_t SdefWords = 10;
+
 }  // namespace
+
+void TPmxControllerCore::SetUpSdefArcs() {
+  for (size_t I = 0; I < FSdefPairs.size(); ++I)
+    FSdefArcs[I] = RotationArc(SkinMatrixRotation(FSkinMatrix[FSdefPairs[I].first]),
+                               SkinMatrixRotation(FSkinMatrix[FSdefPairs[I].second]));
+}
 
 // One pass over the vertex stream writing positions and normals; a null destination is skipped.
 void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
@@ -247,7 +288,10 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
       const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]);
       const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
       S += 4;
-      if (!(Header & 8u)) {
+      if (Header & 16u) {
+        SkinSdef<4>(S, W0, W1, FSdefArcs.data(), P, Nr, M[B0].V, M[B1].V, OutP, OutN);
+        S += SdefWords;
+      } else if (!(Header & 8u)) {
         OutP = Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1;
         OutN = Transform(NX, NY, NZ, N[B0]) * W0 + Transform(NX, NY, NZ, N[B1]) * W1;
       } else {
@@ -298,7 +342,8 @@ __attribute__((target("avx"))) void SkinStreamWide(const uint32_t* AStream, size
                                                    const TVec3f* APositionsIn,
                                                    const TVector3f* ANormalsIn,
                                                    const TPmxSkinBonePair* ABones,
-                                                   float* APositions, float* ANormals) {
+                                                   const TRotationArc* AArcs, float* APositions,
+                                                   float* ANormals) {
 #define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
 #define QUENLOR_XFORM(B) \
   (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
@@ -322,7 +367,15 @@ __attribute__((target("avx"))) void SkinStreamWide(const uint32_t* AStream, size
       const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]);
       const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
       S += 4;
-      Out = QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1);
+      if (Header & 16u) {
+        TLanes Position, Normal;
+        SkinSdef<8>(S, W0, W1, AArcs, P, N, ABones[B0].Rows[0], ABones[B1].Rows[0], Position,
+                    Normal);
+        S += SdefWords;
+        Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
+      } else {
+        Out = QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1);
+      }
     } else if (Count == 4) {
       const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]),
                     B2 = static_cast<int32_t>(S[2]), B3 = static_cast<int32_t>(S[3]);
@@ -372,6 +425,7 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
   } Guard{ATarget};
   Guard.Positions = ATarget.MapPositions();
   Guard.Normals = ATarget.MapNormals();
+  SetUpSdefArcs();
 
   if (Guard.Positions && Guard.Normals && CpuHasAVX()) {
     // Full rows beside rotation-only rows; then the matrices themselves become rotation-only.
@@ -384,7 +438,8 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
       for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R] + 4, M.Rows[R].V, 4 * sizeof(float));
     }
     SkinStreamWide(FSkinStream.data(), FSkinVertices.size(), FSkinVertices.data(),
-                   FRestNormals.data(), FBonePairs.data(), Guard.Positions, Guard.Normals);
+                   FRestNormals.data(), FBonePairs.data(), FSdefArcs.data(), Guard.Positions,
+                   Guard.Normals);
     return;
   }
 

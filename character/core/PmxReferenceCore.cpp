@@ -150,11 +150,16 @@ void TPmxReferenceCore::UpdatePose() {
 // ---- skinning -----------------------------------------------------------------------------------
 
 TVec3f TPmxReferenceCore::SkinPoint(const TPmxVertex& AVertex, const TVec3f& AInput,
-                                    const std::vector<TMatrix4f>& AMatrices, bool& AWritten) const {
+                                    const std::vector<TMatrix4f>& AMatrices, bool ANormal,
+                                    bool& AWritten) const {
   // A slot without a bone (-1) contributes nothing.
   auto Term = [&](int ABone, float AWeight) {
     if (ABone == -1) return TVec3f(0.0f, 0.0f, 0.0f);
     return TVec3f(Scaled3f(ToVector3f(TransformPoint3f(AInput, AMatrices[ABone])), AWeight));
+  };
+  auto Bdef2 = [&](const TPmxBoneWeightBDEF2& W) {
+    return TVec3f(Add3f(ToVector3f(Term(W.Bone1Index, W.Bone1Weight)),
+                        ToVector3f(Term(W.Bone2Index, 1.0f - W.Bone1Weight))));
   };
   AWritten = true;
   switch (AVertex.BoneWeightMethod) {
@@ -163,12 +168,22 @@ TVec3f TPmxReferenceCore::SkinPoint(const TPmxVertex& AVertex, const TVec3f& AIn
       if (B == -1) return TVec3f(0.0f, 0.0f, 0.0f);
       return TransformPoint3f(AInput, AMatrices[B]);
     }
-    case bwBDEF2:
     case bwSDEF: {
-      const TPmxBoneWeightBDEF2& W = AVertex.BoneWeight.BDEF2;
-      return TVec3f(Add3f(ToVector3f(Term(W.Bone1Index, W.Bone1Weight)),
-                          ToVector3f(Term(W.Bone2Index, 1.0f - W.Bone1Weight))));
+      // Turned about C by the blend of the two bones' rotations; without both bones, as BDEF2.
+      const TPmxBoneWeightSDEF& W = AVertex.BoneWeight.SDEF;
+      if (W.Bone1Index == -1 || W.Bone2Index == -1) return Bdef2(AVertex.BoneWeight.BDEF2);
+      const float W0 = W.Bone1Weight, W1 = 1.0f - W.Bone1Weight;
+      const TMatrix4f &M0 = AMatrices[W.Bone1Index], &M1 = AMatrices[W.Bone2Index];
+      const TQuaternion Q = SlerpQuaternion(SkinMatrixRotation(M0), SkinMatrixRotation(M1), W1);
+      const TMatrix4f R = UnitQuaternionToMatrix4f(Q);
+      if (ANormal) return TVec3f(RotateVector(ToVector3f(AInput), R));
+      const TSdefPoints Points = SdefPoints(W);
+      const TVector3f Turned = RotateVector(Sub3f(ToVector3f(AInput), Points.C), R);
+      return TVec3f(Add3f(Add3f(Turned, Scaled3f(TransformPoint3f(Points.Cr0, M0), W0)),
+                          Scaled3f(TransformPoint3f(Points.Cr1, M1), W1)));
     }
+    case bwBDEF2:
+      return Bdef2(AVertex.BoneWeight.BDEF2);
     case bwBDEF4:
     case bwQDEF: {
       const TPmxBoneWeightBDEF4& W = AVertex.BoneWeight.BDEF4;
@@ -188,7 +203,7 @@ void TPmxReferenceCore::Skin(IPmxSkinTarget& ATarget) {
   if (float* Positions = ATarget.MapPositions()) {
     for (int V = 0; V < FPmx.VertexCount(); ++V) {
       bool Written;
-      const TVec3f P = SkinPoint(*FPmx.GetVertex(V), FSkinVertices[V], FSkinMatrix, Written);
+      const TVec3f P = SkinPoint(*FPmx.GetVertex(V), FSkinVertices[V], FSkinMatrix, false, Written);
       // An unknown weight method is not skinned: the slot holds the (morphed) rest position.
       const TVec3f Out = Written ? P : FSkinVertices[V];
       Positions[3 * V] = Out.X;
@@ -206,7 +221,7 @@ void TPmxReferenceCore::Skin(IPmxSkinTarget& ATarget) {
       const TPmxVertex& Vertex = *FPmx.GetVertex(V);
       const TVec3f Rest(Vertex.Normal);
       bool Written;
-      const TVec3f N = SkinPoint(Vertex, Rest, FSkinMatrix, Written);
+      const TVec3f N = SkinPoint(Vertex, Rest, FSkinMatrix, true, Written);
       const TVec3f Out = Written ? N : Rest;
       Normals[3 * V] = Out.X;
       Normals[3 * V + 1] = Out.Y;

@@ -27,7 +27,11 @@ class TPmxReferenceCore : public TPmxControllerCore {
   void InterpolateMotion(const std::vector<const TVmdMotion*>& AList, double AFrame, int ABone);
   void InterpolateSkinMotion(const std::vector<const TVmdSkinMotion*>& AList, double AFrame,
                              int AMorph);
-  // Skinned point of AInput for one vertex record with the given matrices.
+  // Skinned point of AInput for one vertex record with the given matrices; ANormal: AInput is a
+  // normal (an SDEF normal is only turned).
   TVec3f SkinPoint(const TPmxVertex& AVertex, const TVec3f& AInput,
-                   const std::vector<TMatrix4f>& AMatrices, bool& AWritten) const;
+                   const std::vector<TMatrix4f>& AMatrices, bool ANormal, bool& AWritten) const;
+
+  // Per morph the effective weight its UVs were last built with (UV kinds only).
+  std::vector<float> FUVBuiltRates;
 };

@@ -129,6 +129,22 @@ int TPmxBuilder::AddVertexBDEF2(const TVector3f& APosition, int32_t ABone1, int3
   return I;
 }
 
+int TPmxBuilder::AddVertexSDEF(const TVector3f& APosition, int32_t ABone1, int32_t ABone2,
+                               float AWeight1, const TVector3f& AC, const TVector3f& AR0,
+                               const TVector3f& AR1, const TVector3f& ANormal) {
+  const int I = AddVertex(APosition, ANormal, PmxFloat2{0, 0}, ABone1);
+  TPmxVertex& V = Vertices[I];
+  V.BoneWeightMethod = bwSDEF;
+  TPmxBoneWeightSDEF& W = V.BoneWeight.SDEF;
+  W.Bone1Index = ABone1;
+  W.Bone2Index = ABone2;
+  W.Bone1Weight = AWeight1;
+  W.SDEF_C = AC;
+  W.SDEF_R0 = AR0;
+  W.SDEF_R1 = AR1;
+  return I;
+}
+
 int TPmxBuilder::AddTriangle(int32_t AV0, int32_t AV1, int32_t AV2) {
   Faces.insert(Faces.end(), {AV0, AV1, AV2});
   return static_cast<int>(Faces.size() / 3 - 1);

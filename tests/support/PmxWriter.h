@@ -70,6 +70,11 @@ class TPmxBuilder {
   // A BDEF2 vertex: ABone1 with AWeight1, ABone2 with 1 - AWeight1.
   int AddVertexBDEF2(const TVector3f& APosition, int32_t ABone1, int32_t ABone2, float AWeight1,
                      const TVector3f& ANormal = TVector3f{{0, 1, 0}});
+  // An SDEF vertex: ABone1 with AWeight1, ABone2 with 1 - AWeight1, centre AC and the points AR0,
+  // AR1 (all in the system's frame, converted like positions when written).
+  int AddVertexSDEF(const TVector3f& APosition, int32_t ABone1, int32_t ABone2, float AWeight1,
+                    const TVector3f& AC, const TVector3f& AR0, const TVector3f& AR1,
+                    const TVector3f& ANormal = TVector3f{{0, 1, 0}});
   // Three face indices (index of the new triangle).
   int AddTriangle(int32_t AV0, int32_t AV1, int32_t AV2);
   int AddTexture(const std::string& APath);
