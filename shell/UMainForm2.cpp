@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
@@ -53,8 +54,14 @@ void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
   APitch += PendingPitch;
   PendingPitch = 0.0f;
 
-  const float HeadYaw = QuaternionAngleY(AHeadOrientation);
-  const float HeadPitch = QuaternionAngleX(AHeadOrientation);
+  // The head's turn and tilt are read off the way it looks, so that walking follows the gaze
+  // also when the head is turned more than a quarter turn (Euler angles read back as X-then-Y
+  // would flip the tilt there and walk the wrong way). An all-zero orientation adds no turn.
+  const TVec3f Gaze = RotateVectorByQuaternion(TVec3f(0.0f, 0.0f, -1.0f), AHeadOrientation);
+  const float HeadYaw = std::atan2(-Gaze.X, -Gaze.Z);
+  const float GazeLength = Gaze.Length();
+  const float HeadPitch =
+      GazeLength > 0.0f ? std::asin(std::clamp(Gaze.Y / GazeLength, -1.0f, 1.0f)) : 0.0f;
   const TMatrix4f Basis =
       UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(AYaw + HeadYaw, APitch + HeadPitch, 0.0f));
 

@@ -82,6 +82,23 @@ TEST_F(MoveViewerTest, ForwardFollowsYawAndPitch) {
   ExpectNear(Step(0, static_cast<float>(M_PI / 2)), TVec3f(0, kStep, 0));
 }
 
+// Walking follows the gaze of a head that is turned and tilted at once, also beyond a quarter
+// turn, where reading the head back as Euler angles in the other order flips the tilt.
+TEST_F(MoveViewerTest, HeadTurnedAndTiltedWalksWhereItLooks) {
+  ForwardKeys = 1;
+  for (float Yaw : {0.4f, -1.2f, 2.5f, -2.9f})
+    for (float Pitch : {0.4f, -0.7f}) {
+      SCOPED_TRACE(testing::Message() << "yaw " << Yaw << " pitch " << Pitch);
+      float BodyYaw = 0, BodyPitch = 0;
+      TVec3f Position(0, 0, 0);
+      MoveViewer(BodyYaw, BodyPitch, Position, QuaternionFromEulerYXZ(Yaw, Pitch, 0.0f));
+      // The gaze of a head turned by Yaw about +Y and tilted by Pitch about its own X.
+      const TVec3f Gaze(-std::sin(Yaw) * std::cos(Pitch), std::sin(Pitch),
+                        -std::cos(Yaw) * std::cos(Pitch));
+      ExpectNear(Position, Gaze * kStep);
+    }
+}
+
 TEST_F(MoveViewerTest, PendingTurnsAreAppliedOnceAndCleared) {
   PendingYaw = 0.25f;
   PendingPitch = -0.125f;
