@@ -2,21 +2,29 @@
 // exact strings.
 #include "shading/UShader.h"
 
-// Both passes share one program; the subroutine "RenderPass" selects depth-only or lit drawing.
-// Position and normal stay in model space (the shadow coordinates come from untranslated vertices).
+// Both passes share one program; the subroutine "RenderPass" selects depth-only, lit or outline
+// drawing. Position and normal stay in model space (the shadow coordinates come from untranslated
+// vertices); the view matrix only turns the normal for the sphere map.
 const char* const MainVertexShaderSource = R"GLSL(#version 430
 
 uniform mat4 MVPMatrix;
 uniform mat4 ShadowMatrix;
+uniform mat4 ViewMatrix;
+uniform float EdgeSize;
+uniform float EdgeWidthScale;
 
 in vec3 VertexPosition;
 in vec2 VertexTexCoord;
 in vec3 VertexNormal;
+in float VertexEdgeScale;
+in vec2 VertexUV1;
 
 out vec3 vPosition;
 out vec2 TexCoord;
 out vec3 Normal;
 out vec4 ShadowCoord;
+out vec3 ViewNormal;
+out vec2 SubTexCoord;
 
 subroutine void RenderPassType();
 subroutine uniform RenderPassType RenderPass;
@@ -29,12 +37,26 @@ void shadeWithShadow()
   TexCoord = VertexTexCoord;
   Normal = VertexNormal;
   ShadowCoord = ShadowMatrix * vec4(VertexPosition, 1.0);
+  ViewNormal = mat3(ViewMatrix) * VertexNormal;
+  SubTexCoord = VertexUV1;
 }
 
 subroutine(RenderPassType)
 void recordDepth()
 {
   gl_Position = MVPMatrix * vec4(VertexPosition, 1.0);
+}
+
+// The outline: the vertex pushed out along its normal by a model-space width that grows with the
+// clip-space w, so that the outline keeps its width on screen at any distance.
+subroutine(RenderPassType)
+void drawEdge()
+{
+  float w = (MVPMatrix * vec4(VertexPosition, 1.0)).w;
+  float len = length(VertexNormal);
+  vec3 n = len > 0.0 ? VertexNormal / len : vec3(0.0);
+  vec3 pushed = VertexPosition + n * (EdgeSize * VertexEdgeScale * EdgeWidthScale * w);
+  gl_Position = MVPMatrix * vec4(pushed, 1.0);
 }
 
 void main()
@@ -44,8 +66,11 @@ void main()
 )GLSL";
 
 // Lit pass: material colour times light, shadowed by four offset comparison lookups (each already
-// a 2x2 linear blend), clamped with the ambient term, then texture and toon ramp. The toon ramp is
-// read along its left column; a surface facing the light reads its top.
+// a 2x2 linear blend), clamped with the ambient term, then texture, sphere map and toon ramp, each
+// sampled colour tinted (* Mul + Add). The toon ramp is read along its left column; a surface
+// facing the light reads its top. The sphere map is read at the view-space normal, an upward
+// normal at the image's top row (textures are uploaded top row first). With tints (1, 1, 1, 1)
+// and (0, 0, 0, 0) and sphere mode 0 the colour is exactly the untinted one.
 const char* const MainFragmentShaderSource = R"GLSL(#version 430
 
 uniform vec3 LightPosition;
@@ -60,12 +85,23 @@ uniform sampler2DShadow ShadowMap;
 uniform bool HasTexture;
 uniform bool HasToonTexture;
 uniform bool SelfShadow;
+uniform sampler2D SphereTexture2D;
+uniform int SphereMode;  // 0 none, 1 multiply, 2 add, 3 sub-texture at additional UV 1
+uniform vec4 TextureMulColor;
+uniform vec4 TextureAddColor;
+uniform vec4 SphereMulColor;
+uniform vec4 SphereAddColor;
+uniform vec4 ToonMulColor;
+uniform vec4 ToonAddColor;
+uniform vec4 EdgeColor;
 
 in vec3 Position;
 in vec3 vPosition;
 in vec2 TexCoord;
 in vec3 Normal;
 in vec4 ShadowCoord;
+in vec3 ViewNormal;
+in vec2 SubTexCoord;
 
 out vec4 FragColor;
 
@@ -95,13 +131,34 @@ void shadeWithShadow()
   vec4 color = vec4(clamp(diffuse.rgb * shadow + ambient, 0.0, 1.0), DiffuseColor.a);
 
   if (HasTexture) {
-    color = color * texture(Texture2D, TexCoord);
+    color = color * clamp(texture(Texture2D, TexCoord) * TextureMulColor + TextureAddColor, 0.0, 1.0);
+  }
+  if (SphereMode == 1 || SphereMode == 2) {
+    vec3 n = normalize(ViewNormal);
+    vec2 sphereCoord = vec2(n.x * 0.5 + 0.5, 0.5 - n.y * 0.5);
+    vec4 sphere = clamp(texture(SphereTexture2D, sphereCoord) * SphereMulColor + SphereAddColor,
+                        0.0, 1.0);
+    if (SphereMode == 1) {
+      color.rgb = color.rgb * sphere.rgb;
+    } else {
+      color.rgb = color.rgb + sphere.rgb;
+    }
+  } else if (SphereMode == 3) {
+    color = color * clamp(texture(SphereTexture2D, SubTexCoord) * SphereMulColor + SphereAddColor,
+                          0.0, 1.0);
   }
   if (HasToonTexture) {
     float toonVal = clamp(dot(Normal, lightDirection) * 0.5 + 0.5, 0.0, 1.0);
-    color.rgb = color.rgb * texture(ToonTexture2D, vec2(0.0, toonVal)).rgb;
+    color.rgb = color.rgb * clamp(texture(ToonTexture2D, vec2(0.0, toonVal)).rgb * ToonMulColor.rgb +
+                                  ToonAddColor.rgb, 0.0, 1.0);
   }
   FragColor = color;
+}
+
+subroutine(RenderPassType)
+void drawEdge()
+{
+  FragColor = EdgeColor;
 }
 
 void main()

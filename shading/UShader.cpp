@@ -1,5 +1,8 @@
 #include "shading/UShader.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "math/VectorGeometry.h"
 
 namespace {
@@ -57,16 +60,39 @@ TMainProgram::TMainProgram(TOpenGL* AOwner)
   FHasTextureLocation = GetUniformLocation("HasTexture");
   FHasToonTextureLocation = GetUniformLocation("HasToonTexture");
   FSelfShadowLocation = GetUniformLocation("SelfShadow");
+  FEdgeScaleLocation = GetAttribLocation("VertexEdgeScale");
+  FUV1Location = GetAttribLocation("VertexUV1");
+  FViewMatrixLocation = GetUniformLocation("ViewMatrix");
+  FEdgeWidthScaleLocation = GetUniformLocation("EdgeWidthScale");
+  FSphereModeLocation = GetUniformLocation("SphereMode");
+  FTextureMulLocation = GetUniformLocation("TextureMulColor");
+  FTextureAddLocation = GetUniformLocation("TextureAddColor");
+  FSphereMulLocation = GetUniformLocation("SphereMulColor");
+  FSphereAddLocation = GetUniformLocation("SphereAddColor");
+  FToonMulLocation = GetUniformLocation("ToonMulColor");
+  FToonAddLocation = GetUniformLocation("ToonAddColor");
+  FEdgeColorLocation = GetUniformLocation("EdgeColor");
+  FEdgeSizeLocation = GetUniformLocation("EdgeSize");
 
   // The base constructor left this program current.
   glUniform1i(GetUniformLocation("Texture2D"), 0);
   glUniform1i(GetUniformLocation("ToonTexture2D"), 1);
   glUniform1i(GetUniformLocation("ShadowMap"), 2);
+  glUniform1i(GetUniformLocation("SphereTexture2D"), 3);
+  // Items that set only the plain material uniforms draw as before: no sphere map, neutral tints.
+  const TVector4f One{{1, 1, 1, 1}}, Zero{{0, 0, 0, 0}};
+  SetSphereMode(smNone);
+  SetTextureTint(One, Zero);
+  SetSphereTint(One, Zero);
+  SetToonTint(One, Zero);
+  SetViewTransform(IdentityMatrix4f, 1.0f, 1080);
 
   FVertexRenderPass1Index = GetSubroutineIndex(stVertex, "recordDepth");
   FVertexRenderPass2Index = GetSubroutineIndex(stVertex, "shadeWithShadow");
   FFragmentRenderPass1Index = GetSubroutineIndex(stFragment, "recordDepth");
   FFragmentRenderPass2Index = GetSubroutineIndex(stFragment, "shadeWithShadow");
+  FVertexEdgePassIndex = GetSubroutineIndex(stVertex, "drawEdge");
+  FFragmentEdgePassIndex = GetSubroutineIndex(stFragment, "drawEdge");
 }
 
 TMainProgram::~TMainProgram() = default;
@@ -85,11 +111,35 @@ void TMainProgram::Activate() {
 void TMainProgram::ActivateRenderPass1() {
   glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexRenderPass1Index);
   glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentRenderPass1Index);
+  FRenderPass = 1;
 }
 
 void TMainProgram::ActivateRenderPass2() {
   glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexRenderPass2Index);
   glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentRenderPass2Index);
+  FRenderPass = 2;
+}
+
+void TMainProgram::ActivateEdgePass() {
+  glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexEdgePassIndex);
+  glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentEdgePassIndex);
+  FRenderPass = 3;
+}
+
+// A model-space length d at clip-space w spans d * P11 / w of the half-height in normalised
+// device coordinates, i.e. d * P11 * H / (2 w) pixels. One pixel per unit of edge size, or
+// H / 1080 pixels on viewports taller than 1080 lines.
+float TMainProgram::EdgeWidthScale(float AProjectionScaleY, int AViewportHeight) {
+  const float Height = static_cast<float>(std::max(AViewportHeight, 1));
+  const float Pixels = std::max(1.0f, Height / 1080.0f);
+  const float Scale = std::fabs(AProjectionScaleY) > 0 ? std::fabs(AProjectionScaleY) : 1.0f;
+  return 2.0f * Pixels / (Scale * Height);
+}
+
+void TMainProgram::SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY,
+                                    int AViewportHeight) {
+  glUniformMatrix4fv(FViewMatrixLocation, 1, GL_FALSE, AView.V);
+  glUniform1f(FEdgeWidthScaleLocation, EdgeWidthScale(AProjectionScaleY, AViewportHeight));
 }
 
 void TMainProgram::SetPosition(const std::shared_ptr<IBufferObject>& ABuffer) {
@@ -100,6 +150,12 @@ void TMainProgram::SetTexCoord(const std::shared_ptr<IBufferObject>& ABuffer) {
 }
 void TMainProgram::SetNormal(const std::shared_ptr<IBufferObject>& ABuffer) {
   PointAttribute(FNormalLocation, ABuffer, 3);
+}
+void TMainProgram::SetEdgeScale(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FEdgeScaleLocation, ABuffer, 1);
+}
+void TMainProgram::SetUV1(const std::shared_ptr<IBufferObject>& ABuffer) {
+  PointAttribute(FUV1Location, ABuffer, 2);
 }
 void TMainProgram::SetDiffuse(const TVector4f& AValue) {
   glUniform4f(FDiffuseLocation, AValue.X, AValue.Y, AValue.Z, AValue.W);
@@ -121,6 +177,27 @@ void TMainProgram::SetHasToonTexture(bool AValue) {
 }
 void TMainProgram::SetSelfShadow(bool AValue) {
   glUniform1i(FSelfShadowLocation, AValue ? 1 : 0);
+}
+void TMainProgram::SetSphereMode(int AValue) {
+  glUniform1i(FSphereModeLocation, AValue);
+}
+void TMainProgram::SetTextureTint(const TVector4f& AMul, const TVector4f& AAdd) {
+  glUniform4fv(FTextureMulLocation, 1, AMul.V);
+  glUniform4fv(FTextureAddLocation, 1, AAdd.V);
+}
+void TMainProgram::SetSphereTint(const TVector4f& AMul, const TVector4f& AAdd) {
+  glUniform4fv(FSphereMulLocation, 1, AMul.V);
+  glUniform4fv(FSphereAddLocation, 1, AAdd.V);
+}
+void TMainProgram::SetToonTint(const TVector4f& AMul, const TVector4f& AAdd) {
+  glUniform4fv(FToonMulLocation, 1, AMul.V);
+  glUniform4fv(FToonAddLocation, 1, AAdd.V);
+}
+void TMainProgram::SetEdgeColor(const TVector4f& AValue) {
+  glUniform4fv(FEdgeColorLocation, 1, AValue.V);
+}
+void TMainProgram::SetEdgeSize(float AValue) {
+  glUniform1f(FEdgeSizeLocation, AValue);
 }
 
 // ---- TBoneProgram ----

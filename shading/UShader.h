@@ -44,7 +44,11 @@ extern const char* const MainFragmentShaderSource;
 extern const char* const BoneVertexShaderSource;
 extern const char* const BoneFragmentShaderSource;
 
-// The toon/shadow program. Texture units: 0 material texture, 1 toon ramp, 2 shadow map.
+// Sphere map modes of a material (TPmxMaterial::SphereMode); other values draw no sphere map.
+enum TSphereMode : int { smNone = 0, smMultiply = 1, smAdd = 2, smSubTexture = 3 };
+
+// The toon/shadow program. Texture units: 0 material texture, 1 toon ramp, 2 shadow map, 3 sphere
+// map (or the sub-texture).
 class TMainProgram : public TProgram {
  public:
   explicit TMainProgram(TOpenGL* AOwner);
@@ -60,12 +64,28 @@ class TMainProgram : public TProgram {
   void ActivateRenderPass1();
   // Lit pass: subroutine "shadeWithShadow" in both stages.
   void ActivateRenderPass2();
+  // Outline: subroutine "drawEdge" in both stages; a mesh selects it for its second draw and goes
+  // back to the lit pass afterwards.
+  void ActivateEdgePass();
+  // The pass last selected: 1 depth, 2 lit, 3 outline (0 before any selection).
+  int RenderPass() const { return FRenderPass; }
+
+  // The camera of the coming lit pass (program current): the view matrix that turns normals for
+  // the sphere map, and the outline's width from the projection's vertical scale (row Y, column
+  // Y) and the viewport's height in pixels. An edge size of 1 is one pixel up to 1080 lines and
+  // keeps that share of the picture on taller viewports.
+  void SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY, int AViewportHeight);
+  // Model-space outline width per unit of edge size and of clip-space w.
+  static float EdgeWidthScale(float AProjectionScaleY, int AViewportHeight);
 
   // Vertex attributes: the attribute reads from ABuffer (which is bound for it) with the vertex
   // array that is bound at the moment; 3, 2 and 3 floats per vertex.
   void SetPosition(const std::shared_ptr<IBufferObject>& ABuffer);
   void SetTexCoord(const std::shared_ptr<IBufferObject>& ABuffer);
   void SetNormal(const std::shared_ptr<IBufferObject>& ABuffer);
+  // The outline's per-vertex scale (1 float) and additional UV 1 (2 floats, xy).
+  void SetEdgeScale(const std::shared_ptr<IBufferObject>& ABuffer);
+  void SetUV1(const std::shared_ptr<IBufferObject>& ABuffer);
   // Material uniforms; the program must be current.
   void SetDiffuse(const TVector4f& AValue);
   void SetSpecular(const TVector3f& AValue);
@@ -74,10 +94,20 @@ class TMainProgram : public TProgram {
   void SetHasTexture(bool AValue);
   void SetHasToonTexture(bool AValue);
   void SetSelfShadow(bool AValue);
+  // Sphere map (unit 3) mode, see TSphereMode.
+  void SetSphereMode(int AValue);
+  // Tints of the sampled texture, sphere map and toon ramp colours: colour * Mul + Add.
+  void SetTextureTint(const TVector4f& AMul, const TVector4f& AAdd);
+  void SetSphereTint(const TVector4f& AMul, const TVector4f& AAdd);
+  void SetToonTint(const TVector4f& AMul, const TVector4f& AAdd);
+  void SetEdgeColor(const TVector4f& AValue);
+  void SetEdgeSize(float AValue);
 
   GLint PositionLocation() const { return FPositionLocation; }
   GLint TexCoordLocation() const { return FTexCoordLocation; }
   GLint NormalLocation() const { return FNormalLocation; }
+  GLint EdgeScaleLocation() const { return FEdgeScaleLocation; }
+  GLint UV1Location() const { return FUV1Location; }
 
  private:
   std::unique_ptr<TLight> FLight;
@@ -94,10 +124,23 @@ class TMainProgram : public TProgram {
   GLint FHasTextureLocation = -1;
   GLint FHasToonTextureLocation = -1;
   GLint FSelfShadowLocation = -1;
+  GLint FEdgeScaleLocation = -1;
+  GLint FUV1Location = -1;
+  GLint FViewMatrixLocation = -1;
+  GLint FEdgeWidthScaleLocation = -1;
+  GLint FSphereModeLocation = -1;
+  GLint FTextureMulLocation = -1, FTextureAddLocation = -1;
+  GLint FSphereMulLocation = -1, FSphereAddLocation = -1;
+  GLint FToonMulLocation = -1, FToonAddLocation = -1;
+  GLint FEdgeColorLocation = -1;
+  GLint FEdgeSizeLocation = -1;
   GLuint FVertexRenderPass1Index = 0;
   GLuint FVertexRenderPass2Index = 0;
   GLuint FFragmentRenderPass1Index = 0;
   GLuint FFragmentRenderPass2Index = 0;
+  GLuint FVertexEdgePassIndex = 0;
+  GLuint FFragmentEdgePassIndex = 0;
+  int FRenderPass = 0;
 };
 
 // The flat-colour program of the bone overlay.
