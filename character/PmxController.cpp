@@ -110,8 +110,13 @@ void TPmxController::BuildModel(TMainProgram* AProgram) {
     } else if (Material->ToonTexture.SharedToonTextureIndex < 10) {
       Toon = FPmxSharedTextures[Material->ToonTexture.SharedToonTextureIndex].get();
     }
-    Model->Items().push_back(
-        std::make_unique<TPmxMesh>(AProgram, VAO, Indices, Texture, Toon, Material));
+    // A sphere file that is missing or unreadable means no sphere map.
+    TTexture* Sphere = Material->SphereTextureIndex == -1
+                           ? nullptr
+                           : FPmxTextures[Material->SphereTextureIndex].get();
+    auto Mesh = std::make_unique<TPmxMesh>(AProgram, VAO, Indices, Texture, Toon, Material, Sphere);
+    Mesh->SetMaterialStates(&FCore->MaterialStates(), M);
+    Model->Items().push_back(std::move(Mesh));
     FaceOffset += Triangles;
   }
   FModel = Model.get();
@@ -158,9 +163,35 @@ void TPmxController::LoadMotion(const std::string& AMotionFileName) {
 
 // ---- skin target --------------------------------------------------------------------------------
 
+// Writes the morphed texture coordinates (xy of channel 0) and additional UV 1 (xy of channel 1)
+// into their buffers, two floats per vertex; a channel the core does not fill is left alone.
+void TPmxController::WriteMorphedUVs(const TPmxControllerCore& ACore) {
+  std::shared_ptr<TPmxVAO> VAO = FPmxVAO.lock();
+  if (!VAO) return;
+  const size_t Count = static_cast<size_t>(ACore.VertexCount());
+  const std::pair<int, const std::shared_ptr<IBufferObject>*> Channels[] = {
+      {0, &VAO->TexCoordBuffer()}, {1, &VAO->UV1Buffer()}};
+  for (const auto& [Channel, Buffer] : Channels) {
+    const std::vector<TVector4f>& UVs = ACore.MorphedUVs(Channel);
+    if (UVs.size() != Count || Count == 0) continue;
+    auto* Out = static_cast<float*>((*Buffer)->Map(baWriteOnly));
+    if (!Out) continue;
+    for (size_t I = 0; I < Count; ++I) {
+      Out[2 * I] = UVs[I].X;
+      Out[2 * I + 1] = UVs[I].Y;
+    }
+    (*Buffer)->Unmap();
+  }
+}
+
 void TPmxController::BonesPosed(const TPmxControllerCore& ACore) {
   // A hidden model drops out of both passes, so its shadow goes too.
   if (FModel) FModel->SetVisible(ACore.Visible());
+  // Morphs are applied before every pose; the UV buffers follow only a changed UV morph.
+  if (ACore.UVsChanged()) {
+    WriteMorphedUVs(ACore);
+    FCore->ClearUVsChanged();
+  }
   const std::vector<TMatrix4f>& Global = ACore.BoneGlobalMatrix();
   for (size_t I = 0; I < FRefBones.size(); ++I) {
     TBone* Item = FRefBones[I];

@@ -78,7 +78,9 @@ class TPmxController : private IPmxSkinTarget {
   void BuildBoneItems(TBoneProgram* ABoneProgram);
   void LoadMotion(const std::string& AMotionFileName);
 
-  // IPmxSkinTarget: the overlay lines and the mapped GPU buffers.
+  void WriteMorphedUVs(const TPmxControllerCore& ACore);
+
+  // IPmxSkinTarget: the overlay lines, the morphed UV buffers and the mapped GPU buffers.
   void BonesPosed(const TPmxControllerCore& ACore) override;
   float* MapPositions() override;
   void UnmapPositions() override;

@@ -11,21 +11,31 @@
 TPmxVAO::TPmxVAO(TMainProgram* AProgram, const TPmx& APmx) {
   Bind();
   const size_t Count = static_cast<size_t>(APmx.VertexCount());
-  std::vector<float> Positions(3 * Count), TexCoords(2 * Count), Normals(3 * Count);
+  std::vector<float> Positions(3 * Count), TexCoords(2 * Count), Normals(3 * Count),
+      EdgeScales(Count), UV1(2 * Count);
   for (size_t I = 0; I < Count; ++I) {
     const TPmxVertex& V = *APmx.GetVertex(static_cast<int>(I));
     std::memcpy(&Positions[3 * I], V.Position.V, 3 * sizeof(float));
     TexCoords[2 * I] = V.UV.X;
     TexCoords[2 * I + 1] = V.UV.Y;
     std::memcpy(&Normals[3 * I], V.Normal.V, 3 * sizeof(float));
+    EdgeScales[I] = V.MagnificationOfEdge;
+    if (!V.AdditionalUV.empty()) {
+      UV1[2 * I] = V.AdditionalUV[0].X;
+      UV1[2 * I + 1] = V.AdditionalUV[0].Y;
+    }
   }
   // Each attribute is pointed at its buffer right after the buffer is made, while it is bound.
   FPositionBuffer = NewBufferObject<float>(btArray, Positions, buDynamic);
   AProgram->SetPosition(FPositionBuffer);
-  FTexCoordBuffer = NewBufferObject<float>(btArray, TexCoords, buStatic);
+  FTexCoordBuffer = NewBufferObject<float>(btArray, TexCoords, buDynamic);
   AProgram->SetTexCoord(FTexCoordBuffer);
   FNormalBuffer = NewBufferObject<float>(btArray, Normals, buDynamic);
   AProgram->SetNormal(FNormalBuffer);
+  FEdgeScaleBuffer = NewBufferObject<float>(btArray, EdgeScales, buStatic);
+  AProgram->SetEdgeScale(FEdgeScaleBuffer);
+  FUV1Buffer = NewBufferObject<float>(btArray, UV1, buDynamic);
+  AProgram->SetUV1(FUV1Buffer);
   Unbind();
 }
 
@@ -50,35 +60,97 @@ TSimpleVAO::TSimpleVAO(TMainProgram* AProgram, std::span<const float> AVertices,
 
 // ---- meshes -------------------------------------------------------------------------------------
 
+namespace {
+
+const TVector4f NeutralMul{{1, 1, 1, 1}}, NeutralAdd{{0, 0, 0, 0}};
+
+TMaterialMorphState MaterialValues(const TPmxMaterial& AMaterial) {
+  TMaterialMorphState S;
+  S.Diffuse = AMaterial.Diffuse;
+  S.Specular = AMaterial.Specular;
+  S.Shininess = AMaterial.Shininess;
+  S.Ambient = AMaterial.Ambient;
+  S.EdgeColor = AMaterial.EdgeColor;
+  S.EdgeSize = AMaterial.EdgeSize;
+  S.TextureMul = S.SphereMul = S.ToonMul = NeutralMul;
+  S.TextureAdd = S.SphereAdd = S.ToonAdd = NeutralAdd;
+  return S;
+}
+
+}  // namespace
+
 TPmxMesh::TPmxMesh(TMainProgram* AProgram, std::shared_ptr<IVertexArrayObject> AVAO,
                    std::span<const uint32_t> AIndices, TTexture* ATexture, TTexture* AToonTexture,
-                   const TPmxMaterial* AMaterial)
+                   const TPmxMaterial* AMaterial, TTexture* ASphereTexture)
     : TMesh(AProgram, std::move(AVAO), AIndices, ATexture),
       FTwoSide(HasFlag(AMaterial->RenderFlags, rfTwoSide)),
       FSelfShadow(HasFlag(AMaterial->RenderFlags, rfSelfShadow)),
+      FCastsShadow(HasFlag(AMaterial->RenderFlags, rfGroundShadow) ||
+                   HasFlag(AMaterial->RenderFlags, rfShadowMapping)),
+      FEdge(HasFlag(AMaterial->RenderFlags, rfEdge)),
+      FSphereMode(ASphereTexture && AMaterial->SphereMode >= smMultiply &&
+                          AMaterial->SphereMode <= smSubTexture
+                      ? static_cast<int>(AMaterial->SphereMode)
+                      : static_cast<int>(smNone)),
       FToonTexture(AToonTexture),
-      FDiffuse(AMaterial->Diffuse),
-      FSpecular(AMaterial->Specular),
-      FShininess(AMaterial->Shininess),
-      FAmbient(AMaterial->Ambient) {}
+      FSphereTexture(FSphereMode != smNone ? ASphereTexture : nullptr),
+      FBase(MaterialValues(*AMaterial)) {}
+
+TMaterialMorphState TPmxMesh::CurrentState() const {
+  if (FStates && FStateIndex >= 0 && static_cast<size_t>(FStateIndex) < FStates->size())
+    return (*FStates)[FStateIndex];
+  return FBase;
+}
 
 void TPmxMesh::DoRender(const TMatrix4f& AMVPMatrix) {
+  auto* Main = static_cast<TMainProgram*>(FProgram);
+  // One shadow map serves the ground and the model: a material casting neither shadow stays out.
+  const int Pass = Main->RenderPass();
+  if (Pass == 1 && !FCastsShadow) return;
+  const TMaterialMorphState State = CurrentState();
   if (FToonTexture) {
     glActiveTexture(GL_TEXTURE1);
     FToonTexture->Bind(1);
   }
-  auto* Main = static_cast<TMainProgram*>(FProgram);
-  Main->SetDiffuse(FDiffuse);
-  Main->SetSpecular(FSpecular);
-  Main->SetShininess(FShininess);
-  Main->SetAmbient(FAmbient);
+  if (FSphereTexture) {
+    glActiveTexture(GL_TEXTURE3);
+    FSphereTexture->Bind(3);
+    glActiveTexture(GL_TEXTURE0);
+  }
+  Main->SetDiffuse(State.Diffuse);
+  Main->SetSpecular(State.Specular);
+  Main->SetShininess(State.Shininess);
+  Main->SetAmbient(State.Ambient);
   Main->SetHasTexture(FTexture != nullptr);
   Main->SetHasToonTexture(FToonTexture != nullptr);
-  // Model meshes never sample the shadow map.
-  Main->SetSelfShadow(false);
+  Main->SetSelfShadow(FSelfShadow);
+  Main->SetSphereMode(FSphereMode);
+  Main->SetTextureTint(State.TextureMul, State.TextureAdd);
+  Main->SetSphereTint(State.SphereMul, State.SphereAdd);
+  Main->SetToonTint(State.ToonMul, State.ToonAdd);
   if (FTwoSide) glDisable(GL_CULL_FACE);
   TMesh::DoRender(AMVPMatrix);
   if (FTwoSide) glEnable(GL_CULL_FACE);
+  // An outline of no width or no opacity would only write depth.
+  if (Pass == 2 && FEdge && State.EdgeSize > 0 && State.EdgeColor.W > 0)
+    DrawEdge(AMVPMatrix, State);
+}
+
+void TPmxMesh::DrawEdge(const TMatrix4f& AMVPMatrix, const TMaterialMorphState& AState) {
+  auto* Main = static_cast<TMainProgram*>(FProgram);
+  Main->ActivateEdgePass();
+  Main->SetEdgeColor(AState.EdgeColor);
+  Main->SetEdgeSize(AState.EdgeSize);
+  const GLboolean Culling = glIsEnabled(GL_CULL_FACE);
+  GLint CullFace = GL_BACK;
+  glGetIntegerv(GL_CULL_FACE_MODE, &CullFace);
+  // Only the far side shows, around the silhouette, behind the material itself.
+  glEnable(GL_CULL_FACE);
+  glCullFace(GL_FRONT);
+  TMesh::DoRender(AMVPMatrix);
+  glCullFace(static_cast<GLenum>(CullFace));
+  if (!Culling) glDisable(GL_CULL_FACE);
+  Main->ActivateRenderPass2();
 }
 
 namespace {
@@ -105,6 +177,10 @@ void TPmxPlane::DoRender(const TMatrix4f& AMVPMatrix) {
   Main->SetHasTexture(false);
   Main->SetHasToonTexture(false);
   Main->SetSelfShadow(true);
+  // What a model material left set must not reach the ground.
+  Main->SetSphereMode(smNone);
+  Main->SetTextureTint(NeutralMul, NeutralAdd);
+  Main->SetToonTint(NeutralMul, NeutralAdd);
   TMesh::DoRender(AMVPMatrix);
 }
 

@@ -207,7 +207,10 @@ std::unique_ptr<TTexture> TTexture::CreateFromFile(GLuint ASampler, const std::s
     image.LoadFromBytes(bytes);
     return CreateFromBitmap(ASampler, image.Bitmap());
   }
-  if (ext == ".dds") {
+  // Sphere files (.sph, .spa) and misnamed textures hold any format: a DDS is known by its magic,
+  // everything else the codec recognises by its content.
+  const bool ddsMagic = bytes.size() >= 4 && std::memcmp(bytes.data(), "DDS ", 4) == 0;
+  if (ext == ".dds" || (ext != ".tga" && ddsMagic)) {
     // The file is checked whole before a GL name exists, so a bad file leaves nothing behind.
     const TDDSImage image = ReadDDS(bytes);
     std::unique_ptr<TTexture> texture(new TTexture(ASampler));

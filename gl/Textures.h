@@ -24,7 +24,9 @@ class TTexture {
   // format throws Exception(STextureBitmapFormat). Leaves GL_UNPACK_ALIGNMENT at 1 or 4.
   static std::unique_ptr<TTexture> CreateFromBitmap(GLuint ASampler, const TBitmap& ABitmap);
   // Reads the file by its extension: ".tga" via TTGAImage, ".dds" via the DDS reader with its whole
-  // mip chain, anything else via stb_image. The file's errors propagate; nothing is left behind.
+  // mip chain, anything else by its content (DDS data by its magic, every other format via
+  // stb_image), as sphere files (.sph, .spa) need. The file's errors propagate; nothing is left
+  // behind.
   static std::unique_ptr<TTexture> CreateFromFile(GLuint ASampler, const std::string& AFileName);
 
   ~TTexture();

@@ -456,16 +456,19 @@ void TForm2::ShadowPass() {
   glFinish();
 }
 
-void TForm2::MainPass(const TMatrix4f& AMVPMatrix) {
+void TForm2::MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection,
+                      int AViewportHeight) {
+  const TMatrix4f MVP = MulMatrix4f(AView, AProjection);
   FProgram->Activate();
+  FProgram->SetViewTransform(AView, AProjection.Y.Y, AViewportHeight);
   FShadowFBO->BindTexture();
   glBindSampler(2, FOpenGL->ShadowSampler());
   glEnable(GL_CULL_FACE);
   glCullFace(GL_BACK);
   FProgram->ActivateRenderPass2();
-  FProgram->Render(AMVPMatrix);
+  FProgram->Render(MVP);
   FBoneProgram->Activate();
-  FBoneProgram->Render(AMVPMatrix);
+  FBoneProgram->Render(MVP);
 }
 
 void TForm2::PoseFrame() {
@@ -519,7 +522,7 @@ void TForm2::RenderDesktopFrame() {
     View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
     Projection = PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
   }
-  MainPass(MulMatrix4f(View, Projection));
+  MainPass(View, Projection, Height);
 
   glFlush();
   PresentDesktopFrame();

@@ -182,7 +182,9 @@ class TForm2 {
   void ToggleHeadsetFullScreen();
   void SaveHeadsetScreenShot();
   void ShadowPass();
-  void MainPass(const TMatrix4f& AMVPMatrix);
+  // The lit pass and the bone overlay seen through AView and AProjection on a viewport
+  // AViewportHeight pixels high (the outline's width and the sphere maps depend on them).
+  void MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection, int AViewportHeight);
   void ToggleBoneOverlay();
   void ToggleMultisample();
   void ToggleMotion();

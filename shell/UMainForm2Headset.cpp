@@ -158,10 +158,13 @@ void TForm2::RenderHeadsetFrame() {
 
 void TForm2::RenderEye(const hmdPosef& APose, const hmdFovPort& AFov,
                        const hmdVector3f& AViewAdjust, const hmdRecti& AViewport) {
-  const TMatrix4f MVP =
-      HeadsetEyeMVP(ViewerYaw, ViewerPitch, ViewerPosition, APose, AFov, AViewAdjust);
+  // The same view and projection as HeadsetEyeMVP, apart for the sphere maps and the outline.
+  const THeadsetEyeCamera C =
+      HeadsetEyeCamera(ViewerYaw, ViewerPitch, ViewerPosition, APose, AViewAdjust);
+  const TMatrix4f View = LookAtMatrix4f(C.Eye, C.Eye + C.Forward, C.Up);
   FFrameBuffer->SetViewport(AViewport.Pos.x, AViewport.Pos.y, AViewport.Size.w, AViewport.Size.h);
-  if (FProgram && FBoneProgram && FShadowFBO) MainPass(MVP);
+  if (FProgram && FBoneProgram && FShadowFBO)
+    MainPass(View, HeadsetProjection(AFov), AViewport.Size.h);
 }
 
 TVec3f TForm2::HeadsetEyeMidpoint() const {

@@ -106,6 +106,7 @@ class ControllerTest : public TOpenGLTest {
     FMain.reset();
     FBones.reset();
     FController.reset();
+    FShadow.reset();
     fs::remove_all(FDir);
     TOpenGLTest::TearDown();
   }
@@ -131,9 +132,20 @@ class ControllerTest : public TOpenGLTest {
     Target->SetViewport(0, 0, 32, 32);
     return Target;
   }
-  // The model's colour pass as a frame draws it, back faces culled.
+  // The model's colour pass as a frame draws it, back faces culled, with an empty shadow map (all
+  // lit) on unit 2 for the materials that receive self-shadow.
   void RenderModelPass() {
+    if (!FShadow) {
+      GLint Target = 0;
+      glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &Target);
+      FShadow = std::make_unique<TShadowFBO>();
+      FShadow->Bind();
+      FShadow->Clear({cmDepth});
+      glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(Target));
+    }
     FMain->Activate();
+    FShadow->BindTexture();
+    glBindSampler(2, FGL->ShadowSampler());
     glCullFace(GL_BACK);
     FMain->ActivateRenderPass2();
     FMain->Render(IdentityMatrix4f);
@@ -142,6 +154,7 @@ class ControllerTest : public TOpenGLTest {
   std::unique_ptr<TMainProgram> FMain;
   std::unique_ptr<TBoneProgram> FBones;
   std::unique_ptr<TPmxController> FController;
+  std::unique_ptr<TShadowFBO> FShadow;
   fs::path FDir;
 };
 
