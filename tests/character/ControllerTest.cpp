@@ -1,6 +1,6 @@
 // TPmxController on the real driver: construction from files (textures, toon ramps, meshes,
 // overlay items), the vertex buffers read back from GL, failure clean-up, drawing.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "character/UPmxController.h"
 #include "math/Errors.h"
@@ -36,6 +37,58 @@ void WriteBmp(const fs::path& APath, uint8_t AShade) {
   TBitmap Bitmap(2, 2, pf24bit);
   for (int R = 0; R < 2; ++R) std::memset(Bitmap.ScanLine(R), AShade, 6);
   Bitmap.SaveToFile(APath);
+}
+
+// A 24-bit BMP from rows of RGB pixels, top row first (written under any name: sphere files are
+// read by their content).
+void WritePixelsBmp(const fs::path& APath,
+                    const std::vector<std::vector<std::array<uint8_t, 3>>>& ARows) {
+  TBitmap Bitmap(static_cast<int>(ARows[0].size()), static_cast<int>(ARows.size()), pf24bit);
+  for (int R = 0; R < Bitmap.Height(); ++R)
+    for (int X = 0; X < Bitmap.Width(); ++X) {
+      uint8_t* P = Bitmap.ScanLine(R) + 3 * X;
+      P[0] = ARows[R][X][2], P[1] = ARows[R][X][1], P[2] = ARows[R][X][0];
+    }
+  Bitmap.SaveToFile(APath);
+}
+
+// A sphere of radius ARadius about the origin with outward normals, 12 stacks and 24 slices (a
+// vertex ring on the equator, a slice through +X), wound so that its outside faces a viewer at -Z
+// under the identity matrix (clip space is left-handed: counter-clockwise on screen means the
+// geometric normal points away from that viewer). Returns the face index count.
+int AddSphere(TPmxBuilder& AB, float ARadius, float AEdgeScale = 1.0f) {
+  constexpr int Stacks = 12, Slices = 24;
+  const float Pi = 3.14159265f;
+  const int First = static_cast<int>(AB.Vertices.size());
+  for (int I = 0; I <= Stacks; ++I) {
+    const float Theta = Pi * static_cast<float>(I) / Stacks;  // from +Y down
+    for (int J = 0; J <= Slices; ++J) {
+      const float Phi = 2 * Pi * static_cast<float>(J) / Slices;
+      const TVector3f N = NewVector3f(std::sin(Theta) * std::cos(Phi), std::cos(Theta),
+                                      std::sin(Theta) * std::sin(Phi));
+      const int V = AB.AddVertex(Scaled3f(N, ARadius), N);
+      AB.Vertices[V].MagnificationOfEdge = AEdgeScale;
+    }
+  }
+  int Count = 0;
+  auto Triangle = [&](int A, int B, int C) {
+    const TVector3f PA = AB.Vertices[A].Position, PB = AB.Vertices[B].Position,
+                    PC = AB.Vertices[C].Position;
+    const TVector3f Geometric = Cross3f(Sub3f(PB, PA), Sub3f(PC, PA));
+    const TVector3f Outward = Add3f(Add3f(PA, PB), PC);
+    if (Dot3f(Geometric, Outward) > 0)
+      AB.AddTriangle(A, C, B);
+    else
+      AB.AddTriangle(A, B, C);
+    Count += 3;
+  };
+  for (int I = 0; I < Stacks; ++I)
+    for (int J = 0; J < Slices; ++J) {
+      const int A = First + I * (Slices + 1) + J, B = A + 1, C = A + Slices + 1, D = C + 1;
+      if (I > 0) Triangle(A, B, C);
+      if (I < Stacks - 1) Triangle(B, D, C);
+    }
+  return Count;
 }
 
 // A model with every construction case: textures present, missing and broken; materials with
@@ -134,7 +187,8 @@ class ControllerTest : public TOpenGLTest {
   }
   // The model's colour pass as a frame draws it, back faces culled, with an empty shadow map (all
   // lit) on unit 2 for the materials that receive self-shadow.
-  void RenderModelPass() {
+  void RenderModelPass(const TMatrix4f& AMVP = IdentityMatrix4f,
+                       const TMatrix4f& AView = IdentityMatrix4f, float AProjectionScaleY = 1.0f) {
     if (!FShadow) {
       GLint Target = 0;
       glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &Target);
@@ -144,11 +198,18 @@ class ControllerTest : public TOpenGLTest {
       glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(Target));
     }
     FMain->Activate();
+    FMain->SetViewTransform(AView, AProjectionScaleY, 32);
     FShadow->BindTexture();
     glBindSampler(2, FGL->ShadowSampler());
     glCullFace(GL_BACK);
     FMain->ActivateRenderPass2();
-    FMain->Render(IdentityMatrix4f);
+    FMain->Render(AMVP);
+  }
+  // Drops the controller and its items for the next case of a table.
+  void DropController() {
+    FMain->Items().clear();
+    FBones->Items().clear();
+    FController.reset();
   }
 
   std::unique_ptr<TMainProgram> FMain;
@@ -434,4 +495,334 @@ TEST_F(ControllerTest, ShownBoneLinesDrawOverTheSceneAndHiddenOnesDrawNothing) {
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     Target->Unbind();
   }
+}
+
+namespace {
+
+// A model with one bone and a square over the whole picture (identity matrix), facing the viewer,
+// its vertices with texture coordinates AUV and additional UV 1 AUV1.
+void AddScreenQuad(TPmxBuilder& AB, PmxFloat2 AUV = PmxFloat2{0, 0},
+                   TVector4f AUV1 = TVector4f{{0, 0, 0, 0}}) {
+  if (AB.Bones.empty()) AB.AddBone("root", NewVector3f(0, 0, 0));
+  const int First = static_cast<int>(AB.Vertices.size());
+  for (const auto& [X, Y] : {std::pair{-1.0f, -1.0f}, {1.0f, -1.0f}, {-1.0f, 1.0f}, {1.0f, 1.0f}}) {
+    const int V = AB.AddVertex(NewVector3f(X, Y, 0), NewVector3f(0, 0, -1), AUV);
+    AB.Vertices[V].AdditionalUV = {AUV1};
+  }
+  AB.AddTriangle(First, First + 1, First + 2);  // counter-clockwise on screen
+  AB.AddTriangle(First + 1, First + 3, First + 2);
+}
+
+// A material of AFaces indices with only AFlags, colour clamp(ADiffuse + AAmbient) when lit.
+void AddPlainMaterial(TPmxBuilder& AB, int AFaces, uint8_t AFlags, float ADiffuse, float AAmbient,
+                      int ATexture = -1) {
+  const int M = AB.AddMaterial("m", AFaces, ATexture);
+  AB.Materials[M].RenderFlags = static_cast<TPmxRenderFlags>(AFlags);
+  AB.Materials[M].Diffuse = NewVector4f(ADiffuse, ADiffuse, ADiffuse, 1);
+  AB.Materials[M].Ambient = NewVector3f(AAmbient, AAmbient, AAmbient);
+}
+
+MATCHER_P3(RgbNear, R, G, B, "") {
+  const float Tolerance = 2.5f / 255;
+  return std::fabs(arg[0] - R) <= Tolerance && std::fabs(arg[1] - G) <= Tolerance &&
+         std::fabs(arg[2] - B) <= Tolerance;
+}
+
+}  // namespace
+
+TEST_F(ControllerTest, EdgedMaterialsShowARingOfTheEdgeColourAroundTheirSilhouette) {
+  // A sphere of radius 0.5 is 8 pixels wide on each side of the 32-pixel target's centre. With a
+  // projection scale of 1 on 32 lines an edge of size 3 is 3 pixels wide: pixels 24-26 right of
+  // the centre column 16. Scaling the whole matrix by 2 doubles clip w and the projection scale
+  // together: the ring stays 3 pixels wide.
+  struct TCase {
+    const char* Name;
+    bool Edge;
+    float Size, VertexScale, Alpha, MatrixScale;
+    float Red;  // expected in the ring
+  };
+  const TCase Cases[] = {
+      {"edge", true, 3, 1, 1, 1, 1.0f},           {"no edge flag", false, 3, 1, 1, 1, 0.0f},
+      {"vertex scale 0", true, 3, 0, 1, 1, 0.0f}, {"half transparent", true, 3, 1, 0.5f, 1, 0.5f},
+      {"clip w doubled", true, 3, 1, 1, 2, 1.0f},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    B.AddBone("root", NewVector3f(0, 0, 0));
+    const int Faces = AddSphere(B, 0.5f, C.VertexScale);
+    AddPlainMaterial(B, Faces, C.Edge ? FlagBit(rfEdge) : 0, 0.0f, 0.4f);
+    B.Materials[0].EdgeColor = NewVector4f(1, 0, 0, C.Alpha);
+    B.Materials[0].EdgeSize = C.Size;
+    Create(B);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    TMatrix4f M = IdentityMatrix4f;
+    for (float& V : M.V) V *= C.MatrixScale;
+    RenderModelPass(M, IdentityMatrix4f, C.MatrixScale);
+    EXPECT_THAT(ReadPixel(20, 16), RgbNear(0.4f, 0.4f, 0.4f)) << C.Name << ": the material";
+    for (int X : {25, 26}) {
+      EXPECT_THAT(ReadPixel(X, 16), RgbNear(C.Red, 0.0f, 0.0f)) << C.Name << ": ring at " << X;
+      EXPECT_THAT(ReadPixel(31 - X, 16), RgbNear(C.Red, 0.0f, 0.0f)) << C.Name << ": left ring";
+    }
+    EXPECT_THAT(ReadPixel(28, 16), RgbNear(0.0f, 0.0f, 0.0f)) << C.Name << ": beyond the ring";
+    // The outline leaves the pass as it found it.
+    EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
+    GLint Face = 0;
+    glGetIntegerv(GL_CULL_FACE_MODE, &Face);
+    EXPECT_EQ(Face, GL_BACK);
+    GLuint Selected = 0;
+    glGetUniformSubroutineuiv(GL_FRAGMENT_SHADER, 0, &Selected);
+    EXPECT_EQ(Selected, FMain->GetSubroutineIndex(stFragment, "shadeWithShadow"));
+    Target->Unbind();
+    DropController();
+  }
+}
+
+TEST_F(ControllerTest, SphereMapsAddAndMultiplyAtTheViewSpaceNormalTopRowUp) {
+  // The sphere file holds a BMP under its own extension: rows A, A, B, B from the top. The sphere
+  // is grey 0.5 unmapped; the pixel above the centre faces up (normal y 0.56: the image's upper
+  // half), the one below faces down.
+  const std::array<uint8_t, 3> A = {255, 128, 0}, Bc = {0, 128, 255};
+  WritePixelsBmp(FDir / "model" / "tex" / "shine.sph", {{A}, {A}, {Bc}, {Bc}});
+  const float a[3] = {1.0f, 128 / 255.0f, 0.0f}, b[3] = {0.0f, 128 / 255.0f, 1.0f};
+  TMatrix4f HalfTurn = IdentityMatrix4f;  // about the view axis: up becomes down
+  HalfTurn.X.X = HalfTurn.Y.Y = -1;
+  struct TCase {
+    const char* Name;
+    uint8_t Mode;
+    bool Turned;
+    std::array<float, 3> Upper, Lower;
+  };
+  auto Mul = [](const float* T) {
+    return std::array<float, 3>{0.5f * T[0], 0.5f * T[1], 0.5f * T[2]};
+  };
+  auto Add = [](const float* T) {
+    return std::array<float, 3>{std::min(1.0f, 0.5f + T[0]), std::min(1.0f, 0.5f + T[1]),
+                                std::min(1.0f, 0.5f + T[2])};
+  };
+  const std::array<float, 3> Grey = {0.5f, 0.5f, 0.5f};
+  const TCase Cases[] = {
+      {"none", 0, false, Grey, Grey},         {"multiply", 1, false, Mul(a), Mul(b)},
+      {"add", 2, false, Add(a), Add(b)},      {"add, view turned", 2, true, Add(b), Add(a)},
+      {"unknown mode", 7, false, Grey, Grey},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    B.AddBone("root", NewVector3f(0, 0, 0));
+    B.AddTexture("tex/shine.sph");
+    AddPlainMaterial(B, AddSphere(B, 0.5f), 0, 0.25f, 0.25f);
+    B.Materials[0].SphereTextureIndex = 0;
+    B.Materials[0].SphereMode = C.Mode;
+    Create(B);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass(IdentityMatrix4f, C.Turned ? HalfTurn : IdentityMatrix4f);
+    EXPECT_THAT(ReadPixel(16, 20), RgbNear(C.Upper[0], C.Upper[1], C.Upper[2])) << C.Name;
+    EXPECT_THAT(ReadPixel(16, 11), RgbNear(C.Lower[0], C.Lower[1], C.Lower[2])) << C.Name;
+    Target->Unbind();
+    DropController();
+  }
+}
+
+TEST_F(ControllerTest, SubTextureMultipliesByTheSphereTextureAtAdditionalUV1) {
+  // Left texel red, right texel blue; the texture coordinates point at the red one, additional
+  // UV 1 at the blue one. A missing sphere file draws no sphere map and says nothing.
+  WritePixelsBmp(FDir / "model" / "tex" / "sub.spa", {{{255, 0, 0}, {0, 0, 255}}});
+  for (const char* File : {"tex/sub.spa", "tex/absent.spa"}) {
+    TPmxBuilder B;
+    AddScreenQuad(B, PmxFloat2{0.25f, 0.5f}, TVector4f{{0.75f, 0.5f, 0, 0}});
+    B.AddTexture(File);
+    AddPlainMaterial(B, 6, 0, 0.25f, 0.25f);
+    B.Materials[0].SphereTextureIndex = 0;
+    B.Materials[0].SphereMode = 3;
+    ::testing::internal::CaptureStderr();
+    Create(B);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass();
+    if (std::string(File) == "tex/sub.spa")
+      EXPECT_THAT(ReadPixel(16, 16), RgbNear(0.0f, 0.0f, 0.5f)) << File;
+    else
+      EXPECT_THAT(ReadPixel(16, 16), RgbNear(0.5f, 0.5f, 0.5f)) << File;
+    Target->Unbind();
+    DropController();
+  }
+}
+
+TEST_F(ControllerTest, OnlySelfShadowedMaterialsDarkenInTheShadowMap) {
+  // A shadow map cleared to depth 0: every lookup is in shadow. Lit 0.5 + 0.25, shadowed 0.25.
+  struct TCase {
+    const char* Name;
+    uint8_t Flags;
+    float Red;
+  };
+  const TCase Cases[] = {
+      {"self-shadow", FlagBit(rfSelfShadow), 0.25f},
+      {"casts only", FlagBit(rfGroundShadow) | FlagBit(rfShadowMapping), 0.75f},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    AddScreenQuad(B);
+    AddPlainMaterial(B, 6, C.Flags, 0.5f, 0.25f);
+    Create(B);
+    FShadow = std::make_unique<TShadowFBO>();
+    FShadow->Bind();
+    glClearDepth(0.0);
+    FShadow->Clear({cmDepth});
+    glClearDepth(1.0);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass();
+    EXPECT_NEAR(ReadPixel(16, 16)[0], C.Red, 2.5f / 255) << C.Name;
+    Target->Unbind();
+    DropController();
+    FShadow.reset();
+  }
+}
+
+TEST_F(ControllerTest, OnlyShadowCastingMaterialsAreDrawnIntoTheShadowMap) {
+  // A two-sided square through the origin, which the light sees in the middle of its map.
+  struct TCase {
+    const char* Name;
+    uint8_t Flags;
+    bool Drawn;
+  };
+  const TCase Cases[] = {
+      {"neither", 0, false},
+      {"ground shadow", FlagBit(rfGroundShadow), true},
+      {"shadow map", FlagBit(rfShadowMapping), true},
+      {"both", FlagBit(rfGroundShadow) | FlagBit(rfShadowMapping), true},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    AddScreenQuad(B);
+    AddPlainMaterial(B, 6, C.Flags | FlagBit(rfTwoSide) | FlagBit(rfEdge), 0.5f, 0.25f);
+    Create(B);
+    TShadowFBO Shadow;
+    FMain->Activate();
+    Shadow.Bind();
+    Shadow.Clear({cmDepth});
+    Shadow.SetViewport(0, 0, Shadow.Width(), Shadow.Height());
+    FMain->ActivateRenderPass1();
+    glCullFace(GL_FRONT);
+    FMain->Render(FMain->Light().MVPMatrix());
+    glCullFace(GL_BACK);
+    float Depth = -1;
+    glReadPixels(Shadow.Width() / 2, Shadow.Height() / 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT,
+                 &Depth);
+    EXPECT_EQ(Depth < 1.0f, C.Drawn) << C.Name << " " << Depth;
+    Shadow.Unbind();
+    DropController();
+  }
+}
+
+namespace {
+
+// A material morph entry of operation AOperation on material 0 that changes nothing (multiply by
+// 1 / add 0), for a case to set one field of.
+TPmxMorphData NeutralMaterialEntry(uint8_t AOperation) {
+  TPmxMorphData D{};
+  TPmxMorphMaterial& M = D.Material;
+  M.MaterialIndex = 0;
+  M.OffsetType = AOperation;
+  if (AOperation == 0) {
+    const TVector4f One{{1, 1, 1, 1}};
+    M.Diffuse = M.EdgeColor = M.TextureFactor = M.SphereTextureFactor = M.ToonTextureFactor = One;
+    M.Specular = M.Ambient = NewVector3f(1, 1, 1);
+    M.Shininess = M.EdgeSize = 1;
+  }
+  return D;
+}
+
+}  // namespace
+
+TEST_F(ControllerTest, MaterialMorphsReachTheFragment) {
+  // Lit white (diffuse 0.5 + ambient 0.5) times face.png (grey 200); toon01 is grey 20.
+  const float T = 200 / 255.0f, Toon = 20 / 255.0f;
+  struct TCase {
+    const char* Name;
+    uint8_t Operation;
+    float Weight;
+    bool WithToon;
+    std::function<void(TPmxMorphMaterial&)> Set;
+    float Red;
+  };
+  const TCase Cases[] = {
+      {"no weight", 0, 0.0f, false, [](TPmxMorphMaterial& M) { M.TextureFactor.X = 0.5f; }, T},
+      {"texture multiply", 0, 1.0f, false, [](TPmxMorphMaterial& M) { M.TextureFactor.X = 0.5f; },
+       0.5f * T},
+      {"texture add", 1, 0.5f, false, [](TPmxMorphMaterial& M) { M.TextureFactor.X = 0.1f; },
+       T + 0.05f},
+      {"diffuse multiply", 0, 1.0f, false, [](TPmxMorphMaterial& M) { M.Diffuse.X = 0.5f; },
+       0.75f * T},
+      {"toon add", 1, 1.0f, true, [](TPmxMorphMaterial& M) { M.ToonTextureFactor.X = 0.5f; },
+       T * (Toon + 0.5f)},
+  };
+  for (const TCase& C : Cases) {
+    TPmxBuilder B;
+    AddScreenQuad(B);
+    B.AddTexture("tex/face.png");
+    AddPlainMaterial(B, 6, 0, 0.5f, 0.5f, 0);
+    if (C.WithToon) {
+      B.Materials[0].SharedToonFlag = 1;
+      B.Materials[0].ToonTexture.SharedToonTextureIndex = 0;
+    }
+    const int Morph = B.AddMorph("blush", mkMaterial);
+    TPmxMorphData Entry = NeutralMaterialEntry(C.Operation);
+    C.Set(Entry.Material);
+    B.Morphs[Morph].Data.push_back(Entry);
+    Create(B);
+    FController->SetMorphRate(Morph, C.Weight);
+    const std::unique_ptr<TColorFBO> Target = BlackTarget();
+    RenderModelPass();
+    EXPECT_NEAR(ReadPixel(16, 16)[0], C.Red, 2.5f / 255) << C.Name;
+    // The channels the morph leaves alone.
+    EXPECT_NEAR(ReadPixel(16, 16)[1], C.WithToon ? T * Toon : T, 2.5f / 255) << C.Name;
+    Target->Unbind();
+    DropController();
+  }
+}
+
+TEST_F(ControllerTest, UVMorphsRewriteTheUVBuffersOnlyWhenAUVChanged) {
+  TPmxBuilder B;
+  B.AddBone("root", NewVector3f(0, 0, 0));
+  for (int I = 0; I < 3; ++I) {
+    const int V =
+        B.AddVertex(NewVector3f(0.1f * I, 0, 0), NewVector3f(0, 0, -1), PmxFloat2{0.1f * I, 0.2f});
+    B.Vertices[V].AdditionalUV = {TVector4f{{0.3f, 0.4f * I, 0, 0}}};
+  }
+  B.AddTriangle(0, 1, 2);
+  B.AddMaterial("m", 3);
+  const int UV = B.AddMorph("uv", mkUV);
+  TPmxMorphData E{};
+  E.UV.VertexIndex = 1;
+  E.UV.UVOffset = TVector4f{{0.5f, -0.25f, 0, 0}};
+  B.Morphs[UV].Data.push_back(E);
+  const int UV1 = B.AddMorph("uv1", mkAddUV1);
+  E.UV.VertexIndex = 2;
+  E.UV.UVOffset = TVector4f{{0.25f, 0.5f, 0, 0}};
+  B.Morphs[UV1].Data.push_back(E);
+  const int Shape = B.AddMorph("shape", mkVertex);
+  B.AddVertexMorphOffset(Shape, 0, NewVector3f(0, 1, 0));
+  Create(B);
+  const std::shared_ptr<TPmxVAO> VAO = FController->PmxVAO();
+  ASSERT_TRUE(VAO);
+  const std::vector<float> RestUV = {0, 0.2f, 0.1f, 0.2f, 0.2f, 0.2f};
+  const std::vector<float> RestUV1 = {0.3f, 0, 0.3f, 0.4f, 0.3f, 0.8f};
+  EXPECT_EQ(ReadBuffer(*VAO->TexCoordBuffer(), 6), RestUV);
+  EXPECT_EQ(ReadBuffer(*VAO->UV1Buffer(), 6), RestUV1);
+  EXPECT_EQ(ReadBuffer(*VAO->EdgeScaleBuffer(), 3), std::vector<float>(3, 1.0f));
+
+  // A marker in the buffer survives a vertex morph: only a changed UV rewrites it.
+  const float Marker[2] = {9, 9};
+  glBindBuffer(GL_ARRAY_BUFFER, VAO->TexCoordBuffer()->Handle());
+  glBufferSubData(GL_ARRAY_BUFFER, 0, sizeof Marker, Marker);
+  FController->SetMorphRate(Shape, 1);
+  EXPECT_EQ(ReadBuffer(*VAO->TexCoordBuffer(), 2), std::vector<float>({9, 9}));
+
+  FController->SetMorphRate(UV, 0.5f);
+  EXPECT_EQ(ReadBuffer(*VAO->TexCoordBuffer(), 6),
+            std::vector<float>({0, 0.2f, 0.1f + 0.25f, 0.2f - 0.125f, 0.2f, 0.2f}));
+  EXPECT_EQ(ReadBuffer(*VAO->UV1Buffer(), 6), RestUV1);
+  FController->SetMorphRate(UV1, 1);
+  EXPECT_EQ(ReadBuffer(*VAO->UV1Buffer(), 6),
+            std::vector<float>({0.3f, 0, 0.3f, 0.4f, 0.3f + 0.25f, 0.8f + 0.5f}));
+  EXPECT_FALSE(FController->Core().UVsChanged());
 }
