@@ -201,6 +201,21 @@ TEST_F(Textures, OtherExtensionsGoThroughTheCodec) {
   EXPECT_LT(texels[(14 * 16 + 4) * 4 + 2], 40);
 }
 
+TEST_F(Textures, SphereFilesAreReadByTheirContent) {
+  // .sph and .spa hold whatever their author saved: BMP, PNG or DDS data.
+  TBitmap bmp(1, 1, pf24bit);
+  bmp.ScanLine(0)[0] = 10, bmp.ScanLine(0)[1] = 20, bmp.ScanLine(0)[2] = 30;
+  auto fromBmp = TTexture::CreateFromFile(0, File("metal.sph", bmp.SaveToBytes()));
+  EXPECT_EQ(ReadBgra(1, 1), (Bytes{10, 20, 30, 255}));
+  auto fromPng =
+      TTexture::CreateFromFile(0, File("shine.spa", fixtures::EncodePng(1, 1, 4, {1, 2, 3, 4})));
+  EXPECT_EQ(ReadBgra(1, 1), (Bytes{3, 2, 1, 4}));
+  auto fromDds = TTexture::CreateFromFile(0, File("gloss.SPH", fixtures::Dds("DXT5", 4, 4, 1, 16)));
+  EXPECT_EQ(Level(0, GL_TEXTURE_INTERNAL_FORMAT), 0x83F3);
+  EXPECT_EQ(Level(0, GL_TEXTURE_COMPRESSED_IMAGE_SIZE), 16);
+  EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
 TEST_F(Textures, BindSetsTheSamplerOfTheGivenUnitOnlyWhenThereIsOne) {
   GLuint samplers[2];
   glGenSamplers(2, samplers);
