@@ -195,7 +195,9 @@ class TPmxControllerCore {
   TMatrix4f GetBoneMatrix(int AIndex) const;
 
   // ---- morphs and behaviours ----
-  // Rebuilds the morphed rest positions from the current weights (vertex morphs only).
+  // Applies the current weights of every morph kind: the effective weights (group morphs passed
+  // on), the morphed rest positions, the material states and the morphed UVs. Bone morphs take
+  // these effective weights at the next UpdateBoneMatrix. Flip and impulse morphs do nothing.
   virtual void ApplyMorph();
   int IndexOfMorph(std::string_view AName) const { return FPmx.IndexOfMorph(AName); }
   int MorphCount() const { return FPmx.MorphCount(); }
@@ -225,6 +227,10 @@ class TPmxControllerCore {
   const std::vector<TMatrix4f>& SkinMatrix() const { return FSkinMatrix; }
   const std::vector<TVec3f>& SkinVertices() const { return FSkinVertices; }
   const std::vector<float>& MorphRates() const { return FMorphRates; }
+  // Per morph its weight as the last ApplyMorph applied it: its own weight plus, for every group
+  // morph that names it, the group's effective weight times the member's ratio. Equal to
+  // MorphRates() bit for bit in a model without group morphs.
+  const std::vector<float>& EffectiveMorphRates() const { return FEffectiveRates; }
   // Every morph kind beyond vertex morphs, as of the last ApplyMorph (see TMaterialMorphState):
   // one entry per material; the texture coordinates (xy) and additional UVs 1-4 of every vertex,
   // each UV morph's offset * weight added. UVsChanged is set by an ApplyMorph that changed a UV
@@ -273,6 +279,10 @@ class TPmxControllerCore {
   std::vector<TMaterialMorphState> FMaterialStates;
   std::vector<TVector4f> FMorphedUVs[5];
   bool FUVsChanged = false;
+  std::vector<float> FEffectiveRates;              // see EffectiveMorphRates
+  std::vector<TMaterialMorphState> FMaterialBase;  // the model's values, no morph applied
+  // The morphed UVs as the vertex records hold them (channel AChannel of vertex AVertex).
+  TVector4f RestUV(int AChannel, int AVertex) const;
 
   // Show/IK state and the frame bracket.
   bool FVisible = true;
@@ -293,6 +303,13 @@ class TPmxControllerCore {
   void BuildIKTables();
   void BuildSkinStream();
   void BuildMorphTables();
+  void BuildMorphKindTables();
+  // The fast path's steps of ApplyMorph and UpdatePose for the kinds beyond vertex morphs.
+  void ApplyGroupMorphs();
+  void ApplyMaterialMorphs();
+  void ApplyUVMorphs();
+  void ApplyBoneMorphs();
+  void RestoreBoneMorphs();
   void BuildFlatMotionTables();
   void BuildShowIKTables();
   // Show and IK switches at AFrame: the last key at or before it wins (no blending).
@@ -354,6 +371,61 @@ class TPmxControllerCore {
   std::vector<int32_t> FMorphRunVertex;
   std::vector<int32_t> FMorphEntryMorph;
   std::vector<TVec3f> FMorphEntryOffset;
+
+  // Group morphs unrolled (see BuildMorphKindTables): per group its run of steps; a step passes its
+  // parent step's weight (or the group's own) times Ratio on to Member. FGroupCarry: scratch.
+  struct TGroupRoot {
+    int32_t Group;
+    uint32_t FirstStep, EndStep;
+  };
+  struct TGroupStep {
+    int32_t Parent, Member;
+    float Ratio;
+  };
+  std::vector<TGroupRoot> FGroupRoots;
+  std::vector<TGroupStep> FGroupSteps;
+  std::vector<float> FGroupCarry;
+
+  // Bone-morph offsets in morph order; Slot numbers the distinct bones, whose pre-morph values
+  // UpdatePose keeps in FBoneMorphSaved while it poses.
+  struct TBoneMorphEntry {
+    int32_t Morph, Bone, Slot;
+    TVector3f Translation;
+    TQuaternion Rotation;
+  };
+  struct TBoneMorphSave {
+    TQuaternion Rotation, MorphedRotation;
+    TVector3f Translation, MorphedTranslation;
+    bool Active;
+  };
+  std::vector<TBoneMorphEntry> FBoneMorphEntries;
+  std::vector<TBoneMorphSave> FBoneMorphSaved;
+  std::vector<int32_t> FBoneMorphSlotBone;
+  std::vector<int32_t> FBoneMorphActive;  // slots saved in this pose (capacity: every slot)
+
+  // Material-morph offsets in morph order (Material -1: every material), the accumulators, and
+  // whether the states differ from the model's values.
+  struct TMaterialMorphEntry {
+    int32_t Morph, Material;
+    const TPmxMorphMaterial* Data;
+  };
+  std::vector<TMaterialMorphEntry> FMaterialMorphEntries;
+  std::vector<TMaterialMorphState> FMaterialMul, FMaterialAdd;
+  std::vector<uint8_t> FMaterialTouched;
+  bool FMaterialsMorphed = false;
+
+  // UV-morph offsets in morph order: Slot = channel * vertex count + vertex; FUVSlots the distinct
+  // slots; FUVMorphs the UV-kind morphs with the effective weights their UVs were built with.
+  struct TUVMorphEntry {
+    int32_t Morph;
+    uint32_t Slot;
+    bool FourComponents;
+    TVector4f Offset;
+  };
+  std::vector<TUVMorphEntry> FUVMorphEntries;
+  std::vector<uint32_t> FUVSlots;
+  std::vector<int32_t> FUVMorphs;
+  std::vector<float> FUVMorphRates;
 
   // Flat key tables of the fast path: per track a run of keys.
   struct TTrack {
@@ -446,6 +518,37 @@ inline float SegmentRatio(double AFrame, double APrev, double ANext) {
 }
 inline TQuaternion KeyRotation(const TVmdMotion& AKey) {
   return TQuaternion{{{AKey.Rotation.X, AKey.Rotation.Y, AKey.Rotation.Z}}, AKey.Rotation.W};
+}
+
+// ---- morph kinds ----
+
+// Morph data entries a walk through nested group morphs may look at in one ApplyMorph, over all
+// groups: a file's groups can name each other so that the paths through them grow exponentially.
+// Models have a few hundred; entries beyond the budget are not looked at.
+inline constexpr int GroupMorphWalkBudget = 1 << 16;
+
+// The model's values of one material, tints neutral.
+TMaterialMorphState MaterialBaseState(const TPmxMaterial& AMaterial);
+// Accumulators of a material no morph touches: factors 1 and sums 0 in every field.
+TMaterialMorphState MaterialMulIdentity();
+TMaterialMorphState MaterialAddIdentity();
+// One material-morph offset at weight AWeight folded into a material's accumulators: operation 0
+// multiplies every factor by lerp(1, value, w) (tints: TextureMul, SphereMul, ToonMul), operation 1
+// adds value * w to every sum (tints: TextureAdd, SphereAdd, ToonAdd); other operations nothing.
+// False for an operation that is neither.
+bool AccumulateMaterialMorph(TMaterialMorphState& AMul, TMaterialMorphState& AAdd,
+                             const TPmxMorphMaterial& AData, float AWeight);
+// base * factor + sum per value; the tints as accumulated.
+TMaterialMorphState CombineMaterialMorphs(const TMaterialMorphState& ABase,
+                                          const TMaterialMorphState& AMul,
+                                          const TMaterialMorphState& AAdd);
+// UV channel of a UV-kind morph (0 UV, 1-4 additional UV 1-4), -1 for other kinds.
+inline int UVMorphChannel(TPmxMorphKind AKind) {
+  return AKind >= mkUV && AKind <= mkAddUV4 ? static_cast<int>(AKind) - static_cast<int>(mkUV) : -1;
+}
+inline TQuaternion BoneMorphRotation(const TPmxMorphBone& AData) {
+  return TQuaternion{{{AData.RotateValue.X, AData.RotateValue.Y, AData.RotateValue.Z}},
+                     AData.RotateValue.W};
 }
 
 // Iterations one IK chain may run in one pose: its loop count, cut only where a file's count (up

@@ -88,7 +88,10 @@ inline void Store3(float* ADest, TLanes AValue) {
 // rebuilt from its rest position with its offsets added in the literal order (a zero weight adds
 // nothing). Vertices come in runs of equal offset counts, so no loop length is guessed wrong.
 void TPmxControllerCore::ApplyMorph() {
-  const float* Rates = FMorphRates.data();
+  ApplyGroupMorphs();
+  ApplyMaterialMorphs();
+  ApplyUVMorphs();
+  const float* Rates = FEffectiveRates.data();
   const TVec3f* Rest = FRestPositions.data();
   TVec3f* Out = FSkinVertices.data();
   const int32_t* Morph = FMorphEntryMorph.data();
@@ -109,7 +112,124 @@ void TPmxControllerCore::ApplyMorph() {
   }
 }
 
+// The stored weights, then every group's unrolled steps in walk order: a group whose own weight is
+// 0 passes nothing on (a member reached through another group gets its share from that one).
+void TPmxControllerCore::ApplyGroupMorphs() {
+  std::copy(FMorphRates.begin(), FMorphRates.end(), FEffectiveRates.begin());
+  float* Eff = FEffectiveRates.data();
+  float* Carry = FGroupCarry.data();
+  for (const TGroupRoot& Root : FGroupRoots) {
+    const float W = FMorphRates[Root.Group];
+    if (W == 0.0f) continue;
+    for (uint32_t S = Root.FirstStep; S < Root.EndStep; ++S) {
+      const TGroupStep& Step = FGroupSteps[S];
+      const float C = (Step.Parent < 0 ? W : Carry[Step.Parent]) * Step.Ratio;
+      Carry[S] = C;
+      Eff[Step.Member] = Eff[Step.Member] + C;
+    }
+  }
+}
+
+// Nothing to do while no material morph is active and the states are the model's values.
+void TPmxControllerCore::ApplyMaterialMorphs() {
+  const float* Eff = FEffectiveRates.data();
+  bool Active = false;
+  for (const TMaterialMorphEntry& E : FMaterialMorphEntries)
+    Active = Active || Eff[E.Morph] != 0.0f;
+  if (!Active && !FMaterialsMorphed) return;
+  std::fill(FMaterialMul.begin(), FMaterialMul.end(), MaterialMulIdentity());
+  std::fill(FMaterialAdd.begin(), FMaterialAdd.end(), MaterialAddIdentity());
+  std::fill(FMaterialTouched.begin(), FMaterialTouched.end(), uint8_t{0});
+  for (const TMaterialMorphEntry& E : FMaterialMorphEntries) {
+    const float W = Eff[E.Morph];
+    if (W == 0.0f) continue;
+    const size_t First = E.Material < 0 ? 0 : static_cast<size_t>(E.Material);
+    const size_t End = E.Material < 0 ? FMaterialBase.size() : First + 1;
+    for (size_t I = First; I < End; ++I)
+      if (AccumulateMaterialMorph(FMaterialMul[I], FMaterialAdd[I], *E.Data, W))
+        FMaterialTouched[I] = 1;
+  }
+  FMaterialsMorphed = false;
+  for (size_t I = 0; I < FMaterialBase.size(); ++I) {
+    FMaterialStates[I] =
+        FMaterialTouched[I]
+            ? CombineMaterialMorphs(FMaterialBase[I], FMaterialMul[I], FMaterialAdd[I])
+            : FMaterialBase[I];
+    FMaterialsMorphed = FMaterialsMorphed || FMaterialTouched[I];
+  }
+}
+
+// UVs are rebuilt, and flagged, only when the effective weight of some UV morph changed: each UV
+// that some UV morph moves restarts from the vertex record and gets its offsets in morph order.
+void TPmxControllerCore::ApplyUVMorphs() {
+  const float* Eff = FEffectiveRates.data();
+  bool Changed = false;
+  for (size_t K = 0; K < FUVMorphs.size(); ++K)
+    if (Eff[FUVMorphs[K]] != FUVMorphRates[K]) {
+      FUVMorphRates[K] = Eff[FUVMorphs[K]];
+      Changed = true;
+    }
+  if (!Changed) return;
+  const uint32_t VertexCount = static_cast<uint32_t>(FSkinVertices.size());
+  for (uint32_t Slot : FUVSlots)
+    FMorphedUVs[Slot / VertexCount][Slot % VertexCount] =
+        RestUV(static_cast<int>(Slot / VertexCount), static_cast<int>(Slot % VertexCount));
+  for (const TUVMorphEntry& E : FUVMorphEntries) {
+    const float W = Eff[E.Morph];
+    if (W == 0.0f) continue;
+    TVector4f& U = FMorphedUVs[E.Slot / VertexCount][E.Slot % VertexCount];
+    U.X = U.X + E.Offset.X * W;
+    U.Y = U.Y + E.Offset.Y * W;
+    if (E.FourComponents) {
+      U.Z = U.Z + E.Offset.Z * W;
+      U.W = U.W + E.Offset.W * W;
+    }
+  }
+  FUVsChanged = true;
+}
+
 // ---- pose ---------------------------------------------------------------------------------------
+
+// Bone morphs at their effective weights on top of the motion's values, for this pose only: each
+// bone they move keeps its values from before, to get them back in RestoreBoneMorphs.
+void TPmxControllerCore::ApplyBoneMorphs() {
+  FBoneMorphActive.clear();
+  for (const TBoneMorphEntry& E : FBoneMorphEntries) {
+    const float W = FEffectiveRates[E.Morph];
+    if (W == 0.0f) continue;
+    TQuaternion& R = FBoneRotations[E.Bone];
+    TVector3f& T = FBoneTranslations[E.Bone];
+    TBoneMorphSave& Save = FBoneMorphSaved[E.Slot];
+    if (!Save.Active) {
+      Save.Active = true;
+      Save.Rotation = R;
+      Save.Translation = T;
+      FBoneMorphActive.push_back(E.Slot);
+    }
+    T = Add3f(T, Scaled3f(E.Translation, W));
+    R = MulQuaternion(R, SlerpQuaternion(IdentityQuaternion, E.Rotation, W));
+  }
+  for (int32_t Slot : FBoneMorphActive) {
+    TBoneMorphSave& Save = FBoneMorphSaved[Slot];
+    Save.MorphedRotation = FBoneRotations[FBoneMorphSlotBone[Slot]];
+    Save.MorphedTranslation = FBoneTranslations[FBoneMorphSlotBone[Slot]];
+  }
+}
+
+// The values from before the bone morphs come back where the pose left the morphed ones as they
+// were; a rotation or translation that IK or an append transform rewrote stays as they left it.
+void TPmxControllerCore::RestoreBoneMorphs() {
+  for (int32_t Slot : FBoneMorphActive) {
+    TBoneMorphSave& Save = FBoneMorphSaved[Slot];
+    const int B = FBoneMorphSlotBone[Slot];
+    if (std::memcmp(&FBoneRotations[B], &Save.MorphedRotation, sizeof(TQuaternion)) == 0)
+      FBoneRotations[B] = Save.Rotation;
+    if (std::memcmp(&FBoneTranslations[B], &Save.MorphedTranslation, sizeof(TVector3f)) == 0)
+      FBoneTranslations[B] = Save.Translation;
+    Save.Active = false;
+  }
+  FBoneMorphActive.clear();
+}
 
 const TMatrix4f& TPmxControllerCore::CachedGlobal(int AIndex) {
   if (FGlobalValid[FPreIndex[AIndex]]) return FBoneGlobalMatrix[AIndex];
@@ -164,6 +284,7 @@ void TPmxControllerCore::SolveIKFast() {
 }
 
 void TPmxControllerCore::UpdatePose() {
+  ApplyBoneMorphs();
   std::fill(FGlobalValid.begin(), FGlobalValid.end(), uint8_t{0});
   SolveIKFast();
   for (const TAppendInfo& A : FAppends) {
@@ -185,6 +306,7 @@ void TPmxControllerCore::UpdatePose() {
   }
   for (size_t I = 0; I < FSkinMatrix.size(); ++I)
     FSkinMatrix[I] = MulMatrix4f(FBoneInvertMatrix[I], FBoneGlobalMatrix[I]);
+  RestoreBoneMorphs();
 }
 
 // ---- skinning -----------------------------------------------------------------------------------

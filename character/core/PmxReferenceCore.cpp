@@ -1,6 +1,8 @@
 // The literal algorithm of the controller core, kept as the yardstick of the fast path.
 #include "character/core/PmxReferenceCore.h"
 
+#include <cstring>
+
 #include "math/Errors.h"
 
 // ---- motion sampling ----------------------------------------------------------------------------
@@ -67,15 +69,108 @@ void TPmxReferenceCore::InterpolateSkinMotion(const std::vector<const TVmdSkinMo
 // ---- morphs -------------------------------------------------------------------------------------
 
 void TPmxReferenceCore::ApplyMorph() {
+  ApplyGroupMorphs();
   for (int V = 0; V < FPmx.VertexCount(); ++V)
     FSkinVertices[V] = TVec3f(FPmx.GetVertex(V)->Position);
   for (int M = 0; M < FPmx.MorphCount(); ++M) {
-    const float W = FMorphRates[M];
+    const float W = FEffectiveRates[M];
     const TPmxMorph& Morph = *FPmx.GetMorph(M);
     if (W == 0.0f || Morph.Kind != mkVertex) continue;
     for (const TPmxMorphData& D : Morph.Data) {
+      if (D.Vertex.VertexIndex < 0 || D.Vertex.VertexIndex >= FPmx.VertexCount()) continue;
       TVec3f& S = FSkinVertices[D.Vertex.VertexIndex];
       S = S + TVec3f(D.Vertex.PositionOffset) * W;
+    }
+  }
+  ApplyMaterialMorphs();
+  ApplyUVMorphs();
+}
+
+// Every group, in index order, walks its members depth first and passes its weight times each
+// member's ratio on to it, into nested groups too, never into a group already on the path. Groups
+// whose own weight is 0 walk without passing anything on, so that the walks look at the same
+// entries (at most GroupMorphWalkBudget) whatever the weights are.
+void TPmxReferenceCore::ApplyGroupMorphs() {
+  const int Count = FPmx.MorphCount();
+  FEffectiveRates = FMorphRates;
+  struct TFrame {
+    int Morph;
+    float Carried;
+    size_t Next;
+  };
+  std::vector<TFrame> Path;
+  std::vector<bool> OnPath(static_cast<size_t>(Count), false);
+  int Budget = GroupMorphWalkBudget;
+  for (int G = 0; G < Count && Budget > 0; ++G) {
+    if (FPmx.GetMorph(G)->Kind != mkGroup) continue;
+    const bool Live = FMorphRates[G] != 0.0f;
+    Path.push_back({G, FMorphRates[G], 0});
+    OnPath[G] = true;
+    while (!Path.empty()) {
+      TFrame& Top = Path.back();
+      const TPmxMorph& Group = *FPmx.GetMorph(Top.Morph);
+      if (Top.Next >= Group.Data.size() || Budget == 0) {
+        OnPath[Top.Morph] = false;
+        Path.pop_back();
+        continue;
+      }
+      const TPmxMorphGroup Member = Group.Data[Top.Next++].Group;
+      --Budget;
+      if (Member.MorphIndex < 0 || Member.MorphIndex >= Count) continue;
+      const bool IsGroup = FPmx.GetMorph(Member.MorphIndex)->Kind == mkGroup;
+      if (IsGroup && OnPath[Member.MorphIndex]) continue;
+      const float Share = Top.Carried * Member.MorphRate;
+      if (Live) FEffectiveRates[Member.MorphIndex] = FEffectiveRates[Member.MorphIndex] + Share;
+      if (IsGroup) {
+        OnPath[Member.MorphIndex] = true;
+        Path.push_back({Member.MorphIndex, Share, 0});
+      }
+    }
+  }
+}
+
+void TPmxReferenceCore::ApplyMaterialMorphs() {
+  for (int I = 0; I < FPmx.MaterialCount(); ++I) {
+    TMaterialMorphState Mul = MaterialMulIdentity(), Add = MaterialAddIdentity();
+    bool Touched = false;
+    for (int M = 0; M < FPmx.MorphCount(); ++M) {
+      const TPmxMorph& Morph = *FPmx.GetMorph(M);
+      const float W = FEffectiveRates[M];
+      if (W == 0.0f || Morph.Kind != mkMaterial) continue;
+      for (const TPmxMorphData& D : Morph.Data)
+        if (D.Material.MaterialIndex == I || D.Material.MaterialIndex == -1)
+          Touched = AccumulateMaterialMorph(Mul, Add, D.Material, W) || Touched;
+    }
+    const TMaterialMorphState Base = MaterialBaseState(*FPmx.GetMaterial(I));
+    FMaterialStates[I] = Touched ? CombineMaterialMorphs(Base, Mul, Add) : Base;
+  }
+}
+
+// Every UV rebuilt from the vertex records each time; flagged changed when the weight of some UV
+// morph differs from the one the UVs were last built with.
+void TPmxReferenceCore::ApplyUVMorphs() {
+  if (FUVBuiltRates.empty()) FUVBuiltRates.assign(static_cast<size_t>(FPmx.MorphCount()), 0.0f);
+  for (int C = 0; C < 5; ++C)
+    for (int V = 0; V < FPmx.VertexCount(); ++V) FMorphedUVs[C][V] = RestUV(C, V);
+  for (int M = 0; M < FPmx.MorphCount(); ++M) {
+    const TPmxMorph& Morph = *FPmx.GetMorph(M);
+    const int Channel = UVMorphChannel(Morph.Kind);
+    if (Channel < 0) continue;
+    const float W = FEffectiveRates[M];
+    if (W != FUVBuiltRates[M]) {
+      FUVBuiltRates[M] = W;
+      FUVsChanged = true;
+    }
+    if (W == 0.0f) continue;
+    for (const TPmxMorphData& D : Morph.Data) {
+      if (D.UV.VertexIndex < 0 || D.UV.VertexIndex >= FPmx.VertexCount()) continue;
+      TVector4f& U = FMorphedUVs[Channel][D.UV.VertexIndex];
+      U.X = U.X + D.UV.UVOffset.X * W;
+      U.Y = U.Y + D.UV.UVOffset.Y * W;
+      if (Channel > 0) {
+        U.Z = U.Z + D.UV.UVOffset.Z * W;
+        U.W = U.W + D.UV.UVOffset.W * W;
+      }
     }
   }
 }
@@ -133,6 +228,37 @@ void TPmxReferenceCore::SolveIK(const TPmxBone& AIKBone, const TVector3f& AGoal)
 }
 
 void TPmxReferenceCore::UpdatePose() {
+  // Bone morphs on top of the motion's values for this pose only (see RestoreBoneMorphs of the
+  // fast path): the values from before come back afterwards wherever the pose left them alone.
+  const std::vector<TQuaternion> Rotations = FBoneRotations;
+  const std::vector<TVector3f> Translations = FBoneTranslations;
+  std::vector<bool> Moved(static_cast<size_t>(FPmx.BoneCount()), false);
+  for (int M = 0; M < FPmx.MorphCount(); ++M) {
+    const TPmxMorph& Morph = *FPmx.GetMorph(M);
+    const float W = FEffectiveRates[M];
+    if (W == 0.0f || Morph.Kind != mkBone) continue;
+    for (const TPmxMorphData& D : Morph.Data) {
+      const int B = D.Bone.BoneIndex;
+      if (B < 0 || B >= FPmx.BoneCount()) continue;
+      FBoneTranslations[B] = Add3f(FBoneTranslations[B], Scaled3f(D.Bone.TranslateValue, W));
+      FBoneRotations[B] = MulQuaternion(
+          FBoneRotations[B], SlerpQuaternion(IdentityQuaternion, BoneMorphRotation(D.Bone), W));
+      Moved[B] = true;
+    }
+  }
+  const std::vector<TQuaternion> MorphedRotations = FBoneRotations;
+  const std::vector<TVector3f> MorphedTranslations = FBoneTranslations;
+  PoseBones();
+  for (int B = 0; B < FPmx.BoneCount(); ++B) {
+    if (!Moved[B]) continue;
+    if (std::memcmp(&FBoneRotations[B], &MorphedRotations[B], sizeof(TQuaternion)) == 0)
+      FBoneRotations[B] = Rotations[B];
+    if (std::memcmp(&FBoneTranslations[B], &MorphedTranslations[B], sizeof(TVector3f)) == 0)
+      FBoneTranslations[B] = Translations[B];
+  }
+}
+
+void TPmxReferenceCore::PoseBones() {
   ApplyIK();
   for (int I = 0; I < FPmx.BoneCount(); ++I) {
     const TPmxBone& Bone = *FPmx.GetBone(I);

@@ -20,6 +20,11 @@ class TPmxReferenceCore : public TPmxControllerCore {
   void Skin(IPmxSkinTarget& ATarget) override;
 
  private:
+  void ApplyGroupMorphs();
+  void ApplyMaterialMorphs();
+  void ApplyUVMorphs();
+  // IK, append transforms and the matrices: the pose without the bone morphs around it.
+  void PoseBones();
   TMatrix4f ChainMatrix(int AIndex) const;
   TVector3f PositionOf(int AIndex) const;
   void ApplyIK();
