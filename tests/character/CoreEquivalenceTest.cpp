@@ -56,15 +56,23 @@ struct TPathPair {
   ::testing::AssertionResult Same() const {
     const TPmxControllerCore& F = *Fast;
     const TPmxControllerCore& R = *Reference;
-    for (auto Result : {SameBits("rotations", F.BoneRotations(), R.BoneRotations()),
-                        SameBits("translations", F.BoneTranslations(), R.BoneTranslations()),
-                        SameBits("global matrices", F.BoneGlobalMatrix(), R.BoneGlobalMatrix()),
-                        SameBits("skin matrices", F.SkinMatrix(), R.SkinMatrix()),
-                        SameBits("skin vertices", F.SkinVertices(), R.SkinVertices()),
-                        SameBits("morph rates", F.MorphRates(), R.MorphRates()),
-                        SameBits("positions", FastOut->Positions, ReferenceOut->Positions),
-                        SameBits("normals", FastOut->Normals, ReferenceOut->Normals)})
+    for (auto Result :
+         {SameBits("rotations", F.BoneRotations(), R.BoneRotations()),
+          SameBits("translations", F.BoneTranslations(), R.BoneTranslations()),
+          SameBits("global matrices", F.BoneGlobalMatrix(), R.BoneGlobalMatrix()),
+          SameBits("skin matrices", F.SkinMatrix(), R.SkinMatrix()),
+          SameBits("skin vertices", F.SkinVertices(), R.SkinVertices()),
+          SameBits("morph rates", F.MorphRates(), R.MorphRates()),
+          SameBits("effective rates", F.EffectiveMorphRates(), R.EffectiveMorphRates()),
+          SameBits("material states", F.MaterialStates(), R.MaterialStates()),
+          SameBits("UV", F.MorphedUVs(0), R.MorphedUVs(0)),
+          SameBits("additional UV 1", F.MorphedUVs(1), R.MorphedUVs(1)),
+          SameBits("additional UV 4", F.MorphedUVs(4), R.MorphedUVs(4)),
+          SameBits("positions", FastOut->Positions, ReferenceOut->Positions),
+          SameBits("normals", FastOut->Normals, ReferenceOut->Normals)})
       if (!Result) return Result;
+    if (F.UVsChanged() != R.UVsChanged())
+      return ::testing::AssertionFailure() << "UVs changed: fast " << F.UVsChanged();
     if (FastOut->PositionWrites != ReferenceOut->PositionWrites)
       return ::testing::AssertionFailure() << "different number of skinning passes";
     return ::testing::AssertionSuccess();

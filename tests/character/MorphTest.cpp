@@ -71,12 +71,18 @@ TEST(Morphs, IndexOutsideTheMorphsRaisesTheRangeError) {
   for (float R : Rig.Core->MorphRates()) EXPECT_EQ(R, 0.0f);
 }
 
-TEST(Morphs, VertexOffsetsAddUpScaledByTheirWeightsAndOtherKindsDoNothing) {
+TEST(Morphs, VertexOffsetsAddUpScaledByTheirWeightsAndFlipAndImpulseMorphsDoNothing) {
   TMorphModel M;
+  // A flip morph is laid out as a group naming "up"; it is read, not applied. So is an impulse.
+  const int Flip = M.B.AddMorph("flip", mkFlip);
+  M.B.Morphs[Flip].Data = M.B.Morphs[M.Group].Data;
+  const int Impulse = M.B.AddMorph("impulse", mkImpulse);
+  M.B.Morphs[Impulse].Data.push_back(TPmxMorphData{});
   TCoreRig Rig(M.B);
   const TVec3f Rest(Rig.Pmx.GetVertex(7)->Position);
   const float Unit = Rig.Pmx.GetMorph(M.Up)->Data[0].Vertex.PositionOffset.Y;
-  Rig.Core->SetMorphRate(M.Group, 1.0f);
+  Rig.Core->SetMorphRate(Flip, 1.0f);
+  Rig.Core->SetMorphRate(Impulse, 1.0f);
   EXPECT_TRUE(Near3(Rig.Core->SkinVertices()[7], Rest, 0));
   Rig.Core->SetMorphRate(M.Up, 0.5f);
   EXPECT_TRUE(Near3(Rig.Core->SkinVertices()[7], Rest + TVec3f(0, 0.5f * Unit, 0), 1e-6f));

@@ -1,8 +1,9 @@
 // Fuzz target: a model and a motion into the controller's CPU side (bone and morph tables, motion
-// tables with eased keys and show/IK switches, pose with IK and append transforms, morphs,
-// skinning into plain memory, the camera track), no GL.
+// tables with eased keys and show/IK switches, pose with IK and append transforms, morphs of
+// every kind, skinning into plain memory, the camera track), no GL.
 // Input: see SplitModelMotion. A model or motion the readers reject ends the run; a motion the
 // reader rejects is left out, as the viewer would fail to start with it.
+#include <algorithm>
 #include <cmath>
 
 #include "character/core/CameraMotion.h"
@@ -55,9 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   Core.NextFrame();
   Core.PrevFrame();
   Core.CockHead(15.0f);
-  // Each changed weight re-skins: a few morphs are enough to reach every kind.
-  for (int i = 0; i < Core.MorphCount() && i < 4; ++i) Core.SetMorphRate(i, i % 2 ? 1.0f : 0.25f);
+  // Every morph of every kind (group, vertex, bone, UV, material, flip, impulse) at a weight, the
+  // first few alone (each re-morphs and re-skins), the rest in one frame bracket, then all back.
+  const int Morphs = std::min(Core.MorphCount(), 512);
+  for (int i = 0; i < Morphs && i < 4; ++i) Core.SetMorphRate(i, i % 2 ? 1.0f : 0.25f);
+  Core.BeginFrame();
+  for (int i = 0; i < Morphs; ++i) Core.SetMorphRate(i, i % 3 ? 1.0f : 0.5f);
+  Core.EndFrame();
   Core.UpdateBoneMatrix();
+  for (const TMaterialMorphState& State : Core.MaterialStates())
+    TouchBytes(reinterpret_cast<const std::uint8_t*>(&State), sizeof State);
+  for (int Channel = 0; Channel < 5; ++Channel)
+    TouchBytes(reinterpret_cast<const std::uint8_t*>(Core.MorphedUVs(Channel).data()),
+               Core.MorphedUVs(Channel).size() * sizeof(TVector4f));
+  Core.BeginFrame();
+  for (int i = 0; i < Morphs; ++i) Core.SetMorphRate(i, 0.0f);
+  Core.EndFrame();
   TouchBytes(reinterpret_cast<const std::uint8_t*>(Target.Positions.data()),
              Target.Positions.size() * sizeof(float));
   return 0;
