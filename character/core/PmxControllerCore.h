@@ -29,16 +29,26 @@ struct alignas(32) TPmxSkinBonePair {
   float Rows[4][8];
 };
 
-// The short arc between two unit quaternions exactly as SlerpQuaternion sets it up, so that many
-// points on one arc cost one arc cosine: RotationArcPoint(RotationArc(A, B), T) gives the same
-// floats as SlerpQuaternion(A, B, T).
+// sin X by its Taylor series up to X^11 for |X| <= pi/2 (error below 1e-7), std::sin beyond: the
+// slerps of SDEF vertices stay inline and need no library call.
+[[gnu::always_inline]] inline float ShortArcSin(float X) {
+  if (!(std::fabs(X) <= 1.5707964f)) return std::sin(X);
+  const float X2 = X * X;
+  return X * (1.0f +
+              X2 * (-0.16666667f +
+                    X2 * (0.0083333333f +
+                          X2 * (-1.984127e-4f + X2 * (2.7557319e-6f + X2 * -2.5052108e-8f)))));
+}
+
+// The short arc between two unit quaternions (the slerp between them), set up once for many
+// points on it: one arc cosine per arc, two sines per point.
 struct TRotationArc {
   TQuaternion From, To;  // To negated when the two point apart
-  float Omega, SinOmega;
-  bool Straight;  // (nearly) the same rotation: the straight line between them
+  float Omega;           // the angle between them
+  bool Straight;         // (nearly) the same rotation: the straight line between them
 };
 inline TRotationArc RotationArc(const TQuaternion& A, const TQuaternion& B) {
-  TRotationArc R{A, B, 0.0f, 0.0f, true};
+  TRotationArc R{A, B, 0.0f, true};
   float CosOm = A.ImagPart.X * B.ImagPart.X + A.ImagPart.Y * B.ImagPart.Y +
                 A.ImagPart.Z * B.ImagPart.Z + A.RealPart * B.RealPart;
   if (CosOm < 0.0f) {
@@ -48,24 +58,33 @@ inline TRotationArc RotationArc(const TQuaternion& A, const TQuaternion& B) {
   if (1.0f - CosOm > 1e-30f) {
     R.Straight = false;
     R.Omega = ArcCosSingle(CosOm);
-    R.SinOmega = std::sin(R.Omega);
   }
   return R;
 }
-inline TQuaternion RotationArcPoint(const TRotationArc& AArc, float T) {
+// The rotation matrix (rows X, Y, Z; row-vector convention) of the point at T on the arc. The
+// point is sin((1 - T) w) From + sin(T w) To, which is the slerp up to its length; the matrix
+// divides the length out (entries scaled by 2 / |q|^2), so no square root and no division by
+// sin w. A point of length 0 (only for T far outside [0, 1]) gives the identity.
+[[gnu::always_inline]] inline TMatrix4f RotationArcMatrix(const TRotationArc& AArc, float T) {
   float S0, S1;
   if (!AArc.Straight) {
-    S0 = std::sin((1.0f - T) * AArc.Omega) / AArc.SinOmega;
-    S1 = std::sin(T * AArc.Omega) / AArc.SinOmega;
+    S0 = ShortArcSin((1.0f - T) * AArc.Omega);
+    S1 = ShortArcSin(T * AArc.Omega);
   } else {
     S0 = 1.0f - T;
     S1 = T;
   }
   const TQuaternion &A = AArc.From, &B = AArc.To;
-  TQuaternion R{{{S0 * A.ImagPart.X + S1 * B.ImagPart.X, S0 * A.ImagPart.Y + S1 * B.ImagPart.Y,
-                  S0 * A.ImagPart.Z + S1 * B.ImagPart.Z}},
-                S0 * A.RealPart + S1 * B.RealPart};
-  NormalizeQuaternionInPlace(R);
+  const float x = S0 * A.ImagPart.X + S1 * B.ImagPart.X, y = S0 * A.ImagPart.Y + S1 * B.ImagPart.Y,
+              z = S0 * A.ImagPart.Z + S1 * B.ImagPart.Z, w = S0 * A.RealPart + S1 * B.RealPart;
+  const float N = x * x + y * y + z * z + w * w;
+  if (!(N > 1e-30f)) return IdentityMatrix4f;
+  const float S = 2.0f / N;
+  TMatrix4f R;
+  R.X = TVector4f{{1.0f - S * (y * y + z * z), S * (x * y + w * z), S * (x * z - w * y), 0.0f}};
+  R.Y = TVector4f{{S * (x * y - w * z), 1.0f - S * (x * x + z * z), S * (y * z + w * x), 0.0f}};
+  R.Z = TVector4f{{S * (x * z + w * y), S * (y * z - w * x), 1.0f - S * (x * x + y * y), 0.0f}};
+  R.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
   return R;
 }
 
@@ -239,6 +258,9 @@ class TPmxControllerCore {
   const std::vector<TVector4f>& MorphedUVs(int AChannel) const { return FMorphedUVs[AChannel]; }
   bool UVsChanged() const { return FUVsChanged; }
   void ClearUVsChanged() { FUVsChanged = false; }
+  // Bytes of the per-vertex skinning stream the fast path reads beside the rest positions and
+  // normals (a benchmark copies as much to compare the skinning with the memory's speed).
+  size_t SkinStreamBytes() const { return FSkinStream.size() * sizeof(uint32_t); }
   const TPmxMotionTable* MotionList() const { return FMotionList.get(); }
   const TPmxSkinMotionTable* SkinMotionList() const { return FSkinMotionList.get(); }
   int MabatakiMorphIndex() const { return FMabatakiMorphIndex; }

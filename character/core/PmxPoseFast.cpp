@@ -356,10 +356,13 @@ template <int AStride>
 inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const TRotationArc* AArcs,
                      const TVec3f& AP, const TVector3f& AN, const float* AM0, const float* AM1,
                      TLanes& AOutP, TLanes& AOutN) {
-  const TMatrix4f R = UnitQuaternionToMatrix4f(RotationArcPoint(AArcs[AExtra[0]], AW1));
+  const TMatrix4f R = RotationArcMatrix(AArcs[AExtra[0]], AW1);
+  // Rows built from the entries: a 16-byte load of entries just stored one by one would stall.
+  const TLanes R0{R.V[0], R.V[1], R.V[2], 0.0f}, R1{R.V[4], R.V[5], R.V[6], 0.0f},
+      R2{R.V[8], R.V[9], R.V[10], 0.0f};
   const float C[3] = {WeightOf(AExtra[1]), WeightOf(AExtra[2]), WeightOf(AExtra[3])};
-  auto Turn = [&R](float X, float Y, float Z) {
-    return (Splat(X) * Row(R, 0) + Splat(Y) * Row(R, 1)) + Splat(Z) * Row(R, 2);
+  auto Turn = [&](float X, float Y, float Z) {
+    return (Splat(X) * R0 + Splat(Y) * R1) + Splat(Z) * R2;
   };
   auto Carry = [](const uint32_t* APoint, const float* AM) {
     const TLanes X = Splat(WeightOf(APoint[0])), Y = Splat(WeightOf(APoint[1])),

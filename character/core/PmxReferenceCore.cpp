@@ -300,8 +300,9 @@ TVec3f TPmxReferenceCore::SkinPoint(const TPmxVertex& AVertex, const TVec3f& AIn
       if (W.Bone1Index == -1 || W.Bone2Index == -1) return Bdef2(AVertex.BoneWeight.BDEF2);
       const float W0 = W.Bone1Weight, W1 = 1.0f - W.Bone1Weight;
       const TMatrix4f &M0 = AMatrices[W.Bone1Index], &M1 = AMatrices[W.Bone2Index];
-      const TQuaternion Q = SlerpQuaternion(SkinMatrixRotation(M0), SkinMatrixRotation(M1), W1);
-      const TMatrix4f R = UnitQuaternionToMatrix4f(Q);
+      // The slerp of the bones' rotations at w1, as a rotation matrix.
+      const TMatrix4f R =
+          RotationArcMatrix(RotationArc(SkinMatrixRotation(M0), SkinMatrixRotation(M1)), W1);
       if (ANormal) return TVec3f(RotateVector(ToVector3f(AInput), R));
       const TSdefPoints Points = SdefPoints(W);
       const TVector3f Turned = RotateVector(Sub3f(ToVector3f(AInput), Points.C), R);

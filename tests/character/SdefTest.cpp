@@ -101,6 +101,10 @@ TEST(Sdef, TurnsAboutTheCentreByTheBlendedRotation) {
       // +170 and -170 degrees: the short way passes through 180, not through 0.
       {"across the half-turn", Pi * 17 / 18, -Pi * 17 / 18, 0.5f, V3(1, 0, 0), V3(1, 0, 0),
        V3(1, 0, 0), Pi},
+      // +120 and -80 degrees, read back from the matrices as quaternions with a negative dot
+      // product: the blend still takes the short way (160 degrees through the half-turn).
+      {"short way between opposite quaternions", Pi * 2 / 3, -Pi * 4 / 9, 0.5f, V3(1, 0, 0),
+       V3(1, 0, 0), V3(1, 0, 0), Pi * 10 / 9},
   };
   const TVec3f P(0.95f, 0.2f, 0.1f), N(0.0f, 0.6f, 0.8f);
   for (bool Reference : {false, true})
