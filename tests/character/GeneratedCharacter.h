@@ -1,8 +1,10 @@
 // A generated character for the controller's equivalence tests and benchmark: a humanoid skeleton
 // (spine, neck, head, eyes, arms with twist bones and fingers, legs with knee-limited leg IK and
 // toe IK) filled up with hair and skirt chains, vertices with mixed weight methods around the
-// bones, vertex morphs (including "まばたき" and "照れ"), and a long motion with keys for most
-// bones, the IK bones and the morphs, stored out of order. Deterministic for a given seed.
+// bones (SDEF on a share of them, centred on the joint), morphs of every kind that changes the
+// pose or the look (vertex morphs including "まばたき" and "照れ", nested group morphs, bone,
+// material and UV morphs), and a long motion with keys for most bones, the IK bones and every
+// morph, stored out of order. Deterministic for a given seed.
 // Header-only; depends on the PMX/VMD writer (tests/support).
 #pragma once
 
@@ -17,8 +19,17 @@
 struct TGeneratedCharacterOptions {
   int VertexCount = 100000;
   int BoneCount = 300;  // at least the humanoid's 62; chains fill up the rest
-  int VertexMorphCount = 50;
+  // Runs of 48 vertices share a weight method; this percentage of the runs is SDEF, spread
+  // evenly, the rest BDEF1, BDEF2, BDEF4 and QDEF drawn at random.
+  int SdefPercent = 20;
+  // Morphs by kind; the defaults make 50. Morph indices: vertex morphs first, then group, bone,
+  // material and UV morphs. Every morph gets keys.
+  int VertexMorphCount = 25;
   int OffsetsPerMorph = 1500;
+  int GroupMorphCount = 10;    // members: vertex morphs, and the first group inside the others
+  int BoneMorphCount = 5;      // three bones each
+  int MaterialMorphCount = 5;  // one material or all of them (-1), multiply or add
+  int UVMorphCount = 5;        // OffsetsPerMorph / 5 vertices each
   int BoneKeyCount = 20000;
   int MorphKeyCount = 3000;
   int FrameSpan = 3000;
@@ -213,8 +224,13 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
   uint8_t Method = bwBDEF1;
   for (int V = 0; V < AOptions.VertexCount; ++V) {
     if (V % 48 == 0) {
-      const int R = Rnd.Below(100);
-      Method = R < 30 ? bwBDEF1 : R < 60 ? bwBDEF2 : R < 90 ? bwBDEF4 : R < 95 ? bwSDEF : bwQDEF;
+      const int Run = V / 48;
+      const int R = Rnd.Below(95);
+      Method = (Run * AOptions.SdefPercent) % 100 < AOptions.SdefPercent ? bwSDEF
+               : R < 30                                                  ? bwBDEF1
+               : R < 60                                                  ? bwBDEF2
+               : R < 90                                                  ? bwBDEF4
+                                                                         : bwQDEF;
     }
     const int Home = Skinnable[static_cast<size_t>(Rnd.Below(static_cast<int>(Skinnable.size())))];
     const TVector3f& HP = B.Bones[Home].Position;
@@ -228,12 +244,18 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
     const int P = ParentOr(Home), G = ParentOr(P);
     switch (Method) {
       case bwBDEF2:
-      case bwSDEF:
+      case bwSDEF: {
         Vx.BoneWeight.SDEF.Bone1Index = Home;
         Vx.BoneWeight.SDEF.Bone2Index = P;
         Vx.BoneWeight.SDEF.Bone1Weight = Rnd.Unit();
+        // The joint between the parent and the home bone; R0 a quarter of the way into the home
+        // bone's side, R1 as far back into the parent's.
+        const TVector3f Along = Sub3f(HP, B.Bones[P].Position);
         Vx.BoneWeight.SDEF.SDEF_C = HP;
+        Vx.BoneWeight.SDEF.SDEF_R0 = Add3f(HP, Scaled3f(Along, 0.25f));
+        Vx.BoneWeight.SDEF.SDEF_R1 = Sub3f(HP, Scaled3f(Along, 0.25f));
         break;
+      }
       case bwBDEF4:
       case bwQDEF: {
         float W[4] = {Rnd.Unit() + 0.1f, Rnd.Unit(), Rnd.Unit(), Rnd.Unit()};
@@ -278,13 +300,66 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
           Morph, (Start + K * 7 + Rnd.Below(5)) % AOptions.VertexCount,
           V3(Rnd.Range(-0.01f, 0.01f), Rnd.Range(-0.01f, 0.01f), Rnd.Range(-0.01f, 0.01f)));
   }
-  {
-    // Kinds that move no vertex.
-    const int Group = B.AddMorph("グループ", mkGroup);
+  const int FirstGroup = static_cast<int>(B.Morphs.size());
+  for (int M = 0; M < AOptions.GroupMorphCount; ++M) {
+    const int Morph = B.AddMorph("グループ" + std::to_string(M), mkGroup);
+    for (int K = 0; K < 3 && AOptions.VertexMorphCount > 0; ++K) {
+      TPmxMorphData D{};
+      D.Group.MorphIndex = Rnd.Below(AOptions.VertexMorphCount);
+      D.Group.MorphRate = Rnd.Range(0.2f, 1.0f);
+      B.Morphs[Morph].Data.push_back(D);
+    }
+    if (M > 0) {  // groups nest: each holds the first one
+      TPmxMorphData D{};
+      D.Group.MorphIndex = FirstGroup;
+      D.Group.MorphRate = 0.5f;
+      B.Morphs[Morph].Data.push_back(D);
+    }
+  }
+  for (int M = 0; M < AOptions.BoneMorphCount; ++M) {
+    const int Morph = B.AddMorph("骨モーフ" + std::to_string(M), mkBone);
+    for (int K = 0; K < 3; ++K) {
+      TPmxMorphData D{};
+      D.Bone.BoneIndex =
+          Skinnable[static_cast<size_t>(Rnd.Below(static_cast<int>(Skinnable.size())))];
+      D.Bone.TranslateValue = TVector3f{{Rnd.Range(-0.02f, 0.02f), Rnd.Range(-0.02f, 0.02f), 0.0f}};
+      const TVector3f Axis =
+          Normalized3f(TVector3f{{Rnd.Range(-1, 1), Rnd.Range(-1, 1), Rnd.Range(-1, 1)}});
+      const float Half = Rnd.Range(-0.3f, 0.3f);
+      D.Bone.RotateValue = TVector4f{{Axis.X * std::sin(Half), Axis.Y * std::sin(Half),
+                                      Axis.Z * std::sin(Half), std::cos(Half)}};
+      B.Morphs[Morph].Data.push_back(D);
+    }
+  }
+  for (int M = 0; M < AOptions.MaterialMorphCount; ++M) {
+    const int Morph = B.AddMorph("材質モーフ" + std::to_string(M), mkMaterial);
     TPmxMorphData D{};
-    D.Group.MorphIndex = 0;
-    D.Group.MorphRate = 1.0f;
-    B.Morphs[Group].Data.push_back(D);
+    TPmxMorphMaterial& Mm = D.Material;
+    Mm.MaterialIndex = M % 3 == 2 ? -1 : Rnd.Below(4);
+    Mm.OffsetType = static_cast<uint8_t>(M % 2);
+    const float Base = Mm.OffsetType == 0 ? 1.0f : 0.0f;  // multiply: around 1; add: around 0
+    auto Value = [&] { return Base + Rnd.Range(-0.3f, 0.3f); };
+    auto Four = [&] { return TVector4f{{Value(), Value(), Value(), Value()}}; };
+    Mm.Diffuse = Four();
+    Mm.Specular = TVector3f{{Value(), Value(), Value()}};
+    Mm.Shininess = Value();
+    Mm.Ambient = TVector3f{{Value(), Value(), Value()}};
+    Mm.EdgeColor = Four();
+    Mm.EdgeSize = Value();
+    Mm.TextureFactor = Four();
+    Mm.SphereTextureFactor = Four();
+    Mm.ToonTextureFactor = Four();
+    B.Morphs[Morph].Data.push_back(D);
+  }
+  for (int M = 0; M < AOptions.UVMorphCount && AOptions.VertexCount > 0; ++M) {
+    const int Morph = B.AddMorph("UVモーフ" + std::to_string(M), mkUV);
+    const int Start = Rnd.Below(AOptions.VertexCount);
+    for (int K = 0; K < AOptions.OffsetsPerMorph / 5; ++K) {
+      TPmxMorphData D{};
+      D.UV.VertexIndex = (Start + K * 3) % AOptions.VertexCount;
+      D.UV.UVOffset = TVector4f{{Rnd.Range(-0.1f, 0.1f), Rnd.Range(-0.1f, 0.1f), 0.0f, 0.0f}};
+      B.Morphs[Morph].Data.push_back(D);
+    }
   }
 
   // ---- motion: keys for most bones, the IK bones moving the feet, and the morphs ----
@@ -340,8 +415,9 @@ inline TGeneratedCharacter GenerateCharacter(const TGeneratedCharacterOptions& A
                         static_cast<uint8_t>(Rnd.Below(128)), static_cast<uint8_t>(Rnd.Below(128)),
                         static_cast<uint8_t>(Rnd.Below(128)), static_cast<uint8_t>(Rnd.Below(128)));
   }
-  for (int K = 0; K < AOptions.MorphKeyCount && AOptions.VertexMorphCount > 0; ++K) {
-    const int M = K % AOptions.VertexMorphCount;
+  const int MorphCount = static_cast<int>(B.Morphs.size());
+  for (int K = 0; K < AOptions.MorphKeyCount && MorphCount > 0; ++K) {
+    const int M = K % MorphCount;
     float W = Rnd.Unit();
     if (K % 97 == 0) W = 1.25f;  // beyond 1: stored as sampled
     Mo.AddMorphKey(B.Morphs[M].NameJp, static_cast<uint32_t>(Rnd.Below(AOptions.FrameSpan + 1)), W);
