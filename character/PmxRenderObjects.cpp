@@ -64,19 +64,6 @@ namespace {
 
 const TVector4f NeutralMul{{1, 1, 1, 1}}, NeutralAdd{{0, 0, 0, 0}};
 
-TMaterialMorphState MaterialValues(const TPmxMaterial& AMaterial) {
-  TMaterialMorphState S;
-  S.Diffuse = AMaterial.Diffuse;
-  S.Specular = AMaterial.Specular;
-  S.Shininess = AMaterial.Shininess;
-  S.Ambient = AMaterial.Ambient;
-  S.EdgeColor = AMaterial.EdgeColor;
-  S.EdgeSize = AMaterial.EdgeSize;
-  S.TextureMul = S.SphereMul = S.ToonMul = NeutralMul;
-  S.TextureAdd = S.SphereAdd = S.ToonAdd = NeutralAdd;
-  return S;
-}
-
 }  // namespace
 
 TPmxMesh::TPmxMesh(TMainProgram* AProgram, std::shared_ptr<IVertexArrayObject> AVAO,
@@ -94,7 +81,7 @@ TPmxMesh::TPmxMesh(TMainProgram* AProgram, std::shared_ptr<IVertexArrayObject> A
                       : static_cast<int>(smNone)),
       FToonTexture(AToonTexture),
       FSphereTexture(FSphereMode != smNone ? ASphereTexture : nullptr),
-      FBase(MaterialValues(*AMaterial)) {}
+      FBase(MaterialBaseState(*AMaterial)) {}
 
 TMaterialMorphState TPmxMesh::CurrentState() const {
   if (FStates && FStateIndex >= 0 && static_cast<size_t>(FStateIndex) < FStates->size())
