@@ -264,15 +264,18 @@ TQuaternion SkinMatrixRotation(const TMatrix4f& AM) {
 // Skinning stream word layout: header (bits 0-2 slot count 0, 1, 2 or 4; bit 3 some slot has no
 // bone; bit 4 SDEF), then the slots' bone indices, then (for 2 and 4 slots) their weights as float
 // bits. One slot means BDEF1 (no weight); 0 slots means an unknown method (the vertex keeps its
-// rest place). An SDEF vertex adds the index of its bone pair in FSdefPairs and its fixed points
-// C, cr0, cr1 (nine floats). An SDEF vertex with a slot that has no bone is skinned as BDEF2: its
-// turn about C needs both bones' rotations.
+// rest place). An SDEF vertex adds its fixed points C, cr0, cr1 (nine floats); the index of its
+// bone pair in FSdefPairs and its weight w1 go to FSdefArcOf and FSdefT, in stream order, for the
+// pass that turns them into rotation matrices many vertices at a time. An SDEF vertex with a slot
+// that has no bone is skinned as BDEF2: its turn about C needs both bones' rotations.
 void TPmxControllerCore::BuildSkinStream() {
   const int BoneCount = FPmx.BoneCount();
   const int VertexCount = FPmx.VertexCount();
   FSkinStream.clear();
   FSkinStream.reserve(static_cast<size_t>(VertexCount) * 6);
   FSdefPairs.clear();
+  FSdefArcOf.clear();
+  FSdefT.clear();
   std::map<std::pair<int, int>, uint32_t> PairIndex;
   auto Bits = [](float F) {
     uint32_t U;
@@ -333,13 +336,16 @@ void TPmxControllerCore::BuildSkinStream() {
         Found = PairIndex.emplace(Pair, static_cast<uint32_t>(FSdefPairs.size())).first;
         FSdefPairs.push_back(Pair);
       }
-      FSkinStream.push_back(Found->second);
+      FSdefArcOf.push_back(Found->second);
+      FSdefT.push_back(Weights[1]);
       const TSdefPoints Points = SdefPoints(Vertex.BoneWeight.SDEF);
       for (const TVector3f& Point : {Points.C, Points.Cr0, Points.Cr1})
         for (int K = 0; K < 3; ++K) FSkinStream.push_back(Bits(Point.V[K]));
     }
   }
   FSkinStream.shrink_to_fit();
+  FSdefArcOf.shrink_to_fit();
+  FSdefT.shrink_to_fit();
   FSdefArcs.resize(FSdefPairs.size());
   FNormalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
   FBonePairs.assign(static_cast<size_t>(BoneCount), TPmxSkinBonePair{});

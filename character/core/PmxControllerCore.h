@@ -34,10 +34,10 @@ struct alignas(32) TPmxSkinBonePair {
 [[gnu::always_inline]] inline float ShortArcSin(float X) {
   if (!(std::fabs(X) <= 1.5707964f)) return std::sin(X);
   const float X2 = X * X;
-  return X * (1.0f +
-              X2 * (-0.16666667f +
-                    X2 * (0.0083333333f +
-                          X2 * (-1.984127e-4f + X2 * (2.7557319e-6f + X2 * -2.5052108e-8f)))));
+  return X *
+         (1.0f + X2 * (-0.16666667f +
+                       X2 * (0.0083333333f +
+                             X2 * (-1.984127e-4f + X2 * (2.7557319e-6f + X2 * -2.5052108e-8f)))));
 }
 
 // The short arc between two unit quaternions (the slerp between them), set up once for many
@@ -260,7 +260,10 @@ class TPmxControllerCore {
   void ClearUVsChanged() { FUVsChanged = false; }
   // Bytes of the per-vertex skinning stream the fast path reads beside the rest positions and
   // normals (a benchmark copies as much to compare the skinning with the memory's speed).
-  size_t SkinStreamBytes() const { return FSkinStream.size() * sizeof(uint32_t); }
+  size_t SkinStreamBytes() const {
+    return FSkinStream.size() * sizeof(uint32_t) + FSdefArcOf.size() * sizeof(uint32_t) +
+           FSdefT.size() * sizeof(float);
+  }
   const TPmxMotionTable* MotionList() const { return FMotionList.get(); }
   const TPmxSkinMotionTable* SkinMotionList() const { return FSkinMotionList.get(); }
   int MabatakiMorphIndex() const { return FMabatakiMorphIndex; }
@@ -381,6 +384,9 @@ class TPmxControllerCore {
   // two bones' rotations, set up once per pose (a vertex's weight only picks its point on it).
   std::vector<std::pair<int, int>> FSdefPairs;
   std::vector<TRotationArc> FSdefArcs;
+  // Per SDEF vertex in stream order: its pair's index and its weight w1 (the point on the arc).
+  std::vector<uint32_t> FSdefArcOf;
+  std::vector<float> FSdefT;
   void SetUpSdefArcs();
 
   // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its

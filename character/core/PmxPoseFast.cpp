@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "character/core/PmxControllerCore.h"
@@ -348,19 +349,173 @@ inline TLanes RowAt(const float* ARows, int R) {
   return L;
 }
 
-// An SDEF vertex from its stream extras (pair index, C, cr0, cr1): the position turned about C by
-// the point of its pair's arc at weight W1, plus the places of cr0 and cr1 carried by the two bones
-// and weighted; the normal turned by the same rotation. The same operations in the same order as
-// the reference, lane by lane.
+// SDEF vertices whose rotation matrices one pass computes together: their rows stay in L1.
+constexpr size_t SdefBatch = 64;
+// Per SDEF vertex of a batch the rows X, Y, Z of its rotation matrix, four floats each (the
+// fourth 0).
+typedef float TSdefRows[12];
+
+static_assert(offsetof(TRotationArc, To) == 4 * sizeof(float) && sizeof(TQuaternion) == 16,
+              "an arc's From and To are eight floats in a row");
+
+// RotationArcMatrix lane by lane, one vertex per lane: AQ holds the arcs' From x, y, z, w and To
+// x, y, z, w. Every lane takes the same float operations in the same order as the scalar function.
+// ARedo marks lanes where that one would leave the polynomial (an angle beyond pi/2) or fall back
+// to the identity: the caller redoes them with it.
+template <class TV, class TMask>
+[[gnu::always_inline]] inline void SdefRotations(const TV (&AQ)[8], TV AT, TV AOmega,
+                                                 TMask AStraight, TV (&AR)[9], TMask& ARedo) {
+  const TV One = TV{} + 1.0f;
+  const TV A0 = (One - AT) * AOmega, A1 = AT * AOmega;
+  // ShortArcSin's polynomial.
+#define QUENLOR_SIN(X, X2)                               \
+  ((X) * (1.0f + (X2) * (-0.16666667f +                  \
+                         (X2) * (0.0083333333f +         \
+                                 (X2) * (-1.984127e-4f + \
+                                         (X2) * (2.7557319e-6f + (X2) * -2.5052108e-8f))))))
+  const TV Sq0 = A0 * A0, Sq1 = A1 * A1;
+  const TV S0 = AStraight ? One - AT : QUENLOR_SIN(A0, Sq0);
+  const TV S1 = AStraight ? AT : QUENLOR_SIN(A1, Sq1);
+#undef QUENLOR_SIN
+  // |A| <= 1.5707964f on the bits (false for NaN).
+  TMask B0, B1;
+  std::memcpy(&B0, &A0, sizeof B0);
+  std::memcpy(&B1, &A1, sizeof B1);
+  const TMask InRange = ((B0 & 0x7fffffff) <= 0x3fc90fdb) & ((B1 & 0x7fffffff) <= 0x3fc90fdb);
+  const TV x = S0 * AQ[0] + S1 * AQ[4], y = S0 * AQ[1] + S1 * AQ[5], z = S0 * AQ[2] + S1 * AQ[6],
+           w = S0 * AQ[3] + S1 * AQ[7];
+  const TV N = x * x + y * y + z * z + w * w;
+  const TV S = 2.0f / N;
+  AR[0] = One - S * (y * y + z * z), AR[1] = S * (x * y + w * z), AR[2] = S * (x * z - w * y);
+  AR[3] = S * (x * y - w * z), AR[4] = One - S * (x * x + z * z), AR[5] = S * (y * z + w * x);
+  AR[6] = S * (x * z + w * y), AR[7] = S * (y * z - w * x), AR[8] = One - S * (x * x + y * y);
+  ARedo = (~AStraight & ~InRange) | ((N > 1e-30f) == 0);
+}
+
+// The lanes' inputs besides From and To: the weight, the angle and the straight flag; lanes past
+// ALanes repeat the last vertex (computed, never stored).
+template <size_t W>
+struct TSdefLaneInputs {
+  const TRotationArc* Arc[W];
+  alignas(32) float T[W], Omega[W];
+  alignas(32) int32_t Straight[W];
+  TSdefLaneInputs(const TRotationArc* AArcs, const uint32_t* AArcOf, const float* AT,
+                  size_t ALanes) {
+    for (size_t L = 0; L < W; ++L) {
+      const size_t I = std::min(L, ALanes - 1);
+      Arc[L] = &AArcs[AArcOf[I]];
+      T[L] = AT[I];
+      Omega[L] = Arc[L]->Omega;
+      Straight[L] = Arc[L]->Straight ? -1 : 0;
+    }
+  }
+};
+
+// Lanes the vector pass could not take, by the scalar function.
+inline void RedoSdefLanes(const int32_t* ARedo, size_t ALanes, const TRotationArc* AArcs,
+                          const uint32_t* AArcOf, const float* AT, TSdefRows* ARows) {
+  for (size_t L = 0; L < ALanes; ++L) {
+    if (!ARedo[L]) continue;
+    const TMatrix4f M = RotationArcMatrix(AArcs[AArcOf[L]], AT[L]);
+    for (int R = 0; R < 3; ++R)
+      for (int C = 0; C < 4; ++C) ARows[L][4 * R + C] = C < 3 ? M.V[4 * R + C] : 0.0f;
+  }
+}
+
+// The rotation rows of ACount (at most SdefBatch) SDEF vertices, four at a time: arcs and rows
+// turned between one vertex per lane and one vertex per vector with 4x4 transposes.
+void SdefMatrices4(const TRotationArc* AArcs, const uint32_t* AArcOf, const float* AT,
+                   size_t ACount, TSdefRows* ARows) {
+  typedef int32_t TMask __attribute__((vector_size(16)));
+  for (size_t First = 0; First < ACount; First += 4) {
+    const size_t Lanes = std::min<size_t>(4, ACount - First);
+    const TSdefLaneInputs<4> In(AArcs, AArcOf + First, AT + First, Lanes);
+    __m128 F[4], Q[4];
+    for (int L = 0; L < 4; ++L) {
+      F[L] = _mm_loadu_ps(&In.Arc[L]->From.ImagPart.X);
+      Q[L] = _mm_loadu_ps(&In.Arc[L]->To.ImagPart.X);
+    }
+    _MM_TRANSPOSE4_PS(F[0], F[1], F[2], F[3]);
+    _MM_TRANSPOSE4_PS(Q[0], Q[1], Q[2], Q[3]);
+    const TLanes Arc[8] = {F[0], F[1], F[2], F[3], Q[0], Q[1], Q[2], Q[3]};
+    TLanes R[9];
+    TMask Redo;
+    SdefRotations(Arc, reinterpret_cast<const TLanes&>(In.T),
+                  reinterpret_cast<const TLanes&>(In.Omega),
+                  reinterpret_cast<const TMask&>(In.Straight), R, Redo);
+    for (int Rr = 0; Rr < 3; ++Rr) {
+      __m128 A = R[3 * Rr], B = R[3 * Rr + 1], C = R[3 * Rr + 2], D = _mm_setzero_ps();
+      _MM_TRANSPOSE4_PS(A, B, C, D);
+      _mm_store_ps(ARows[First + 0] + 4 * Rr, A);
+      _mm_store_ps(ARows[First + 1] + 4 * Rr, B);
+      _mm_store_ps(ARows[First + 2] + 4 * Rr, C);
+      _mm_store_ps(ARows[First + 3] + 4 * Rr, D);
+    }
+    if (_mm_movemask_ps(reinterpret_cast<__m128>(Redo)))
+      RedoSdefLanes(reinterpret_cast<const int32_t*>(&Redo), Lanes, AArcs, AArcOf + First,
+                    AT + First, ARows + First);
+  }
+}
+
+// The same eight at a time with 256-bit vectors (an 8x8 transpose in, 4x4 transposes per half
+// out).
+__attribute__((target("avx"))) void SdefMatrices8(const TRotationArc* AArcs, const uint32_t* AArcOf,
+                                                  const float* AT, size_t ACount,
+                                                  TSdefRows* ARows) {
+  typedef float TV __attribute__((vector_size(32)));
+  typedef int32_t TMask __attribute__((vector_size(32)));
+  for (size_t First = 0; First < ACount; First += 8) {
+    const size_t Lanes = std::min<size_t>(8, ACount - First);
+    const TSdefLaneInputs<8> In(AArcs, AArcOf + First, AT + First, Lanes);
+    __m256 Q[8];
+    for (int L = 0; L < 8; ++L) Q[L] = _mm256_loadu_ps(&In.Arc[L]->From.ImagPart.X);
+    // Rows L (From, To of lane L) into columns: lane L of result K is float K of row L.
+    const __m256 T0 = _mm256_unpacklo_ps(Q[0], Q[1]), T1 = _mm256_unpackhi_ps(Q[0], Q[1]),
+                 T2 = _mm256_unpacklo_ps(Q[2], Q[3]), T3 = _mm256_unpackhi_ps(Q[2], Q[3]),
+                 T4 = _mm256_unpacklo_ps(Q[4], Q[5]), T5 = _mm256_unpackhi_ps(Q[4], Q[5]),
+                 T6 = _mm256_unpacklo_ps(Q[6], Q[7]), T7 = _mm256_unpackhi_ps(Q[6], Q[7]);
+    const __m256 U0 = _mm256_shuffle_ps(T0, T2, 0x44), U1 = _mm256_shuffle_ps(T0, T2, 0xEE),
+                 U2 = _mm256_shuffle_ps(T1, T3, 0x44), U3 = _mm256_shuffle_ps(T1, T3, 0xEE),
+                 U4 = _mm256_shuffle_ps(T4, T6, 0x44), U5 = _mm256_shuffle_ps(T4, T6, 0xEE),
+                 U6 = _mm256_shuffle_ps(T5, T7, 0x44), U7 = _mm256_shuffle_ps(T5, T7, 0xEE);
+    const TV Arc[8] = {_mm256_permute2f128_ps(U0, U4, 0x20), _mm256_permute2f128_ps(U1, U5, 0x20),
+                       _mm256_permute2f128_ps(U2, U6, 0x20), _mm256_permute2f128_ps(U3, U7, 0x20),
+                       _mm256_permute2f128_ps(U0, U4, 0x31), _mm256_permute2f128_ps(U1, U5, 0x31),
+                       _mm256_permute2f128_ps(U2, U6, 0x31), _mm256_permute2f128_ps(U3, U7, 0x31)};
+    TV R[9];
+    TMask Redo;
+    SdefRotations(Arc, reinterpret_cast<const TV&>(In.T), reinterpret_cast<const TV&>(In.Omega),
+                  reinterpret_cast<const TMask&>(In.Straight), R, Redo);
+    for (int Rr = 0; Rr < 3; ++Rr) {
+      const __m256 A = R[3 * Rr], B = R[3 * Rr + 1], C = R[3 * Rr + 2], D = _mm256_setzero_ps();
+      const __m256 L0 = _mm256_unpacklo_ps(A, B), H0 = _mm256_unpackhi_ps(A, B),
+                   L1 = _mm256_unpacklo_ps(C, D), H1 = _mm256_unpackhi_ps(C, D);
+      const __m256 V0 = _mm256_shuffle_ps(L0, L1, 0x44), V1 = _mm256_shuffle_ps(L0, L1, 0xEE),
+                   V2 = _mm256_shuffle_ps(H0, H1, 0x44), V3 = _mm256_shuffle_ps(H0, H1, 0xEE);
+      const __m256 V[4] = {V0, V1, V2, V3};
+      for (int L = 0; L < 4; ++L) {
+        _mm_store_ps(ARows[First + L] + 4 * Rr, _mm256_castps256_ps128(V[L]));
+        _mm_store_ps(ARows[First + 4 + L] + 4 * Rr, _mm256_extractf128_ps(V[L], 1));
+      }
+    }
+    if (_mm256_movemask_ps(reinterpret_cast<__m256>(Redo)))
+      RedoSdefLanes(reinterpret_cast<const int32_t*>(&Redo), Lanes, AArcs, AArcOf + First,
+                    AT + First, ARows + First);
+  }
+}
+
+// An SDEF vertex from its stream extras (C, cr0, cr1) and its rotation rows: the position turned
+// about C, plus the places of cr0 and cr1 carried by the two bones and weighted; the normal turned
+// by the same rotation. The same operations in the same order as the reference, lane by lane.
 template <int AStride>
-inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const TRotationArc* AArcs,
+inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const float* ARows,
                      const TVec3f& AP, const TVector3f& AN, const float* AM0, const float* AM1,
                      TLanes& AOutP, TLanes& AOutN) {
-  const TMatrix4f R = RotationArcMatrix(AArcs[AExtra[0]], AW1);
-  // Rows built from the entries: a 16-byte load of entries just stored one by one would stall.
-  const TLanes R0{R.V[0], R.V[1], R.V[2], 0.0f}, R1{R.V[4], R.V[5], R.V[6], 0.0f},
-      R2{R.V[8], R.V[9], R.V[10], 0.0f};
-  const float C[3] = {WeightOf(AExtra[1]), WeightOf(AExtra[2]), WeightOf(AExtra[3])};
+  TLanes R0, R1, R2;
+  std::memcpy(&R0, ARows, sizeof R0);
+  std::memcpy(&R1, ARows + 4, sizeof R1);
+  std::memcpy(&R2, ARows + 8, sizeof R2);
+  const float C[3] = {WeightOf(AExtra[0]), WeightOf(AExtra[1]), WeightOf(AExtra[2])};
   auto Turn = [&](float X, float Y, float Z) {
     return (Splat(X) * R0 + Splat(Y) * R1) + Splat(Z) * R2;
   };
@@ -370,13 +525,13 @@ inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const TRotati
     return ((X * RowAt<AStride>(AM, 0) + Y * RowAt<AStride>(AM, 1)) + Z * RowAt<AStride>(AM, 2)) +
            RowAt<AStride>(AM, 3);
   };
-  AOutP = (Turn(AP.X - C[0], AP.Y - C[1], AP.Z - C[2]) + Carry(AExtra + 4, AM0) * AW0) +
-          Carry(AExtra + 7, AM1) * AW1;
+  AOutP = (Turn(AP.X - C[0], AP.Y - C[1], AP.Z - C[2]) + Carry(AExtra + 3, AM0) * AW0) +
+          Carry(AExtra + 6, AM1) * AW1;
   AOutN = Turn(AN.X, AN.Y, AN.Z);
 }
 
 // Stream words an SDEF vertex adds after its weights.
-constexpr uint32_t SdefWords = 10;
+constexpr uint32_t SdefWords = 9;
 
 }  // namespace
 
@@ -392,6 +547,8 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
   const TMatrix4f* M = FSkinMatrix.data();
   const TMatrix4f* N = FNormalMatrix.data();
   const size_t VertexCount = FSkinVertices.size();
+  alignas(16) TSdefRows Rows[SdefBatch];
+  size_t SdefNext = 0, SdefBatchEnd = 0;
   for (size_t V = 0; V < VertexCount; ++V) {
     const uint32_t Header = *S++;
     const uint32_t Count = Header & 7u;
@@ -414,7 +571,12 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
       const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
       S += 4;
       if (Header & 16u) {
-        SkinSdef<4>(S, W0, W1, FSdefArcs.data(), P, Nr, M[B0].V, M[B1].V, OutP, OutN);
+        if (SdefNext == SdefBatchEnd) {
+          SdefBatchEnd = std::min(SdefNext + SdefBatch, FSdefT.size());
+          SdefMatrices4(FSdefArcs.data(), FSdefArcOf.data() + SdefNext, FSdefT.data() + SdefNext,
+                        SdefBatchEnd - SdefNext, Rows);
+        }
+        SkinSdef<4>(S, W0, W1, Rows[SdefNext++ % SdefBatch], P, Nr, M[B0].V, M[B1].V, OutP, OutN);
         S += SdefWords;
       } else if (!(Header & 8u)) {
         OutP = Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1;
@@ -463,18 +625,19 @@ typedef float TLanes8 __attribute__((vector_size(32)));
 // one 256-bit value; ABones holds per bone the four rows of its skinning matrix (lanes 0-3) beside
 // the rows of its rotation-only copy (lanes 4-7). Every lane is the same float operation as in the
 // 128-bit loop, so the results are identical.
-__attribute__((target("avx"))) void SkinStreamWide(const uint32_t* AStream, size_t AVertexCount,
-                                                   const TVec3f* APositionsIn,
-                                                   const TVector3f* ANormalsIn,
-                                                   const TPmxSkinBonePair* ABones,
-                                                   const TRotationArc* AArcs, float* APositions,
-                                                   float* ANormals) {
+__attribute__((target("avx"))) void SkinStreamWide(
+    const uint32_t* AStream, size_t AVertexCount, const TVec3f* APositionsIn,
+    const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones, const TRotationArc* AArcs,
+    const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount, float* APositions,
+    float* ANormals) {
 #define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
 #define QUENLOR_XFORM(B) \
   (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
 #define QUENLOR_TERM(B, W) \
   ((B) < 0 ? TLanes8{0, 0, 0, 0, 0, 0, 0, 0} : QUENLOR_XFORM(B) * TLanes8{W, W, W, W, W, W, W, W})
   const uint32_t* S = AStream;
+  alignas(32) TSdefRows Rows[SdefBatch];
+  size_t SdefNext = 0, SdefBatchEnd = 0;
   for (size_t V = 0; V < AVertexCount; ++V) {
     const uint32_t Header = *S++;
     const uint32_t Count = Header & 7u;
@@ -494,8 +657,13 @@ __attribute__((target("avx"))) void SkinStreamWide(const uint32_t* AStream, size
       S += 4;
       if (Header & 16u) {
         TLanes Position, Normal;
-        SkinSdef<8>(S, W0, W1, AArcs, P, N, ABones[B0].Rows[0], ABones[B1].Rows[0], Position,
-                    Normal);
+        if (SdefNext == SdefBatchEnd) {
+          SdefBatchEnd = std::min(SdefNext + SdefBatch, ASdefCount);
+          SdefMatrices8(AArcs, ASdefArcOf + SdefNext, ASdefT + SdefNext, SdefBatchEnd - SdefNext,
+                        Rows);
+        }
+        SkinSdef<8>(S, W0, W1, Rows[SdefNext++ % SdefBatch], P, N, ABones[B0].Rows[0],
+                    ABones[B1].Rows[0], Position, Normal);
         S += SdefWords;
         Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
       } else {
@@ -563,8 +731,8 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
       for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R] + 4, M.Rows[R].V, 4 * sizeof(float));
     }
     SkinStreamWide(FSkinStream.data(), FSkinVertices.size(), FSkinVertices.data(),
-                   FRestNormals.data(), FBonePairs.data(), FSdefArcs.data(), Guard.Positions,
-                   Guard.Normals);
+                   FRestNormals.data(), FBonePairs.data(), FSdefArcs.data(), FSdefArcOf.data(),
+                   FSdefT.data(), FSdefT.size(), Guard.Positions, Guard.Normals);
     return;
   }
 
