@@ -459,6 +459,7 @@ class TPmxControllerCore {
   struct TTrack {
     int Index;
     uint32_t First, Count;
+    uint32_t Hint = 1;  // the key SampleMotion found last: played frames mostly find it again
   };
   std::vector<TTrack> FBoneTracks, FMorphTracks;
   std::vector<double> FBoneKeyFrame, FMorphKeyFrame;

@@ -14,11 +14,41 @@
 // ---- motion sampling ----------------------------------------------------------------------------
 
 void TPmxControllerCore::SampleMotion(double AFrame) {
-  // The first key at or after AFrame; a NaN frame finds none, as a linear search would.
-  auto FirstAtOrAfter = [AFrame](const double* AFirst, const double* ALast) {
-    return std::partition_point(AFirst, ALast, [AFrame](double F) { return !(F >= AFrame); });
+  // The first key at or after AFrame among keys 1.., given that key 0 is before it; a NaN frame
+  // finds none, as a linear search would. The track's last find and the one after it are tried
+  // first (a bracket that holds is the answer: the frames are sorted), then a binary search.
+  auto FirstAtOrAfter = [AFrame](const double* AFrames, TTrack& ATrack) {
+    const uint32_t Count = ATrack.Count;
+    auto Brackets = [&](uint32_t J) {
+      return J >= 1 && J <= Count && !(AFrames[J - 1] >= AFrame) &&
+             (J == Count || AFrames[J] >= AFrame);
+    };
+    uint32_t J = ATrack.Hint;
+    if (!Brackets(J) && !Brackets(++J))
+      J = static_cast<uint32_t>(
+          std::partition_point(AFrames + 1, AFrames + Count,
+                               [AFrame](double F) { return !(F >= AFrame); }) -
+          AFrames);
+    ATrack.Hint = J;
+    return static_cast<size_t>(J);
   };
-  for (const TTrack& Track : FBoneTracks) {
+  // The keys the next tracks will read, fetched ahead: after the skinning has streamed through
+  // the caches, every key table read would otherwise wait for memory.
+  constexpr size_t Ahead = 4;
+  auto Prefetch = [this](const TTrack& ATrack) {
+    // Keys K and K + 1 (K + 1 at most one past the end: only an address to fetch).
+    const size_t K = ATrack.First + std::min(ATrack.Hint, ATrack.Count) - 1;
+    __builtin_prefetch(FBoneKeyFrame.data() + K);
+    __builtin_prefetch(FBoneKeyPosition.data() + K);
+    __builtin_prefetch(FBoneKeyRotation.data() + K);
+    __builtin_prefetch(FBoneKeyRotation.data() + K + 1);
+    __builtin_prefetch(FBoneKeyCurves.data() + K + 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(FBoneKeyCurves.data() + K + 1) + 64);
+  };
+  for (size_t I = 0; I < std::min(Ahead, FBoneTracks.size()); ++I) Prefetch(FBoneTracks[I]);
+  for (size_t I = 0; I < FBoneTracks.size(); ++I) {
+    if (I + Ahead < FBoneTracks.size()) Prefetch(FBoneTracks[I + Ahead]);
+    TTrack& Track = FBoneTracks[I];
     const double* Frames = FBoneKeyFrame.data() + Track.First;
     const TVector3f* Positions = FBoneKeyPosition.data() + Track.First;
     const TQuaternion* Rotations = FBoneKeyRotation.data() + Track.First;
@@ -30,7 +60,7 @@ void TPmxControllerCore::SampleMotion(double AFrame) {
       Rotation = InterpolateQuaternion(IdentityQuaternion, Rotations[0], T);
       continue;
     }
-    const size_t J = static_cast<size_t>(FirstAtOrAfter(Frames + 1, Frames + Track.Count) - Frames);
+    const size_t J = FirstAtOrAfter(Frames, Track);
     if (J == Track.Count) {
       Translation = Positions[J - 1];
       Rotation = Rotations[J - 1];
@@ -50,7 +80,7 @@ void TPmxControllerCore::SampleMotion(double AFrame) {
     Rotation = InterpolateQuaternion(Rotations[J - 1], Rotations[J],
                                      BezierFraction(Curves.C[bcRotation], T));
   }
-  for (const TTrack& Track : FMorphTracks) {
+  for (TTrack& Track : FMorphTracks) {
     const double* Frames = FMorphKeyFrame.data() + Track.First;
     const float* Weights = FMorphKeyWeight.data() + Track.First;
     float& Rate = FMorphRates[Track.Index];
@@ -58,7 +88,7 @@ void TPmxControllerCore::SampleMotion(double AFrame) {
       Rate = FirstKeyWeight(Weights[0], AFrame, Frames[0]);
       continue;
     }
-    const size_t J = static_cast<size_t>(FirstAtOrAfter(Frames + 1, Frames + Track.Count) - Frames);
+    const size_t J = FirstAtOrAfter(Frames, Track);
     if (J == Track.Count) {
       Rate = Weights[J - 1];
       continue;
