@@ -58,7 +58,8 @@ TEST(MotionCurves, EachChannelFollowsTheLaterKeysCurve) {
     }
     // At a key the key's own values, exactly; before the first key the linear ramp from rest.
     Rig.Core->ApplyMotionByFrame(20.0);
-    EXPECT_EQ(Rig.Core->BoneTranslations()[Bone].Y, M.Motions[Eased].Position.Y);
+    const TVector3f KeyPosition = M.Motions[Eased].Position;  // packed record: copied out
+    EXPECT_EQ(Rig.Core->BoneTranslations()[Bone].Y, KeyPosition.Y);
     Rig.Core->ApplyMotionByFrame(4.0);
     EXPECT_FLOAT_EQ(Rig.Core->BoneTranslations()[Bone].X, 5.0f / 11.0f);
   }

@@ -526,7 +526,7 @@ TEST_F(DefaultCharacterTest, TheCameraFollowsHerAndKeepsHerHeadInView) {
   EXPECT_EQ(Camera.CameraFrameCount(), Motion->FrameCount()) << "it loops with the dance";
   std::vector<uint32_t> Frames;
   for (const TVmdCameraMotion& K : Camera.CameraMotions()) {
-    Frames.push_back(K.FrameNum);
+    Frames.push_back(static_cast<uint32_t>(K.FrameNum));
     // In front of her (the file's distance is negative), 2 to 5 m, a 25 to 40 degree view, eased.
     EXPECT_GE(K.Distance, 2.0f);
     EXPECT_LE(K.Distance, 5.0f);
