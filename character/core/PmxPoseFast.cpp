@@ -496,9 +496,25 @@ __attribute__((target("avx"))) void SdefMatrices8(const TRotationArc* AArcs, con
   typedef int32_t TMask __attribute__((vector_size(32)));
   for (size_t First = 0; First < ACount; First += 8) {
     const size_t Lanes = std::min<size_t>(8, ACount - First);
-    const TSdefLaneInputs<8> In(AArcs, AArcOf + First, AT + First, Lanes);
+    // Lanes past the end repeat the last vertex (computed, never stored). The lanes' values go
+    // straight into registers: eight stores read back as one vector would wait for the stores.
+    const TRotationArc* Arc[8];
+    float T[8];
+    for (size_t L = 0; L < 8; ++L) {
+      const size_t I = First + std::min(L, Lanes - 1);
+      Arc[L] = &AArcs[AArcOf[I]];
+      T[L] = AT[I];
+    }
+    const __m256 Tv = Lanes == 8 ? _mm256_loadu_ps(AT + First)
+                                 : _mm256_setr_ps(T[0], T[1], T[2], T[3], T[4], T[5], T[6], T[7]);
+    const __m256 Omega = _mm256_setr_ps(Arc[0]->Omega, Arc[1]->Omega, Arc[2]->Omega, Arc[3]->Omega,
+                                        Arc[4]->Omega, Arc[5]->Omega, Arc[6]->Omega, Arc[7]->Omega);
+    const __m256i Straight = _mm256_setr_epi32(
+        -int32_t(Arc[0]->Straight), -int32_t(Arc[1]->Straight), -int32_t(Arc[2]->Straight),
+        -int32_t(Arc[3]->Straight), -int32_t(Arc[4]->Straight), -int32_t(Arc[5]->Straight),
+        -int32_t(Arc[6]->Straight), -int32_t(Arc[7]->Straight));
     __m256 Q[8];
-    for (int L = 0; L < 8; ++L) Q[L] = _mm256_loadu_ps(&In.Arc[L]->From.ImagPart.X);
+    for (int L = 0; L < 8; ++L) Q[L] = _mm256_loadu_ps(&Arc[L]->From.ImagPart.X);
     // Rows L (From, To of lane L) into columns: lane L of result K is float K of row L.
     const __m256 T0 = _mm256_unpacklo_ps(Q[0], Q[1]), T1 = _mm256_unpackhi_ps(Q[0], Q[1]),
                  T2 = _mm256_unpacklo_ps(Q[2], Q[3]), T3 = _mm256_unpackhi_ps(Q[2], Q[3]),
@@ -508,14 +524,14 @@ __attribute__((target("avx"))) void SdefMatrices8(const TRotationArc* AArcs, con
                  U2 = _mm256_shuffle_ps(T1, T3, 0x44), U3 = _mm256_shuffle_ps(T1, T3, 0xEE),
                  U4 = _mm256_shuffle_ps(T4, T6, 0x44), U5 = _mm256_shuffle_ps(T4, T6, 0xEE),
                  U6 = _mm256_shuffle_ps(T5, T7, 0x44), U7 = _mm256_shuffle_ps(T5, T7, 0xEE);
-    const TV Arc[8] = {_mm256_permute2f128_ps(U0, U4, 0x20), _mm256_permute2f128_ps(U1, U5, 0x20),
-                       _mm256_permute2f128_ps(U2, U6, 0x20), _mm256_permute2f128_ps(U3, U7, 0x20),
-                       _mm256_permute2f128_ps(U0, U4, 0x31), _mm256_permute2f128_ps(U1, U5, 0x31),
-                       _mm256_permute2f128_ps(U2, U6, 0x31), _mm256_permute2f128_ps(U3, U7, 0x31)};
+    const TV Quats[8] = {
+        _mm256_permute2f128_ps(U0, U4, 0x20), _mm256_permute2f128_ps(U1, U5, 0x20),
+        _mm256_permute2f128_ps(U2, U6, 0x20), _mm256_permute2f128_ps(U3, U7, 0x20),
+        _mm256_permute2f128_ps(U0, U4, 0x31), _mm256_permute2f128_ps(U1, U5, 0x31),
+        _mm256_permute2f128_ps(U2, U6, 0x31), _mm256_permute2f128_ps(U3, U7, 0x31)};
     TV R[9];
     TMask Redo;
-    SdefRotations(Arc, reinterpret_cast<const TV&>(In.T), reinterpret_cast<const TV&>(In.Omega),
-                  reinterpret_cast<const TMask&>(In.Straight), R, Redo);
+    SdefRotations(Quats, TV(Tv), TV(Omega), TMask(Straight), R, Redo);
     for (int Rr = 0; Rr < 3; ++Rr) {
       const __m256 A = R[3 * Rr], B = R[3 * Rr + 1], C = R[3 * Rr + 2], D = _mm256_setzero_ps();
       const __m256 L0 = _mm256_unpacklo_ps(A, B), H0 = _mm256_unpackhi_ps(A, B),
