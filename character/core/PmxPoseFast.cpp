@@ -407,11 +407,10 @@ template <class TV, class TMask>
   const TV S0 = AStraight ? One - AT : QUENLOR_SIN(A0, Sq0);
   const TV S1 = AStraight ? AT : QUENLOR_SIN(A1, Sq1);
 #undef QUENLOR_SIN
-  // |A| <= 1.5707964f on the bits (false for NaN).
-  TMask B0, B1;
-  std::memcpy(&B0, &A0, sizeof B0);
-  std::memcpy(&B1, &A1, sizeof B1);
-  const TMask InRange = ((B0 & 0x7fffffff) <= 0x3fc90fdb) & ((B1 & 0x7fffffff) <= 0x3fc90fdb);
+  // |A| <= 1.5707964f (false for NaN), by float compares only: 256-bit integer operations would
+  // need AVX2.
+  const TV Limit = TV{} + 1.5707964f;
+  const TMask InRange = (A0 <= Limit) & (A0 >= -Limit) & (A1 <= Limit) & (A1 >= -Limit);
   const TV x = S0 * AQ[0] + S1 * AQ[4], y = S0 * AQ[1] + S1 * AQ[5], z = S0 * AQ[2] + S1 * AQ[6],
            w = S0 * AQ[3] + S1 * AQ[7];
   const TV N = x * x + y * y + z * z + w * w;
@@ -419,7 +418,7 @@ template <class TV, class TMask>
   AR[0] = One - S * (y * y + z * z), AR[1] = S * (x * y + w * z), AR[2] = S * (x * z - w * y);
   AR[3] = S * (x * y - w * z), AR[4] = One - S * (x * x + z * z), AR[5] = S * (y * z + w * x);
   AR[6] = S * (x * z + w * y), AR[7] = S * (y * z - w * x), AR[8] = One - S * (x * x + y * y);
-  ARedo = (~AStraight & ~InRange) | ((N > 1e-30f) == 0);
+  ARedo = (~AStraight & ~InRange) | ~(N > 1e-30f);
 }
 
 // The lanes' inputs besides From and To: the weight, the angle and the straight flag; lanes past
