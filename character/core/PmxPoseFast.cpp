@@ -404,8 +404,16 @@ template <class TV, class TMask>
                                  (X2) * (-1.984127e-4f + \
                                          (X2) * (2.7557319e-6f + (X2) * -2.5052108e-8f))))))
   const TV Sq0 = A0 * A0, Sq1 = A1 * A1;
-  const TV S0 = AStraight ? One - AT : QUENLOR_SIN(A0, Sq0);
-  const TV S1 = AStraight ? AT : QUENLOR_SIN(A1, Sq1);
+  // Straight lanes take 1 - T and T; picked bit by bit (a vector ?: on integer masks falls apart
+  // into branches without AVX2).
+  TMask Bits[4];
+  const TV Choices[4] = {One - AT, QUENLOR_SIN(A0, Sq0), AT, QUENLOR_SIN(A1, Sq1)};
+  std::memcpy(Bits, Choices, sizeof Bits);
+  const TMask Picked[2] = {(AStraight & Bits[0]) | (~AStraight & Bits[1]),
+                           (AStraight & Bits[2]) | (~AStraight & Bits[3])};
+  TV S0, S1;
+  std::memcpy(&S0, &Picked[0], sizeof S0);
+  std::memcpy(&S1, &Picked[1], sizeof S1);
 #undef QUENLOR_SIN
   // |A| <= 1.5707964f (false for NaN), by float compares only: 256-bit integer operations would
   // need AVX2.
