@@ -118,9 +118,9 @@ void Skinning(benchmark::State& AState) {
 }
 
 // The bytes Skinning/fast moves, moved without arithmetic: the vertex stream (weight methods,
-// bones, weights, SDEF points), the morphed rest positions and the rest normals read, positions
-// and normals written, block by block in vertex order as the skinning goes. The skinning's
-// yardstick: what this machine's memory allows.
+// bones, weights, SDEF points, each SDEF vertex's bone pair and weight), the morphed rest positions
+// and the rest normals read, positions and normals written, block by block in vertex order as the
+// skinning goes. The skinning's yardstick: what this machine's memory allows.
 void StreamCopy(benchmark::State& AState) {
   const THeavyCharacter& H = Heavy();
   const TPmxControllerCore Core(H.Pmx);
