@@ -393,8 +393,9 @@ static_assert(offsetof(TRotationArc, To) == 4 * sizeof(float) && sizeof(TQuatern
 // ARedo marks lanes where that one would leave the polynomial (an angle beyond pi/2) or fall back
 // to the identity: the caller redoes them with it.
 template <class TV, class TMask>
-[[gnu::always_inline]] inline void SdefRotations(const TV (&AQ)[8], TV AT, TV AOmega,
-                                                 TMask AStraight, TV (&AR)[9], TMask& ARedo) {
+[[gnu::always_inline]] inline void SdefRotations(const TV (&AQ)[8], const TV& AT, const TV& AOmega,
+                                                 const TMask& AStraight, TV (&AR)[9],
+                                                 TMask& ARedo) {
   const TV One = TV{} + 1.0f;
   const TV A0 = (One - AT) * AOmega, A1 = AT * AOmega;
   // ShortArcSin's polynomial.
