@@ -22,34 +22,58 @@ namespace {
 struct THeavyCharacter {
   TPmx Pmx;
   TVmd Vmd;
-  explicit THeavyCharacter(float AIKGoalScale, bool ACurvedKeys = true, int ASdefPercent = 20) {
-    TGeneratedCharacterOptions Options;
-    Options.SdefPercent = ASdefPercent;
-    Options.IKGoalScale = AIKGoalScale;
-    Options.CurvedKeys = ACurvedKeys;
-    const TGeneratedCharacter Gen = GenerateCharacter(Options);
+  explicit THeavyCharacter(const TGeneratedCharacterOptions& AOptions) {
+    const TGeneratedCharacter Gen = GenerateCharacter(AOptions);
     Pmx.LoadFromBytes(Gen.Model.Build());
     Vmd.LoadFromBytes(Gen.Motion.Build());
   }
 };
 
+template <class TChange>
+TGeneratedCharacterOptions Options(TChange AChange) {
+  TGeneratedCharacterOptions O;
+  AChange(O);
+  return O;
+}
+
 const THeavyCharacter& Heavy() {
-  static const THeavyCharacter Instance(1.0f);
+  static const THeavyCharacter Instance{TGeneratedCharacterOptions{}};
   return Instance;
 }
 // The same character with linear keys only: what the curves cost.
 const THeavyCharacter& Linear() {
-  static const THeavyCharacter Instance(1.0f, false);
+  static const THeavyCharacter Instance(
+      Options([](TGeneratedCharacterOptions& O) { O.CurvedKeys = false; }));
   return Instance;
 }
 // The same character without SDEF vertices (their runs BDEF1/2/4 or QDEF): what SDEF costs.
 const THeavyCharacter& NoSdef() {
-  static const THeavyCharacter Instance(1.0f, true, 0);
+  static const THeavyCharacter Instance(
+      Options([](TGeneratedCharacterOptions& O) { O.SdefPercent = 0; }));
+  return Instance;
+}
+// Without SDEF and with 50 vertex morphs only, as the character was before SDEF and the other morph
+// kinds: what the eased keys cost on their own.
+void PlainSkinning(TGeneratedCharacterOptions& O) {
+  O.SdefPercent = 0;
+  O.VertexMorphCount = 50;
+  O.GroupMorphCount = O.BoneMorphCount = O.MaterialMorphCount = O.UVMorphCount = 0;
+}
+const THeavyCharacter& Plain() {
+  static const THeavyCharacter Instance(Options(PlainSkinning));
+  return Instance;
+}
+const THeavyCharacter& PlainLinear() {
+  static const THeavyCharacter Instance(Options([](TGeneratedCharacterOptions& O) {
+    PlainSkinning(O);
+    O.CurvedKeys = false;
+  }));
   return Instance;
 }
 // The same character with the feet's goals out of reach: all four chains run 40 iterations.
 const THeavyCharacter& Stretched() {
-  static const THeavyCharacter Instance(20.0f);
+  static const THeavyCharacter Instance(
+      Options([](TGeneratedCharacterOptions& O) { O.IKGoalScale = 20.0f; }));
   return Instance;
 }
 
@@ -174,6 +198,12 @@ BENCHMARK(ApplyMotionByFrame<TPmxControllerCore>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(ApplyMotionByFrame<TPmxControllerCore, Linear>)
     ->Name("ApplyMotionByFrame/fast/linear-keys")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxControllerCore, Plain>)
+    ->Name("ApplyMotionByFrame/fast/vertex-morphs-no-SDEF")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ApplyMotionByFrame<TPmxControllerCore, PlainLinear>)
+    ->Name("ApplyMotionByFrame/fast/vertex-morphs-no-SDEF/linear-keys")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(ViewerFrame<TPmxReferenceCore>)
     ->Name("ViewerFrame/reference")
