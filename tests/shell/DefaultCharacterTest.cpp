@@ -482,7 +482,8 @@ TEST_F(DefaultCharacterTest, TheDanceKeysEveryNewMorphFromRestToFull) {
     std::vector<std::pair<uint32_t, float>> Keys;
     for (int I = 0; I < Motion->SkinMotionCount(); ++I)
       if (MorphOfKeyName(Motion->GetSkinMotion(I)->MorphName) == Morph)
-        Keys.emplace_back(Motion->GetSkinMotion(I)->FrameNum, Motion->GetSkinMotion(I)->Weight);
+        Keys.emplace_back(static_cast<uint32_t>(Motion->GetSkinMotion(I)->FrameNum),
+                          static_cast<float>(Motion->GetSkinMotion(I)->Weight));
     if (std::string(Name) == "あ") {
       EXPECT_TRUE(Keys.empty()) << "the mouth moves through the laugh only";
       continue;
@@ -526,12 +527,15 @@ TEST_F(DefaultCharacterTest, TheCameraFollowsHerAndKeepsHerHeadInView) {
   EXPECT_EQ(Camera.CameraFrameCount(), Motion->FrameCount()) << "it loops with the dance";
   std::vector<uint32_t> Frames;
   for (const TVmdCameraMotion& K : Camera.CameraMotions()) {
+    // Packed record: the fields are copied out before they are compared.
+    const float Distance = K.Distance;
+    const uint32_t ViewAngle = K.ViewAngle;
     Frames.push_back(static_cast<uint32_t>(K.FrameNum));
     // In front of her (the file's distance is negative), 2 to 5 m, a 25 to 40 degree view, eased.
-    EXPECT_GE(K.Distance, 2.0f);
-    EXPECT_LE(K.Distance, 5.0f);
-    EXPECT_GE(K.ViewAngle, 25u);
-    EXPECT_LE(K.ViewAngle, 40u);
+    EXPECT_GE(Distance, 2.0f);
+    EXPECT_LE(Distance, 5.0f);
+    EXPECT_GE(ViewAngle, 25u);
+    EXPECT_LE(ViewAngle, 40u);
     EXPECT_FALSE(IsLinearBezier(VmdCameraCurve(K, ccRotation)));
   }
   std::sort(Frames.begin(), Frames.end());
