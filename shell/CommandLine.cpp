@@ -1,0 +1,225 @@
+#include "shell/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+namespace {
+
+std::string LowerExtension(const std::string& APath) {
+  std::string Ext = std::filesystem::path(APath).extension().string();
+  std::transform(Ext.begin(), Ext.end(), Ext.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  return Ext;
+}
+
+bool IsSongExtension(const std::string& AExt) {
+  return AExt == ".wav" || AExt == ".ogg" || AExt == ".mp3" || AExt == ".flac";
+}
+
+// A whole-string decimal number; strtod alone would take "12abc" as 12.
+bool ParseNumber(const std::string& AText, double& AValue) {
+  if (AText.empty() || std::isspace(static_cast<unsigned char>(AText[0]))) return false;
+  errno = 0;
+  char* End = nullptr;
+  const double Value = std::strtod(AText.c_str(), &End);
+  if (errno != 0 || End != AText.c_str() + AText.size() || !std::isfinite(Value)) return false;
+  AValue = Value;
+  return true;
+}
+
+bool ParseSize(const std::string& AText, int& AWidth, int& AHeight) {
+  const std::size_t X = AText.find_first_of("xX");
+  if (X == std::string::npos) return false;
+  double W = 0, H = 0;
+  const std::string WText = AText.substr(0, X), HText = AText.substr(X + 1);
+  // Digits only: no signs, fractions or exponents in a pixel count.
+  auto Digits = [](const std::string& S) {
+    return !S.empty() && S.size() <= 5 &&
+           std::all_of(S.begin(), S.end(), [](unsigned char C) { return std::isdigit(C); });
+  };
+  if (!Digits(WText) || !Digits(HText) || !ParseNumber(WText, W) || !ParseNumber(HText, H))
+    return false;
+  if (W < 1 || H < 1 || W > 16384 || H > 16384) return false;
+  AWidth = static_cast<int>(W);
+  AHeight = static_cast<int>(H);
+  return true;
+}
+
+}  // namespace
+
+TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
+  TViewerOptions Options;
+  bool FilesOnly = false;  // after "--" every argument is a file
+  for (std::size_t I = 0; I < AArgs.size(); ++I) {
+    const std::string& Arg = AArgs[I];
+    if (!FilesOnly && Arg == "--") {
+      FilesOnly = true;
+      continue;
+    }
+    if (!FilesOnly && Arg.size() > 1 && Arg[0] == '-') {
+      std::string Name = Arg, Inline;
+      bool HasInline = false;
+      if (const std::size_t Eq = Arg.find('=');
+          Eq != std::string::npos && Arg.rfind("--", 0) == 0) {
+        Name = Arg.substr(0, Eq);
+        Inline = Arg.substr(Eq + 1);
+        HasInline = true;
+      }
+      // The option's value: after '=' or the next argument.
+      auto Value = [&]() -> std::string {
+        if (HasInline) return Inline;
+        if (I + 1 >= AArgs.size()) throw EUsageError(Name + " needs a value");
+        return AArgs[++I];
+      };
+      auto NoValue = [&] {
+        if (HasInline) throw EUsageError(Name + " takes no value");
+      };
+      if (Name == "--help" || Name == "-h") {
+        NoValue();
+        Options.ShowHelp = true;
+      } else if (Name == "--version") {
+        NoValue();
+        Options.ShowVersion = true;
+      } else if (Name == "--camera") {
+        Options.CameraPath = Value();
+      } else if (Name == "--audio") {
+        const std::string V = Value();
+        if (!Options.AudioPath.empty()) throw EUsageError("only one song: " + V);
+        Options.AudioPath = V;
+      } else if (Name == "--audio-offset") {
+        const std::string V = Value();
+        if (!ParseNumber(V, Options.AudioOffsetMs) || std::fabs(Options.AudioOffsetMs) > 3.6e6)
+          throw EUsageError("--audio-offset wants milliseconds, not '" + V + "'");
+      } else if (Name == "--size") {
+        const std::string V = Value();
+        if (!ParseSize(V, Options.Width, Options.Height))
+          throw EUsageError("--size wants WIDTHxHEIGHT in pixels (1 to 16384), not '" + V + "'");
+      } else if (Name == "--fullscreen") {
+        NoValue();
+        Options.FullScreen = true;
+      } else if (Name == "--headset") {
+        // The backend is optional: only a following "openxr" or "legacy" is taken as it.
+        std::string Backend;
+        if (HasInline)
+          Backend = Inline;
+        else if (I + 1 < AArgs.size() && (AArgs[I + 1] == "openxr" || AArgs[I + 1] == "legacy"))
+          Backend = AArgs[++I];
+        if (Backend.empty())
+          Options.Headset = THeadsetChoice::hcAuto;
+        else if (Backend == "openxr")
+          Options.Headset = THeadsetChoice::hcOpenXR;
+        else if (Backend == "legacy")
+          Options.Headset = THeadsetChoice::hcLegacy;
+        else
+          throw EUsageError("--headset wants openxr or legacy, not '" + Backend + "'");
+      } else if (Name == "--no-headset") {
+        NoValue();
+        Options.Headset = THeadsetChoice::hcOff;
+      } else if (Name == "--render") {
+        Options.RenderOut = Value();
+        if (Options.RenderOut.empty()) throw EUsageError("--render needs a folder or a .mp4 file");
+      } else if (Name == "--fps") {
+        const std::string V = Value();
+        if (V == "30")
+          Options.Fps = 30;
+        else if (V == "60")
+          Options.Fps = 60;
+        else
+          throw EUsageError("--fps wants 30 or 60, not '" + V + "'");
+      } else if (Name == "--from" || Name == "--to") {
+        const std::string V = Value();
+        double Seconds = 0;
+        if (!ParseNumber(V, Seconds) || Seconds < 0)
+          throw EUsageError(Name + " wants seconds (0 or more), not '" + V + "'");
+        (Name == "--from" ? Options.FromSeconds : Options.ToSeconds) = Seconds;
+      } else {
+        throw EUsageError("unknown option " + Name);
+      }
+      continue;
+    }
+    const std::string Ext = LowerExtension(Arg);
+    if (Ext == ".pmx") {
+      if (!Options.ModelPath.empty()) throw EUsageError("only one model: " + Arg);
+      Options.ModelPath = Arg;
+    } else if (Ext == ".vmd") {
+      Options.MotionPaths.push_back(Arg);
+    } else if (IsSongExtension(Ext)) {
+      if (!Options.AudioPath.empty()) throw EUsageError("only one song: " + Arg);
+      Options.AudioPath = Arg;
+    } else {
+      throw EUsageError("not a model (.pmx), motion (.vmd) or song: " + Arg);
+    }
+  }
+  if (Options.ToSeconds >= 0 && Options.ToSeconds <= Options.FromSeconds)
+    throw EUsageError("--to must be later than --from");
+  if (!Options.Rendering() && (Options.ToSeconds >= 0 || Options.FromSeconds > 0))
+    throw EUsageError("--from and --to belong to --render");
+  if (Options.Rendering() && Options.FullScreen)
+    throw EUsageError("--fullscreen has no meaning with --render");
+  return Options;
+}
+
+std::string UsageText() {
+  return "Usage: quenlor [MODEL.pmx] [MOTION.vmd ...] [--camera CAMERA.vmd] [--audio SONG]\n"
+         "               [--audio-offset MS] [--size WxH] [--fullscreen]\n"
+         "               [--headset [openxr|legacy] | --no-headset]\n"
+         "       quenlor --render OUT [--fps 30|60] [--size WxH] [--from S] [--to S] [files as "
+         "above]\n"
+         "       quenlor --help | --version\n"
+         "\n"
+         "Without files the viewer opens mmd/model/model.pmx and mmd/motion/motion.vmd beside\n"
+         "itself. Several motions merge (a body and a facial motion); camera keys in any of them\n"
+         "drive the camera. SONG is WAV, OGG, MP3 or FLAC; a positive --audio-offset starts it\n"
+         "later than the dance. --render OUT writes numbered PNGs into the folder OUT, or a video\n"
+         "when OUT ends in .mp4 (needs ffmpeg), without a window.\n";
+}
+
+std::string KeyTable() {
+  return "Keys:\n"
+         "  W A S D, Up Down    walk (Shift: faster); mouse turns\n"
+         "  5 / 6               lower / raise the viewer\n"
+         "  Left / Right        move the light\n"
+         "  P                   play / pause the dance and the song\n"
+         "  Home                back to the start\n"
+         "  PageUp / PageDown   5 s back / forward\n"
+         "  , / .               one frame back / forward while paused\n"
+         "  C                   motion camera / walking\n"
+         "  E                   eyes follow the viewer\n"
+         "  B                   bones\n"
+         "  M                   multisampling on / off\n"
+         "  F1                  on-screen display\n"
+         "  Print Screen        screenshot (BMP in the working folder)\n"
+         "  R                   recentre the headset\n"
+         "  Esc, Ctrl+Q         quit\n"
+         "Files dropped on the window: a .pmx replaces the model, a .vmd adds its motion, a song\n"
+         "becomes the music.\n";
+}
+
+int HandleCommandLine(int AArgc, const char* const* AArgv, TViewerOptions& AOptions) {
+  std::vector<std::string> Args;
+  for (int I = 1; I < AArgc; ++I) Args.emplace_back(AArgv[I]);
+  try {
+    AOptions = ParseCommandLine(Args);
+  } catch (const EUsageError& E) {
+    std::cerr << "quenlor: " << E.what() << "\n" << UsageText();
+    std::cerr.flush();
+    return 2;
+  }
+  if (AOptions.ShowHelp) {
+    std::cout << UsageText() << "\n" << KeyTable();
+    std::cout.flush();
+    return 0;
+  }
+  if (AOptions.ShowVersion) {
+    std::cout << "quenlor " << kQuenlorVersion << "\n";
+    std::cout.flush();
+    return 0;
+  }
+  return -1;
+}

@@ -1,0 +1,273 @@
+// The command line: what each argument list means, and which ones are usage errors (exit 2).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/CommandLine.h"
+
+namespace {
+
+struct TParseCase {
+  const char* Name;
+  std::vector<std::string> Args;
+  // What the options must hold afterwards.
+  std::string Model;
+  std::vector<std::string> Motions;
+  std::string Camera;
+  std::string Audio;
+  double OffsetMs;
+  int Width, Height;
+  bool FullScreen;
+  THeadsetChoice Headset;
+  std::string Render;
+  int Fps;
+  double From, To;
+};
+
+const THeadsetChoice Auto = THeadsetChoice::hcAuto;
+
+const TParseCase kParseCases[] = {
+    {"Nothing", {}, "", {}, "", "", 0, 0, 0, false, Auto, "", 30, 0, -1},
+    {"ModelAndTwoMotionsKeepOrder",
+     {"a b/ミク.pmx", "dance.vmd", "../face.VMD"},
+     "a b/ミク.pmx",
+     {"dance.vmd", "../face.VMD"},
+     "",
+     "",
+     0,
+     0,
+     0,
+     false,
+     Auto,
+     "",
+     30,
+     0,
+     -1},
+    {"MotionsOnly", {"x.vmd"}, "", {"x.vmd"}, "", "", 0, 0, 0, false, Auto, "", 30, 0, -1},
+    {"CameraAudioOffsetSize",
+     {"m.PMX", "--camera", "cam.vmd", "--audio", "曲 1.ogg", "--audio-offset", "-250.5", "--size",
+      "640x360"},
+     "m.PMX",
+     {},
+     "cam.vmd",
+     "曲 1.ogg",
+     -250.5,
+     640,
+     360,
+     false,
+     Auto,
+     "",
+     30,
+     0,
+     -1},
+    {"EqualsForms",
+     {"--audio=s.wav", "--size=1920X1080", "--headset=legacy", "--fps=60", "--render=out",
+      "--from=1.5", "--to=3"},
+     "",
+     {},
+     "",
+     "s.wav",
+     0,
+     1920,
+     1080,
+     false,
+     THeadsetChoice::hcLegacy,
+     "out",
+     60,
+     1.5,
+     3},
+    {"SongByExtension",
+     {"song.FLAC"},
+     "",
+     {},
+     "",
+     "song.FLAC",
+     0,
+     0,
+     0,
+     false,
+     Auto,
+     "",
+     30,
+     0,
+     -1},
+    {"HeadsetOpenXR",
+     {"--headset", "openxr"},
+     "",
+     {},
+     "",
+     "",
+     0,
+     0,
+     0,
+     false,
+     THeadsetChoice::hcOpenXR,
+     "",
+     30,
+     0,
+     -1},
+    // A bare --headset leaves a following file alone.
+    {"HeadsetBareThenFile",
+     {"--headset", "m.pmx"},
+     "m.pmx",
+     {},
+     "",
+     "",
+     0,
+     0,
+     0,
+     false,
+     Auto,
+     "",
+     30,
+     0,
+     -1},
+    {"NoHeadsetFullscreen",
+     {"--no-headset", "--fullscreen"},
+     "",
+     {},
+     "",
+     "",
+     0,
+     0,
+     0,
+     true,
+     THeadsetChoice::hcOff,
+     "",
+     30,
+     0,
+     -1},
+    {"DashDashMakesFiles",
+     {"--", "--odd.vmd"},
+     "",
+     {"--odd.vmd"},
+     "",
+     "",
+     0,
+     0,
+     0,
+     false,
+     Auto,
+     "",
+     30,
+     0,
+     -1},
+    {"RenderMp4",
+     {"--render", "out dir/clip.mp4", "--fps", "60", "m.pmx"},
+     "m.pmx",
+     {},
+     "",
+     "",
+     0,
+     0,
+     0,
+     false,
+     Auto,
+     "out dir/clip.mp4",
+     60,
+     0,
+     -1},
+};
+
+class CommandLineParse : public ::testing::TestWithParam<TParseCase> {};
+
+TEST_P(CommandLineParse, FillsTheOptions) {
+  const TParseCase& C = GetParam();
+  const TViewerOptions O = ParseCommandLine(C.Args);
+  EXPECT_EQ(O.ModelPath, C.Model);
+  EXPECT_EQ(O.MotionPaths, C.Motions);
+  EXPECT_EQ(O.CameraPath, C.Camera);
+  EXPECT_EQ(O.AudioPath, C.Audio);
+  EXPECT_DOUBLE_EQ(O.AudioOffsetMs, C.OffsetMs);
+  EXPECT_EQ(O.Width, C.Width);
+  EXPECT_EQ(O.Height, C.Height);
+  EXPECT_EQ(O.FullScreen, C.FullScreen);
+  EXPECT_EQ(O.Headset, C.Headset);
+  EXPECT_EQ(O.RenderOut, C.Render);
+  EXPECT_EQ(O.Fps, C.Fps);
+  EXPECT_DOUBLE_EQ(O.FromSeconds, C.From);
+  EXPECT_DOUBLE_EQ(O.ToSeconds, C.To);
+  EXPECT_FALSE(O.ShowHelp);
+  EXPECT_FALSE(O.ShowVersion);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineParse, ::testing::ValuesIn(kParseCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+struct TErrorCase {
+  const char* Name;
+  std::vector<std::string> Args;
+  const char* MessagePart;  // the one line names what was wrong
+};
+
+const TErrorCase kErrorCases[] = {
+    {"UnknownOption", {"--bogus"}, "--bogus"},
+    {"MissingValue", {"m.pmx", "--camera"}, "--camera needs a value"},
+    {"TwoModels", {"a.pmx", "b.pmx"}, "b.pmx"},
+    {"TwoSongs", {"a.wav", "--audio", "b.mp3"}, "b.mp3"},
+    {"UnknownFileType", {"notes.txt"}, "notes.txt"},
+    {"SizeWithoutX", {"--size", "640"}, "'640'"},
+    {"SizeZero", {"--size", "0x480"}, "'0x480'"},
+    {"SizeNegative", {"--size", "-640x480"}, "'-640x480'"},
+    {"SizeHuge", {"--size", "99999x10"}, "'99999x10'"},
+    {"SizeTrailing", {"--size", "640x480p"}, "'640x480p'"},
+    {"OffsetNotANumber", {"--audio-offset", "12ms"}, "'12ms'"},
+    {"FpsOther", {"--render", "o", "--fps", "25"}, "'25'"},
+    {"HeadsetBadBackend", {"--headset=vive"}, "'vive'"},
+    {"FlagWithValue", {"--fullscreen=yes"}, "--fullscreen takes no value"},
+    {"FromNegative", {"--render", "o", "--from", "-1"}, "'-1'"},
+    {"ToNotAfterFrom", {"--render", "o", "--from", "5", "--to", "5"}, "later than --from"},
+    {"FromWithoutRender", {"--from", "2"}, "--render"},
+    {"RenderFullscreen", {"--render", "o", "--fullscreen"}, "--fullscreen"},
+    {"RenderEmpty", {"--render="}, "--render"},
+};
+
+class CommandLineError : public ::testing::TestWithParam<TErrorCase> {};
+
+TEST_P(CommandLineError, IsAUsageErrorNamingTheProblem) {
+  const TErrorCase& C = GetParam();
+  try {
+    ParseCommandLine(C.Args);
+    FAIL() << "accepted";
+  } catch (const EUsageError& E) {
+    const std::string Message = E.what();
+    EXPECT_NE(Message.find(C.MessagePart), std::string::npos) << Message;
+    EXPECT_EQ(Message.find('\n'), std::string::npos) << "one line: " << Message;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineError, ::testing::ValuesIn(kErrorCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// What main does: exit statuses and where the text goes.
+TEST(CommandLineHandle, HelpVersionAndUsageErrorExitStatuses) {
+  struct TCase {
+    std::vector<const char*> Argv;
+    int Status;
+    std::string Stdout, Stderr;  // parts that must appear
+  } Cases[] = {
+      {{"quenlor", "--help"}, 0, "PageUp / PageDown", ""},
+      {{"quenlor", "-h"}, 0, "Usage: quenlor", ""},
+      {{"quenlor", "--version"}, 0, std::string("quenlor ") + kQuenlorVersion, ""},
+      {{"quenlor", "--fps"}, 2, "", "quenlor: --fps needs a value\nUsage: quenlor"},
+      {{"quenlor", "m.pmx"}, -1, "", ""},
+  };
+  for (const TCase& C : Cases) {
+    TViewerOptions Options;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int Status = HandleCommandLine(static_cast<int>(C.Argv.size()), C.Argv.data(), Options);
+    const std::string Out = ::testing::internal::GetCapturedStdout();
+    const std::string Err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Status, C.Status) << C.Argv[1];
+    EXPECT_NE(Out.find(C.Stdout), std::string::npos) << Out;
+    EXPECT_NE(Err.find(C.Stderr), std::string::npos) << Err;
+    if (C.Status == -1) {
+      EXPECT_TRUE(Out.empty() && Err.empty());
+      EXPECT_EQ(Options.ModelPath, "m.pmx");
+    }
+  }
+}
+
+}  // namespace
