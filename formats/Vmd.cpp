@@ -84,6 +84,19 @@ uint32_t TVmd::CameraFrameCount() const {
   return Frames;
 }
 
+void TVmd::Append(const TVmd& AOther) {
+  auto Add = [](auto& AList, const auto& AMore) {
+    AList.insert(AList.end(), AMore.begin(), AMore.end());
+  };
+  Add(FMotionList, AOther.FMotionList);
+  Add(FSkinMotionList, AOther.FSkinMotionList);
+  Add(FCameraMotionList, AOther.FCameraMotionList);
+  Add(FLightMotionList, AOther.FLightMotionList);
+  Add(FSelfShadowMotionList, AOther.FSelfShadowMotionList);
+  Add(FShowIKMotionList, AOther.FShowIKMotionList);
+  FFrameCount = std::max(FFrameCount, AOther.FFrameCount);
+}
+
 void TVmd::LoadFromStream(TByteStream& AStream) {
   FFrameCount = 0;
   FMotionList.clear();

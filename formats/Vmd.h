@@ -102,8 +102,8 @@ void SetVmdBoneCurve(TVmdMotion& AKey, TVmdBoneChannel AChannel, uint8_t AX1, ui
                      uint8_t AX2, uint8_t AY2);
 // A camera key's curve for one channel: four bytes x1 x2 y1 y2 at 4 * channel.
 TBezierCurve VmdCameraCurve(const TVmdCameraMotion& AKey, TVmdCameraChannel AChannel);
-void SetVmdCameraCurve(TVmdCameraMotion& AKey, TVmdCameraChannel AChannel, uint8_t AX1,
-                       uint8_t AY1, uint8_t AX2, uint8_t AY2);
+void SetVmdCameraCurve(TVmdCameraMotion& AKey, TVmdCameraChannel AChannel, uint8_t AX1, uint8_t AY1,
+                       uint8_t AX2, uint8_t AY2);
 static_assert(sizeof(TVector3f) == 12 && sizeof(TVector4f) == 16);
 
 using PVmdMotion = TVmdMotion*;
@@ -122,6 +122,9 @@ class TVmd {
   // section that follows (camera, light, self-shadow, show/IK). The data may end cleanly before
   // any optional section; a section that starts must be complete.
   void LoadFromStream(TByteStream& AStream);
+  // Adds every key of AOther after this motion's own (a body and a facial motion are usually
+  // separate files); the length becomes the longer of the two.
+  void Append(const TVmd& AOther);
 
   PVmdMotion GetMotion(int AIndex) { return &FMotionList[AIndex]; }
   PVmdSkinMotion GetSkinMotion(int AIndex) { return &FSkinMotionList[AIndex]; }

@@ -533,3 +533,38 @@ TEST(VmdReader, CameraFrameCountIsOneMoreThanTheHighestCameraKey) {
   }
   EXPECT_EQ(TVmd().CameraFrameCount(), 0u);
 }
+
+// A body and a facial motion merged: every key of both, in order, the longer length, and the
+// camera keys of either.
+TEST(VmdReader, AppendMergesKeysOfTwoFilesAndKeepsTheLongerLength) {
+  TVmdBuilder Body;
+  Body.AddBoneKey("センター", 0);
+  Body.AddBoneKey("センター", 40);
+  TVmdBuilder Face;
+  Face.AddMorphKey("あ", 10, 0.5f);
+  Face.AddBoneKey("頭", 7);
+  Face.AddCameraKey(90, NewVector3f(0, 1, 0), 5, NewVector3f(0, 0, 0));
+  struct TCase {
+    const TVmdBuilder *First, *Second;
+    uint32_t Frames;
+  } Cases[] = {{&Body, &Face, 41}, {&Face, &Body, 41}, {&Face, &Face, 11}};
+  for (const TCase& C : Cases) {
+    TVmd Merged = LoadVmd(C.First->Build());
+    const TVmd Second = LoadVmd(C.Second->Build());
+    const int FirstBones = Merged.MotionCount();
+    Merged.Append(Second);
+    EXPECT_EQ(Merged.FrameCount(), C.Frames);
+    ASSERT_EQ(Merged.MotionCount(), FirstBones + Second.MotionCount());
+    EXPECT_EQ(Merged.SkinMotionCount(),
+              static_cast<int>(C.First->SkinMotions.size() + C.Second->SkinMotions.size()));
+    EXPECT_EQ(Merged.CameraMotions().size(),
+              C.First->CameraMotions.size() + C.Second->CameraMotions.size());
+    // The second file's keys follow the first's unchanged.
+    for (int K = 0; K < Second.MotionCount(); ++K) {
+      EXPECT_EQ(Get(Merged.GetMotion(FirstBones + K)->FrameNum),
+                Get(Second.GetMotion(K)->FrameNum));
+      EXPECT_EQ(NameOf(Merged.GetMotion(FirstBones + K)->BoneName),
+                NameOf(Second.GetMotion(K)->BoneName));
+    }
+  }
+}
