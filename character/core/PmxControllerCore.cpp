@@ -282,7 +282,11 @@ void TPmxControllerCore::BuildSkinStream() {
     std::memcpy(&U, &F, sizeof U);
     return U;
   };
+  FSkinChunks.clear();
   for (int V = 0; V < VertexCount; ++V) {
+    if (static_cast<uint32_t>(V) % SkinChunkVertices == 0)
+      FSkinChunks.push_back({static_cast<uint32_t>(V), static_cast<uint32_t>(FSkinStream.size()),
+                             static_cast<uint32_t>(FSdefT.size())});
     const TPmxVertex& Vertex = *FPmx.GetVertex(V);
     int Bones[4];
     float Weights[4];

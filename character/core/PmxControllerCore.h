@@ -388,6 +388,13 @@ class TPmxControllerCore {
   std::vector<uint32_t> FSdefArcOf;
   std::vector<float> FSdefT;
   void SetUpSdefArcs();
+  // Where each run of SkinChunkVertices vertices starts in the stream, for skinning the runs on
+  // several threads at once.
+  struct TSkinChunk {
+    uint32_t FirstVertex, FirstWord, FirstSdef;
+  };
+  static constexpr uint32_t SkinChunkVertices = 2048;
+  std::vector<TSkinChunk> FSkinChunks;
 
   // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its
   // offsets in the order the additions happen (morph order, then the morph's own order). Vertices

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
 
 // ---- motion sampling ----------------------------------------------------------------------------
@@ -675,15 +676,17 @@ namespace {
 // Eight floats: a position's four lanes and a normal's four lanes side by side.
 typedef float TLanes8 __attribute__((vector_size(32)));
 
-// The same stream as SkinStream with the position and the normal of a vertex computed together in
-// one 256-bit value; ABones holds per bone the four rows of its skinning matrix (lanes 0-3) beside
-// the rows of its rotation-only copy (lanes 4-7). Every lane is the same float operation as in the
-// 128-bit loop, so the results are identical.
+// The vertices [AFirst, AEnd) of the same stream as SkinStream (AStream at AFirst's header,
+// ASdefFirst the number of SDEF vertices before AFirst), with the position and the normal of a
+// vertex computed together in one 256-bit value; ABones holds per bone the four rows of its
+// skinning matrix (lanes 0-3) beside the rows of its rotation-only copy (lanes 4-7). Every lane is
+// the same float operation as in the 128-bit loop, so the results are identical. Nothing outside
+// the range is written, so that ranges can be skinned on different threads at once.
 __attribute__((target("avx"))) void SkinStreamWide(
-    const uint32_t* AStream, size_t AVertexCount, const TVec3f* APositionsIn,
-    const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones, const TRotationArc* AArcs,
-    const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount, float* APositions,
-    float* ANormals) {
+    const uint32_t* AStream, size_t AFirst, size_t AEnd, size_t ASdefFirst,
+    const TVec3f* APositionsIn, const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones,
+    const TRotationArc* AArcs, const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount,
+    float* APositions, float* ANormals) {
 #define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
 #define QUENLOR_XFORM(B) \
   (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
@@ -691,8 +694,8 @@ __attribute__((target("avx"))) void SkinStreamWide(
   ((B) < 0 ? TLanes8{0, 0, 0, 0, 0, 0, 0, 0} : QUENLOR_XFORM(B) * TLanes8{W, W, W, W, W, W, W, W})
   const uint32_t* S = AStream;
   alignas(32) TSdefRows Rows[SdefBatch];
-  size_t SdefNext = 0, SdefBatchEnd = 0;
-  for (size_t V = 0; V < AVertexCount; ++V) {
+  size_t SdefNext = ASdefFirst, SdefBatchStart = ASdefFirst, SdefBatchEnd = ASdefFirst;
+  for (size_t V = AFirst; V < AEnd; ++V) {
     const uint32_t Header = *S++;
     const uint32_t Count = Header & 7u;
     const TVec3f& P = APositionsIn[V];
@@ -712,11 +715,12 @@ __attribute__((target("avx"))) void SkinStreamWide(
       if (Header & 16u) {
         TLanes Position, Normal;
         if (SdefNext == SdefBatchEnd) {
+          SdefBatchStart = SdefNext;
           SdefBatchEnd = std::min(SdefNext + SdefBatch, ASdefCount);
           SdefMatrices8(AArcs, ASdefArcOf + SdefNext, ASdefT + SdefNext, SdefBatchEnd - SdefNext,
                         Rows);
         }
-        SkinSdef<8>(S, W0, W1, Rows[SdefNext++ % SdefBatch], P, N, ABones[B0].Rows[0],
+        SkinSdef<8>(S, W0, W1, Rows[SdefNext++ - SdefBatchStart], P, N, ABones[B0].Rows[0],
                     ABones[B1].Rows[0], Position, Normal);
         S += SdefWords;
         Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
@@ -737,7 +741,7 @@ __attribute__((target("avx"))) void SkinStreamWide(
     const __m256 Both = reinterpret_cast<__m256>(Out);
     const __m128 Position = _mm256_castps256_ps128(Both);
     const __m128 Normal = _mm256_extractf128_ps(Both, 1);
-    if (V + 1 < AVertexCount) {
+    if (V + 1 < AEnd) {
       // Four floats each: the fourth lands on the next vertex's first, which is written next.
       _mm_storeu_ps(APositions + 3 * V, Position);
       _mm_storeu_ps(ANormals + 3 * V, Normal);
@@ -784,9 +788,25 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
       M.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
       for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R] + 4, M.Rows[R].V, 4 * sizeof(float));
     }
-    SkinStreamWide(FSkinStream.data(), FSkinVertices.size(), FSkinVertices.data(),
-                   FRestNormals.data(), FBonePairs.data(), FSdefArcs.data(), FSdefArcOf.data(),
-                   FSdefT.data(), FSdefT.size(), Guard.Positions, Guard.Normals);
+    struct TJob {
+      const TPmxControllerCore* Core;
+      float *Positions, *Normals;
+    } Job{this, Guard.Positions, Guard.Normals};
+    RunChunks(
+        FSkinChunks.size(),
+        [](void* AJob, size_t AIndex) {
+          const TJob& J = *static_cast<const TJob*>(AJob);
+          const TPmxControllerCore& C = *J.Core;
+          const TSkinChunk& Chunk = C.FSkinChunks[AIndex];
+          const size_t End = AIndex + 1 < C.FSkinChunks.size()
+                                 ? C.FSkinChunks[AIndex + 1].FirstVertex
+                                 : C.FSkinVertices.size();
+          SkinStreamWide(C.FSkinStream.data() + Chunk.FirstWord, Chunk.FirstVertex, End,
+                         Chunk.FirstSdef, C.FSkinVertices.data(), C.FRestNormals.data(),
+                         C.FBonePairs.data(), C.FSdefArcs.data(), C.FSdefArcOf.data(),
+                         C.FSdefT.data(), C.FSdefT.size(), J.Positions, J.Normals);
+        },
+        &Job);
     return;
   }
 
