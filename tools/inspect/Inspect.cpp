@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/PmxPhysicsFrame.h"
 #include "formats/pmxlib.h"
 #include "tools/inspect/InspectPose.h"
 #include "tools/inspect/JsonWriter.h"
@@ -220,20 +221,7 @@ void WriteMorphEntries(TJsonWriter& J, const TPmxMorph& AMorph) {
 }
 
 // The reader keeps rigid bodies and joints as the file has them; they are printed in the viewer's
-// frame like the bones. Under the Z mirror a rotation about X or Y changes sign, and a range along
-// a mirrored axis swaps its ends.
-PmxFloat3 ConvertedRotation(PmxFloat3 ARotation) {
-  if (MirrorZ) ARotation.X = -ARotation.X, ARotation.Y = -ARotation.Y;
-  return ARotation;
-}
-PmxFloat3 ConvertedPosition(PmxFloat3 APosition) {
-  ConvertPosition(APosition);
-  return APosition;
-}
-PmxFloat3 ScaledSize(PmxFloat3 ASize) {
-  for (float& C : ASize.V) C *= PositionScale;
-  return ASize;
-}
+// frame like the bones (the conversion the physics uses), each range with its ends ordered.
 void Range(TJsonWriter& J, const char* ALowerKey, const char* AUpperKey, PmxFloat3 ALower,
            PmxFloat3 AUpper) {
   for (int C = 0; C < 3; ++C) {
@@ -248,16 +236,17 @@ void Range(TJsonWriter& J, const char* ALowerKey, const char* AUpperKey, PmxFloa
 void WriteRigidBodies(TJsonWriter& J, const TPmx& APmx) {
   J.Key("rigidBodies");
   J.BeginArray();
-  for (const TPmxRigidBody& R : APmx.RigidBodyList()) {
+  for (const TPmxRigidBody& Raw : APmx.RigidBodyList()) {
+    const TPmxRigidBody R = RigidBodyInViewerFrame(Raw);
     J.BeginObject();
     Names(J, R.NameJp, R.NameEn);
     IntMember(J, "relatedBoneIndex", R.RelatedBoneIndex);
     IntMember(J, "group", R.Group);
     IntMember(J, "collisionlessGroupFlag", R.CollisionlessGroupFlag);
     StringMember(J, "shape", EnumName(R.Shape, {"sphere", "box", "capsule"}));
-    Vec(J, "size", ScaledSize(R.Size));
-    Vec(J, "position", ConvertedPosition(R.Position));
-    Vec(J, "rotation", ConvertedRotation(R.Rotation));
+    Vec(J, "size", R.Size);
+    Vec(J, "position", R.Position);
+    Vec(J, "rotation", R.Rotation);
     FloatMember(J, "mass", R.Mass);
     FloatMember(J, "translateDecay", R.TranslateDecay);
     FloatMember(J, "rotateDecay", R.RotateDecay);
@@ -272,7 +261,8 @@ void WriteRigidBodies(TJsonWriter& J, const TPmx& APmx) {
 void WriteJoints(TJsonWriter& J, const TPmx& APmx) {
   J.Key("joints");
   J.BeginArray();
-  for (const TPmxJoint& Joint : APmx.JointList()) {
+  for (const TPmxJoint& Raw : APmx.JointList()) {
+    const TPmxJoint Joint = JointInViewerFrame(Raw);
     const TPmxJointSpring6DOF& D = Joint.Data.Spring6DOF;
     J.BeginObject();
     Names(J, Joint.NameJp, Joint.NameEn);
@@ -281,12 +271,11 @@ void WriteJoints(TJsonWriter& J, const TPmx& APmx) {
         EnumName(Joint.JointKind, {"spring6DOF", "6DOF", "p2p", "coneTwist", "slider", "hinge"}));
     IntMember(J, "rigidBodyAIndex", D.RigidBodyAIndex);
     IntMember(J, "rigidBodyBIndex", D.RigidBodyBIndex);
-    Vec(J, "position", ConvertedPosition(D.Position));
-    Vec(J, "rotation", ConvertedRotation(D.Rotation));
-    Range(J, "translateLowerLimit", "translateUpperLimit", ConvertedPosition(D.TranslateLowerLimit),
-          ConvertedPosition(D.TranslateUpperLimit));
-    Range(J, "rotateLowerLimit", "rotateUpperLimit", ConvertedRotation(D.RotateLowerLimit),
-          ConvertedRotation(D.RotateUpperLimit));
+    Vec(J, "position", D.Position);
+    Vec(J, "rotation", D.Rotation);
+    Range(J, "translateLowerLimit", "translateUpperLimit", D.TranslateLowerLimit,
+          D.TranslateUpperLimit);
+    Range(J, "rotateLowerLimit", "rotateUpperLimit", D.RotateLowerLimit, D.RotateUpperLimit);
     Vec(J, "translationSpringConstant", D.TranslationSpringConstant);
     Vec(J, "rotationSpringConstant", D.RotationSpringConstant);
     J.EndObject();

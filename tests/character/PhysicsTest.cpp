@@ -1,0 +1,329 @@
+// The physics world on its own: bodies driven by bone matrices handed in, stepped, and bones
+// handed back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "character/physics/PmxPhysics.h"
+#include "math/VectorGeometry.h"
+#include "math/VectorMath.h"
+#include "tests/character/PhysicsFixture.h"
+
+namespace {
+
+// A loaded model, its world and the bones' matrices at rest (fixtures list parents first).
+struct TWorldRig {
+  TPmx Pmx;
+  std::vector<int> Parent, Order;
+  std::vector<TMatrix4f> Globals;
+  std::vector<std::string> Notes;
+  std::unique_ptr<TPmxPhysics> Physics;
+
+  explicit TWorldRig(const TPmxBuilder& AModel) {
+    Pmx.LoadFromBytes(AModel.Build());
+    for (int I = 0; I < Pmx.BoneCount(); ++I) {
+      const int P = Pmx.GetBone(I)->ParentIndex;
+      Parent.push_back(P >= 0 && P < I ? P : -1);
+      Order.push_back(I);
+    }
+    Physics = std::make_unique<TPmxPhysics>(Pmx, Parent, Order,
+                                            [this](const std::string& N) { Notes.push_back(N); });
+    RestGlobals();
+    Physics->Reset(Globals);
+  }
+  void RestGlobals() {
+    Globals.clear();
+    for (int I = 0; I < Pmx.BoneCount(); ++I)
+      Globals.push_back(TranslationMatrix4f(Pmx.GetBone(I)->Position));
+  }
+  // AFrames frames at 30 per second, the bones put back at rest before each (the pose's job).
+  void Run(int AFrames) {
+    for (int F = 0; F < AFrames; ++F) {
+      RestGlobals();
+      Physics->Update(Globals, 1.0 / 30.0);
+    }
+  }
+  TVector3f BodyPosition(int ABody) const { return XYZ3f(Physics->BodyMatrix(ABody).W); }
+};
+
+bool AllFinite(const TMatrix4f& M) {
+  for (float F : M.V)
+    if (!std::isfinite(F)) return false;
+  return true;
+}
+
+// The turn of a body about Z from its rest direction +X: the angle of its X row in the XY plane.
+float TurnAboutZ(const TMatrix4f& M) {
+  return std::atan2(M.X.Y, M.X.X);
+}
+
+TEST(Physics, PendulumChainComesToRestHangingStraightDown) {
+  const float L = 1.0f;
+  const TVector3f Top{{0, 5, 0}};
+  TWorldRig R(PendulumModel(3, L, Top));
+  ASSERT_EQ(R.Physics->ActiveJointCount(), 3);
+  // It swings first: the tip passes below the hinge's height well before it settles.
+  R.Run(10);
+  EXPECT_LT(R.BodyPosition(3).Y, Top.Y - 0.5f * L);
+  R.Run(600);
+  // Hanging: box i centred (i + 0.5) lengths below the top, each turned a quarter down.
+  for (int I = 0; I < 3; ++I) {
+    const TVector3f P = R.BodyPosition(I + 1);
+    EXPECT_NEAR(P.X, Top.X, 0.03f) << "box " << I;
+    EXPECT_NEAR(P.Y, Top.Y - L * (I + 0.5f), 0.03f) << "box " << I;
+    EXPECT_NEAR(P.Z, Top.Z, 0.03f) << "box " << I;
+    EXPECT_NEAR(std::fabs(TurnAboutZ(R.Physics->BodyMatrix(I + 1))), 1.5707963f, 0.03f);
+  }
+  // The bones follow: link i's bone (i + 1) sits at the start of box i.
+  for (int I = 0; I < 3; ++I) {
+    const TVector3f B = XYZ3f(R.Globals[I + 1].W);
+    EXPECT_NEAR(B.X, Top.X, 0.03f);
+    EXPECT_NEAR(B.Y, Top.Y - L * I, 0.03f);
+  }
+}
+
+TEST(Physics, KinematicBodyFollowsItsBoneExactly) {
+  TPmxBuilder M;
+  M.AddBone("root", TVector3f{{0, 1, 0}});
+  TBodySpec S;
+  S.Bone = 0;
+  S.Mode = 0;
+  S.Position = TVector3f{{0.5f, 1.25f, -0.25f}};  // offset (0.5, 0.25, -0.25) from the bone
+  AddBody(M, S);
+  TWorldRig R(M);
+  const TQuaternion Turn = QuaternionFromAxisAngle(TVec3f(0.3f, 1.0f, 0.2f), 0.9f);
+  for (int F = 0; F < 5; ++F) {
+    // Bone turned and moved further every frame.
+    TMatrix4f G = MulMatrix4f(QuaternionToMatrix4f(Turn),
+                              TranslationMatrix4f(TVector3f{{0.1f * F, 1.0f + 0.2f * F, 0.3f}}));
+    for (int K = 0; K < F; ++K) G = MulMatrix4f(QuaternionToMatrix4f(Turn), G);
+    R.Globals[0] = G;
+    R.Physics->Update(R.Globals, 1.0 / 30.0);
+    // The body sits at its rest offset carried by the bone's matrix (row vector times matrix).
+    const TVector3f Offset{{0.5f, 0.25f, -0.25f}};
+    const TVector3f Expected{{Offset.X * G.X.X + Offset.Y * G.Y.X + Offset.Z * G.Z.X + G.W.X,
+                              Offset.X * G.X.Y + Offset.Y * G.Y.Y + Offset.Z * G.Z.Y + G.W.Y,
+                              Offset.X * G.X.Z + Offset.Y * G.Y.Z + Offset.Z * G.Z.Z + G.W.Z}};
+    const TMatrix4f B = R.Physics->BodyMatrix(0);
+    for (int C = 0; C < 3; ++C) {
+      EXPECT_NEAR(B.W.V[C], Expected.V[C], 1e-5f) << "frame " << F;
+      for (int Row = 0; Row < 3; ++Row) EXPECT_NEAR(B.Rows[Row].V[C], G.Rows[Row].V[C], 1e-5f);
+    }
+    EXPECT_EQ(R.Globals[0].V[12], G.V[12]);  // a followed bone is left alone
+  }
+}
+
+// Mode 1 carries its bone to the body; mode 2 only turns it, the bone stays where the pose puts
+// it. A child bone keeps its place relative to the moved bone in both.
+TEST(Physics, SimulatedBodiesDriveTheirBones) {
+  for (int Mode : {1, 2}) {
+    SCOPED_TRACE(Mode);
+    TPmxBuilder M = PendulumModel(1, 1.0f, TVector3f{{0, 5, 0}}, Mode);
+    M.AddBone("tip", TVector3f{{1, 5, 0}}, 1);
+    TWorldRig R(M);
+    R.Run(90);
+    const TMatrix4f Body = R.Physics->BodyMatrix(1);
+    const TMatrix4f& Bone = R.Globals[1];
+    // It swung: the box points down now.
+    ASSERT_LT(Body.X.Y, -0.9f);
+    for (int Row = 0; Row < 3; ++Row)
+      for (int C = 0; C < 3; ++C) EXPECT_NEAR(Bone.Rows[Row].V[C], Body.Rows[Row].V[C], 1e-5f);
+    // The box starts at its bone: half a box length back along the box's X row.
+    const TVector3f BodyStart = Sub3f(XYZ3f(Body.W), Scaled3f(XYZ3f(Body.X), 0.5f));
+    if (Mode == 1) {
+      EXPECT_NEAR(Bone.W.X, BodyStart.X, 1e-4f);
+      EXPECT_NEAR(Bone.W.Y, BodyStart.Y, 1e-4f);
+    } else {
+      EXPECT_EQ(Bone.W.X, 0.0f);
+      EXPECT_EQ(Bone.W.Y, 5.0f);
+    }
+    // The tip one unit along the bone's X row.
+    const TVector3f Tip = XYZ3f(R.Globals[2].W);
+    EXPECT_NEAR(Tip.X, Bone.W.X + Bone.X.X, 1e-4f);
+    EXPECT_NEAR(Tip.Y, Bone.W.Y + Bone.X.Y, 1e-4f);
+  }
+}
+
+// A ball dropped onto a floor: groups and masks decide whether it lands or falls through. Either
+// body's mask naming the other's group keeps them apart.
+TEST(Physics, CollisionMasksDecideWhoCollides) {
+  struct TCase {
+    const char* Name;
+    uint16_t BallMask, FloorMask;
+    bool Lands;
+  } Cases[] = {
+      {"both collide", 0x0000, 0x0000, true},
+      {"ball ignores the floor's group", 1 << 2, 0x0000, false},
+      {"floor ignores the ball's group", 0x0000, 1 << 5, false},
+      {"masks name other groups", 1 << 3, 1 << 4, true},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TPmxBuilder M;
+    M.AddBone("root", TVector3f{{0, 0, 0}});
+    TBodySpec Floor;
+    Floor.Mode = 0;
+    Floor.Size = TVector3f{{2, 0.1f, 2}};
+    Floor.Group = 2;
+    Floor.NoCollisionMask = C.FloorMask;
+    AddBody(M, Floor);
+    TBodySpec Ball;
+    Ball.Shape = stSphere;
+    Ball.Size = TVector3f{{0.2f, 0, 0}};
+    Ball.Position = TVector3f{{0, 1, 0}};
+    Ball.Group = 5;
+    Ball.NoCollisionMask = C.BallMask;
+    AddBody(M, Ball);
+    TWorldRig R(M);
+    R.Run(60);
+    const float Y = R.BodyPosition(1).Y;
+    if (C.Lands)
+      EXPECT_NEAR(Y, 0.1f + 0.2f, 0.03f);
+    else
+      EXPECT_LT(Y, -1.0f);
+  }
+}
+
+// One box hinged at its start, horizontal at rest: gravity turns it down about Z until the
+// joint's limit stops it; an inverted range leaves it free to hang straight down. The limits
+// bound the turn of A's joint frame as seen from B's (the rigs' and Bullet's sense), so the box
+// turning down by an angle a is held by -a <= upper.
+TEST(Physics, JointRotationLimitsHold) {
+  struct TCase {
+    float Lower, Upper, Expected;
+  } Cases[] = {
+      {-0.4f, 0.4f, -0.4f}, {-1.0f, 0.2f, -0.2f}, {-0.2f, 1.0f, -1.0f}, {1.0f, 0.0f, -1.5707963f}};
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Lower);
+    TPmxBuilder M = PendulumModel(1, 1.0f, TVector3f{{0, 5, 0}}, 1, 0.9f);
+    M.Joints.clear();
+    TJointSpec Limited;
+    Limited.A = 0;
+    Limited.B = 1;
+    Limited.Position = TVector3f{{0, 5, 0}};
+    Limited.TurnLower = TVector3f{{0, 0, C.Lower}};
+    Limited.TurnUpper = TVector3f{{0, 0, C.Upper}};
+    AddJoint(M, Limited);
+    TWorldRig R(M);
+    float Lowest = 0.0f;
+    for (int F = 0; F < 240; ++F) {
+      R.Run(1);
+      Lowest = std::min(Lowest, TurnAboutZ(R.Physics->BodyMatrix(1)));
+    }
+    EXPECT_NEAR(TurnAboutZ(R.Physics->BodyMatrix(1)), C.Expected, 0.03f);
+    if (C.Lower <= C.Upper) {
+      EXPECT_GT(Lowest, C.Expected - 0.05f);  // never swung past it
+    }
+  }
+}
+
+// Broken rigs: every body and bone stays finite, the world keeps stepping, and each kind of
+// fault is noted once however many bodies or joints have it.
+TEST(Physics, HostileValuesStayFinite) {
+  const float NaN = std::numeric_limits<float>::quiet_NaN();
+  const float Inf = std::numeric_limits<float>::infinity();
+  struct TCase {
+    const char* Name;
+    std::function<void(TPmxBuilder&)> Break;
+    int Notes;  // distinct notes expected
+  } Cases[] = {
+      // The first link made kinematic leaves its joint with two kinematic ends: a second note.
+      {"zero mass", [](TPmxBuilder& M) { M.RigidBodies[1].Mass = 0; }, 2},
+      {"negative masses",
+       [](TPmxBuilder& M) { M.RigidBodies[1].Mass = M.RigidBodies[2].Mass = -3; }, 2},
+      {"NaN mass", [&](TPmxBuilder& M) { M.RigidBodies[2].Mass = NaN; }, 1},
+      {"NaN size", [&](TPmxBuilder& M) { M.RigidBodies[2].Size.X = NaN; }, 2},
+      {"enormous size", [](TPmxBuilder& M) { M.RigidBodies[1].Size.Y = 1e30f; }, 2},
+      {"zero size",
+       [](TPmxBuilder& M) {
+         M.RigidBodies[3].Size = TVector3f{{0, 0, 0}};
+       },
+       2},
+      {"infinite place", [&](TPmxBuilder& M) { M.RigidBodies[3].Position.Y = Inf; }, 2},
+      {"NaN rotation", [&](TPmxBuilder& M) { M.RigidBodies[1].Rotation.Z = NaN; }, 2},
+      {"unknown shape", [](TPmxBuilder& M) { M.RigidBodies[2].Shape = TPmxRigidBodyShapeType(9); },
+       2},
+      {"unknown mode", [](TPmxBuilder& M) { M.RigidBodies[2].PhysicsOperation = 7; }, 1},
+      {"bone out of range",
+       [](TPmxBuilder& M) {
+         M.Settings.BoneIndexSize = 2;
+         M.RigidBodies[2].RelatedBoneIndex = 999;
+       },
+       1},
+      {"NaN damping and friction",
+       [&](TPmxBuilder& M) {
+         M.RigidBodies[1].TranslateDecay = NaN;
+         M.RigidBodies[2].RotateDecay = Inf;
+         M.RigidBodies[3].Friction = NaN;
+         M.RigidBodies[3].Repulsion = -Inf;
+       },
+       0},
+      {"inverted move limits",
+       [](TPmxBuilder& M) {
+         for (TPmxJoint& J : M.Joints) {
+           J.Data.Spring6DOF.TranslateLowerLimit = TVector3f{{5, 5, 5}};
+           J.Data.Spring6DOF.TranslateUpperLimit = TVector3f{{-5, -5, -5}};
+         }
+       },
+       0},
+      {"huge limits and springs",
+       [](TPmxBuilder& M) {
+         for (TPmxJoint& J : M.Joints) {
+           J.Data.Spring6DOF.RotateLowerLimit = TVector3f{{-1e30f, -1e30f, -1e30f}};
+           J.Data.Spring6DOF.RotateUpperLimit = TVector3f{{1e30f, 1e30f, 1e30f}};
+           J.Data.Spring6DOF.RotationSpringConstant = TVector3f{{1e30f, -1e30f, 1e30f}};
+           J.Data.Spring6DOF.TranslationSpringConstant = TVector3f{{1e30f, 0, 0}};
+         }
+       },
+       0},
+      {"NaN joint values",
+       [&](TPmxBuilder& M) {
+         M.Joints[0].Data.Spring6DOF.Position.X = NaN;
+         M.Joints[1].Data.Spring6DOF.RotationSpringConstant.Y = NaN;
+       },
+       1},
+      {"joint on the same body",
+       [](TPmxBuilder& M) { M.Joints[1].Data.Spring6DOF.RigidBodyBIndex = 1; }, 1},
+      {"joint between two kinematic bodies",
+       [](TPmxBuilder& M) {
+         M.RigidBodies[1].PhysicsOperation = 0;
+         M.Joints[0].Data.Spring6DOF.RigidBodyAIndex = 0;
+         M.Joints[0].Data.Spring6DOF.RigidBodyBIndex = 1;
+       },
+       1},
+      {"joint to a missing body",
+       [](TPmxBuilder& M) { M.Joints[2].Data.Spring6DOF.RigidBodyBIndex = 40; }, 1},
+      {"other joint kinds",
+       [](TPmxBuilder& M) {
+         M.Joints[2].JointKind = jkHinge;
+         M.Joints[1].JointKind = jkP2P;
+       },
+       1},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TPmxBuilder M = PendulumModel(3, 1.0f);
+    C.Break(M);
+    TWorldRig R(M);
+    EXPECT_EQ(static_cast<int>(R.Notes.size()), C.Notes);
+    // The root jumps far in one frame and back, and is turned wildly.
+    for (int F = 0; F < 60; ++F) {
+      R.RestGlobals();
+      if (F == 20) R.Globals[0] = TranslationMatrix4f(TVector3f{{1e6f, -1e6f, 3e5f}});
+      if (F > 30)
+        R.Globals[0] =
+            MulMatrix4f(QuaternionToMatrix4f(QuaternionFromAxisAngle(TVec3f(1, 0.5f, 0), 0.7f * F)),
+                        R.Globals[0]);
+      R.Physics->Update(R.Globals, 1.0 / 30.0);
+      for (int B = 0; B < R.Pmx.BoneCount(); ++B) ASSERT_TRUE(AllFinite(R.Globals[B])) << F;
+      for (int B = 0; B < R.Physics->BodyCount(); ++B)
+        ASSERT_TRUE(AllFinite(R.Physics->BodyMatrix(B))) << F;
+    }
+  }
+}
+
+}  // namespace
