@@ -237,7 +237,7 @@ int DetectHeadsets() {
 
 }  // namespace
 
-TForm2::TForm2() {
+TForm2::TForm2(const TViewerOptions& AOptions) : FOptions(AOptions) {
   // Design-time defaults: caption "Quenlor", top-left corner at (0, 0), a sizeable border.
   // FormCreate sizes the window to half its monitor.
   FWindow = CreateGLWindow("Quenlor", 0, 0, 800, 480, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -260,14 +260,17 @@ void TForm2::FormCreate() {
   const int Display = std::max(0, SDL_GetWindowDisplayIndex(FWindow));
   SDL_Rect Bounds{0, 0, 1600, 960};
   SDL_GetDisplayBounds(Display, &Bounds);
-  SDL_SetWindowSize(FWindow, Bounds.w / 2, Bounds.h / 2);
+  if (FOptions.Width > 0)
+    SDL_SetWindowSize(FWindow, FOptions.Width, FOptions.Height);
+  else
+    SDL_SetWindowSize(FWindow, Bounds.w / 2, Bounds.h / 2);
   FormResize();
 
   FBaseDirectory = ExecutableDirectory();
 
   // Scene start-up.
   FOpenGL = std::make_unique<TOpenGL>(FWindow);
-  if (DetectHeadsets() > 0) {
+  if (FOptions.Headset != THeadsetChoice::hcOff && DetectHeadsets() > 0) {
     // A display connection or rendering set-up that fails ends the program here, silently.
     if (!CreateHeadsetScene()) return;
   } else {
@@ -280,29 +283,43 @@ void TForm2::CreateDesktopScene() {
   FDefaultFBO = std::make_unique<TFrameBufferObject>();
   FShadowFBO = std::make_unique<TShadowFBO>();
   ViewerPosition.Y = 1.7f;
+  if (FOptions.FullScreen) SDL_SetWindowFullscreen(FWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
   Application.SetOnIdle([this](bool& ADone) { AppIdleForDesktop(ADone); });
 }
 
 void TForm2::CreateSharedScene() {
   FProgram = std::make_unique<TMainProgram>(FOpenGL.get());
   FBoneProgram = std::make_unique<TBoneProgram>(FOpenGL.get());
-  const std::string ModelPath = FBaseDirectory + kModelFolder + kDefaultModelFileName;
-  const std::string MotionPath = FBaseDirectory + kMotionFolder + kDefaultMotionFileName;
-  const std::string CameraPath = FBaseDirectory + kMotionFolder + kDefaultCameraFileName;
+  const TSceneFiles Files = ResolveSceneFiles(FOptions, FBaseDirectory);
   FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
-  // The window's camera file is read before the character, so that one that cannot be read leaves
-  // an empty scene, as a broken motion does. The headset has no use for it.
+  // The window's camera file and the motions are read before the character, so that one that
+  // cannot be read leaves an empty scene, as a broken model does. The headset has no camera.
   std::unique_ptr<TVmd> CameraFile;
-  std::error_code Error;
-  if (!FHeadset && std::filesystem::exists(CameraPath, Error)) {
+  if (!FHeadset && !Files.CameraPath.empty()) {
     CameraFile = std::make_unique<TVmd>();
-    CameraFile->LoadFromFile(CameraPath);
+    CameraFile->LoadFromFile(Files.CameraPath);
   }
-  FPmxController = std::make_unique<TPmxController>(
-      FOpenGL.get(), FProgram.get(), FBoneProgram.get(), ModelPath, MotionPath, FBaseDirectory);
+  TMotionSet Motions;
+  for (const std::string& Path : Files.MotionPaths) Motions.Add(Path);
+  FModelPath = Files.ModelPath;
+  FPmxController =
+      std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(), FBoneProgram.get(),
+                                       Files.ModelPath, std::string(), FBaseDirectory);
+  SetMotions(std::move(Motions));
   if (!FHeadset) LoadCamera(CameraFile.get());
   FOpenGL->SetColor(0xFFFFFF);
   FMotionTimer = TStopwatch();
+}
+
+void TForm2::SetMotions(TMotionSet AMotions) {
+  std::unique_ptr<TVmd> Merged = AMotions.Merged();
+  FPmxController->Core().LoadMotion(*Merged, [](std::span<const uint8_t> ARawName) {
+    // The only diagnostic output: the name of a morph key the model has no morph for.
+    const std::string Name = DecodeVmdName(ARawName);
+    std::fprintf(stderr, "%s\n", Name.c_str());
+  });
+  FMotion = std::move(Merged);
+  FMotions = std::move(AMotions);
 }
 
 void TForm2::FormDestroy() {

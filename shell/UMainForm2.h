@@ -16,6 +16,8 @@
 #include "math/VectorMath.h"
 #include "math/VectorTypes.h"
 #include "shell/Application.h"
+#include "shell/CommandLine.h"
+#include "shell/SceneFiles.h"
 #include "shell/UMainForm2Camera.h"
 #include "shell/UMainForm2Headset.h"
 
@@ -116,8 +118,9 @@ class TStopwatch {
 
 class TForm2 {
  public:
-  // Creates the window and runs FormCreate; an error in it is reported, the window stays.
-  TForm2();
+  // Creates the window and runs FormCreate with the command line's choices; an error in it is
+  // reported, the window stays.
+  explicit TForm2(const TViewerOptions& AOptions = TViewerOptions());
   // FormDestroy, then the window goes.
   ~TForm2();
   TForm2(const TForm2&) = delete;
@@ -155,10 +158,16 @@ class TForm2 {
   // walking, and the viewer runs in a window (in the headset the head is the camera).
   bool CameraPlaying() const;
   const TCameraMotion& Camera() const { return FCamera; }
+  const TViewerOptions& Options() const { return FOptions; }
+  // The files the scene was made of (the model and the motions merged into its motion).
+  const std::string& ModelPath() const { return FModelPath; }
+  const TMotionSet& Motions() const { return FMotions; }
 
  private:
   void CreateDesktopScene();
   void CreateSharedScene();
+  // Hands the merged motion of AMotions to the controller (which keeps a reference to it).
+  void SetMotions(TMotionSet AMotions);
   void UpdateEyeTracking();
   void UpdateMotion();
   // UpdateEyeTracking and UpdateMotion inside the controller's frame bracket: one skinning.
@@ -200,6 +209,12 @@ class TForm2 {
   int FPrevLeft = 0;
   int FPrevTop = 0;
   std::string FBaseDirectory;
+  TViewerOptions FOptions;
+  std::string FModelPath;
+  TMotionSet FMotions;
+  // The motion the controller samples: outlives it (declared before it, and FormDestroy frees the
+  // controller first).
+  std::unique_ptr<TVmd> FMotion;
 
   // Scene objects, in the order they are declared for the tear-down (see FormDestroy).
   std::unique_ptr<THeadset> FHeadset;

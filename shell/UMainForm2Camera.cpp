@@ -28,8 +28,10 @@ void ViewerAnglesOf(const TVec3f& AEye, const TVec3f& ATarget, float& AYaw, floa
 // TForm2: the camera track
 
 void TForm2::LoadCamera(const TVmd* ACameraFile) {
-  FCamera = TCameraMotion(ACameraFile ? ACameraFile->CameraMotions()
-                                      : FPmxController->Vmd().CameraMotions());
+  // Without a camera file the camera keys of any of the merged motions drive the camera.
+  static const TVmd NoMotion;
+  const TVmd& Motion = FMotion ? *FMotion : NoMotion;
+  FCamera = TCameraMotion(ACameraFile ? ACameraFile->CameraMotions() : Motion.CameraMotions());
   // A camera track plays from the start; walking is a key away.
   FCameraOn = !FCamera.Empty();
 }

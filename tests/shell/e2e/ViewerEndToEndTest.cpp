@@ -82,9 +82,11 @@ int Count(const TPixels& P, TPred APred, int X0 = 0, int Y0 = 0, int X1 = -1, in
 // One viewer process, started from its own folder with its own working directory.
 class TViewer {
  public:
-  // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir.
+  // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir. AArgs
+  // follow the program name on its command line.
   TViewer(const fs::path& AExe, const fs::path& AWorkDir,
-          const std::vector<std::pair<std::string, std::string>>& AEnvironment = {})
+          const std::vector<std::pair<std::string, std::string>>& AEnvironment = {},
+          const std::vector<std::string>& AArgs = {})
       : FWorkDir(AWorkDir) {
     fs::create_directories(FWorkDir);
     // Beside the working directory, so that a test may take that directory away.
@@ -94,7 +96,10 @@ class TViewer {
       if (chdir(FWorkDir.c_str()) != 0) _exit(126);
       if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
       for (const auto& [Name, Value] : AEnvironment) setenv(Name.c_str(), Value.c_str(), 1);
-      execl(AExe.c_str(), AExe.c_str(), static_cast<char*>(nullptr));
+      std::vector<char*> Argv{const_cast<char*>(AExe.c_str())};
+      for (const std::string& Arg : AArgs) Argv.push_back(const_cast<char*>(Arg.c_str()));
+      Argv.push_back(nullptr);
+      execv(AExe.c_str(), Argv.data());
       _exit(127);
     }
   }
@@ -627,9 +632,10 @@ TEST_F(ViewerEndToEndTest, WithoutACameraFileTheMotionsOwnCameraKeysPlay) {
 
 struct TBrokenInput {
   const char* Name;
-  const char* Missing;     // a part of the install left out, or ""
-  const char* Overwrite;   // a file replaced by garbage, or ""
-  const char* Message[2];  // texts the report contains
+  const char* Missing;                 // a part of the install left out, or ""
+  const char* Overwrite;               // a file replaced by garbage, or ""
+  const char* Message[2];              // texts the report contains
+  std::vector<std::string> Args = {};  // the viewer's command line
 };
 
 class ViewerBrokenInputTest : public ViewerEndToEndTest,
@@ -646,7 +652,7 @@ TEST_P(ViewerBrokenInputTest, ReportsTheReadersMessageAndKeepsAnEmptyWindowRunni
   const fs::path Exe = InstallWithout(Missing);
   if (*Input.Overwrite)
     std::ofstream(Exe.parent_path() / Input.Overwrite, std::ios::binary) << "not a model at all";
-  TViewer V(Exe, FRoot / "work");
+  TViewer V(Exe, FRoot / "work", {}, Input.Args);
   const std::string Box = FindErrorBox(V, BoxCanShow ? 200 : 30);
   for (const char* Text : Input.Message)
     EXPECT_NE(V.Stderr().find(Text), std::string::npos) << V.Stderr();
@@ -679,7 +685,23 @@ INSTANTIATE_TEST_SUITE_P(
             "BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}},
         // So does a camera file that cannot be read.
         TBrokenInput{
-            "BrokenCamera", "", "mmd/motion/camera.vmd", {"ストリームからの読み取りエラー", ""}}),
+            "BrokenCamera", "", "mmd/motion/camera.vmd", {"ストリームからの読み取りエラー", ""}},
+        // Files named on the command line, relative to the working directory.
+        TBrokenInput{"NamedMissingMotion",
+                     "",
+                     "",
+                     {"Cannot open file", "/work/gone dance.vmd"},
+                     {"gone dance.vmd"}},
+        TBrokenInput{"NamedMissingCamera",
+                     "",
+                     "",
+                     {"Cannot open file", "/work/カメラ なし.vmd"},
+                     {"--camera", "カメラ なし.vmd"}},
+        TBrokenInput{"NamedBrokenModel",
+                     "",
+                     "mmd/model/model.pmx",
+                     {"未知のシグネチャ", ""},
+                     {"../install/mmd/model/model.pmx", "../install/mmd/motion/motion.vmd"}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(ViewerEndToEndTest, BrokenTexturesDrawUntexturedWithoutAnyReport) {
@@ -741,9 +763,102 @@ TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
   EXPECT_EQ(V.Stderr(), "");
 }
 
+// Pixels that differ clearly between two pictures of the same size (multisampling may shift a few
+// edge pixels by a little from run to run).
+int ClearlyDifferentPixels(const TPixels& A, const TPixels& B) {
+  if (A.Width != B.Width || A.Height != B.Height || A.Width == 0) return -1;
+  int N = 0;
+  for (std::size_t I = 0; I < A.Rgb.size(); ++I)
+    for (int C = 0; C < 3; ++C)
+      if (std::abs(A.Rgb[I][C] - B.Rgb[I][C]) > 40) {
+        ++N;
+        break;
+      }
+  return N;
+}
+
+// The dance opened by relative paths into a folder with spaces and Japanese in its names, the
+// fixed folder beside the viewer holding only the toon ramps: the same picture as the default
+// files give, textures from the model's own folder, the camera file driving the view.
+TEST_F(ViewerEndToEndTest, FilesGivenByRelativePathsWithSpacesAndJapanese) {
+  const fs::path Exe = InstallWithout({"mmd/model", "mmd/motion"});
+  const fs::path Dance = FRoot / "踊り ファイル";
+  fs::create_directories(Dance);
+  fs::copy(kBin / "mmd/model", Dance / "モデル 1", fs::copy_options::recursive);
+  fs::rename(Dance / "モデル 1/model.pmx", Dance / "モデル 1/ミク さん.pmx");
+  fs::copy_file(kBin / "mmd/motion/motion.vmd", Dance / "ダンス 本体.vmd");
+  fs::copy_file(kBin / "mmd/motion/camera.vmd", Dance / "カメラ.vmd");
+
+  TPixels Reference;
+  {
+    TViewer Default(kBin / "quenlor", FRoot / "default");
+    ASSERT_FALSE(Default.FindMainWindow().empty()) << Default.Stderr();
+    Reference = ReadBmp(Default.ScreenShot());
+    Xdo("key Escape");
+    EXPECT_EQ(Default.WaitForExit(), 0);
+  }
+  TViewer V(Exe, FRoot / "work", {},
+            {"../踊り ファイル/モデル 1/ミク さん.pmx", "../踊り ファイル/ダンス 本体.vmd",
+             "--camera", "../踊り ファイル/カメラ.vmd"});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  const TPixels Named = ReadBmp(V.ScreenShot());
+  ASSERT_GT(Reference.Width, 0);
+  EXPECT_LT(ClearlyDifferentPixels(Reference, Named), Named.Width * Named.Height / 200);
+  // The motion is there: P sets her and the camera going.
+  V.Focus();
+  Xdo("key p");
+  EXPECT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+// Two motion files merge (the dance and a file of camera keys only): the camera keys of either
+// drive the view, and she dances.
+TEST_F(ViewerEndToEndTest, TwoMotionFilesMergeAndTheCameraKeysOfEitherDriveTheView) {
+  const fs::path Exe = InstallWithout({"mmd/motion"});
+  TViewer V(Exe, FRoot / "work", {},
+            {(kBin / "mmd/motion/camera.vmd").string(), (kBin / "mmd/motion/motion.vmd").string()});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  const TPixels Rest = ReadBmp(V.ScreenShot());
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(700ms);
+  Xdo("key p");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_NE(V.Caption(), kCameraStartCaption);
+  const TPixels Danced = ReadBmp(V.ScreenShot());
+  EXPECT_GT(ClearlyDifferentPixels(Rest, Danced), 300);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
 }  // namespace
 
 namespace {
+
+// Help, version and usage errors need no display.
+TEST(ViewerCommandLineTest, HelpVersionAndUsageErrors) {
+  struct TCase {
+    const char* Args;
+    int Status;
+    const char* Out;  // a part of what it prints (stdout and stderr together)
+  } Cases[] = {
+      {"--help", 0, "PageUp / PageDown"},
+      {"--version", 0, "quenlor "},
+      {"--size 12", 2, "quenlor: --size wants WIDTHxHEIGHT"},
+      {"a.pmx b.pmx", 2, "Usage: quenlor"},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Out = Shell("env -u DISPLAY timeout 20 " + (kBin / "quenlor").string() + " " +
+                                  C.Args + " 2>&1; echo status=$?");
+    EXPECT_NE(Out.find(C.Out), std::string::npos) << Out;
+    EXPECT_NE(Out.find("status=" + std::to_string(C.Status)), std::string::npos) << Out;
+  }
+}
 
 TEST(ViewerWithoutDisplayTest, EndsWithAMessageInsteadOfRunningUnseen) {
   ASSERT_TRUE(fs::exists(kBin / "quenlor"));

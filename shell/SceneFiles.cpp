@@ -1,0 +1,111 @@
+#include "shell/SceneFiles.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <string_view>
+
+#include "shell/UMainForm2Camera.h"
+
+namespace fs = std::filesystem;
+
+// The fixed places below the executable's folder, as UMainForm2.h names them (repeated so that
+// this unit needs no window).
+namespace {
+
+constexpr const char* kFixedModel = "mmd/model/model.pmx";
+constexpr const char* kFixedMotionFolder = "mmd/motion/";
+constexpr const char* kFixedMotion = "motion.vmd";
+
+std::string Absolute(const std::string& APath) {
+  if (APath.empty()) return APath;
+  std::error_code Error;
+  const fs::path Result = fs::absolute(fs::path(APath), Error);
+  return Error ? APath : Result.lexically_normal().string();
+}
+
+// Raw name bytes of every bone and morph a motion keys, and "camera" for camera keys (a name no
+// 15-byte key field can hold with its NUL prefix).
+std::set<std::string> TracksOf(const TVmd& AVmd) {
+  std::set<std::string> Tracks;
+  auto Raw = [](const char(&AName)[15], char APrefix) {
+    const std::size_t Length = strnlen(AName, sizeof AName);
+    return std::string(1, APrefix) + std::string(AName, Length);
+  };
+  for (int K = 0; K < AVmd.MotionCount(); ++K) Tracks.insert(Raw(AVmd.GetMotion(K)->BoneName, 'b'));
+  for (int K = 0; K < AVmd.SkinMotionCount(); ++K)
+    Tracks.insert(Raw(AVmd.GetSkinMotion(K)->MorphName, 'm'));
+  if (!AVmd.CameraMotions().empty()) Tracks.insert(std::string(1, '\0') + "camera");
+  return Tracks;
+}
+
+}  // namespace
+
+TFileKind KindOfFile(const std::string& APath) {
+  std::string Ext = fs::path(APath).extension().string();
+  std::transform(Ext.begin(), Ext.end(), Ext.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  if (Ext == ".pmx") return TFileKind::fkModel;
+  if (Ext == ".vmd") return TFileKind::fkMotion;
+  if (Ext == ".wav" || Ext == ".ogg" || Ext == ".mp3" || Ext == ".flac") return TFileKind::fkSong;
+  return TFileKind::fkUnknown;
+}
+
+TSceneFiles ResolveSceneFiles(const TViewerOptions& AOptions, const std::string& ABaseDirectory) {
+  TSceneFiles Files;
+  Files.Named = AOptions.HasFiles();
+  Files.ModelPath =
+      AOptions.ModelPath.empty() ? ABaseDirectory + kFixedModel : Absolute(AOptions.ModelPath);
+  for (const std::string& Motion : AOptions.MotionPaths)
+    Files.MotionPaths.push_back(Absolute(Motion));
+  Files.CameraPath = Absolute(AOptions.CameraPath);
+  Files.AudioPath = Absolute(AOptions.AudioPath);
+  if (!Files.Named) {
+    std::error_code Error;
+    const std::string Motion = ABaseDirectory + kFixedMotionFolder + kFixedMotion;
+    const std::string Camera = ABaseDirectory + kFixedMotionFolder + kDefaultCameraFileName;
+    if (fs::exists(Motion, Error)) Files.MotionPaths.push_back(Motion);
+    if (Files.CameraPath.empty() && fs::exists(Camera, Error)) Files.CameraPath = Camera;
+  }
+  return Files;
+}
+
+void TMotionSet::Add(const std::string& AFileName) {
+  auto Vmd = std::make_unique<TVmd>();
+  Vmd->LoadFromFile(AFileName);
+  Add(AFileName, std::move(Vmd));
+}
+
+int TMotionSet::AddOrReplace(const std::string& AFileName) {
+  auto Vmd = std::make_unique<TVmd>();
+  Vmd->LoadFromFile(AFileName);
+  return AddOrReplace(AFileName, std::move(Vmd));
+}
+
+void TMotionSet::Add(const std::string& AFileName, std::unique_ptr<TVmd> AVmd) {
+  FFileNames.push_back(AFileName);
+  FFiles.push_back(std::move(AVmd));
+}
+
+int TMotionSet::AddOrReplace(const std::string& AFileName, std::unique_ptr<TVmd> AVmd) {
+  const std::set<std::string> New = TracksOf(*AVmd);
+  int Replaced = 0;
+  for (std::size_t I = FFiles.size(); I-- > 0;) {
+    const std::set<std::string> Old = TracksOf(*FFiles[I]);
+    const bool Shares = std::any_of(
+        Old.begin(), Old.end(), [&](const std::string& ATrack) { return New.count(ATrack) != 0; });
+    if (!Shares) continue;
+    FFiles.erase(FFiles.begin() + static_cast<std::ptrdiff_t>(I));
+    FFileNames.erase(FFileNames.begin() + static_cast<std::ptrdiff_t>(I));
+    ++Replaced;
+  }
+  Add(AFileName, std::move(AVmd));
+  return Replaced;
+}
+
+std::unique_ptr<TVmd> TMotionSet::Merged() const {
+  auto Result = std::make_unique<TVmd>();
+  for (const auto& File : FFiles) Result->Append(*File);
+  return Result;
+}

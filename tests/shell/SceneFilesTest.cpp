@@ -1,0 +1,156 @@
+// The scene's files: kinds by extension, the command line's files against the fixed folder, and
+// the merge-or-replace rule of dropped motion files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "math/VectorGeometry.h"
+#include "shell/SceneFiles.h"
+#include "tests/support/PmxWriter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(SceneFiles, KindOfFileByExtensionInAnyCase) {
+  const std::pair<const char*, TFileKind> Cases[] = {
+      {"a/ミク.pmx", TFileKind::fkModel},     {"A.PMX", TFileKind::fkModel},
+      {"d.vmd", TFileKind::fkMotion},         {"d.Vmd", TFileKind::fkMotion},
+      {"s.wav", TFileKind::fkSong},           {"s.OGG", TFileKind::fkSong},
+      {"s.mp3", TFileKind::fkSong},           {"s.flac", TFileKind::fkSong},
+      {"x.pmd", TFileKind::fkUnknown},        {"pmx", TFileKind::fkUnknown},
+      {"dir.vmd/file", TFileKind::fkUnknown},
+  };
+  for (const auto& [Path, Kind] : Cases) EXPECT_EQ(KindOfFile(Path), Kind) << Path;
+}
+
+class SceneFilesResolve : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FBase = fs::temp_directory_path() / ("quenlor_scene_" + std::to_string(getpid()));
+    fs::remove_all(FBase);
+    fs::create_directories(FBase / "mmd/motion");
+    FBaseText = FBase.string() + "/";
+  }
+  void TearDown() override { fs::remove_all(FBase); }
+  void Touch(const char* AName) { WriteBytesToFile((FBase / AName).string(), {1}); }
+  fs::path FBase;
+  std::string FBaseText;
+};
+
+TEST_F(SceneFilesResolve, WithoutFilesTheFixedFolderWithWhatExistsThere) {
+  const TSceneFiles Bare = ResolveSceneFiles(TViewerOptions(), FBaseText);
+  EXPECT_EQ(Bare.ModelPath, FBaseText + "mmd/model/model.pmx");
+  EXPECT_TRUE(Bare.MotionPaths.empty());
+  EXPECT_EQ(Bare.CameraPath, "");
+  EXPECT_FALSE(Bare.Named);
+  Touch("mmd/motion/motion.vmd");
+  Touch("mmd/motion/camera.vmd");
+  const TSceneFiles Full = ResolveSceneFiles(TViewerOptions(), FBaseText);
+  EXPECT_EQ(Full.MotionPaths, std::vector<std::string>{FBaseText + "mmd/motion/motion.vmd"});
+  EXPECT_EQ(Full.CameraPath, FBaseText + "mmd/motion/camera.vmd");
+}
+
+TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) {
+  Touch("mmd/motion/motion.vmd");
+  Touch("mmd/motion/camera.vmd");
+  const std::string Cwd = fs::current_path().string();
+  TViewerOptions ModelOnly;
+  ModelOnly.ModelPath = "モデル 1/a.pmx";
+  const TSceneFiles M = ResolveSceneFiles(ModelOnly, FBaseText);
+  EXPECT_EQ(M.ModelPath, Cwd + "/モデル 1/a.pmx");
+  EXPECT_TRUE(M.MotionPaths.empty()) << "a model alone stands still";
+  EXPECT_EQ(M.CameraPath, "");
+  EXPECT_TRUE(M.Named);
+
+  TViewerOptions MotionsOnly;
+  MotionsOnly.MotionPaths = {"../x/body.vmd", "/abs/face.vmd"};
+  MotionsOnly.AudioPath = "./song.ogg";
+  const TSceneFiles D = ResolveSceneFiles(MotionsOnly, FBaseText);
+  EXPECT_EQ(D.ModelPath, FBaseText + "mmd/model/model.pmx");
+  EXPECT_EQ(D.MotionPaths,
+            (std::vector<std::string>{(fs::current_path().parent_path() / "x/body.vmd").string(),
+                                      "/abs/face.vmd"}));
+  EXPECT_EQ(D.AudioPath, Cwd + "/song.ogg");
+  EXPECT_EQ(D.CameraPath, "");
+}
+
+std::unique_ptr<TVmd> Motion(const TVmdBuilder& ABuilder) {
+  auto Vmd = std::make_unique<TVmd>();
+  Vmd->LoadFromBytes(ABuilder.Build());
+  return Vmd;
+}
+
+// Dropped motions one after another: which of the loaded files stay.
+TEST(MotionSet, ADroppedFileReplacesTheFilesItSharesATrackWith) {
+  TVmdBuilder Body, Body2, Face, Camera, BodyAndCamera;
+  Body.AddBoneKey("センター", 0);
+  Body.AddBoneKey("左足", 30);
+  Body2.AddBoneKey("左足", 5);
+  Face.AddMorphKey("あ", 10, 1.0f);
+  Face.AddBoneKey("両目", 4);
+  Camera.AddCameraKey(0, NewVector3f(0, 10, 0), -30, NewVector3f(0, 0, 0));
+  BodyAndCamera.AddBoneKey("センター", 2);
+  BodyAndCamera.AddCameraKey(0, NewVector3f(0, 10, 0), -30, NewVector3f(0, 0, 0));
+  const std::pair<const char*, const TVmdBuilder*> Files[] = {{"body", &Body},
+                                                              {"body2", &Body2},
+                                                              {"face", &Face},
+                                                              {"camera", &Camera},
+                                                              {"both", &BodyAndCamera}};
+  auto Of = [&](const std::string& AName) {
+    for (const auto& [Name, Builder] : Files)
+      if (AName == Name) return Motion(*Builder);
+    return std::unique_ptr<TVmd>();
+  };
+  struct TCase {
+    std::vector<std::string> Drops;
+    std::vector<std::string> Loaded;  // what stays, in order
+    int LastReplaced;
+  } Cases[] = {
+      {{"body", "face"}, {"body", "face"}, 0},
+      {{"body", "body2"}, {"body2"}, 1},  // one shared bone is enough
+      {{"body", "face", "camera"}, {"body", "face", "camera"}, 0},
+      {{"camera", "face", "both"}, {"face", "both"}, 1},
+      {{"body", "camera", "face", "both"}, {"face", "both"}, 2},
+  };
+  for (const TCase& C : Cases) {
+    TMotionSet Set;
+    int Replaced = -1;
+    for (const std::string& Drop : C.Drops) Replaced = Set.AddOrReplace(Drop, Of(Drop));
+    EXPECT_EQ(Set.FileNames(), C.Loaded) << C.Drops.back();
+    EXPECT_EQ(Replaced, C.LastReplaced) << C.Drops.back();
+    // The merged motion holds exactly the keys of what stays.
+    int Bones = 0, Morphs = 0;
+    std::size_t Cameras = 0;
+    for (const std::string& Name : C.Loaded) {
+      const std::unique_ptr<TVmd> V = Of(Name);
+      Bones += V->MotionCount();
+      Morphs += V->SkinMotionCount();
+      Cameras += V->CameraMotions().size();
+    }
+    const std::unique_ptr<TVmd> Merged = Set.Merged();
+    EXPECT_EQ(Merged->MotionCount(), Bones);
+    EXPECT_EQ(Merged->SkinMotionCount(), Morphs);
+    EXPECT_EQ(Merged->CameraMotions().size(), Cameras);
+  }
+}
+
+TEST(MotionSet, AFileThatCannotBeReadLeavesTheSetAsItWas) {
+  TMotionSet Set;
+  TVmdBuilder Body;
+  Body.AddBoneKey("センター", 0);
+  Set.Add("body", Motion(Body));
+  const fs::path Broken =
+      fs::temp_directory_path() / ("quenlor_broken_" + std::to_string(getpid()) + ".vmd");
+  WriteBytesToFile(Broken.string(), {'x', 'y'});
+  EXPECT_ANY_THROW(Set.AddOrReplace(Broken.string()));
+  EXPECT_ANY_THROW(Set.Add((Broken.string() + ".missing")));
+  fs::remove(Broken);
+  EXPECT_EQ(Set.FileNames(), std::vector<std::string>{"body"});
+  EXPECT_EQ(Set.Merged()->MotionCount(), 1);
+}
+
+}  // namespace
