@@ -8,11 +8,13 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "character/core/CameraMotion.h"
+#include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxReferenceCore.h"
 #include "tests/character/GeneratedCharacter.h"
@@ -174,6 +176,50 @@ void StreamCopy(benchmark::State& AState) {
   AState.counters["bytes"] = static_cast<double>(Words * 4 + Vertices * 4 * 12);
 }
 
+// StreamCopy with its blocks spread over the same threads as the skinning's chunks: the bandwidth
+// the threaded skinning could at best reach.
+void StreamCopyThreaded(benchmark::State& AState) {
+  const THeavyCharacter& H = Heavy();
+  const TPmxControllerCore Core(H.Pmx);
+  const size_t Vertices = static_cast<size_t>(H.Pmx.VertexCount());
+  const size_t Words = Core.SkinStreamBytes() / sizeof(uint32_t);
+  std::vector<uint32_t> Stream(Words);
+  for (size_t I = 0; I < Words; ++I) Stream[I] = static_cast<uint32_t>(I * 2654435761u);
+  std::vector<TVector3f> Normals(Vertices);
+  for (size_t V = 0; V < Vertices; ++V) Normals[V] = H.Pmx.GetVertex(static_cast<int>(V))->Normal;
+  TMemorySkinTarget Out(H.Pmx.VertexCount());
+  struct TJob {
+    const uint32_t* Stream;
+    size_t Words, Vertices;
+    const float *PositionsIn, *NormalsIn;
+    float *Positions, *Normals;
+    std::atomic<uint32_t> Seen{0};
+  } Job{Stream.data(),     Words,
+        Vertices,          &Core.SkinVertices()[0].X,
+        &Normals[0].X,     Out.Positions.data(),
+        Out.Normals.data()};
+  static constexpr size_t Chunk = 2048;
+  for (auto _ : AState) {
+    RunChunks((Vertices + Chunk - 1) / Chunk,
+              [](void* AJob, size_t AIndex) {
+                TJob& J = *static_cast<TJob*>(AJob);
+                const size_t V = AIndex * Chunk, Count = std::min(Chunk, J.Vertices - V);
+                uint32_t Seen = 0;
+                for (size_t W = V * J.Words / J.Vertices; W < (V + Count) * J.Words / J.Vertices;
+                     ++W)
+                  Seen |= J.Stream[W];
+                std::memcpy(J.Positions + 3 * V, J.PositionsIn + 3 * V, 3 * Count * sizeof(float));
+                std::memcpy(J.Normals + 3 * V, J.NormalsIn + 3 * V, 3 * Count * sizeof(float));
+                J.Seen.fetch_or(Seen, std::memory_order_relaxed);
+              },
+              &Job);
+    benchmark::DoNotOptimize(Job.Seen.load());
+    benchmark::DoNotOptimize(Out.Positions.data());
+    benchmark::DoNotOptimize(Out.Normals.data());
+  }
+  AState.counters["threads"] = static_cast<double>(ChunkThreads());
+}
+
 template <class TCore>
 void Morphing(benchmark::State& AState) {
   const THeavyCharacter& H = Heavy();
@@ -221,6 +267,7 @@ BENCHMARK(Skinning<TPmxControllerCore, NoSdef>)
     ->Name("Skinning/fast/no-SDEF")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(StreamCopy)->Name("StreamCopy")->Unit(benchmark::kMillisecond);
+BENCHMARK(StreamCopyThreaded)->Name("StreamCopy/threads")->Unit(benchmark::kMillisecond);
 BENCHMARK(Morphing<TPmxReferenceCore>)->Name("ApplyMorph/reference")->Unit(benchmark::kMillisecond);
 BENCHMARK(Morphing<TPmxControllerCore>)->Name("ApplyMorph/fast")->Unit(benchmark::kMillisecond);
 

@@ -690,8 +690,8 @@ __attribute__((target("avx"))) void SkinStreamWide(
 #define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
 #define QUENLOR_XFORM(B) \
   (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
-#define QUENLOR_TERM(B, W) \
-  ((B) < 0 ? TLanes8{0, 0, 0, 0, 0, 0, 0, 0} : QUENLOR_XFORM(B) * TLanes8{W, W, W, W, W, W, W, W})
+#define QUENLOR_WEIGHED(B, W) (QUENLOR_XFORM(B) * TLanes8{W, W, W, W, W, W, W, W})
+#define QUENLOR_TERM(B, W) ((B) < 0 ? TLanes8{0, 0, 0, 0, 0, 0, 0, 0} : QUENLOR_WEIGHED(B, W))
   const uint32_t* S = AStream;
   alignas(32) TSdefRows Rows[SdefBatch];
   size_t SdefNext = ASdefFirst, SdefBatchStart = ASdefFirst, SdefBatchEnd = ASdefFirst;
@@ -724,6 +724,8 @@ __attribute__((target("avx"))) void SkinStreamWide(
                     ABones[B1].Rows[0], Position, Normal);
         S += SdefWords;
         Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
+      } else if (!(Header & 8u)) {
+        Out = QUENLOR_WEIGHED(B0, W0) + QUENLOR_WEIGHED(B1, W1);
       } else {
         Out = QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1);
       }
@@ -733,8 +735,13 @@ __attribute__((target("avx"))) void SkinStreamWide(
       const float W0 = WeightOf(S[4]), W1 = WeightOf(S[5]), W2 = WeightOf(S[6]),
                   W3 = WeightOf(S[7]);
       S += 8;
-      Out = ((QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1)) + QUENLOR_TERM(B2, W2)) +
-            QUENLOR_TERM(B3, W3);
+      // Header bit 8: some slot has no bone and adds nothing; without it every slot is a bone.
+      if (!(Header & 8u))
+        Out = ((QUENLOR_WEIGHED(B0, W0) + QUENLOR_WEIGHED(B1, W1)) + QUENLOR_WEIGHED(B2, W2)) +
+              QUENLOR_WEIGHED(B3, W3);
+      else
+        Out = ((QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1)) + QUENLOR_TERM(B2, W2)) +
+              QUENLOR_TERM(B3, W3);
     } else {
       Out = TLanes8{P.X, P.Y, P.Z, 0.0f, N.X, N.Y, N.Z, 0.0f};
     }
@@ -753,6 +760,7 @@ __attribute__((target("avx"))) void SkinStreamWide(
     }
   }
 #undef QUENLOR_TERM
+#undef QUENLOR_WEIGHED
 #undef QUENLOR_XFORM
 #undef QUENLOR_ROW
 }
