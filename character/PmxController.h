@@ -54,6 +54,11 @@ class TPmxController : private IPmxSkinTarget {
   void Mabataki(float ARate) { FCore->Mabataki(ARate); }
   void CockHead(float AValue) { FCore->CockHead(AValue); }
   void FaceTurn(const TVec3f& AEye) { FCore->FaceTurn(AEye); }
+  // Rigid-body physics of models that have rigid bodies: on by default; off, the bones follow
+  // the motion only.
+  void SetPhysicsEnabled(bool AValue) { FCore->SetPhysicsEnabled(AValue); }
+  bool PhysicsEnabled() const { return FCore->PhysicsEnabled(); }
+  void ResetPhysics() { FCore->ResetPhysics(); }
 
   // ---- properties ----
   const TPmx& Pmx() const { return *FPmx; }

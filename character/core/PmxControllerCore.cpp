@@ -116,6 +116,7 @@ TPmxControllerCore::TPmxControllerCore(const TPmx& APmx) : FPmx(APmx) {
   FNeckBone = FPmx.IndexOfBone("首");
   FHeadBone = FPmx.IndexOfBone("頭");
   FHasTereMorph = FPmx.IndexOfMorph("照れ") != -1;
+  BuildPhysics();
 }
 
 TPmxControllerCore::~TPmxControllerCore() = default;
@@ -500,9 +501,10 @@ void TPmxControllerCore::ApplyMotionByTime(double ATime) {
 }
 
 void TPmxControllerCore::ApplyMotionByFrame(double AFrameNum) {
-  if (FFrameCount == 0) return;
+  if (FFrameCount == 0) return PhysicsWithoutMotion(AFrameNum);
   const double N = static_cast<double>(FFrameCount);
   const double Frame = AFrameNum - N * std::trunc(AFrameNum / N);
+  PhysicsClock(Frame);
   SampleShowIK(Frame);
   SampleMotion(Frame);
   if (FInFrame) {
@@ -557,6 +559,7 @@ bool TPmxControllerCore::IKEnabled(int AChainBone) const {
 
 void TPmxControllerCore::UpdateBoneMatrix() {
   UpdatePose();
+  ApplyPhysics();
   if (FTarget) {
     FTarget->BonesPosed(*this);
     Skin(*FTarget);

@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
 
+#include "character/physics/PmxPhysics.h"
 #include "formats/pmxlib.h"
 #include "math/BezierCurve.h"
 #include "math/VectorGeometry.h"
@@ -230,6 +232,15 @@ class TPmxControllerCore {
   // Turns the head bone "頭" toward the eye point AEye (model space) when the eye is in front.
   void FaceTurn(const TVec3f& AEye);
 
+  // ---- rigid-body physics (models with rigid bodies; see PmxCorePhysics.cpp) ----
+  // On by default; off, the bones follow the motion only. Turning it on resets the bodies.
+  void SetPhysicsEnabled(bool AValue);
+  bool PhysicsEnabled() const { return FPhysicsEnabled; }
+  // Every body back at its bone's pose with zero velocity (and settled) at the next pose.
+  void ResetPhysics();
+  // The world, or nullptr for a model without rigid bodies.
+  const TPmxPhysics* Physics() const { return FPhysics.get(); }
+
   // ---- state (read by the GL controller and by tests; tests may also set rotations) ----
   const TPmx& Pmx() const { return FPmx; }
   int BoneCount() const { return static_cast<int>(FBoneRotations.size()); }
@@ -316,6 +327,20 @@ class TPmxControllerCore {
 
   // The pose changed: posed and skinned now, or at EndFrame inside a frame bracket.
   void PoseChanged();
+
+  // Physics: the world, the frame the motion was last sampled at (NaN: none yet), the simulated
+  // time owed to the next pose and whether the next pose resets the bodies.
+  std::unique_ptr<TPmxPhysics> FPhysics;
+  bool FPhysicsEnabled = true, FPhysicsResetDue = true;
+  double FPhysicsFrame = std::numeric_limits<double>::quiet_NaN(), FPhysicsSeconds = 0.0;
+  void BuildPhysics();
+  // The motion clock moved to AFrame: time owed, or a reset after a jump (backwards, or forward by
+  // more than PhysicsJumpFrames).
+  void PhysicsClock(double AFrame);
+  // A model without motion: its physics still runs on the clock.
+  void PhysicsWithoutMotion(double AFrame);
+  // After the pose: kinematic bodies to their bones, the step, simulated bodies back.
+  void ApplyPhysics();
 
   // Model tables shared by both paths.
   std::vector<int> FParent;            // loop-free parent (-1: root)

@@ -85,11 +85,16 @@ inline int AddJoint(TPmxBuilder& AModel, const TJointSpec& S) {
 // bone's start so that skinning has something to move.
 inline TPmxBuilder PendulumModel(int ALinks = 3, float ALength = 1.0f,
                                  TVector3f ATop = TVector3f{{0, 5, 0}}, int AMode = 1,
-                                 float ADamping = 0.5f) {
+                                 float ADamping = 0.5f, bool AHanging = false) {
+  // Laid out along +X, or straight down (AHanging) with each box along Y.
+  const TVector3f Step = AHanging ? TVector3f{{0, -ALength, 0}} : TVector3f{{ALength, 0, 0}};
+  auto Along = [&](float AT) {
+    return TVector3f{{ATop.X + Step.X * AT, ATop.Y + Step.Y * AT, ATop.Z + Step.Z * AT}};
+  };
   TPmxBuilder M;
   M.AddBone("root", ATop);
   for (int I = 0; I < ALinks; ++I)
-    M.AddBone("link" + std::to_string(I), TVector3f{{ATop.X + ALength * I, ATop.Y, ATop.Z}}, I);
+    M.AddBone("link" + std::to_string(I), Along(static_cast<float>(I)), I);
   for (int I = 0; I <= ALinks; ++I)
     M.AddVertex(M.Bones[I].Position, TVector3f{{0, 1, 0}}, {0, 0}, I);
   TBodySpec Anchor;
@@ -104,8 +109,9 @@ inline TPmxBuilder PendulumModel(int ALinks = 3, float ALength = 1.0f,
     TBodySpec Box;
     Box.Bone = I + 1;
     Box.Mode = AMode;
-    Box.Size = TVector3f{{ALength * 0.45f, 0.05f, 0.05f}};
-    Box.Position = TVector3f{{ATop.X + ALength * (I + 0.5f), ATop.Y, ATop.Z}};
+    Box.Size = AHanging ? TVector3f{{0.05f, ALength * 0.45f, 0.05f}}
+                        : TVector3f{{ALength * 0.45f, 0.05f, 0.05f}};
+    Box.Position = Along(I + 0.5f);
     Box.LinearDamping = ADamping;
     Box.AngularDamping = ADamping;
     Box.Group = 1;
@@ -114,7 +120,7 @@ inline TPmxBuilder PendulumModel(int ALinks = 3, float ALength = 1.0f,
     TJointSpec J;
     J.A = I;
     J.B = I + 1;
-    J.Position = TVector3f{{ATop.X + ALength * I, ATop.Y, ATop.Z}};
+    J.Position = Along(static_cast<float>(I));
     AddJoint(M, J);
   }
   return M;
