@@ -648,6 +648,10 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
     case 'P':
       ToggleMotion();
       break;
+    case 'X':
+      // Rigid-body physics on / off; off, the bones follow the motion only.
+      if (FPmxController) FPmxController->SetPhysicsEnabled(!FPmxController->PhysicsEnabled());
+      break;
     case VK_SNAPSHOT:
       // The headset's two-eye target keeps its picture; the window's is read by the next frame
       // before its swap.
