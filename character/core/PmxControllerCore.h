@@ -428,6 +428,7 @@ class TPmxControllerCore {
     uint32_t OffsetCount, FirstVertex, VertexCount, FirstEntry;
   };
   std::vector<TMorphRun> FMorphRuns;
+  void MoveMorphedVertices(uint32_t AFirst, uint32_t AEnd);
   std::vector<int32_t> FMorphRunVertex;
   std::vector<int32_t> FMorphEntryMorph;
   std::vector<TVec3f> FMorphEntryOffset;

@@ -123,17 +123,42 @@ void TPmxControllerCore::ApplyMorph() {
   ApplyGroupMorphs();
   ApplyMaterialMorphs();
   ApplyUVMorphs();
+  // Pieces of MorphChunkVertices moved vertices, on the skinning's threads: every vertex is
+  // written by one piece only.
+  constexpr uint32_t MorphChunkVertices = 4096;
+  const uint32_t Moved = static_cast<uint32_t>(FMorphRunVertex.size());
+  RunChunks((Moved + MorphChunkVertices - 1) / MorphChunkVertices,
+            [](void* ACore, size_t AIndex) {
+              TPmxControllerCore& C = *static_cast<TPmxControllerCore*>(ACore);
+              const uint32_t First = static_cast<uint32_t>(AIndex) * MorphChunkVertices;
+              const uint32_t End = std::min<uint32_t>(
+                  First + MorphChunkVertices, static_cast<uint32_t>(C.FMorphRunVertex.size()));
+              C.MoveMorphedVertices(First, End);
+            },
+            this);
+}
+
+// The moved vertices [AFirst, AEnd) of the runs, each from its rest position.
+void TPmxControllerCore::MoveMorphedVertices(uint32_t AFirst, uint32_t AEnd) {
   const float* Rates = FEffectiveRates.data();
   const TVec3f* Rest = FRestPositions.data();
   TVec3f* Out = FSkinVertices.data();
   const int32_t* Morph = FMorphEntryMorph.data();
   const TVec3f* Offset = FMorphEntryOffset.data();
-  for (const TMorphRun& Run : FMorphRuns) {
-    uint32_t K = Run.FirstEntry;
-    for (uint32_t I = Run.FirstVertex; I < Run.FirstVertex + Run.VertexCount; ++I) {
+  // The run holding AFirst: the last one starting at or before it.
+  auto Run = std::upper_bound(FMorphRuns.begin(), FMorphRuns.end(), AFirst,
+                              [](uint32_t AVertex, const TMorphRun& ARun) {
+                                return AVertex < ARun.FirstVertex;
+                              }) -
+             1;
+  for (; Run != FMorphRuns.end() && Run->FirstVertex < AEnd; ++Run) {
+    const uint32_t From = std::max(AFirst, Run->FirstVertex);
+    const uint32_t To = std::min(AEnd, Run->FirstVertex + Run->VertexCount);
+    uint32_t K = Run->FirstEntry + (From - Run->FirstVertex) * Run->OffsetCount;
+    for (uint32_t I = From; I < To; ++I) {
       const int32_t V = FMorphRunVertex[I];
       TLanes S = Load3(Rest[V].V);
-      for (uint32_t J = 0; J < Run.OffsetCount; ++J, ++K) {
+      for (uint32_t J = 0; J < Run->OffsetCount; ++J, ++K) {
         const float W = Rates[Morph[K]];
         const TLanes WL{W, W, W, W};
         const TLanes Moved = S + Load3(Offset[K].V) * WL;
