@@ -158,6 +158,12 @@ std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
       return 45;
     case SDLK_DELETE:
       return 46;
+    case SDLK_F1:
+      return VK_F1;
+    case SDLK_COMMA:
+      return VK_OEM_COMMA;
+    case SDLK_PERIOD:
+      return VK_OEM_PERIOD;
     default:
       return 0;
   }
@@ -308,7 +314,8 @@ void TForm2::CreateSharedScene() {
   SetMotions(std::move(Motions));
   if (!FHeadset) LoadCamera(CameraFile.get());
   FOpenGL->SetColor(0xFFFFFF);
-  FMotionTimer = TStopwatch();
+  FClock.Stop();
+  FClock.Seek(0.0);
 }
 
 void TForm2::SetMotions(TMotionSet AMotions) {
@@ -320,6 +327,7 @@ void TForm2::SetMotions(TMotionSet AMotions) {
   });
   FMotion = std::move(Merged);
   FMotions = std::move(AMotions);
+  FClock.SetMotionLength(FPmxController->Core().FrameCount() * kMotionFrameMilliseconds);
 }
 
 void TForm2::FormDestroy() {
@@ -432,6 +440,7 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
     return;
   }
   FPrevTick = Now;
+  FDanceTime = FClock.Position();
   if (CameraPlaying()) {
     // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
     PendingYaw = PendingPitch = 0.0f;
@@ -453,8 +462,11 @@ void TForm2::UpdateEyeTracking() {
 }
 
 void TForm2::UpdateMotion() {
-  if (!FPmxController || !FEnableMotion) return;
-  FPmxController->ApplyMotionByTime(FMotionTimer.ElapsedMilliseconds());
+  // Paused, the pose changes only when the timeline moved.
+  if (!FPmxController || (!FEnableMotion && !FPoseDue)) return;
+  FPoseDue = false;
+  const double Length = FPmxController->Core().FrameCount() * kMotionFrameMilliseconds;
+  FPmxController->ApplyMotionByTime(HeldMotionTime(FDanceTime, Length));
 }
 
 void TForm2::ShadowPass() {
@@ -496,6 +508,8 @@ void TForm2::PoseFrame() {
     TPmxController* Controller;
     ~TEndFrame() { Controller->EndFrame(); }
   } End{FPmxController.get()};
+  // The window's frame reads the clock before its camera; the headset's here.
+  if (IsHeadsetMode()) FDanceTime = FClock.Position();
   UpdateEyeTracking();
   UpdateMotion();
 }
@@ -561,6 +575,12 @@ void TForm2::PresentDesktopFrame() {
 void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
   // Any key first dismisses the headset's safety notice.
   if (FHeadset) FHeadset->DismissHSWDisplay();
+  if (TimelineKeyDown(AKey, FClock)) {
+    // A frame step pauses; the new place is posed by the next frame.
+    FEnableMotion = FClock.Running();
+    FPoseDue = true;
+    return;
+  }
   switch (AKey) {
     case VK_LEFT:
       StepLight(0.1f);
@@ -689,9 +709,9 @@ void TForm2::ToggleMultisample() {
 void TForm2::ToggleMotion() {
   FEnableMotion = !FEnableMotion;
   if (FEnableMotion)
-    FMotionTimer.Start();
+    FClock.Start();
   else
-    FMotionTimer.Stop();
+    FClock.Stop();
 }
 
 void TForm2::SaveDesktopScreenShot() {

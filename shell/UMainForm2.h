@@ -17,7 +17,9 @@
 #include "math/VectorTypes.h"
 #include "shell/Application.h"
 #include "shell/CommandLine.h"
+#include "shell/PlaybackClock.h"
 #include "shell/SceneFiles.h"
+#include "shell/Timeline.h"
 #include "shell/UMainForm2Camera.h"
 #include "shell/UMainForm2Headset.h"
 
@@ -148,7 +150,9 @@ class TForm2 {
   // Read access for tests and the headset mode.
   bool EyeTracking() const { return FEyeTracking; }
   bool EnableMotion() const { return FEnableMotion; }
-  const TStopwatch& MotionTimer() const { return FMotionTimer; }
+  // The dance's clock (and the song's), and its time at the current frame.
+  const TPlaybackClock& Clock() const { return FClock; }
+  double DanceTime() const { return FDanceTime; }
   TPmxController* PmxController() const { return FPmxController.get(); }
   TMainProgram* Program() const { return FProgram.get(); }
   TBoneProgram* BoneProgram() const { return FBoneProgram.get(); }
@@ -228,7 +232,9 @@ class TForm2 {
   std::unique_ptr<TPmxController> FPmxController;
   bool FEyeTracking = false;
   bool FEnableMotion = false;
-  TStopwatch FMotionTimer;
+  TPlaybackClock FClock;
+  double FDanceTime = 0.0;  // the clock read once per frame
+  bool FPoseDue = false;    // the timeline moved while paused: pose once
   TCameraMotion FCamera;
   bool FCameraOn = false;
   TCameraPose FCameraPose;  // the camera of the current frame while it plays

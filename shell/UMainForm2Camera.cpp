@@ -44,7 +44,8 @@ void TForm2::UpdateCamera() {
   if (!CameraPlaying()) return;
   const std::uint32_t DanceFrames = FPmxController ? FPmxController->Core().FrameCount() : 0;
   FCameraPose = FCamera.Sample(
-      CameraFrameAt(FMotionTimer.ElapsedMilliseconds(), DanceFrames, FCamera.FrameCount()));
+      CameraFrameAt(HeldMotionTime(FDanceTime, DanceFrames * kMotionFrameMilliseconds),
+                    DanceFrames, FCamera.FrameCount()));
 }
 
 void TForm2::ToggleCamera() {

@@ -293,10 +293,8 @@ TPmxPhysics::TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent,
       Notes.Add("joints left out (both ends on the same body)");
       continue;
     }
-    if (!W.Bodies[A].Dynamic && !W.Bodies[Bi].Dynamic) {
-      Notes.Add("joints left out (both bodies kinematic)");
-      continue;
-    }
+    // Both ends following bones: nothing to simulate (common in real rigs, so no note).
+    if (!W.Bodies[A].Dynamic && !W.Bodies[Bi].Dynamic) continue;
     if (!Finite3(D.Position) || !Finite3(D.Rotation) || !Finite3(D.TranslateLowerLimit) ||
         !Finite3(D.TranslateUpperLimit) || !Finite3(D.RotateLowerLimit) ||
         !Finite3(D.RotateUpperLimit)) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "tests/character/PhysicsFixture.h"
 #include "tests/formats/FormatsTestUtil.h"
 #include "tests/formats/InspectorProcess.h"
 #include "tests/formats/JsonReader.h"
@@ -201,4 +202,38 @@ TEST(InspectorPose, MalformedArgumentsAreUsageErrors) {
       Inspect(Files.Model + " --pose " + TempPath("no_such_motion.vmd") + " --frames 1");
   EXPECT_EQ(Missing.ExitCode, 1);
   EXPECT_NE(Missing.Err.find("no_such_motion.vmd"), std::string::npos) << Missing.Err;
+}
+
+// --physics plays the rigid bodies from frame 0: a horizontal chain of three links on a still
+// root (no motion: "--pose -") has swung down by the later frames, while --pose alone keeps the
+// rest pose. A frame earlier than the one before starts over, so it prints the same as in order.
+TEST(InspectorPose, PhysicsPlaysTheBodiesFromFrameZero) {
+  const std::string Model = TempPath("inspect_physics_model.pmx");
+  PendulumModel(3, 1.0f, NewVector3f(0, 5, 0)).SaveToFile(Model);
+  const TRun Still = Inspect(Model + " --pose - --frames 45");
+  const TRun Played = Inspect(Model + " --pose - --physics --frames 0,45,90");
+  const TRun Back = Inspect(Model + " --pose - --physics --frames 90,45");
+  const TRun NoPose = Inspect(Model + " --physics --frames 45");
+  std::remove(Model.c_str());
+  ASSERT_EQ(Still.ExitCode, 0) << Still.Err;
+  ASSERT_EQ(Played.ExitCode, 0) << Played.Err;
+  ASSERT_EQ(Back.ExitCode, 0) << Back.Err;
+  EXPECT_EQ(NoPose.ExitCode, 2);
+
+  ExpectNumbers(ParseJson(Still.Out)["frames"][0]["bones"][3]["global"]["position"], {2, 5, 0},
+                "tip link without physics");
+  const TJson Doc = ParseJson(Played.Out);
+  ASSERT_EQ(Doc["frames"].Items.size(), 3u);
+  for (size_t F = 0; F < 3; ++F) {
+    ExpectNumbers(Doc["frames"][F]["bones"][0]["global"]["position"], {0, 5, 0}, "root");
+    // The first link stays hinged at the root.
+    const std::vector<double> First = Doc["frames"][F]["bones"][1]["global"]["position"].Numbers();
+    EXPECT_NEAR(First[1], 5.0, 0.02);
+  }
+  // Frame 0 has only settled a few steps; by frame 45 the chain hangs well below the root.
+  EXPECT_GT(Doc["frames"][0]["bones"][3]["global"]["position"].Numbers()[1], 4.5);
+  EXPECT_LT(Doc["frames"][1]["bones"][3]["global"]["position"].Numbers()[1], 4.0);
+  const TJson Again = ParseJson(Back.Out);
+  EXPECT_EQ(Again["frames"][1]["bones"][3]["global"]["position"].Numbers(),
+            Doc["frames"][1]["bones"][3]["global"]["position"].Numbers());
 }

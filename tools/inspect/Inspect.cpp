@@ -684,7 +684,7 @@ bool EndsWithNoCase(std::string_view AText, std::string_view ASuffix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool Vertices = false, Keys = false, Camera = false, HasFrames = false;
+  bool Vertices = false, Keys = false, Camera = false, HasFrames = false, Physics = false;
   std::string FileName, PoseFile;
   std::vector<double> Frames;
   auto UsageError = [](const char* AMessage = nullptr) {
@@ -701,6 +701,8 @@ int main(int argc, char** argv) {
       Keys = true;
     } else if (Arg == "--camera") {
       Camera = true;
+    } else if (Arg == "--physics") {
+      Physics = true;
     } else if (Arg == "--pose" || Arg == "--frames") {
       if (I + 1 == argc) return UsageError("missing value after an option");
       const std::string_view Value = argv[++I];
@@ -724,7 +726,8 @@ int main(int argc, char** argv) {
   if (FileName.empty()) return UsageError();
   const bool Sampling = Camera || !PoseFile.empty();
   // The sampling forms take frames and nothing of the document forms, and one of them at a time.
-  if (Sampling != HasFrames || (Sampling && (Vertices || Keys)) || (Camera && !PoseFile.empty()))
+  if (Sampling != HasFrames || (Sampling && (Vertices || Keys)) || (Camera && !PoseFile.empty()) ||
+      (Physics && PoseFile.empty()))
     return UsageError();
 
   try {
@@ -737,8 +740,8 @@ int main(int argc, char** argv) {
       } else {
         TPmx Pmx;
         Pmx.LoadFromFile(FileName);
-        Vmd.LoadFromFile(PoseFile);
-        WritePoseFrames(J, Pmx, Vmd, Frames);
+        if (PoseFile != "-") Vmd.LoadFromFile(PoseFile);
+        WritePoseFrames(J, Pmx, Vmd, Frames, Physics);
       }
     } else {
       const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);

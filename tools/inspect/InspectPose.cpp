@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 #include "character/core/CameraMotion.h"
@@ -89,58 +90,97 @@ TQuaternion MatrixRotation(const TMatrix4f& AMatrix) {
       static_cast<float>(W / L)};
 }
 
+namespace {
+
+// One frame's object: the sampled local values and the final pose.
+void WritePoseFrame(TJsonWriter& J, const TPmx& APmx, const TPmxControllerCore& ACore,
+                    double AFrame, const std::vector<TVector3f>& ATranslations,
+                    const std::vector<TQuaternion>& ARotations) {
+  J.BeginObject();
+  Frame(J, AFrame);
+  J.Key("bones");
+  J.BeginArray();
+  for (int B = 0; B < APmx.BoneCount(); ++B) {
+    const TMatrix4f& G = ACore.BoneGlobalMatrix()[B];
+    J.BeginObject();
+    J.Key("name");
+    J.String(APmx.GetBone(B)->NameJp);
+    J.Key("local");
+    J.BeginObject();
+    Vec3(J, "translation", ATranslations[B]);
+    Quaternion(J, "rotation", ARotations[B]);
+    J.EndObject();
+    J.Key("global");
+    J.BeginObject();
+    Vec3(J, "position", XYZ3f(G.W));
+    Quaternion(J, "rotation", MatrixRotation(G));
+    J.EndObject();
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("morphs");
+  J.BeginArray();
+  for (int M = 0; M < APmx.MorphCount(); ++M) {
+    J.BeginObject();
+    J.Key("name");
+    J.String(APmx.GetMorph(M)->NameJp);
+    J.Key("weight");
+    J.Float(ACore.MorphRates()[M]);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.EndObject();
+}
+
+// Poses one frame inside a frame bracket and returns the sampled local values.
+void PoseFrame(TPmxControllerCore& ACore, double AFrame, std::vector<TVector3f>& ATranslations,
+               std::vector<TQuaternion>& ARotations) {
+  ACore.BeginFrame();
+  ACore.ApplyMotionByFrame(AFrame);
+  // Sampled values, before IK and append transforms overwrite them.
+  ATranslations = ACore.BoneTranslations();
+  ARotations = ACore.BoneRotations();
+  ACore.EndFrame();
+  // A motion without keys (and a model without physics) leaves nothing pending: pose the rest.
+  if (ACore.FrameCount() == 0) ACore.UpdateBoneMatrix();
+}
+
+}  // namespace
+
 void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
-                     const std::vector<double>& AFrames) {
+                     const std::vector<double>& AFrames, bool APhysics) {
   J.BeginObject();
   J.Key("frames");
   J.BeginArray();
-  for (const double F : AFrames) {
-    // A fresh core per frame: nothing of an earlier frame's pose (IK results) carries over.
-    TPmxControllerCore Core(APmx);
-    Core.LoadMotion(AVmd);
-    Core.BeginFrame();
-    Core.ApplyMotionByFrame(F);
-    // Sampled values, before IK and append transforms overwrite them.
-    const std::vector<TVector3f> Translations = Core.BoneTranslations();
-    const std::vector<TQuaternion> Rotations = Core.BoneRotations();
-    Core.EndFrame();
-    // A motion without keys samples nothing and leaves nothing pending: pose the rest state.
-    if (Core.FrameCount() == 0) Core.UpdateBoneMatrix();
-
-    J.BeginObject();
-    Frame(J, F);
-    J.Key("bones");
-    J.BeginArray();
-    for (int B = 0; B < APmx.BoneCount(); ++B) {
-      const TMatrix4f& G = Core.BoneGlobalMatrix()[B];
-      J.BeginObject();
-      J.Key("name");
-      J.String(APmx.GetBone(B)->NameJp);
-      J.Key("local");
-      J.BeginObject();
-      Vec3(J, "translation", Translations[B]);
-      Quaternion(J, "rotation", Rotations[B]);
-      J.EndObject();
-      J.Key("global");
-      J.BeginObject();
-      Vec3(J, "position", XYZ3f(G.W));
-      Quaternion(J, "rotation", MatrixRotation(G));
-      J.EndObject();
-      J.EndObject();
+  std::vector<TVector3f> Translations;
+  std::vector<TQuaternion> Rotations;
+  if (!APhysics) {
+    for (const double F : AFrames) {
+      // A fresh core per frame: nothing of an earlier frame's pose (IK results) carries over.
+      TPmxControllerCore Core(APmx);
+      Core.SetPhysicsEnabled(false);
+      Core.LoadMotion(AVmd);
+      PoseFrame(Core, F, Translations, Rotations);
+      WritePoseFrame(J, APmx, Core, F, Translations, Rotations);
     }
-    J.EndArray();
-    J.Key("morphs");
-    J.BeginArray();
-    for (int M = 0; M < APmx.MorphCount(); ++M) {
-      J.BeginObject();
-      J.Key("name");
-      J.String(APmx.GetMorph(M)->NameJp);
-      J.Key("weight");
-      J.Float(Core.MorphRates()[M]);
-      J.EndObject();
+  } else {
+    // One core played from frame 0 at 30 frames a second through every frame asked for; a frame
+    // earlier than the last one starts over.
+    std::unique_ptr<TPmxControllerCore> Core;
+    double Played = 0.0;
+    for (const double F : AFrames) {
+      if (!Core || F < Played) {
+        Core = std::make_unique<TPmxControllerCore>(APmx);
+        Core->LoadMotion(AVmd);
+        PoseFrame(*Core, 0.0, Translations, Rotations);
+        Played = 0.0;
+      }
+      for (double Next = std::floor(Played) + 1.0; Next < F; Next += 1.0)
+        PoseFrame(*Core, Next, Translations, Rotations);
+      PoseFrame(*Core, F, Translations, Rotations);
+      Played = F;
+      WritePoseFrame(J, APmx, *Core, F, Translations, Rotations);
     }
-    J.EndArray();
-    J.EndObject();
   }
   J.EndArray();
   J.EndObject();

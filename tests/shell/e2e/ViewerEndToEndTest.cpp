@@ -836,6 +836,48 @@ TEST_F(ViewerEndToEndTest, TwoMotionFilesMergeAndTheCameraKeysOfEitherDriveTheVi
   EXPECT_EQ(V.Stderr(), "");
 }
 
+// The timeline keys on the paused dance, seen through the camera (which follows the dance's clock)
+// and the pictures: period and comma step a frame, PageDown and PageUp 5 s, Home restarts.
+TEST_F(ViewerEndToEndTest, TimelineKeysMoveTheDanceAndItsCameraWhilePaused) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  ASSERT_EQ(V.Caption(), kCameraStartCaption);
+  auto Press = [&](const char* AKey) {
+    V.Focus();
+    Xdo(std::string("key ") + AKey);
+  };
+  auto Moved = [&] { return V.Caption() != kCameraStartCaption; };
+  auto Back = [&] { return V.Caption() == kCameraStartCaption; };
+
+  Press("period");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  const std::string OneFrame = V.Caption();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(V.Caption(), OneFrame) << "a step leaves the dance paused";
+  Press("comma");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  const TPixels First = ReadBmp(V.ScreenShot());
+
+  Press("Next");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  const std::string FiveSeconds = V.Caption();
+  EXPECT_NE(FiveSeconds, OneFrame);
+  const TPixels Later = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(First, Later), 300);
+  Press("Prior");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  EXPECT_EQ(DifferentPixels(First, ReadBmp(V.ScreenShot())), 0) << "the same pose at 0 s";
+
+  Press("Next");
+  Press("Next");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  Press("Home");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
 }  // namespace
 
 namespace {
