@@ -518,6 +518,8 @@ void TOpenXrSession::MirrorToWindow(unsigned ATexture, int ASourceWidth, int ASo
   glGetIntegerv(GL_ACTIVE_TEXTURE, &Active);
   glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &Draw);
   glGetIntegerv(GL_VIEWPORT, Viewport);
+  GLfloat Clear[4] = {};
+  glGetFloatv(GL_COLOR_CLEAR_VALUE, Clear);
   glActiveTexture(GL_TEXTURE0);
   glGetIntegerv(GL_TEXTURE_BINDING_2D, &Texture);
   glGetIntegerv(GL_SAMPLER_BINDING, &Sampler);
@@ -551,6 +553,7 @@ void TOpenXrSession::MirrorToWindow(unsigned ATexture, int ASourceWidth, int ASo
   glUseProgram(GLuint(Program));
   glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(Draw));
   glViewport(Viewport[0], Viewport[1], Viewport[2], Viewport[3]);
+  glClearColor(Clear[0], Clear[1], Clear[2], Clear[3]);
   for (std::size_t I = 0; I < std::size(Switches); ++I)
     if (Was[I]) glEnable(Switches[I]);
 }

@@ -14,6 +14,7 @@
 #include "gl/UCommon2.h"
 #include "gl/loader/OpenGLApis.h"
 #include "hmd/HmdRuntime.h"
+#include "hmd/OpenXrSession.h"
 #include "math/Errors.h"
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
@@ -236,11 +237,6 @@ std::string ExecutableDirectory() {
   return Result;
 }
 
-// How many headsets the runtime reports; a count above 0 selects headset mode.
-int DetectHeadsets() {
-  return hmd_Detect();
-}
-
 }  // namespace
 
 TForm2::TForm2(const TViewerOptions& AOptions) : FOptions(AOptions) {
@@ -276,12 +272,8 @@ void TForm2::FormCreate() {
 
   // Scene start-up.
   FOpenGL = std::make_unique<TOpenGL>(FWindow);
-  if (FOptions.Headset != THeadsetChoice::hcOff && DetectHeadsets() > 0) {
-    // A display connection or rendering set-up that fails ends the program here, silently.
-    if (!CreateHeadsetScene()) return;
-  } else {
-    CreateDesktopScene();
-  }
+  // OpenXR, the legacy runtime or the window (UMainForm2Headset.cpp).
+  if (!CreateSceneForDisplay()) return;
   CreateSharedScene();
 }
 
@@ -342,6 +334,8 @@ void TForm2::FormDestroy() {
   FFrameBuffer.reset();
   FShadowFBO.reset();
   FDefaultFBO.reset();
+  // The runtime's swapchains are GL textures: they go while the context exists.
+  ShutDownOpenXr();
   FOpenGL.reset();
   FHeadset.reset();
 }
@@ -456,7 +450,7 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
 
 void TForm2::UpdateEyeTracking() {
   if (!FEyeTracking || !FPmxController) return;
-  FPmxController->FaceTurn(FHeadset          ? HeadsetEyeMidpoint()
+  FPmxController->FaceTurn(IsHeadsetMode()    ? HeadsetEyeMidpoint()
                            : CameraPlaying() ? FCameraPose.Eye
                                              : ViewerPosition);
 }
@@ -617,6 +611,7 @@ void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
       break;
     case 'R':
       if (FHeadset) FHeadset->RecenterPose();
+      if (FXrSession) RecenterOpenXr();
       break;
     default:
       break;
@@ -675,7 +670,7 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
     case VK_SNAPSHOT:
       // The headset's two-eye target keeps its picture; the window's is read by the next frame
       // before its swap.
-      if (FHeadset)
+      if (IsHeadsetMode())
         SaveHeadsetScreenShot();
       else
         FScreenShotPending = true;
@@ -757,7 +752,7 @@ void TForm2::FormMouseMove(TShiftState /*AShift*/, int AX, int AY) {
   const TPoint Origin = ClientToScreen(0, 0);
   SDL_WarpMouseInWindow(FWindow, ScreenCenter.X - Origin.X, ScreenCenter.Y - Origin.Y);
   PendingYaw -= static_cast<float>(P.X - ScreenCenter.X) * MouseSensitivity / 360.0f;
-  if (!FHeadset)
+  if (!IsHeadsetMode())
     PendingPitch -= static_cast<float>(P.Y - ScreenCenter.Y) * MouseSensitivity / 360.0f;
 }
 

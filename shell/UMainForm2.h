@@ -31,6 +31,7 @@ class TMainProgram;
 class TBoneProgram;
 class TPmxController;
 class THeadset;
+class TOpenXrSession;
 class TVmd;
 
 // The fixed places of the model, the motion and the toon ramps below the executable's folder.
@@ -146,6 +147,8 @@ class TForm2 {
   void AppIdleForDesktop(bool& ADone);
   // Idle hook of the headset mode: one frame inside the runtime's BeginFrame/EndFrame.
   void AppIdleForHeadset(bool& ADone);
+  // Idle hook of the OpenXR headset mode: the runtime's events, then one frame when it runs.
+  void AppIdleForOpenXr(bool& ADone);
 
   // Read access for tests and the headset mode.
   bool EyeTracking() const { return FEyeTracking; }
@@ -157,7 +160,8 @@ class TForm2 {
   TMainProgram* Program() const { return FProgram.get(); }
   TBoneProgram* BoneProgram() const { return FBoneProgram.get(); }
   const std::string& BaseDirectory() const { return FBaseDirectory; }
-  bool IsHeadsetMode() const { return FHeadset != nullptr; }
+  bool IsHeadsetMode() const { return FHeadset != nullptr || FXrSession != nullptr; }
+  bool IsOpenXrMode() const { return FXrSession != nullptr; }
   // The motion's camera drives the window's view: there is a track, C has not switched to
   // walking, and the viewer runs in a window (in the headset the head is the camera).
   bool CameraPlaying() const;
@@ -187,6 +191,16 @@ class TForm2 {
   // Headset mode (UMainForm2Headset.cpp). CreateHeadsetScene returns false when start-up ends
   // there (quit requested, nothing reported).
   bool CreateHeadsetScene();
+  // OpenXR, the legacy runtime or the window, as the headset choice and the runtimes found
+  // allow; false when start-up ends there (as CreateHeadsetScene).
+  bool CreateSceneForDisplay();
+  void CreateOpenXrScene();
+  void RenderOpenXrFrame();
+  // The OpenXR runtime failed or went: one line on stderr, and the window from now on.
+  void FallBackToWindow(const std::string& AReason);
+  // Ends a running OpenXR session the way the runtime expects, then lets go of it.
+  void ShutDownOpenXr();
+  void RecenterOpenXr();
   void ResizeHeadset();
   void RenderHeadsetFrame();
   void RenderEye(const hmdPosef& APose, const hmdFovPort& AFov, const hmdVector3f& AViewAdjust,
@@ -222,6 +236,7 @@ class TForm2 {
 
   // Scene objects, in the order they are declared for the tear-down (see FormDestroy).
   std::unique_ptr<THeadset> FHeadset;
+  std::unique_ptr<TOpenXrSession> FXrSession;  // the OpenXR headset instead of FHeadset
   int FHeadsetMonitor = -1;  // SDL display index of the headset's monitor, -1 when none
   std::unique_ptr<TOpenGL> FOpenGL;
   std::unique_ptr<TFrameBufferObject> FDefaultFBO;

@@ -37,7 +37,7 @@ void TForm2::LoadCamera(const TVmd* ACameraFile) {
 }
 
 bool TForm2::CameraPlaying() const {
-  return FCameraOn && !FCamera.Empty() && !FHeadset;
+  return FCameraOn && !FCamera.Empty() && !IsHeadsetMode();
 }
 
 void TForm2::UpdateCamera() {
@@ -49,7 +49,7 @@ void TForm2::UpdateCamera() {
 }
 
 void TForm2::ToggleCamera() {
-  if (FCamera.Empty() || FHeadset) return;
+  if (FCamera.Empty() || IsHeadsetMode()) return;
   if (CameraPlaying()) {
     // Walking starts where the camera stands, looking where it looked.
     ViewerPosition = FCameraPose.Eye;
