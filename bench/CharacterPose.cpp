@@ -147,76 +147,63 @@ void Skinning(benchmark::State& AState) {
 // bones, weights, SDEF points, each SDEF vertex's bone pair and weight), the morphed rest positions
 // and the rest normals read, positions and normals written, block by block in vertex order as the
 // skinning goes. The skinning's yardstick: what this machine's memory allows.
-void StreamCopy(benchmark::State& AState) {
+struct TStreamCopy {
   const THeavyCharacter& H = Heavy();
-  const TPmxControllerCore Core(H.Pmx);
+  const TPmxControllerCore Core{H.Pmx};
   const size_t Vertices = static_cast<size_t>(H.Pmx.VertexCount());
   const size_t Words = Core.SkinStreamBytes() / sizeof(uint32_t);
-  std::vector<uint32_t> Stream(Words);
-  for (size_t I = 0; I < Words; ++I) Stream[I] = static_cast<uint32_t>(I * 2654435761u);
-  std::vector<TVector3f> Normals(Vertices);
-  for (size_t V = 0; V < Vertices; ++V) Normals[V] = H.Pmx.GetVertex(static_cast<int>(V))->Normal;
-  const float* PositionsIn = &Core.SkinVertices()[0].X;
-  TMemorySkinTarget Out(H.Pmx.VertexCount());
+  std::vector<uint32_t> Stream;
+  std::vector<TVector3f> Normals;
+  TMemorySkinTarget Out{H.Pmx.VertexCount()};
+  std::atomic<uint32_t> Seen{0};
+  TStreamCopy() : Stream(Words), Normals(Vertices) {
+    for (size_t I = 0; I < Words; ++I) Stream[I] = static_cast<uint32_t>(I * 2654435761u);
+    for (size_t V = 0; V < Vertices; ++V) Normals[V] = H.Pmx.GetVertex(static_cast<int>(V))->Normal;
+  }
+  // The vertices [AFirst, AFirst + ACount) and their share of the stream.
+  void Block(size_t AFirst, size_t ACount) {
+    uint32_t Bits = 0;
+    for (size_t W = AFirst * Words / Vertices; W < (AFirst + ACount) * Words / Vertices; ++W)
+      Bits |= Stream[W];
+    std::memcpy(Out.Positions.data() + 3 * AFirst, &Core.SkinVertices()[AFirst].X,
+                3 * ACount * sizeof(float));
+    std::memcpy(Out.Normals.data() + 3 * AFirst, &Normals[AFirst].X, 3 * ACount * sizeof(float));
+    Seen.fetch_or(Bits, std::memory_order_relaxed);
+  }
+  void Report(benchmark::State& AState) {
+    benchmark::DoNotOptimize(Seen.load());
+    AState.counters["bytes"] = static_cast<double>(Words * 4 + Vertices * 4 * 12);
+  }
+};
+
+void StreamCopy(benchmark::State& AState) {
+  TStreamCopy Copy;
   constexpr size_t Block = 512;
   for (auto _ : AState) {
-    uint32_t Seen = 0;
-    size_t Word = 0;
-    for (size_t V = 0; V < Vertices; V += Block) {
-      const size_t Count = std::min(Block, Vertices - V);
-      const size_t WordEnd = (V + Count) * Words / Vertices;
-      for (; Word < WordEnd; ++Word) Seen |= Stream[Word];
-      std::memcpy(Out.Positions.data() + 3 * V, PositionsIn + 3 * V, 3 * Count * sizeof(float));
-      std::memcpy(Out.Normals.data() + 3 * V, &Normals[V].X, 3 * Count * sizeof(float));
-    }
-    benchmark::DoNotOptimize(Seen);
-    benchmark::DoNotOptimize(Out.Positions.data());
-    benchmark::DoNotOptimize(Out.Normals.data());
+    for (size_t V = 0; V < Copy.Vertices; V += Block)
+      Copy.Block(V, std::min(Block, Copy.Vertices - V));
+    benchmark::DoNotOptimize(Copy.Out.Positions.data());
+    benchmark::DoNotOptimize(Copy.Out.Normals.data());
   }
-  AState.counters["bytes"] = static_cast<double>(Words * 4 + Vertices * 4 * 12);
+  Copy.Report(AState);
 }
 
-// StreamCopy with its blocks spread over the same threads as the skinning's chunks: the bandwidth
-// the threaded skinning could at best reach.
+// StreamCopy in the skinning's chunks spread over its threads: the bandwidth the threaded
+// skinning could at best reach.
 void StreamCopyThreaded(benchmark::State& AState) {
-  const THeavyCharacter& H = Heavy();
-  const TPmxControllerCore Core(H.Pmx);
-  const size_t Vertices = static_cast<size_t>(H.Pmx.VertexCount());
-  const size_t Words = Core.SkinStreamBytes() / sizeof(uint32_t);
-  std::vector<uint32_t> Stream(Words);
-  for (size_t I = 0; I < Words; ++I) Stream[I] = static_cast<uint32_t>(I * 2654435761u);
-  std::vector<TVector3f> Normals(Vertices);
-  for (size_t V = 0; V < Vertices; ++V) Normals[V] = H.Pmx.GetVertex(static_cast<int>(V))->Normal;
-  TMemorySkinTarget Out(H.Pmx.VertexCount());
-  struct TJob {
-    const uint32_t* Stream;
-    size_t Words, Vertices;
-    const float *PositionsIn, *NormalsIn;
-    float *Positions, *Normals;
-    std::atomic<uint32_t> Seen{0};
-  } Job{Stream.data(),     Words,
-        Vertices,          &Core.SkinVertices()[0].X,
-        &Normals[0].X,     Out.Positions.data(),
-        Out.Normals.data()};
+  TStreamCopy Copy;
   static constexpr size_t Chunk = 2048;
   for (auto _ : AState) {
-    RunChunks((Vertices + Chunk - 1) / Chunk,
-              [](void* AJob, size_t AIndex) {
-                TJob& J = *static_cast<TJob*>(AJob);
-                const size_t V = AIndex * Chunk, Count = std::min(Chunk, J.Vertices - V);
-                uint32_t Seen = 0;
-                for (size_t W = V * J.Words / J.Vertices; W < (V + Count) * J.Words / J.Vertices;
-                     ++W)
-                  Seen |= J.Stream[W];
-                std::memcpy(J.Positions + 3 * V, J.PositionsIn + 3 * V, 3 * Count * sizeof(float));
-                std::memcpy(J.Normals + 3 * V, J.NormalsIn + 3 * V, 3 * Count * sizeof(float));
-                J.Seen.fetch_or(Seen, std::memory_order_relaxed);
+    RunChunks((Copy.Vertices + Chunk - 1) / Chunk,
+              [](void* ACopy, size_t AIndex) {
+                TStreamCopy& C = *static_cast<TStreamCopy*>(ACopy);
+                C.Block(AIndex * Chunk, std::min(Chunk, C.Vertices - AIndex * Chunk));
               },
-              &Job);
-    benchmark::DoNotOptimize(Job.Seen.load());
-    benchmark::DoNotOptimize(Out.Positions.data());
-    benchmark::DoNotOptimize(Out.Normals.data());
+              &Copy);
+    benchmark::DoNotOptimize(Copy.Out.Positions.data());
+    benchmark::DoNotOptimize(Copy.Out.Normals.data());
   }
+  Copy.Report(AState);
   AState.counters["threads"] = static_cast<double>(ChunkThreads());
 }
 
