@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/character/CoreFixture.h"
-#include "tests/character/PhysicsFixture.h"
+#include "tests/support/PmxPhysicsWriter.h"
 
 namespace {
 

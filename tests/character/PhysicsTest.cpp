@@ -11,7 +11,7 @@
 #include "character/physics/PmxPhysics.h"
 #include "math/VectorGeometry.h"
 #include "math/VectorMath.h"
-#include "tests/character/PhysicsFixture.h"
+#include "tests/support/PmxPhysicsWriter.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "tests/character/PhysicsFixture.h"
+#include "tests/support/PmxPhysicsWriter.h"
 #include "tests/formats/FormatsTestUtil.h"
 #include "tests/formats/InspectorProcess.h"
 #include "tests/formats/JsonReader.h"

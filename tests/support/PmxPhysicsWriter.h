@@ -1,5 +1,5 @@
-// Rigid bodies and joints for fixture models, given in the viewer's frame and written the way a
-// file holds them (the reader keeps them unconverted), plus a pendulum chain rig.
+// Rigid bodies and joints for generated models, given in the viewer's frame and written the way a
+// file holds them (the reader keeps them unconverted), plus a pendulum chain rig for tests.
 #pragma once
 
 #include <cmath>

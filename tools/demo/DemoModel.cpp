@@ -5,10 +5,12 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "tools/demo/DemoCharacter.h"
+#include "tools/demo/DemoPhysicsRig.h"
 
 namespace {
 
@@ -409,6 +411,7 @@ std::vector<TStation> StationsAlong(const std::vector<TPathPoint>& APoints) {
 TPmxBuilder BuildDemoModel() {
   TCharacter Ch;
   TPmxBuilder& B = Ch.B;
+  TDemoRigBones Rig;  // the bones the physics rig (DemoPhysicsRig.cpp) hangs its bodies on
 
   // ---- textures (paths relative to the model's folder; the reader turns '/' into '\') -------
   const int TexSkin = B.AddTexture("tex/skin.png");
@@ -509,16 +512,13 @@ TPmxBuilder BuildDemoModel() {
     B.AddIKLink(Sd.LegIK, Sd.Knee, TVector3f{{0.5f * kPi / 180.0f, 0, 0}}, TVector3f{{kPi, 0, 0}});
     B.AddIKLink(Sd.LegIK, Sd.Leg);
   }
-  // Twin tails: they take the hips' turn back at less than full strength, so they swing behind.
+  // Twin tails: a root on the head, then a chain of four bones that the physics swings.
   for (int K = 0; K < 2; ++K) {
     TSide& Sd = Sides[K];
     const bool L = K == 0;
     Sd.Hair = Ch.Bone(L ? "左髪" : "右髪", L ? "twin tail_L" : "twin tail_R",
                       {Sd.S * 0.16f, 1.50f, -0.05f}, Head);
-    Ch.TailOffset(Sd.Hair, {Sd.S * 0.1f, -0.5f, -0.02f});
-    B.Bones[Sd.Hair].Flags |= FlagBit(bfAddRotation);
-    B.Bones[Sd.Hair].AddParentBoneIndex = Center;
-    B.Bones[Sd.Hair].AddPower = -0.8f;
+    Ch.TailOffset(Sd.Hair, {Sd.S * 0.1f, -0.1f, -0.03f});
   }
 
   // ---- body --------------------------------------------------------------------------------
@@ -714,16 +714,33 @@ TPmxBuilder BuildDemoModel() {
       Tube(Part, StationsAlong(Path), 14, V3{S, 0, 0}, true, false);
       Ch.Emit(Part, MatHair);
     }
-    {  // twin tail: a bundle of strands from the bow down to the hips
+    {  // twin tail: a bundle of strands from the bow down to the hips, on a chain of four bones
+      // from its third ring on, each ring on the bone at or above it
       const int Hair = Sides[K].Hair;
+      const V3 Rings[4] = {{S * 0.262f, 1.400f, -0.082f},
+                           {S * 0.288f, 1.260f, -0.085f},
+                           {S * 0.282f, 1.100f, -0.078f},
+                           {S * 0.258f, 0.960f, -0.066f}};
+      int Link[4];
+      for (int I = 0; I < 4; ++I) {
+        const std::string Name = std::string(K == 0 ? "左髪" : "右髪") + std::to_string(I + 1);
+        const std::string English =
+            std::string(K == 0 ? "twin tail_L" : "twin tail_R") + std::to_string(I + 1);
+        Link[I] = Ch.Bone(Name.c_str(), English.c_str(), Rings[I], I == 0 ? Hair : Link[I - 1]);
+        if (I > 0) Ch.TailTo(Link[I - 1], Link[I]);
+        Rig.Tail[K].push_back(Link[I]);
+      }
+      const V3 Tip{S * 0.218f, 0.810f, -0.050f};
+      Ch.TailOffset(Link[3], Tip - Rings[3]);
+      Rig.TailTip[K][0] = Tip.X, Rig.TailTip[K][1] = Tip.Y, Rig.TailTip[K][2] = Tip.Z + kDemoStandZ;
       std::vector<TPathPoint> Path = {{{S * 0.150f, 1.505f, -0.050f}, 0.030f, 0.028f, One(Hair)},
                                       {{S * 0.205f, 1.485f, -0.070f}, 0.052f, 0.046f, One(Hair)},
-                                      {{S * 0.262f, 1.400f, -0.082f}, 0.062f, 0.054f, One(Hair)},
-                                      {{S * 0.288f, 1.260f, -0.085f}, 0.058f, 0.050f, One(Hair)},
-                                      {{S * 0.282f, 1.100f, -0.078f}, 0.048f, 0.042f, One(Hair)},
-                                      {{S * 0.258f, 0.960f, -0.066f}, 0.034f, 0.030f, One(Hair)},
-                                      {{S * 0.232f, 0.860f, -0.056f}, 0.016f, 0.014f, One(Hair)},
-                                      {{S * 0.218f, 0.810f, -0.050f}, 0.002f, 0.002f, One(Hair)}};
+                                      {Rings[0], 0.062f, 0.054f, One(Link[0])},
+                                      {Rings[1], 0.058f, 0.050f, One(Link[1])},
+                                      {Rings[2], 0.048f, 0.042f, One(Link[2])},
+                                      {Rings[3], 0.034f, 0.030f, One(Link[3])},
+                                      {{S * 0.232f, 0.860f, -0.056f}, 0.016f, 0.014f, One(Link[3])},
+                                      {Tip, 0.002f, 0.002f, One(Link[3])}};
       TPart Part;
       Tube(Part, StationsAlong(Path), 24, V3{0, 0, 1}, true, false, nullptr,
            [](float Theta) { return 1.0f + 0.07f * std::sin(Theta * 7.0f); });
@@ -822,12 +839,39 @@ TPmxBuilder BuildDemoModel() {
                             T,
                             One(Lower)});
     }
+    // Pleat columns for the physics: a bone at the waist and one halfway down per column; a
+    // vertex blends the two columns beside it, and the upper and lower bones by its height.
+    const float ColumnStep = 2 * kPi / kDemoSkirtColumns;
+    auto RingPoint = [&](float AT, float ATheta) {
+      const TStation& R = St[static_cast<size_t>(std::lround(AT * (Rings - 1)))];
+      return R.C + V3{-std::cos(ATheta) * R.RT, 0, std::sin(ATheta) * R.RS};
+    };
+    for (int C = 0; C < kDemoSkirtColumns; ++C) {
+      const float Theta = ColumnStep * static_cast<float>(C);
+      const std::string N = std::to_string(C + 1);
+      Rig.SkirtTop[C] = Ch.Bone(("スカート上" + N).c_str(), ("skirt upper " + N).c_str(),
+                                RingPoint(0.0f, Theta), Lower);
+      Rig.SkirtBottom[C] = Ch.Bone(("スカート下" + N).c_str(), ("skirt lower " + N).c_str(),
+                                   RingPoint(0.5f, Theta), Rig.SkirtTop[C]);
+      Ch.TailTo(Rig.SkirtTop[C], Rig.SkirtBottom[C]);
+      Ch.TailOffset(Rig.SkirtBottom[C], RingPoint(1.0f, Theta) - RingPoint(0.5f, Theta));
+    }
     auto W = [&](V3 P, int AStation) {
       const float T = static_cast<float>(AStation) / (Rings - 1);
-      const int Leg = P.X > 0 ? Sides[0].Leg : Sides[1].Leg;
-      const float R = std::sqrt(P.X * P.X + P.Z * P.Z);
-      const float Side = R > 0 ? std::fabs(P.X) / R : 0.0f;
-      return Two(Leg, Lower, 0.5f * T * T * (0.4f + 0.6f * Side));
+      const TStation& R = St[static_cast<size_t>(AStation)];
+      float Theta = std::atan2((P.Z - R.C.Z) / R.RS, -(P.X - R.C.X) / R.RT);
+      if (Theta < 0) Theta += 2 * kPi;
+      const float A = Theta / ColumnStep;
+      const int C0 = static_cast<int>(std::floor(A)) % kDemoSkirtColumns;
+      const int C1 = (C0 + 1) % kDemoSkirtColumns;
+      const float F = A - std::floor(A), G = SmoothStep(0.3f, 0.7f, T);
+      TWeights Wt;
+      Wt.N = 4;
+      Wt.Bone[0] = Rig.SkirtTop[C0], Wt.W[0] = (1 - F) * (1 - G);
+      Wt.Bone[1] = Rig.SkirtTop[C1], Wt.W[1] = F * (1 - G);
+      Wt.Bone[2] = Rig.SkirtBottom[C0], Wt.W[2] = (1 - F) * G;
+      Wt.Bone[3] = Rig.SkirtBottom[C1], Wt.W[3] = F * G;
+      return Wt;
     };
     TPart Part;
     // Pleats: a triangle wave on the radius, sixteen folds around.
@@ -856,7 +900,15 @@ TPmxBuilder BuildDemoModel() {
       FrameFacing({0, 0, 1}, {S * 0.25f, 1, 0}, Tail.AX, Tail.AY, Tail.AZ);
       Tail.RX = 0.012f, Tail.RY = 0.036f, Tail.RZ = 0.006f;
       Tail.Segments = 12, Tail.Rings = 10;
-      Tail.W = One(Upper2);
+      // Each ribbon tail on a bone at its top that the physics swings.
+      const int Side = S > 0 ? 0 : 1;
+      Rig.Ribbon[Side] = Ch.Bone(S > 0 ? "左リボン" : "右リボン", S > 0 ? "ribbon_L" : "ribbon_R",
+                                 Tail.C + Tail.AY * 0.036f, Upper2);
+      const V3 RibbonTip = Tail.C - Tail.AY * 0.036f;
+      Ch.TailOffset(Rig.Ribbon[Side], RibbonTip - (Tail.C + Tail.AY * 0.036f));
+      Rig.RibbonTip[Side][0] = RibbonTip.X, Rig.RibbonTip[Side][1] = RibbonTip.Y;
+      Rig.RibbonTip[Side][2] = RibbonTip.Z + kDemoStandZ;
+      Tail.W = One(Rig.Ribbon[Side]);
       TPart TailPart;
       Ellipsoid(TailPart, Tail);
       Ch.Emit(TailPart, MatRibbon);
@@ -1003,5 +1055,12 @@ TPmxBuilder BuildDemoModel() {
       AddBoneTo(Limbs, Bn);
   const int HairFrame = Frame("髪", "Hair", 0);
   for (const TSide& Sd : Sides) AddBoneTo(HairFrame, Sd.Hair);
+
+  Rig.Head = Head, Rig.Upper = Upper, Rig.Upper2 = Upper2, Rig.Lower = Lower;
+  for (int K = 0; K < 2; ++K) {
+    Rig.Leg[K] = Sides[K].Leg, Rig.Knee[K] = Sides[K].Knee, Rig.Hair[K] = Sides[K].Hair;
+    for (int Bn : Rig.Tail[K]) AddBoneTo(HairFrame, Bn);
+  }
+  AddDemoPhysicsRig(B, Rig);
   return B;
 }
