@@ -141,9 +141,11 @@ int main(int argc, char** argv) {
       "soak: %s mode: %ld frames, debug context %s, %ld GL errors, %ld other GL messages, "
       "rss at frame 1000 %ld kB, at the last frame %ld kB (growth %ld kB), peak %ld kB, "
       "peak of the first half %ld kB, of the second half %ld kB (growth %ld kB)\n",
-      getenv("HMD_RUNTIME_DEVICE") ? "headset" : "desktop", GFrames, DebugContext ? "yes" : "NO",
-      GErrors, GOtherMessages, GRssAt1000, RssEnd, Growth, GRssPeak, GRssPeakFirstHalf,
-      GRssPeakSecondHalf, PeakGrowth);
+      getenv("XR_RUNTIME_JSON")      ? "OpenXR"
+      : getenv("HMD_RUNTIME_DEVICE") ? "headset"
+                                     : "desktop",
+      GFrames, DebugContext ? "yes" : "NO", GErrors, GOtherMessages, GRssAt1000, RssEnd, Growth,
+      GRssPeak, GRssPeakFirstHalf, GRssPeakSecondHalf, PeakGrowth);
   const bool Ok = GFrames >= GTargetFrames && DebugContext && GErrors == 0 &&
                   GRssPeakFirstHalf > 0 && GRssPeakSecondHalf > 0 && PeakGrowth <= MaxGrowthKB;
   return Ok ? 0 : 1;

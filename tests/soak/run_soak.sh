@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# run_soak.sh SOAK_EXE FRAMES desktop|headset [MAX_GROWTH_MB]
+# run_soak.sh SOAK_EXE FRAMES desktop|headset|openxr [MAX_GROWTH_MB]
 # Runs the viewer (quenlor_soak) on its own Xvfb server for FRAMES frames with the motion playing
 # (P), face tracking (E) and the bone overlay (B) on, while this driver mixes real key and mouse
 # input in through xdotool: walking, turning, eye height, light steps, mouse look, double clicks
@@ -11,6 +11,8 @@ if [ -z "${QUENLOR_SOAK_INNER:-}" ]; then
   exec xvfb-run -a -s "-screen 0 ${QUENLOR_SOAK_SCREEN:-640x360}x24" "$0" "$@"
 fi
 if [ "$mode" = headset ]; then export HMD_RUNTIME_DEVICE=simulated,low-res; else unset HMD_RUNTIME_DEVICE; fi
+# OpenXR: the test runtime (QUENLOR_SOAK_XR_RUNTIME_JSON names its manifest) through the loader.
+if [ "$mode" = openxr ]; then export XR_RUNTIME_JSON=$QUENLOR_SOAK_XR_RUNTIME_JSON; else unset XR_RUNTIME_JSON; fi
 
 "$exe" "$frames" "$growth" &
 pid=$!

@@ -181,12 +181,15 @@ struct TRuntime {
   TXrTestRecord Record{};
   std::vector<uint8_t> EyeImage[2];
   FILE* Log = nullptr;
+  ~TRuntime() {
+    if (Log) std::fclose(Log);
+  }
 };
 
+// The runtime's state lives as long as the library: the loader unloads it with its last instance.
 TRuntime& R() {
-  static TRuntime* Runtime =
-      new TRuntime;  // lives as long as the process: the loader may call late
-  return *Runtime;
+  static TRuntime Runtime;
+  return Runtime;
 }
 
 void Log(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
