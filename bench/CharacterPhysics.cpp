@@ -1,0 +1,152 @@
+// The heavy generated character (see CharacterPose.cpp) with a rig of 180 rigid bodies (60 that
+// follow the humanoid's bones, 120 simulated on the chain bones) and 230 spring joints: a whole
+// frame of the production path (motion, morphs, IK, physics, skinning) with physics on and off, at
+// a 60 Hz display (half a motion frame a frame: one physics step) and at 30 Hz (two steps), and
+// the physics step alone.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "character/core/PmxControllerCore.h"
+#include "character/physics/PmxPhysics.h"
+#include "tests/character/GeneratedCharacter.h"
+#include "tests/support/PmxPhysicsWriter.h"
+
+namespace {
+
+constexpr int FollowerBodies = 60, SimulatedBodies = 120, JointCount = 230;
+
+struct TRiggedCharacter {
+  TPmx Pmx;
+  TVmd Vmd;
+  TRiggedCharacter() {
+    TGeneratedCharacter Gen = GenerateCharacter(TGeneratedCharacterOptions{});
+    TPmxBuilder& B = Gen.Model;
+    const int BoneCount = static_cast<int>(B.Bones.size());
+    std::vector<int> BodyOfBone(static_cast<size_t>(BoneCount), -1);
+    for (int I = 0; I < FollowerBodies; ++I) {
+      TBodySpec S;
+      S.Bone = I, S.Mode = 0, S.Shape = stCapsule;
+      S.Size = TVector3f{{0.04f, 0.1f, 0}};
+      S.Position = B.Bones[I].Position;
+      S.Group = 0, S.NoCollisionMask = static_cast<uint16_t>(1u << 0);
+      BodyOfBone[I] = AddBody(B, S);
+    }
+    // Simulated bodies on the last bones (the generator's chains), each hinged to its parent's
+    // body or, at a chain's root, to the first follower.
+    std::vector<int> Simulated;
+    for (int I = BoneCount - SimulatedBodies; I < BoneCount; ++I) {
+      TBodySpec S;
+      S.Bone = I, S.Mode = 1, S.Shape = stSphere;
+      S.Size = TVector3f{{0.03f, 0, 0}};
+      S.Position = B.Bones[I].Position;
+      S.Mass = 0.5f, S.LinearDamping = S.AngularDamping = 0.5f;
+      S.Group = 1, S.NoCollisionMask = static_cast<uint16_t>(1u << 1);
+      BodyOfBone[I] = AddBody(B, S);
+      Simulated.push_back(I);
+    }
+    int Joints = 0;
+    for (int I : Simulated) {
+      const int P = B.Bones[I].ParentIndex;
+      TJointSpec J;
+      J.A = P >= 0 && BodyOfBone[P] >= 0 ? BodyOfBone[P] : 0;
+      J.B = BodyOfBone[I];
+      J.Position = B.Bones[I].Position;
+      J.TurnLower = TVector3f{{-0.5f, -0.1f, -0.5f}};
+      J.TurnUpper = TVector3f{{0.5f, 0.1f, 0.5f}};
+      J.TurnSpring = TVector3f{{20, 20, 20}};
+      AddJoint(B, J);
+      ++Joints;
+    }
+    // Cross links between neighbouring simulated bodies, as skirts have.
+    for (size_t I = 0; Joints < JointCount; ++I, ++Joints) {
+      TJointSpec J;
+      J.A = BodyOfBone[Simulated[I % Simulated.size()]];
+      J.B = BodyOfBone[Simulated[(I + 7) % Simulated.size()]];
+      J.Position = B.Bones[Simulated[I % Simulated.size()]].Position;
+      J.MoveLower = TVector3f{{-0.2f, -0.2f, -0.2f}};
+      J.MoveUpper = TVector3f{{0.2f, 0.2f, 0.2f}};
+      J.TurnSpring = TVector3f{{5, 5, 5}};
+      AddJoint(B, J);
+    }
+    Pmx.LoadFromBytes(B.Build());
+    Vmd.LoadFromBytes(Gen.Motion.Build());
+  }
+};
+
+const TRiggedCharacter& Rigged() {
+  static const TRiggedCharacter Instance;
+  return Instance;
+}
+
+// One viewer frame: the motion sampled AFramesPerDraw frames on, posed, physics, skinned once.
+void FullFrame(benchmark::State& AState, bool APhysics, double AFramesPerDraw) {
+  const TRiggedCharacter& H = Rigged();
+  TPmxControllerCore Core(H.Pmx);
+  TMemorySkinTarget Out(H.Pmx.VertexCount());
+  Core.SetSkinTarget(&Out);
+  Core.SetPhysicsEnabled(APhysics);
+  Core.ApplyMorph();
+  Core.UpdateBoneMatrix();
+  Core.LoadMotion(H.Vmd);
+  double Frame = 0.0;
+  for (auto _ : AState) {
+    Core.BeginFrame();
+    Core.ApplyMotionByFrame(Frame);
+    Core.EndFrame();
+    benchmark::DoNotOptimize(Out.Positions.data());
+    Frame += AFramesPerDraw;
+  }
+  AState.counters["bodies"] = H.Pmx.RigidBodyCount();
+  AState.counters["joints"] = H.Pmx.JointCount();
+  if (Core.Physics()) AState.counters["activeJoints"] = Core.Physics()->ActiveJointCount();
+}
+void FullFrame60Hz(benchmark::State& AState) {
+  FullFrame(AState, true, 0.5);
+}
+void FullFrame30Hz(benchmark::State& AState) {
+  FullFrame(AState, true, 1.0);
+}
+void FullFrameNoPhysics(benchmark::State& AState) {
+  FullFrame(AState, false, 0.5);
+}
+
+// The physics alone: the bone-following bodies to the bones, one 1/60 s step, the simulated
+// bodies' bones written back (the pose is the motion's, sampled once per iteration beforehand).
+void PhysicsStep(benchmark::State& AState) {
+  const TRiggedCharacter& H = Rigged();
+  TPmxControllerCore Core(H.Pmx);
+  Core.SetPhysicsEnabled(false);
+  Core.LoadMotion(H.Vmd);
+  std::vector<int> Parent, Order;
+  for (int I = 0; I < Core.BoneCount(); ++I) Parent.push_back(Core.BoneParent(I));
+  // Parents before children: by depth.
+  std::vector<int> Depth(static_cast<size_t>(Core.BoneCount()), 0);
+  for (int I = 0; I < Core.BoneCount(); ++I)
+    for (int P = Parent[I]; P >= 0; P = Parent[P]) ++Depth[I];
+  for (int D = 0, Placed = 0; Placed < Core.BoneCount(); ++D)
+    for (int I = 0; I < Core.BoneCount(); ++I)
+      if (Depth[I] == D) Order.push_back(I), ++Placed;
+  TPmxPhysics Physics(H.Pmx, Parent, Order);
+  double Frame = 0.0;
+  Core.ApplyMotionByFrame(Frame);
+  std::vector<TMatrix4f> Globals = Core.BoneGlobalMatrix();
+  Physics.Reset(Globals);
+  for (auto _ : AState) {
+    AState.PauseTiming();
+    Frame += 0.5;
+    Core.ApplyMotionByFrame(Frame);
+    Globals = Core.BoneGlobalMatrix();
+    AState.ResumeTiming();
+    benchmark::DoNotOptimize(Physics.Update(Globals, PhysicsStepSeconds).data());
+  }
+}
+
+}  // namespace
+
+BENCHMARK(FullFrame60Hz)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FullFrame30Hz)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FullFrameNoPhysics)->Unit(benchmark::kMicrosecond);
+BENCHMARK(PhysicsStep)->Unit(benchmark::kMicrosecond);
+BENCHMARK_MAIN();
