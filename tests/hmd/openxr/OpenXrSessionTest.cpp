@@ -33,6 +33,7 @@ struct TRuntimeProbe {
   decltype(&xrtest_SetHead) SetHead = nullptr;
   decltype(&xrtest_RequestExit) RequestExit = nullptr;
   decltype(&xrtest_LoseSession) LoseSession = nullptr;
+  decltype(&xrtest_SetVisible) SetVisible = nullptr;
   decltype(&xrtest_Reset) Reset = nullptr;
 
   TRuntimeProbe() {
@@ -43,6 +44,7 @@ struct TRuntimeProbe {
     SetHead = reinterpret_cast<decltype(SetHead)>(dlsym(Library, "xrtest_SetHead"));
     RequestExit = reinterpret_cast<decltype(RequestExit)>(dlsym(Library, "xrtest_RequestExit"));
     LoseSession = reinterpret_cast<decltype(LoseSession)>(dlsym(Library, "xrtest_LoseSession"));
+    SetVisible = reinterpret_cast<decltype(SetVisible)>(dlsym(Library, "xrtest_SetVisible"));
     Reset = reinterpret_cast<decltype(Reset)>(dlsym(Library, "xrtest_Reset"));
   }
   TXrTestRecord Record() const {
@@ -183,6 +185,32 @@ TEST_F(OpenXrSessionTest, EachEyeGetsItsHalfOfThePictureAndTheLayerCarriesTheLoc
       EXPECT_FLOAT_EQ(R.Views[E].fov.angleLeft, (E == 0 ? kLeftAngles : kRightAngles)[0]);
     }
   }
+}
+
+TEST_F(OpenXrSessionTest, WhileTheRuntimeHidesThePictureFramesGoOnWithoutLayers) {
+  std::unique_ptr<TOpenXrSession> S = OpenAndStart();
+  ASSERT_NE(S, nullptr);
+  ASSERT_TRUE(RunUntilVisible(*S));
+  const std::uint8_t Left[4] = {90, 90, 200, 255}, Right[4] = {200, 90, 90, 255};
+  const GLuint Texture = EyeTexture(S->EyeSize(), Left, Right);
+  DrawnFrame(*S, Texture);
+  Probe.SetVisible(0);
+  S->PollEvents();
+  EXPECT_FALSE(S->Visible());
+  const TXrTestRecord Before = Probe.Record();
+  for (int I = 0; I < 3; ++I) {
+    EXPECT_FALSE(S->BeginFrame());
+    S->EndFrame();
+  }
+  TXrTestRecord R = Probe.Record();
+  EXPECT_EQ(R.Frames, Before.Frames + 3);
+  EXPECT_EQ(R.LayerFrames, Before.LayerFrames);
+  // Shown again: frames with a layer.
+  Probe.SetVisible(1);
+  DrawnFrame(*S, Texture);
+  R = Probe.Record();
+  EXPECT_EQ(R.LayerFrames, Before.LayerFrames + 1);
+  EXPECT_EQ(R.States[R.StateCount - 1], XR_SESSION_STATE_FOCUSED);
 }
 
 TEST_F(OpenXrSessionTest, LocatedViewsFollowTheHeadAndTheProjectionMatchesTheRuntimesFov) {

@@ -1019,6 +1019,20 @@ XRTEST_EXPORT void xrtest_RequestExit() {
     }
 }
 
+XRTEST_EXPORT void xrtest_SetVisible(int AVisible) {
+  LOCK;
+  for (auto& [Handle, S] : R().Sessions) {
+    if (!S.Running) continue;
+    if (!AVisible && S.State == XR_SESSION_STATE_FOCUSED) {
+      QueueState(S, Handle, XR_SESSION_STATE_VISIBLE);
+      QueueState(S, Handle, XR_SESSION_STATE_SYNCHRONIZED);
+    } else if (AVisible && S.State == XR_SESSION_STATE_SYNCHRONIZED) {
+      QueueState(S, Handle, XR_SESSION_STATE_VISIBLE);
+      QueueState(S, Handle, XR_SESSION_STATE_FOCUSED);
+    }
+  }
+}
+
 XRTEST_EXPORT void xrtest_LoseSession() {
   LOCK;
   for (auto& [Handle, S] : R().Sessions) Lose(S, Handle);

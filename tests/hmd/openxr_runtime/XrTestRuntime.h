@@ -36,6 +36,10 @@ int xrtest_GetEyeImage(int AEye, std::uint8_t* AOut, int ACapacity);
 void xrtest_SetHead(float AX, float AY, float AZ, float AYawDegrees, float APitchDegrees);
 // The runtime asks the session to end (as a user leaving the headset's menu would).
 void xrtest_RequestExit();
+// The runtime hides the session's picture (AVisible 0: focused, visible, then only synchronized,
+// as when the user opens the runtime's own menu) or shows it again (synchronized, visible,
+// focused).
+void xrtest_SetVisible(int AVisible);
 // The runtime loses the session (as a headset unplugged would).
 void xrtest_LoseSession();
 // Forgets the record and puts the head back at the origin.
