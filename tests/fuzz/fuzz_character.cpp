@@ -1,6 +1,6 @@
 // Fuzz target: a model and a motion into the controller's CPU side (bone and morph tables, motion
 // tables with eased keys and show/IK switches, pose with IK and append transforms, morphs of
-// every kind, skinning into plain memory, the camera track), no GL.
+// every kind, skinning into plain memory, the camera track, the rigid-body physics), no GL.
 // Input: see SplitModelMotion. A model or motion the readers reject ends the run; a motion the
 // reader rejects is left out, as the viewer would fail to start with it.
 #include <algorithm>
@@ -52,6 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     const TCameraPose Pose = Camera.Sample(Frame + 0.5);
     TouchBytes(reinterpret_cast<const std::uint8_t*>(&Pose), sizeof Pose);
   }
+  // Physics: frames in a row step it, a jump back resets it, off and on again resets it.
+  for (double Frame = 0.0; Frame < 4.0; Frame += 0.5) Core.ApplyMotionByFrame(Frame);
+  Core.ApplyMotionByFrame(1.0);
+  Core.SetPhysicsEnabled(false);
+  Core.ApplyMotionByFrame(2.0);
+  Core.SetPhysicsEnabled(true);
+  Core.ResetPhysics();
+  Core.ApplyMotionByFrame(2.5);
   Core.ApplyMotionByTime(1234.5);
   Core.NextFrame();
   Core.PrevFrame();

@@ -3,7 +3,9 @@
 # Runs the viewer (quenlor_soak) on its own Xvfb server for FRAMES frames with the motion playing
 # (P), face tracking (E) and the bone overlay (B) on, while this driver mixes real key and mouse
 # input in through xdotool: walking, turning, eye height, light steps, mouse look, double clicks
-# and multisampling toggles. The verdict is the soak program's exit status and summary line.
+# and multisampling toggles; the default character's physics runs throughout, switched off and on
+# again now and then (X, a reset each time). The verdict is the soak program's exit status and
+# summary line.
 set -euo pipefail
 exe=$1 frames=$2 mode=$3 growth=${4:-16}
 if [ -z "${QUENLOR_SOAK_INNER:-}" ]; then
@@ -54,7 +56,7 @@ while kill -0 "$pid" 2>/dev/null; do
     6) xdo keydown 6; sleep 0.2; xdo keyup 6; xdo keydown 5; sleep 0.2; xdo keyup 5 ;;
     7) xdo keydown Up; sleep 0.2; xdo keyup Up; xdo keydown Down; sleep 0.2; xdo keyup Down ;;
     8) xdo click --repeat 2 --delay 50 1 ;;
-    9) xdo key m; sleep 0.5; xdo key m ;;
+    9) xdo key m x; sleep 0.5; xdo key m x ;;
     10) xdo mousemove_relative -- 20 20 ;;
     11) xdo key r ;;
   esac

@@ -11,6 +11,7 @@
 #include "math/VectorGeometry.h"  // before GeneratedCharacter.h, which uses it
 #include "tests/character/GeneratedCharacter.h"
 #include "tests/gl/images_fixtures.h"
+#include "tests/support/PmxPhysicsWriter.h"
 #include "tests/support/PmxWriter.h"
 #include "tests/support/RichModel.h"
 #include "tools/demo/DemoImages.h"
@@ -134,6 +135,11 @@ void ModelSeeds() {
   Seed("character", "humanoid.bin", ModelMotionPair(HumanModel, HumanMotion));
   Seed("character", "tiny.bin", ModelMotionPair(Tiny.Build(), RichMotion(8).Build()));
   Seed("character", "rich_scene.bin", ModelMotionPair(Rich.Build(), SceneMotion().Build()));
+  // A pendulum chain rig for the physics: bodies, joints, the root moved by the rich motion's
+  // bone keys where the names match.
+  Seed("character", "pendulum.bin",
+       ModelMotionPair(PendulumModel(3, 1.0f, TVector3f{{0, 5, 0}}, 1, 0.5f, true).Build(),
+                       RichMotion(8).Build()));
 }
 
 TCanvas Checker(int AWidth, int AHeight) {
