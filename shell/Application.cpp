@@ -51,6 +51,10 @@ void TApplication::Run() {
 }
 
 void TApplication::ShowException(const std::string& AMessage) {
+  if (FOnReport) {
+    FOnReport(AMessage);
+    return;
+  }
   std::fprintf(stderr, "Quenlor: %s\n", AMessage.c_str());
   std::fflush(stderr);
   // A box needs a video subsystem; without one stderr is the whole report.

@@ -35,8 +35,12 @@ class TApplication {
   void Terminate() { FTerminated = true; }
   bool Terminated() const { return FTerminated; }
 
-  // The default error report: the message in an error box (when one can be shown) and on stderr.
+  // The default error report: the message in an error box (when one can be shown) and on stderr;
+  // to AHandler instead while one is set (tests that drive the form in-process).
   void ShowException(const std::string& AMessage);
+  void SetOnReport(std::function<void(const std::string&)> AHandler) {
+    FOnReport = std::move(AHandler);
+  }
   // Reports the exception that is being handled (call from a catch block).
   void HandleException();
 
@@ -56,6 +60,7 @@ class TApplication {
   SDL_Window* FMainWindow = nullptr;
   TEventHandler FOnEvent;
   TIdleEvent FOnIdle;
+  std::function<void(const std::string&)> FOnReport;
   bool FTerminated = false;
   bool FInitialized = false;
 };

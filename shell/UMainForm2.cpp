@@ -18,6 +18,7 @@
 #include "math/Errors.h"
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
+#include "shell/SongPlayer.h"
 
 // ---------------------------------------------------------------------------------------------
 // Viewer state
@@ -292,10 +293,10 @@ void TForm2::CreateSharedScene() {
   FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
   // The window's camera file and the motions are read before the character, so that one that
   // cannot be read leaves an empty scene, as a broken model does. The headset has no camera.
-  std::unique_ptr<TVmd> CameraFile;
   if (!FHeadset && !Files.CameraPath.empty()) {
-    CameraFile = std::make_unique<TVmd>();
+    auto CameraFile = std::make_unique<TVmd>();
     CameraFile->LoadFromFile(Files.CameraPath);
+    FCameraFile = std::move(CameraFile);
   }
   TMotionSet Motions;
   for (const std::string& Path : Files.MotionPaths) Motions.Add(Path);
@@ -304,25 +305,34 @@ void TForm2::CreateSharedScene() {
       std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(), FBoneProgram.get(),
                                        Files.ModelPath, std::string(), FBaseDirectory);
   SetMotions(std::move(Motions));
-  if (!FHeadset) LoadCamera(CameraFile.get());
+  if (!FHeadset) LoadCamera(FCameraFile.get());
   FOpenGL->SetColor(0xFFFFFF);
   FClock.Stop();
   FClock.Seek(0.0);
+  // The song last: one that cannot be played is reported with the dance in place.
+  if (!Files.AudioPath.empty()) LoadSong(Files.AudioPath);
 }
 
 void TForm2::SetMotions(TMotionSet AMotions) {
   std::unique_ptr<TVmd> Merged = AMotions.Merged();
-  FPmxController->Core().LoadMotion(*Merged, [](std::span<const uint8_t> ARawName) {
+  if (FPmxController) LoadMotionInto(*FPmxController, *Merged);
+  FMotion = std::move(Merged);
+  FMotions = std::move(AMotions);
+  FClock.SetMotionLength(FMotion->FrameCount() * kMotionFrameMilliseconds);
+}
+
+void TForm2::LoadMotionInto(TPmxController& AController, const TVmd& AMotion) {
+  AController.Core().LoadMotion(AMotion, [](std::span<const uint8_t> ARawName) {
     // The only diagnostic output: the name of a morph key the model has no morph for.
     const std::string Name = DecodeVmdName(ARawName);
     std::fprintf(stderr, "%s\n", Name.c_str());
   });
-  FMotion = std::move(Merged);
-  FMotions = std::move(AMotions);
-  FClock.SetMotionLength(FPmxController->Core().FrameCount() * kMotionFrameMilliseconds);
 }
 
 void TForm2::FormDestroy() {
+  FClock.SetSong(nullptr, 0.0);
+  FSong.reset();
+  TSongPlayer::CloseAudio();
   // Programs first (their items refer to the controller's textures), the context last but the
   // display connection; every GL object goes while the context still exists.
   FProgram.reset();
@@ -412,6 +422,14 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
     case SDL_MOUSEBUTTONDOWN:
       // Every second click of a series is a double click, as on the original platform.
       if (AEvent.button.clicks >= 2 && AEvent.button.clicks % 2 == 0) FormDblClick();
+      break;
+    case SDL_DROPFILE:
+      // A file dropped on the window (UMainForm2Drop.cpp); SDL hands over the name's memory.
+      if (AEvent.drop.file) {
+        const std::string File = AEvent.drop.file;
+        SDL_free(AEvent.drop.file);
+        DropFile(File);
+      }
       break;
     default:
       break;

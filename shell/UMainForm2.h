@@ -33,6 +33,7 @@ class TPmxController;
 class THeadset;
 class TOpenXrSession;
 class TVmd;
+class TSongPlayer;
 
 // The fixed places of the model, the motion and the toon ramps below the executable's folder.
 inline constexpr const char* kModelFolder = "mmd/model/";
@@ -150,6 +151,11 @@ class TForm2 {
   // Idle hook of the OpenXR headset mode: the runtime's events, then one frame when it runs.
   void AppIdleForOpenXr(bool& ADone);
 
+  // A file dropped on the window or named later (UMainForm2Drop.cpp): a model replaces the
+  // character, a motion joins or replaces the motions, a song becomes the music. A file that fails
+  // is reported and the scene stays as it was.
+  void DropFile(const std::string& APath);
+
   // Read access for tests and the headset mode.
   bool EyeTracking() const { return FEyeTracking; }
   bool EnableMotion() const { return FEnableMotion; }
@@ -170,12 +176,14 @@ class TForm2 {
   // The files the scene was made of (the model and the motions merged into its motion).
   const std::string& ModelPath() const { return FModelPath; }
   const TMotionSet& Motions() const { return FMotions; }
+  const TSongPlayer* Song() const { return FSong.get(); }
 
  private:
   void CreateDesktopScene();
   void CreateSharedScene();
   // Hands the merged motion of AMotions to the controller (which keeps a reference to it).
   void SetMotions(TMotionSet AMotions);
+  static void LoadMotionInto(TPmxController& AController, const TVmd& AMotion);
   void UpdateEyeTracking();
   void UpdateMotion();
   // UpdateEyeTracking and UpdateMotion inside the controller's frame bracket: one skinning.
@@ -215,6 +223,10 @@ class TForm2 {
   void ToggleBoneOverlay();
   void ToggleMultisample();
   void ToggleMotion();
+  // Drops (UMainForm2Drop.cpp); each throws the reader's error with the scene unchanged.
+  void ReplaceModel(const std::string& APath);
+  void AddMotionFile(const std::string& APath);
+  void LoadSong(const std::string& APath);
   void StepLight(float ADeltaX);
   void SaveDesktopScreenShot();
   void ClientSize(int& AWidth, int& AHeight) const;
@@ -233,6 +245,8 @@ class TForm2 {
   // The motion the controller samples: outlives it (declared before it, and FormDestroy frees the
   // controller first).
   std::unique_ptr<TVmd> FMotion;
+  std::unique_ptr<TVmd> FCameraFile;  // --camera's file; nullptr: the motions' camera keys
+  std::unique_ptr<TSongPlayer> FSong;  // the music the clock follows; nullptr: none
 
   // Scene objects, in the order they are declared for the tear-down (see FormDestroy).
   std::unique_ptr<THeadset> FHeadset;

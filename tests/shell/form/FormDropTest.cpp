@@ -1,0 +1,204 @@
+// Files dropped on the main window: SDL drop events pushed into the queue of a real form (under
+// Xvfb), good ones and bad ones; a bad one is reported and the scene that was there stays.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "character/UPmxController.h"
+#include "math/VectorGeometry.h"
+#include "shell/Application.h"
+#include "shell/SongPlayer.h"
+#include "shell/UMainForm2.h"
+#include "tests/support/PmxWriter.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+void WriteSilentWav(const fs::path& APath, int AMilliseconds) {
+  const std::uint32_t Frames = 44100u * static_cast<std::uint32_t>(AMilliseconds) / 1000u;
+  const std::uint32_t Bytes = Frames * 4;
+  std::ofstream Out(APath, std::ios::binary);
+  auto U32 = [&](std::uint32_t V) { Out.write(reinterpret_cast<const char*>(&V), 4); };
+  auto U16 = [&](std::uint16_t V) { Out.write(reinterpret_cast<const char*>(&V), 2); };
+  Out.write("RIFF", 4);
+  U32(36 + Bytes);
+  Out.write("WAVEfmt ", 8);
+  U32(16);
+  U16(1);
+  U16(2);
+  U32(44100);
+  U32(44100 * 4);
+  U16(4);
+  U16(16);
+  Out.write("data", 4);
+  U32(Bytes);
+  const std::vector<char> Zeros(Bytes, 0);
+  Out.write(Zeros.data(), Bytes);
+}
+
+class FormDropTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!std::getenv("DISPLAY")) return;
+    setenv("SDL_AUDIODRIVER", "disk", 0);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
+    Application.Initialize();
+  }
+  static void TearDownTestSuite() { Application.Finalize(); }
+
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
+    FDir = fs::temp_directory_path() / ("quenlor_drop_" + std::to_string(getpid()) + " 落とす");
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    Application.SetOnReport([this](const std::string& AMessage) { FReports.push_back(AMessage); });
+    ResetViewerState();
+    FForm = std::make_unique<TForm2>();
+    ASSERT_TRUE(FReports.empty()) << FReports[0];
+    ASSERT_NE(FForm->PmxController(), nullptr);
+    Frame();
+  }
+  void TearDown() override {
+    FForm.reset();
+    Application.SetOnReport(nullptr);
+    fs::remove_all(FDir);
+  }
+
+  // Pushes a drop event for APath into SDL's queue and dispatches what the queue holds, as the
+  // message loop does.
+  void Drop(const fs::path& APath) {
+    SDL_Event Event{};
+    Event.type = SDL_DROPFILE;
+    Event.drop.file = SDL_strdup(APath.c_str());
+    Event.drop.windowID = SDL_GetWindowID(FForm->Handle());
+    ASSERT_EQ(SDL_PushEvent(&Event), 1);
+    SDL_Event Got;
+    while (SDL_PollEvent(&Got)) FForm->Dispatch(Got);
+  }
+  // Runs the desktop idle hook until it has drawn a frame.
+  void Frame() {
+    std::this_thread::sleep_for(15ms);
+    bool Done = false;
+    FForm->AppIdleForDesktop(Done);
+  }
+  std::string Caption() const { return SDL_GetWindowTitle(FForm->Handle()); }
+
+  fs::path FDir;
+  std::vector<std::string> FReports;
+  std::unique_ptr<TForm2> FForm;
+};
+
+int LoadedTextures(const TPmxController& AController) {
+  int N = 0;
+  for (const auto& Texture : AController.PmxTextures()) N += Texture != nullptr;
+  return N;
+}
+
+TEST_F(FormDropTest, AModelReplacesTheCharacterWithTexturesFromItsFolder) {
+  const fs::path Folder = FDir / "モデル 2";
+  fs::copy(fs::path(FForm->BaseDirectory()) / "mmd/model", Folder, fs::copy_options::recursive);
+  fs::rename(Folder / "model.pmx", Folder / "新しい モデル.pmx");
+  const TPmxController* Old = FForm->PmxController();
+  const int OldTextures = LoadedTextures(*Old);
+  ASSERT_GT(OldTextures, 0);
+  const std::uint32_t Frames = Old->Core().FrameCount();
+
+  Drop(Folder / "新しい モデル.pmx");
+  EXPECT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(Caption(), "Loading 新しい モデル.pmx ...");
+  EXPECT_EQ(FForm->ModelPath(), (Folder / "新しい モデル.pmx").string());
+  ASSERT_NE(FForm->PmxController(), nullptr);
+  EXPECT_NE(FForm->PmxController(), Old);
+  EXPECT_EQ(LoadedTextures(*FForm->PmxController()), OldTextures);
+  EXPECT_EQ(FForm->PmxController()->Core().FrameCount(), Frames) << "the motion goes on";
+  Frame();
+  EXPECT_EQ(Caption().rfind("Pos: ", 0), 0u) << Caption();
+}
+
+TEST_F(FormDropTest, FilesThatFailAreReportedAndTheSceneStays) {
+  std::ofstream(FDir / "kaputt.pmx") << "not a model";
+  std::ofstream(FDir / "壊れた.vmd") << "not a motion";
+  std::ofstream(FDir / "noise.ogg") << "not a song";
+  std::ofstream(FDir / "readme.txt") << "text";
+  struct TCase {
+    const char* File;
+    const char* Message;  // a part of the report
+  } Cases[] = {
+      {"kaputt.pmx", "未知のシグネチャ"},
+      {"壊れた.vmd", ""},
+      {"noise.ogg", "noise.ogg"},
+      {"missing.vmd", "Cannot open file"},
+      {"readme.txt", "is not a model (.pmx), a motion (.vmd) or a song"},
+  };
+  for (const TCase& C : Cases) {
+    const TPmxController* Controller = FForm->PmxController();
+    const std::string Model = FForm->ModelPath();
+    const std::vector<std::string> Motions = FForm->Motions().FileNames();
+    const std::uint32_t CameraFrames = FForm->Camera().FrameCount();
+    FReports.clear();
+    Drop(FDir / C.File);
+    ASSERT_EQ(FReports.size(), 1u) << C.File;
+    EXPECT_NE(FReports[0].find(C.Message), std::string::npos) << FReports[0];
+    EXPECT_EQ(FForm->PmxController(), Controller) << C.File;
+    EXPECT_EQ(FForm->ModelPath(), Model);
+    EXPECT_EQ(FForm->Motions().FileNames(), Motions);
+    EXPECT_EQ(FForm->Camera().FrameCount(), CameraFrames);
+    EXPECT_EQ(FForm->Song(), nullptr);
+    Frame();
+    EXPECT_EQ(Caption().rfind("Pos: ", 0), 0u) << Caption();
+  }
+}
+
+TEST_F(FormDropTest, MotionsJoinOrReplaceAndTheirCameraKeysTakeTheCamera) {
+  const std::vector<std::string> Start = FForm->Motions().FileNames();
+  ASSERT_EQ(Start.size(), 1u);
+  // A camera of its own: a file with camera keys only joins the dance and drives the camera.
+  TVmdBuilder Camera;
+  Camera.AddCameraKey(0, NewVector3f(0, 10, 0), -30, NewVector3f(0, 0, 0));
+  Camera.AddCameraKey(776, NewVector3f(0, 12, 0), -40, NewVector3f(0, 0, 0));
+  Camera.SaveToFile((FDir / "カメラ.vmd").string());
+  Drop(FDir / "カメラ.vmd");
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(FForm->Motions().FileNames(),
+            (std::vector<std::string>{Start[0], (FDir / "カメラ.vmd").string()}));
+  EXPECT_EQ(FForm->Camera().FrameCount(), 777u);
+  EXPECT_TRUE(FForm->CameraPlaying());
+
+  // A body motion keying bones the dance keys too replaces the dance, not the camera.
+  TVmdBuilder Body;
+  Body.AddBoneKey("センター", 0);
+  Body.AddBoneKey("センター", 59, NewVector3f(0, 1, 0));
+  Body.SaveToFile((FDir / "body.vmd").string());
+  Drop(FDir / "body.vmd");
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(FForm->Motions().FileNames(), (std::vector<std::string>{(FDir / "カメラ.vmd").string(),
+                                                                    (FDir / "body.vmd").string()}));
+  EXPECT_EQ(FForm->PmxController()->Core().FrameCount(), 60u);
+  EXPECT_EQ(FForm->Camera().FrameCount(), 777u);
+  Frame();
+}
+
+TEST_F(FormDropTest, ASongBecomesTheMusicAndTheLoopGrowsToIt) {
+  const double Dance = FForm->Clock().Length();
+  ASSERT_GT(Dance, 0.0);
+  WriteSilentWav(FDir / "歌.wav", static_cast<int>(Dance) + 3000);
+  Drop(FDir / "歌.wav");
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  ASSERT_NE(FForm->Song(), nullptr);
+  EXPECT_EQ(FForm->Song()->FileName(), (FDir / "歌.wav").string());
+  EXPECT_NEAR(FForm->Clock().Length(), Dance + 3000.0, 30.0);
+  Frame();
+}
+
+}  // namespace
