@@ -119,6 +119,8 @@ void TForm2::CreateOpenXrScene() {
   FFrameBuffer = std::make_unique<TColorFBO>(FOpenGL->Sampler(), Eye.w * 2, Eye.h);
   // The LOCAL space starts at the head: the viewer stands at a standing eye height.
   ViewerPosition.Y = 1.7f;
+  // xrWaitFrame paces the frames to the headset; the mirror must not wait for the monitor too.
+  SDL_GL_SetSwapInterval(0);
   Application.SetOnIdle([this](bool& ADone) { AppIdleForOpenXr(ADone); });
 }
 

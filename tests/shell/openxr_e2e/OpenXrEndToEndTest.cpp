@@ -158,6 +158,7 @@ class TViewer {
         30s);
     return !FWindow.empty();
   }
+  std::string Caption() { return Shell("xdotool getwindowname " + FWindow + " 2>/dev/null"); }
   void Key(const std::string& AKey) {
     Xdo("windowfocus --sync " + FWindow);
     Xdo("key " + AKey);
@@ -247,6 +248,8 @@ TEST_F(OpenXrEndToEndTest, RendersFramesToTheRuntimeSavesBothEyesAndEscExitsZero
   TViewer V(Work(), Runtime(""));
   ASSERT_TRUE(V.FindWindow()) << V.Stderr();
   ASSERT_TRUE(WaitFor([&] { return CountLines(Log(), "layers 1") >= 10; }, 60s)) << Log();
+  // The viewer stands at eye height where the headset started.
+  EXPECT_EQ(V.Caption(), "Pos: (0.00, 1.70, 2.00)");
 
   const TPicture Shot = ReadBmp(V.ScreenShot());
   ASSERT_EQ(Shot.Width, 2 * kEyeWidth) << "both eyes side by side";
@@ -272,11 +275,20 @@ TEST_F(OpenXrEndToEndTest, RendersFramesToTheRuntimeSavesBothEyesAndEscExitsZero
       << "centres " << Character[0].CentreX << ", " << Character[1].CentreX;
   EXPECT_LT(Apart, WithoutParallax + 6.0);
 
-  // R recentres; walking keys move; the runtime keeps getting frames.
+  // R recentres; W walks ahead (towards her, -Z) as the head looks; the runtime keeps getting
+  // frames.
   V.Key("r");
   Xdo("keydown w");
   std::this_thread::sleep_for(500ms);
   Xdo("keyup w");
+  float X = 0, Y = 0, Z = 9;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return std::sscanf(V.Caption().c_str(), "Pos: (%f, %f, %f)", &X, &Y, &Z) == 3 && Z < 1.9f;
+      },
+      10s))
+      << V.Caption();
+  EXPECT_NEAR(X, 0.0f, 1e-6f);
   const int Frames = CountLines(Log(), "layers 1");
   EXPECT_TRUE(WaitFor([&] { return CountLines(Log(), "layers 1") > Frames + 5; }, 30s));
   EXPECT_TRUE(V.Alive());
