@@ -18,6 +18,7 @@
 #include "math/Errors.h"
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
+#include "shell/Overlay.h"
 #include "shell/SongPlayer.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -453,6 +454,7 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
   }
   FPrevTick = Now;
   FDanceTime = FClock.Position();
+  CountFrame(Now);
   if (CameraPlaying()) {
     // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
     PendingYaw = PendingPitch = 0.0f;
@@ -579,6 +581,8 @@ void TForm2::PresentDesktopFrame() {
   } Swap{FWindow};
   // The back buffer's content after a swap is undefined, so the screenshot is read here.
   if (FScreenShotPending) SaveDesktopScreenShot();
+  // After the screenshot, before the swap: no picture file holds the overlay.
+  DrawOverlay();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -680,6 +684,10 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
       break;
     case 'P':
       ToggleMotion();
+      break;
+    case VK_F1:
+      // The on-screen display (UMainForm2Drop.cpp); the window's only.
+      if (!IsHeadsetMode()) ToggleOverlay();
       break;
     case 'X':
       // Rigid-body physics on / off; off, the bones follow the motion only.

@@ -34,6 +34,7 @@ class THeadset;
 class TOpenXrSession;
 class TVmd;
 class TSongPlayer;
+class TOverlay;
 
 // The fixed places of the model, the motion and the toon ramps below the executable's folder.
 inline constexpr const char* kModelFolder = "mmd/model/";
@@ -177,6 +178,7 @@ class TForm2 {
   const std::string& ModelPath() const { return FModelPath; }
   const TMotionSet& Motions() const { return FMotions; }
   const TSongPlayer* Song() const { return FSong.get(); }
+  bool OverlayVisible() const;
 
  private:
   void CreateDesktopScene();
@@ -227,6 +229,11 @@ class TForm2 {
   void ReplaceModel(const std::string& APath);
   void AddMotionFile(const std::string& APath);
   void LoadSong(const std::string& APath);
+  // F1's on-screen display (UMainForm2Drop.cpp), made on its first use.
+  void ToggleOverlay();
+  void DrawOverlay();
+  // The frames per second the overlay shows, over the last second of window frames.
+  void CountFrame(std::uint32_t ANow);
   void StepLight(float ADeltaX);
   void SaveDesktopScreenShot();
   void ClientSize(int& AWidth, int& AHeight) const;
@@ -272,4 +279,8 @@ class TForm2 {
   bool FMouseMoveAttached = true;
   // Print Screen in the window: the next frame saves its picture before the swap.
   bool FScreenShotPending = false;
+  std::unique_ptr<TOverlay> FOverlay;
+  std::uint32_t FFpsSince = 0;
+  int FFpsFrames = 0;
+  double FFps = 0.0;
 };

@@ -1,12 +1,13 @@
-// TForm2's files after start-up: a model, a motion or a song dropped on the window, and the song
-// of the command line. Each is read completely before anything of the scene changes, so that a
-// file that fails leaves the scene as it was.
+// TForm2's files after start-up (a model, a motion or a song dropped on the window, and the song
+// of the command line) and F1's on-screen display. Each file is read completely before anything
+// of the scene changes, so that a file that fails leaves the scene as it was.
 #include <filesystem>
 
 #include "character/UPmxController.h"
 #include "math/Errors.h"
 #include "math/VectorGeometry.h"
 #include "shading/UShader.h"
+#include "shell/Overlay.h"
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
 
@@ -76,4 +77,47 @@ void TForm2::LoadSong(const std::string& APath) {
   FClock.SetSong(nullptr, 0.0);
   FSong = std::move(Song);
   FClock.SetSong(FSong.get(), FOptions.AudioOffsetMs);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The on-screen display
+
+bool TForm2::OverlayVisible() const {
+  return FOverlay && FOverlay->Visible();
+}
+
+void TForm2::ToggleOverlay() {
+  if (!FOverlay) FOverlay = std::make_unique<TOverlay>();
+  FOverlay->Toggle();
+}
+
+void TForm2::CountFrame(std::uint32_t ANow) {
+  ++FFpsFrames;
+  const std::uint32_t Span = ANow - FFpsSince;
+  if (Span >= 1000u) {
+    FFps = FFpsFrames * 1000.0 / Span;
+    FFpsFrames = 0;
+    FFpsSince = ANow;
+  }
+}
+
+void TForm2::DrawOverlay() {
+  if (!OverlayVisible() || IsHeadsetMode() || !FDefaultFBO) return;
+  TOverlayInfo Info;
+  Info.TimeMilliseconds = FDanceTime;
+  Info.LengthMilliseconds = FClock.Length();
+  Info.FramesPerSecond = FFps;
+  Info.Playing = FEnableMotion;
+  if (FPmxController) {
+    Info.ModelName = FPmxController->Pmx().ModelNameJp();
+    Info.Physics = FPmxController->PhysicsEnabled() ? 1 : 0;
+  }
+  if (Info.ModelName.empty())
+    Info.ModelName = std::filesystem::path(FModelPath).filename().string();
+  for (const std::string& File : FMotions.FileNames())
+    Info.MotionNames.push_back(std::filesystem::path(File).filename().string());
+  if (FSong) Info.SongName = std::filesystem::path(FSong->FileName()).filename().string();
+  int Width = 0, Height = 0;
+  ClientSize(Width, Height);
+  FOverlay->Draw(Info, Width, Height);
 }

@@ -1,9 +1,11 @@
 // Files dropped on the main window: SDL drop events pushed into the queue of a real form (under
 // Xvfb), good ones and bad ones; a bad one is reported and the scene that was there stays.
 #include <SDL.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "character/UPmxController.h"
+#include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
 #include "shell/Application.h"
 #include "shell/SongPlayer.h"
@@ -22,6 +25,25 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+// Every swap of the form passes here first (this definition is linked before SDL's): the corner
+// where the overlay sits is read from the back buffer just before it is shown.
+std::vector<std::uint8_t> GPresentedCorner;
+
+extern "C" void SDL_GL_SwapWindow(SDL_Window* AWindow) {
+  static const auto Real =
+      reinterpret_cast<void (*)(SDL_Window*)>(dlsym(RTLD_NEXT, "SDL_GL_SwapWindow"));
+  int Width = 0, Height = 0;
+  SDL_GL_GetDrawableSize(AWindow, &Width, &Height);
+  GPresentedCorner.assign(300 * 120 * 3, 0);
+  GLint Pack = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &Pack);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadBuffer(GL_BACK);
+  glReadPixels(0, Height - 120, 300, 120, GL_RGB, GL_UNSIGNED_BYTE, GPresentedCorner.data());
+  glPixelStorei(GL_PACK_ALIGNMENT, Pack);
+  Real(AWindow);
+}
 
 namespace {
 
@@ -199,6 +221,51 @@ TEST_F(FormDropTest, ASongBecomesTheMusicAndTheLoopGrowsToIt) {
   EXPECT_EQ(FForm->Song()->FileName(), (FDir / "歌.wav").string());
   EXPECT_NEAR(FForm->Clock().Length(), Dance + 3000.0, 30.0);
   Frame();
+}
+
+std::vector<std::uint8_t> FileBytes(const fs::path& APath) {
+  std::ifstream In(APath, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(In)), {});
+}
+
+// What the window showed last: the top-left corner of the back buffer as it went to the screen.
+std::vector<std::uint8_t> ShownCorner(const TForm2& /*AForm*/) {
+  return GPresentedCorner;
+}
+
+TEST_F(FormDropTest, F1ShowsTheOverlayInTheWindowButNeverInAScreenshot) {
+  const fs::path Before = fs::current_path();
+  fs::current_path(FDir);  // screenshots land in the working directory
+  auto ScreenShot = [&] {
+    FForm->FormKeyUp(VK_SNAPSHOT, 0);
+    Frame();
+    std::vector<fs::path> Shots;
+    for (const auto& E : fs::directory_iterator(FDir))
+      if (E.path().filename().string().rfind("ScreenShot_", 0) == 0) Shots.push_back(E.path());
+    std::sort(Shots.begin(), Shots.end());
+    return Shots.empty() ? std::vector<std::uint8_t>() : FileBytes(Shots.back());
+  };
+  EXPECT_FALSE(FForm->OverlayVisible()) << "off at start";
+  Frame();
+  const std::vector<std::uint8_t> Plain = ShownCorner(*FForm);
+  const std::vector<std::uint8_t> PlainShot = ScreenShot();
+  ASSERT_FALSE(PlainShot.empty());
+
+  FForm->FormKeyUp(VK_F1, 0);
+  EXPECT_TRUE(FForm->OverlayVisible());
+  Frame();
+  const std::vector<std::uint8_t> Shown = ShownCorner(*FForm);
+  int Changed = 0;
+  for (std::size_t I = 0; I < Shown.size(); I += 3) Changed += Shown[I] != Plain[I];
+  EXPECT_GT(Changed, 3000) << "the panel darkens the corner";
+  const std::vector<std::uint8_t> OverlayShot = ScreenShot();
+  EXPECT_TRUE(OverlayShot == PlainShot) << "the screenshot holds the scene only";
+
+  FForm->FormKeyUp(VK_F1, 0);
+  EXPECT_FALSE(FForm->OverlayVisible());
+  Frame();
+  EXPECT_TRUE(ShownCorner(*FForm) == Plain);
+  fs::current_path(Before);
 }
 
 }  // namespace
