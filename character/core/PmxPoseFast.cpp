@@ -700,6 +700,8 @@ namespace {
 
 // Eight floats: a position's four lanes and a normal's four lanes side by side.
 typedef float TLanes8 __attribute__((vector_size(32)));
+static_assert(sizeof(TVec3f) == 12 && sizeof(TVector3f) == 12,
+              "positions and normals are three floats in a row, array elements back to back");
 
 // The vertices [AFirst, AEnd) of the same stream as SkinStream (AStream at AFirst's header,
 // ASdefFirst the number of SDEF vertices before AFirst), with the position and the normal of a
@@ -725,9 +727,21 @@ __attribute__((target("avx"))) void SkinStreamWide(
     const uint32_t Count = Header & 7u;
     const TVec3f& P = APositionsIn[V];
     const TVector3f& N = ANormalsIn[V];
-    const TLanes8 X{P.X, P.X, P.X, P.X, N.X, N.X, N.X, N.X};
-    const TLanes8 Y{P.Y, P.Y, P.Y, P.Y, N.Y, N.Y, N.Y, N.Y};
-    const TLanes8 Z{P.Z, P.Z, P.Z, P.Z, N.Z, N.Z, N.Z, N.Z};
+    TLanes8 X, Y, Z;
+    if (V + 1 < AEnd) {
+      // P and N as four floats each (the fourth is the next vertex's first, unused), side by
+      // side, then each coordinate spread over its half: five instructions instead of sixteen.
+      const __m256 PN =
+          _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(&P.X)), _mm_loadu_ps(&N.X), 1);
+      X = reinterpret_cast<TLanes8>(_mm256_permute_ps(PN, 0x00));
+      Y = reinterpret_cast<TLanes8>(_mm256_permute_ps(PN, 0x55));
+      Z = reinterpret_cast<TLanes8>(_mm256_permute_ps(PN, 0xAA));
+    } else {
+      // The range's last vertex may be the array's last: no read past it.
+      X = TLanes8{P.X, P.X, P.X, P.X, N.X, N.X, N.X, N.X};
+      Y = TLanes8{P.Y, P.Y, P.Y, P.Y, N.Y, N.Y, N.Y, N.Y};
+      Z = TLanes8{P.Z, P.Z, P.Z, P.Z, N.Z, N.Z, N.Z, N.Z};
+    }
     TLanes8 Out;
     if (Count == 1) {
       const int32_t B = static_cast<int32_t>(S[0]);
