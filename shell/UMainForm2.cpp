@@ -470,7 +470,7 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
 
 void TForm2::UpdateEyeTracking() {
   if (!FEyeTracking || !FPmxController) return;
-  FPmxController->FaceTurn(IsHeadsetMode()    ? HeadsetEyeMidpoint()
+  FPmxController->FaceTurn(IsHeadsetMode()   ? HeadsetEyeMidpoint()
                            : CameraPlaying() ? FCameraPose.Eye
                                              : ViewerPosition);
 }
