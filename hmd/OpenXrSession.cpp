@@ -128,6 +128,7 @@ struct TOpenXrSession::TImpl {
   bool ViewsValid = false;
   bool Submitted[kEyes] = {false, false};
   XrSessionState State = XR_SESSION_STATE_UNKNOWN;
+  XrEnvironmentBlendMode BlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
   GLuint ReadFbo = 0, DrawFbo = 0;
   GLuint MirrorProgram = 0, MirrorVao = 0;
   PFN_xrGetOpenGLGraphicsRequirementsKHR GetRequirements = nullptr;
@@ -222,21 +223,35 @@ std::unique_ptr<TOpenXrSession> TOpenXrSession::Open(std::string& AWhyNot) {
     return nullptr;
   }
 
+  // A stereo headset: two views (a failure here means no usable headset, not an error).
   std::uint32_t ViewCount = 0;
-  Check(
-      xrEnumerateViewConfigurationViews(
-          X.Instance, X.System, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 0, &ViewCount, nullptr),
-      "xrEnumerateViewConfigurationViews");
-  if (ViewCount != kEyes) {
-    AWhyNot = "the OpenXR headset does not show two views";
-    return nullptr;
-  }
+  Res = xrEnumerateViewConfigurationViews(
+      X.Instance, X.System, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 0, &ViewCount, nullptr);
   std::vector<XrViewConfigurationView> Views(
       kEyes, Typed<XrViewConfigurationView>(XR_TYPE_VIEW_CONFIGURATION_VIEW));
-  Check(xrEnumerateViewConfigurationViews(X.Instance, X.System,
-                                          XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, kEyes,
-                                          &ViewCount, Views.data()),
-        "xrEnumerateViewConfigurationViews");
+  if (XR_SUCCEEDED(Res) && ViewCount == kEyes)
+    Res = xrEnumerateViewConfigurationViews(X.Instance, X.System,
+                                            XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, kEyes,
+                                            &ViewCount, Views.data());
+  if (XR_FAILED(Res) || ViewCount != kEyes) {
+    AWhyNot = "the OpenXR headset shows no pair of stereo views";
+    return nullptr;
+  }
+  // The runtime's first blend mode is its preference (opaque on a headset that shows only the
+  // picture).
+  std::uint32_t Modes = 0;
+  Res = xrEnumerateEnvironmentBlendModes(
+      X.Instance, X.System, XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, 0, &Modes, nullptr);
+  std::vector<XrEnvironmentBlendMode> BlendModes(Modes);
+  if (XR_SUCCEEDED(Res) && Modes > 0)
+    Res = xrEnumerateEnvironmentBlendModes(X.Instance, X.System,
+                                           XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO, Modes, &Modes,
+                                           BlendModes.data());
+  if (XR_FAILED(Res) || Modes == 0) {
+    AWhyNot = "the OpenXR headset names no way to show a picture";
+    return nullptr;
+  }
+  X.BlendMode = BlendModes[0];
   // One size for both eyes, so that they sit side by side in one picture.
   Result->FEyeSize = {
       int(std::max(Views[0].recommendedImageRectWidth, Views[1].recommendedImageRectWidth)),
@@ -457,7 +472,7 @@ void TOpenXrSession::EndFrame() {
       reinterpret_cast<const XrCompositionLayerBaseHeader*>(&Layer)};
   XrFrameEndInfo Info = Typed<XrFrameEndInfo>(XR_TYPE_FRAME_END_INFO);
   Info.displayTime = X.Frame.predictedDisplayTime;
-  Info.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
+  Info.environmentBlendMode = X.BlendMode;
   if (X.ViewsValid && X.Submitted[0] && X.Submitted[1]) {
     for (std::uint32_t E = 0; E < kEyes; ++E) {
       Views[E] = Typed<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW);

@@ -290,6 +290,7 @@ TEST_F(OpenXrSessionTest, FailuresAtEachStepThrowOrReportNoHeadset) {
   const TCase Cases[] = {
       {"no runtime", "/nonexistent/runtime.json", "", false, nullptr},
       {"no headset", nullptr, "no-hmd", false, nullptr},
+      {"no stereo views", nullptr, "mono", false, nullptr},
       {"session refused", nullptr, "fail-session", true, "xrCreateSession"},
       {"swapchain refused", nullptr, "fail-swapchain", true, "xrCreateSwapchain"},
       {"GL too old", nullptr, "gl-min=9.1", true, "needs OpenGL 9.1"},

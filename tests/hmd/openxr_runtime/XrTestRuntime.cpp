@@ -3,9 +3,9 @@
 // scripted head; XR_KHR_opengl_enable with the Xlib binding, swapchains of GL textures made in the
 // application's context (which OpenXR requires to be current for those calls); it records what
 // is submitted and reads the eye images back. QUENLOR_XRTEST holds comma-separated switches:
-// no-hmd, fail-session, fail-swapchain, unorm (no sRGB formats), gl-min=MAJOR.MINOR,
-// lose-after=N and exit-after=N (frames); QUENLOR_XRTEST_LOG names a file for a line per event.
-// Depends on the OpenXR headers and GL/GLX through libepoxy.
+// no-hmd, mono (no stereo views), fail-session, fail-swapchain, unorm (no sRGB formats),
+// gl-min=MAJOR.MINOR, lose-after=N and exit-after=N (frames); QUENLOR_XRTEST_LOG names a file for a
+// line per event. Depends on the OpenXR headers and GL/GLX through libepoxy.
 #include <epoxy/gl.h>
 #include <epoxy/glx.h>
 #define XR_USE_PLATFORM_XLIB
@@ -69,7 +69,7 @@ constexpr uint32_t kImagesPerSwapchain = 3;
 // ---- settings
 
 struct TSettings {
-  bool NoHmd = false, FailSession = false, FailSwapchain = false, Unorm = false;
+  bool NoHmd = false, Mono = false, FailSession = false, FailSwapchain = false, Unorm = false;
   int GlMinMajor = 3, GlMinMinor = 3;
   long LoseAfter = -1, ExitAfter = -1;
 };
@@ -84,6 +84,7 @@ TSettings ReadSettings() {
     if (End == std::string::npos) End = Text.size();
     const std::string Word = Text.substr(Start, End - Start);
     if (Word == "no-hmd") S.NoHmd = true;
+    if (Word == "mono") S.Mono = true;
     if (Word == "fail-session") S.FailSession = true;
     if (Word == "fail-swapchain") S.FailSwapchain = true;
     if (Word == "unorm") S.Unorm = true;
@@ -456,7 +457,7 @@ XRAPI_ATTR XrResult XRAPI_CALL EnumerateViewConfigurationViews(XrInstance AInsta
   LOCK;
   if (!Find(R().Instances, H(AInstance))) return XR_ERROR_HANDLE_INVALID;
   if (ASystem != kSystemId) return XR_ERROR_SYSTEM_INVALID;
-  if (AType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO)
+  if (AType != XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO || R().Settings.Mono)
     return XR_ERROR_VIEW_CONFIGURATION_TYPE_UNSUPPORTED;
   if (ACapacity && AViews)
     for (uint32_t V = 0; V < ACapacity && V < 2; ++V)
