@@ -244,7 +244,11 @@ std::string ExecutableDirectory() {
 TForm2::TForm2(const TViewerOptions& AOptions) : FOptions(AOptions) {
   // Design-time defaults: caption "Quenlor", top-left corner at (0, 0), a sizeable border.
   // FormCreate sizes the window to half its monitor.
-  FWindow = CreateGLWindow("Quenlor", 0, 0, 800, 480, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+  // A size from the command line from the start: the offscreen driver's surface keeps the size
+  // the window was made with.
+  const bool Sized = FOptions.Width > 0;
+  FWindow = CreateGLWindow("Quenlor", 0, 0, Sized ? FOptions.Width : 800,
+                           Sized ? FOptions.Height : 480, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
   Application.SetMainWindow(FWindow);
   Application.SetOnEvent([this](const SDL_Event& AEvent) { Dispatch(AEvent); });
   // An error in FormCreate is reported; the window is still completed and shown.
@@ -581,6 +585,7 @@ void TForm2::PresentDesktopFrame() {
   } Swap{FWindow};
   // The back buffer's content after a swap is undefined, so the screenshot is read here.
   if (FScreenShotPending) SaveDesktopScreenShot();
+  if (FCapture) CaptureFrame();
   // After the screenshot, before the swap: no picture file holds the overlay.
   DrawOverlay();
 }

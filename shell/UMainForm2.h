@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "character/core/CameraMotion.h"
 #include "math/VectorMath.h"
@@ -179,6 +180,9 @@ class TForm2 {
   const TMotionSet& Motions() const { return FMotions; }
   const TSongPlayer* Song() const { return FSong.get(); }
   bool OverlayVisible() const;
+  // --render's frame (UMainForm2Render.cpp): the dance, camera and physics at AMilliseconds,
+  // rendered and read back into ARgb (bottom row first, 3 bytes a pixel).
+  void RenderOfflineFrame(double AMilliseconds, std::vector<std::uint8_t>& ARgb);
 
  private:
   void CreateDesktopScene();
@@ -234,6 +238,7 @@ class TForm2 {
   void DrawOverlay();
   // The frames per second the overlay shows, over the last second of window frames.
   void CountFrame(std::uint32_t ANow);
+  void CaptureFrame();
   void StepLight(float ADeltaX);
   void SaveDesktopScreenShot();
   void ClientSize(int& AWidth, int& AHeight) const;
@@ -280,6 +285,7 @@ class TForm2 {
   // Print Screen in the window: the next frame saves its picture before the swap.
   bool FScreenShotPending = false;
   std::unique_ptr<TOverlay> FOverlay;
+  std::vector<std::uint8_t>* FCapture = nullptr;  // RenderOfflineFrame's target while it renders
   std::uint32_t FFpsSince = 0;
   int FFpsFrames = 0;
   double FFps = 0.0;

@@ -7,6 +7,7 @@
 #include "hmd/HmdRuntime.h"
 #include "shell/Application.h"
 #include "shell/CommandLine.h"
+#include "shell/OfflineRender.h"
 #include "shell/UMainForm2.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
   // The runtime binding's life spans the program's: it starts before any window (and masks the
   // floating-point exceptions) and ends after the window is gone.
   THmdRuntimeLifetime Runtime;
+  // --render draws without a window or display and ends.
+  if (Options.Rendering()) return RunOfflineRender(Options);
   try {
     Application.Initialize();
   } catch (...) {

@@ -2,6 +2,7 @@
 // xdotool, judged by its caption, its exit status and the screenshots it writes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stb/stb_image.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -428,6 +429,71 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   EXPECT_EQ(DifferentPixels(Held1, Held2), 0) << "pausing holds the pose";
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+// Differing pixels inside the box [AX0, AX1) x [AY0, AY1).
+int DifferentPixelsIn(const TPixels& A, const TPixels& B, int AX0, int AY0, int AX1, int AY1) {
+  int N = 0;
+  for (int Y = AY0; Y < AY1; ++Y)
+    for (int X = AX0; X < AX1; ++X) N += A.At(X, Y) != B.At(X, Y);
+  return N;
+}
+
+// Paused mid-dance with her tails swung by the physics, X switches physics off: the tails drop
+// back to where the bones alone put them (the skirt too, and with them their shadows) while her
+// face and blouse stay exactly where they are; X again brings the physics back (from the bones'
+// pose, settled). Paused, nothing moves in between. Boxes in the walking view (960 x 540): face,
+// blouse, and beside the face either tail.
+TEST_F(ViewerEndToEndTest, XSwitchesPhysicsTheTailsMoveTheBodyStandsStill) {
+  constexpr int Face[4] = {468, 300, 502, 340}, Blouse[4] = {470, 355, 500, 385};
+  constexpr int LeftTail[4] = {425, 300, 462, 400}, RightTail[4] = {503, 300, 540, 400};
+  auto In = [](const TPixels& A, const TPixels& B, const int(&ABox)[4]) {
+    return DifferentPixelsIn(A, B, ABox[0], ABox[1], ABox[2], ABox[3]);
+  };
+  TViewer V(Walking(), FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(1500ms);
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(300ms);
+  const TPixels Swung = ReadBmp(V.ScreenShot());
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(DifferentPixels(Swung, ReadBmp(V.ScreenShot())), 0) << "paused, the physics holds";
+
+  // Off: the next frames show the tails where the bones put them.
+  auto Switch = [&](const TPixels& ABefore) {
+    V.Focus();
+    Xdo("key x");
+    TPixels After;
+    EXPECT_TRUE(e2e::WaitFor(
+        [&] {
+          After = ReadBmp(V.ScreenShot());
+          return DifferentPixels(ABefore, After) > 0;
+        },
+        10s));
+    std::this_thread::sleep_for(300ms);
+    return ReadBmp(V.ScreenShot());
+  };
+  const TPixels Off = Switch(Swung);
+  std::printf("physics off: face %d, blouse %d, tails %d and %d pixels changed\n",
+              In(Swung, Off, Face), In(Swung, Off, Blouse), In(Swung, Off, LeftTail),
+              In(Swung, Off, RightTail));
+  EXPECT_EQ(In(Swung, Off, Face), 0);
+  EXPECT_EQ(In(Swung, Off, Blouse), 0);
+  EXPECT_GT(In(Swung, Off, LeftTail) + In(Swung, Off, RightTail), 150);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(DifferentPixels(Off, ReadBmp(V.ScreenShot())), 0) << "off and paused: still";
+
+  // On again: reset at the bones' pose and settled; her face and blouse still unmoved.
+  const TPixels On = Switch(Off);
+  EXPECT_EQ(In(Off, On, Face), 0);
+  EXPECT_EQ(In(Off, On, Blouse), 0);
+  EXPECT_GT(In(Off, On, LeftTail) + In(Off, On, RightTail), 0);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
 }
 
 TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
@@ -876,6 +942,101 @@ TEST_F(ViewerEndToEndTest, TimelineKeysMoveTheDanceAndItsCameraWhilePaused) {
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
   EXPECT_EQ(V.Stderr(), "");
+}
+
+// An RGB picture read from a PNG (row 0 at the top).
+TPixels ReadPng(const fs::path& APath) {
+  TPixels P;
+  int W = 0, H = 0, N = 0;
+  unsigned char* Data = stbi_load(APath.c_str(), &W, &H, &N, 3);
+  if (!Data) return P;
+  P.Width = W, P.Height = H;
+  P.Rgb.resize(static_cast<size_t>(W) * H);
+  for (size_t I = 0; I < P.Rgb.size(); ++I)
+    P.Rgb[I] = {Data[3 * I], Data[3 * I + 1], Data[3 * I + 2]};
+  stbi_image_free(Data);
+  return P;
+}
+
+// --render without a display: one PNG per frame of the range, the character in them, and frame
+// 150 at 30 frames per second the same picture as the window shows at 5 s (reached with PageDown).
+TEST_F(ViewerEndToEndTest, RenderWritesEveryFrameOfTheRangeAsTheWindowShowsIt) {
+  const fs::path Out = FRoot / "フレーム out";
+  const std::string Render = Shell(
+      "cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " + (kBin / "quenlor").string() +
+      " --render 'フレーム out' --size 960x540 --from 5 --to 5.5 2>&1; echo status=$?");
+  ASSERT_NE(Render.find("status=0"), std::string::npos) << Render;
+  EXPECT_NE(Render.find("15/15 frames"), std::string::npos) << "the progress bar: " << Render;
+  std::vector<std::string> Names;
+  for (const auto& E : fs::directory_iterator(Out)) Names.push_back(E.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  ASSERT_EQ(Names.size(), 15u);
+  EXPECT_EQ(Names.front(), "000150.png");
+  EXPECT_EQ(Names.back(), "000164.png");
+  const TPixels Rendered = ReadPng(Out / "000150.png");
+  ASSERT_EQ(Rendered.Width, 960);
+  ASSERT_EQ(Rendered.Height, 540);
+  auto Her = [](auto C) {
+    return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20);
+  };
+  EXPECT_GT(Count(Rendered, Her), 4000);
+  EXPECT_GT(ClearlyDifferentPixels(Rendered, ReadPng(Out / "000164.png")), 300) << "she dances";
+
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key Next");
+  ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+  const TPixels Shown = ReadBmp(V.ScreenShot());
+  ASSERT_EQ(Shown.Width, 960);
+  EXPECT_LT(ClearlyDifferentPixels(Rendered, Shown), 960 * 540 / 100);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+// --render OUT.mp4 pipes the frames to ffmpeg with the song muxed in; without ffmpeg on the PATH it
+// is a clear error with exit status 1.
+TEST_F(ViewerEndToEndTest, RenderToMp4WithTheSongOrAClearErrorWithoutFfmpeg) {
+  // A second of a generated tone is the song.
+  const fs::path Song = FRoot / "曲.wav";
+  {
+    std::vector<int16_t> Samples;
+    for (int I = 0; I < 44100; ++I)
+      Samples.push_back(static_cast<int16_t>(8000 * std::sin(I * 2 * M_PI * 440 / 44100)));
+    std::ofstream Out(Song, std::ios::binary);
+    auto U32 = [&](uint32_t V) { Out.write(reinterpret_cast<const char*>(&V), 4); };
+    auto U16 = [&](uint16_t V) { Out.write(reinterpret_cast<const char*>(&V), 2); };
+    Out.write("RIFF", 4), U32(36 + 88200), Out.write("WAVEfmt ", 8), U32(16), U16(1), U16(1);
+    U32(44100), U32(88200), U16(2), U16(16), Out.write("data", 4), U32(88200);
+    Out.write(reinterpret_cast<const char*>(Samples.data()), 88200);
+  }
+  const std::string Quenlor = (kBin / "quenlor").string();
+  const std::string Missing =
+      Shell("cd " + FRoot.string() + " && env -u DISPLAY PATH=/nonexistent " + Quenlor +
+            " --render clip.mp4 2>&1; echo status=$?");
+  EXPECT_NE(Missing.find("needs ffmpeg"), std::string::npos) << Missing;
+  EXPECT_NE(Missing.find("status=1"), std::string::npos) << Missing;
+  EXPECT_FALSE(fs::exists(FRoot / "clip.mp4"));
+
+  if (Shell("command -v ffmpeg").empty() || Shell("command -v ffprobe").empty())
+    GTEST_SKIP() << "no ffmpeg/ffprobe here";
+  const std::string Render =
+      Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " + Quenlor +
+            " --render clip.mp4 --size 320x180 --to 2 --audio 曲.wav --audio-offset 500 2>&1; echo "
+            "status=$?");
+  ASSERT_NE(Render.find("status=0"), std::string::npos) << Render;
+  const std::string Probe = Shell(
+      "ffprobe -v error -show_entries stream=codec_type,width,height,nb_frames -show_entries "
+      "format=duration -of compact " +
+      (FRoot / "clip.mp4").string());
+  EXPECT_NE(Probe.find("codec_type=video|width=320|height=180|nb_frames=60"), std::string::npos)
+      << Probe;
+  EXPECT_NE(Probe.find("codec_type=audio"), std::string::npos) << Probe;
+  double Duration = 0;
+  const size_t At = Probe.find("duration=");
+  ASSERT_NE(At, std::string::npos) << Probe;
+  Duration = std::atof(Probe.c_str() + At + 9);
+  EXPECT_NEAR(Duration, 2.0, 0.1) << Probe;
 }
 
 }  // namespace

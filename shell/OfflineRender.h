@@ -1,0 +1,36 @@
+// OfflineRender: --render: the dance rendered without a display (SDL's offscreen driver on EGL)
+// at exact times, frame n at n / fps, into numbered PNGs or through ffmpeg into an .mp4 with the
+// song muxed in, with a progress bar on stderr. Part of the shell; depends on the main window
+// (TForm2, which renders each frame), stb_image_write and an ffmpeg program for video.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "shell/CommandLine.h"
+
+// The frames of a render: frame numbers First .. First + Count - 1 at AFps, those whose time lies
+// in [AFromSeconds, AToSeconds); AToSeconds below 0 means ALengthMilliseconds.
+struct TRenderFrames {
+  std::int64_t First = 0;
+  std::int64_t Count = 0;
+};
+TRenderFrames RenderFrames(double AFromSeconds, double AToSeconds, double ALengthMilliseconds,
+                           int AFps);
+
+bool IsVideoOutput(const std::string& AOut);
+// The program's path from PATH; empty when it is not there.
+std::string FindProgram(const std::string& AName);
+
+// The ffmpeg command that reads raw RGB frames (bottom row first, as GL reads them) from its
+// input and writes AOut, with ASong (may be empty) placed so that the song's time ASongAtStart
+// (milliseconds, negative: the song starts that much later) plays with the first frame.
+std::string FfmpegCommand(const std::string& AFfmpeg, int AWidth, int AHeight, int AFps,
+                          const std::string& ASong, double ASongAtStart, double ADurationSeconds,
+                          const std::string& AOut);
+
+// "[#####.....] 150/300 frames  24.1 frames/s  0:06 left".
+std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFramesPerSecond);
+
+// Runs the whole render; returns the exit status (0, or 1 after a message on stderr).
+int RunOfflineRender(TViewerOptions AOptions);
