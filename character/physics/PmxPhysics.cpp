@@ -24,6 +24,11 @@ constexpr float MaxMass = 1.0e6f;
 constexpr float FarDistance = 50.0f;
 // Steps one Update may run; a longer span is dropped (the caller resets on a jump).
 constexpr int MaxStepsPerUpdate = 10;
+// Below these speeds (viewer units and radians per second) for two seconds a body sleeps.
+constexpr float SleepSpeed = 0.05f, SleepTurnSpeed = 0.5f;
+// A bone-following body that moved less than this (world units; quaternion components) leaves
+// the sleeping bodies asleep.
+constexpr btScalar StillDistance = btScalar(1e-5), StillTurn = btScalar(1e-6);
 
 bool Finite3(const TVector3f& A) {
   return std::isfinite(A.X) && std::isfinite(A.Y) && std::isfinite(A.Z);
@@ -142,7 +147,13 @@ struct TPmxPhysics::TImpl {
     B.Body->setInterpolationAngularVelocity(btVector3(0, 0, 0));
     B.Body->clearForces();
     if (B.Motion) B.Motion->setWorldTransform(T);
+    B.Body->activate(true);
     B.From = B.To = T;
+  }
+  // Wakes every body: a followed bone moved.
+  void WakeAll() {
+    for (TBody& B : Bodies)
+      if (B.Body) B.Body->activate(true);
   }
 
   void Step() {
@@ -267,8 +278,10 @@ TPmxPhysics::TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent,
       B.Motion.reset();
       if (B.Bone >= 0) W.BoneBody[B.Bone] = static_cast<int>(I);
     }
-    B.Body->setActivationState(DISABLE_DEACTIVATION);
-    B.Body->setSleepingThresholds(0, 0);
+    // Bodies sleep once they have come to rest (nothing then moves at all while the pose stands
+    // still), bone-following ones too (an awake one would keep waking what touches it), and all
+    // wake when a followed bone moves.
+    B.Body->setSleepingThresholds(SleepSpeed * WorldScale, SleepTurnSpeed);
     B.From = B.To = Rest;
     // Group k; mask bit j set: no collision with group j.
     const int Group = 1 << (R.Group & 15);
@@ -352,6 +365,20 @@ void TPmxPhysics::Reset(std::span<const TMatrix4f> AGlobals) {
   W.Solver.reset();
   W.Carry = 0.0;
   for (int I = 0; I < PhysicsSettleSteps; ++I) W.Step();
+  // What has come to rest sleeps at once (not after Bullet's two seconds): a pose that stands
+  // still then shows no motion at all; the next move of a followed bone wakes everything.
+  const btScalar Slow = SleepSpeed * WorldScale;
+  for (TImpl::TBody& B : W.Bodies) {
+    if (!B.Body) continue;
+    if (B.Dynamic && (B.Body->getLinearVelocity().length2() >= Slow * Slow ||
+                      B.Body->getAngularVelocity().length2() >= SleepTurnSpeed * SleepTurnSpeed))
+      continue;
+    B.Body->setActivationState(ISLAND_SLEEPING);
+    if (B.Dynamic) {
+      B.Body->setLinearVelocity(btVector3(0, 0, 0));
+      B.Body->setAngularVelocity(btVector3(0, 0, 0));
+    }
+  }
 }
 
 std::span<const int> TPmxPhysics::Update(std::span<TMatrix4f> AGlobals, double ASeconds) {
@@ -362,16 +389,22 @@ std::span<const int> TPmxPhysics::Update(std::span<TMatrix4f> AGlobals, double A
   if (Steps > MaxStepsPerUpdate) Steps = MaxStepsPerUpdate;
 
   // Bone-following bodies: eased from their last pose to the bones' over the steps.
+  bool Moved = false;
   for (TImpl::TBody& B : W.Bodies) {
     if (!B.Body || B.Dynamic) continue;
     btTransform T;
     if (W.Target(B, AGlobals, T)) B.To = T;
+    const btQuaternion Turn = B.To.getRotation() - B.From.getRotation();
+    if ((B.To.getOrigin() - B.From.getOrigin()).length2() > StillDistance * StillDistance ||
+        Turn.length2() > StillTurn * StillTurn)
+      Moved = true;
     if (Steps == 0) {
       B.Body->setWorldTransform(B.To);
       B.Motion->setWorldTransform(B.To);
       B.From = B.To;
     }
   }
+  if (Moved) W.WakeAll();
   for (int S = 0; S < Steps; ++S) {
     const btScalar F = btScalar(S + 1) / btScalar(Steps);
     for (TImpl::TBody& B : W.Bodies) {
@@ -440,6 +473,12 @@ bool TPmxPhysics::IsDynamic(int ABody) const {
 TMatrix4f TPmxPhysics::BodyMatrix(int ABody) const {
   if (!HasBody(ABody)) return IdentityMatrix4f;
   return FromWorld(FImpl->Bodies[ABody].Body->getWorldTransform());
+}
+int TPmxPhysics::AwakeBodyCount() const {
+  int N = 0;
+  for (const TImpl::TBody& B : FImpl->Bodies)
+    if (B.Body && B.Dynamic && B.Body->isActive()) ++N;
+  return N;
 }
 int TPmxPhysics::ActiveJointCount() const {
   return static_cast<int>(FImpl->Joints.size());

@@ -15,8 +15,9 @@
 
 // One fixed step of the world; longer spans run as several.
 inline constexpr double PhysicsStepSeconds = 1.0 / 60.0;
-// Steps run after a reset with the bone-following bodies held still, so that nothing snaps.
-inline constexpr int PhysicsSettleSteps = 15;
+// Steps run after a reset with the bone-following bodies held still, so that nothing snaps and a
+// rig standing still has come to rest (its bodies asleep) before it is shown.
+inline constexpr int PhysicsSettleSteps = 90;
 // Gravity in the viewer's frame (units of 0.1 file units, about metres) per second squared.
 inline constexpr float PhysicsGravity = 9.8f;
 
@@ -50,6 +51,8 @@ class TPmxPhysics {
   bool IsDynamic(int ABody) const;
   // The body's model-space matrix in the viewer's frame (row vectors, translation in W).
   TMatrix4f BodyMatrix(int ABody) const;
+  // Simulated bodies not asleep.
+  int AwakeBodyCount() const;
   // Joints actually simulated.
   int ActiveJointCount() const;
   // Steps run since construction (a reset's settle steps included).

@@ -68,9 +68,9 @@ class TRig {
   // A hinge at APos: locked moves, turns within +-ASwing about X and Z and +-ATwist about Y, a
   // spring of AStiffness pulling back toward the rest pose.
   void Hinge(int ABodyA, int ABodyB, const TVector3f& APos, float ASwing, float ATwist,
-             float AStiffness) {
+             float AStiffness, const TVector3f& ARotation = TVector3f{{0, 0, 0}}) {
     TJointSpec J;
-    J.A = ABodyA, J.B = ABodyB, J.Position = APos;
+    J.A = ABodyA, J.B = ABodyB, J.Position = APos, J.Rotation = ARotation;
     J.TurnLower = TVector3f{{-ASwing, -ATwist, -ASwing}};
     J.TurnUpper = TVector3f{{ASwing, ATwist, ASwing}};
     J.TurnSpring = TVector3f{{AStiffness, AStiffness, AStiffness}};
@@ -103,7 +103,7 @@ void AddDemoPhysicsRig(TPmxBuilder& AB, const TDemoRigBones& A) {
   for (int K = 0; K < 2; ++K) {
     const TVector3f Hip = R.At(A.Leg[K]), Knee = R.At(A.Knee[K]);
     const float L = Len(Sub(Knee, Hip));
-    R.Follower(A.Leg[K], stCapsule, TVector3f{{0.068f, std::fmax(0.0f, L - 0.1f), 0}},
+    R.Follower(A.Leg[K], stCapsule, TVector3f{{0.055f, std::fmax(0.0f, L - 0.1f), 0}},
                Mid(Hip, Knee), AlongRotation(Hip, Knee), 4, NoneBut(Bit(2)));
   }
 
@@ -121,7 +121,7 @@ void AddDemoPhysicsRig(TPmxBuilder& AB, const TDemoRigBones& A) {
                                : TVector3f{{A.TailTip[K][0], A.TailTip[K][1], A.TailTip[K][2]}};
       const float Radius = 0.045f - 0.007f * static_cast<float>(I);
       const int Body = R.Link(Chain[I], From, To, Radius, 0.4f - 0.05f * static_cast<float>(I),
-                              0.6f, 1, Bit(1) | Bit(2) | Bit(3) | Bit(4) | Bit(5));
+                              0.95f, 1, Bit(1) | Bit(2) | Bit(3) | Bit(4) | Bit(5));
       R.Hinge(Above, Body, From, I == 0 ? 0.35f : 0.45f, 0.08f, 8.0f);
       Above = Body;
     }
@@ -134,10 +134,12 @@ void AddDemoPhysicsRig(TPmxBuilder& AB, const TDemoRigBones& A) {
     // The hem: the bottom panel continues the top one's slope.
     const TVector3f Hem = Offset(Bottom, Bottom.X - Top.X, Bottom.Y - Top.Y, Bottom.Z - Top.Z);
     const uint16_t NoCollide = NoneBut(Bit(4));
-    const int Upper = R.Link(A.SkirtTop[C], Top, Bottom, 0.035f, 0.3f, 0.7f, 2, NoCollide);
-    const int Lower = R.Link(A.SkirtBottom[C], Bottom, Hem, 0.03f, 0.2f, 0.7f, 2, NoCollide);
-    R.Hinge(Hips, Upper, Top, 0.5f, 0.02f, 40.0f);
-    R.Hinge(Upper, Lower, Bottom, 0.5f, 0.02f, 25.0f);
+    // Only the lower panels reach the legs.
+    const int Upper = R.Link(A.SkirtTop[C], Top, Bottom, 0.035f, 0.3f, 0.99f, 2, 0xFFFF);
+    const int Lower = R.Link(A.SkirtBottom[C], Bottom, Hem, 0.03f, 0.2f, 0.99f, 2, NoCollide);
+    // Joint frames along the panels: the twist is about the panel itself.
+    R.Hinge(Hips, Upper, Top, 0.8f, 0.6f, 25.0f, AlongRotation(Top, Bottom));
+    R.Hinge(Upper, Lower, Bottom, 0.8f, 0.6f, 15.0f, AlongRotation(Bottom, Hem));
   }
 
   // Chest ribbon: each tail a small panel hanging from the knot on a stiff spring.
