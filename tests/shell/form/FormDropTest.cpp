@@ -223,6 +223,36 @@ TEST_F(FormDropTest, ASongBecomesTheMusicAndTheLoopGrowsToIt) {
   Frame();
 }
 
+// The window's size and full screen from the command line.
+TEST_F(FormDropTest, SizeAndFullScreenFromTheCommandLine) {
+  struct TCase {
+    int Width, Height;
+    bool FullScreen;
+  } Cases[] = {{640, 360, false}, {1000, 500, true}};
+  for (const TCase& C : Cases) {
+    TViewerOptions Options;
+    Options.Width = C.Width;
+    Options.Height = C.Height;
+    Options.FullScreen = C.FullScreen;
+    FForm.reset();
+    FForm = std::make_unique<TForm2>(Options);
+    ASSERT_TRUE(FReports.empty()) << FReports[0];
+    SDL_ShowWindow(FForm->Handle());
+    SDL_Event Event;
+    while (SDL_PollEvent(&Event)) FForm->Dispatch(Event);
+    Frame();
+    int Width = 0, Height = 0;
+    SDL_GetWindowSize(FForm->Handle(), &Width, &Height);
+    const bool FullScreen =
+        (SDL_GetWindowFlags(FForm->Handle()) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+    EXPECT_EQ(FullScreen, C.FullScreen) << C.Width;
+    if (!C.FullScreen) {
+      EXPECT_EQ(Width, C.Width);
+      EXPECT_EQ(Height, C.Height);
+    }
+  }
+}
+
 std::vector<std::uint8_t> FileBytes(const fs::path& APath) {
   std::ifstream In(APath, std::ios::binary);
   return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(In)), {});
