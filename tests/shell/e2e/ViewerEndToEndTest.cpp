@@ -1016,6 +1016,16 @@ TEST_F(ViewerEndToEndTest, RenderToMp4WithTheSongOrAClearErrorWithoutFfmpeg) {
   EXPECT_NE(Missing.find("needs ffmpeg"), std::string::npos) << Missing;
   EXPECT_NE(Missing.find("status=1"), std::string::npos) << Missing;
   EXPECT_FALSE(fs::exists(FRoot / "clip.mp4"));
+  // So do a file that cannot be read and a range without frames.
+  const std::pair<const char*, const char*> Failures[] = {
+      {"gone.pmx --render frames", "Cannot open file"},
+      {"--render frames --from 100", "Nothing to render"}};
+  for (const auto& [Args, Message] : Failures) {
+    const std::string Out = Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 60 " +
+                                  Quenlor + " " + Args + " 2>&1; echo status=$?");
+    EXPECT_NE(Out.find(Message), std::string::npos) << Out;
+    EXPECT_NE(Out.find("status=1"), std::string::npos) << Out;
+  }
 
   if (Shell("command -v ffmpeg").empty() || Shell("command -v ffprobe").empty())
     GTEST_SKIP() << "no ffmpeg/ffprobe here";
