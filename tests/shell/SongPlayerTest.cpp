@@ -139,6 +139,29 @@ TEST(SongPlayer, DiskStreamHoldsTheSongFromWhereTheClockPutsItAndSilenceWhilePau
   fs::remove_all(Dir);
 }
 
+// OGG, MP3 and FLAC made from a generated WAV by ffmpeg (when it is installed): each is read with
+// its length.
+TEST(SongPlayer, ReadsOggMp3AndFlacWithTheirLength) {
+  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg here";
+  const fs::path Dir = fs::temp_directory_path() / ("quenlor_formats_" + std::to_string(getpid()));
+  fs::create_directories(Dir);
+  WriteIndexWav(Dir / "song.wav", 2 * kRate);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  ASSERT_TRUE(TSongPlayer::OpenAudio());
+  for (const char* Ext : {"ogg", "mp3", "flac"}) {
+    const fs::path Song = Dir / (std::string("song.") + Ext);
+    const std::string Convert = "ffmpeg -v error -y -i " + (Dir / "song.wav").string() + " " +
+                                Song.string() + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(Convert.c_str()), 0) << Ext;
+    const TSongPlayer Player(Song.string());
+    // MP3 encoders pad the start and the end by a frame or two.
+    EXPECT_NEAR(Player.LengthMilliseconds(), 2000.0, 80.0) << Ext;
+  }
+  TSongPlayer::CloseAudio();
+  fs::remove_all(Dir);
+}
+
 TEST(SongPlayer, AFileThatIsNoSongIsReportedWithItsName) {
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
