@@ -203,8 +203,19 @@ std::unique_ptr<btCollisionShape> MakeShape(const TPmxRigidBody& R) {
 
 TPmxPhysics::TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent,
                          std::span<const int> ABoneOrder, const TNoteHandler& ANote)
-    : FImpl(std::make_unique<TImpl>()) {
+    : FPmx(APmx) {
+  Build(ABoneParent, ABoneOrder, &ANote);
+}
+
+// A new world from the model; notes only when ANote is given (the first build).
+void TPmxPhysics::Build(std::span<const int> ABoneParent, std::span<const int> ABoneOrder,
+                        const TNoteHandler* ANote) {
+  const TPmx& APmx = FPmx;
+  const long Steps = FImpl ? FImpl->Steps : 0;
+  FImpl.reset();
+  FImpl = std::make_unique<TImpl>();
   TImpl& W = *FImpl;
+  W.Steps = Steps;
   TNotes Notes;
   const int BoneCount = APmx.BoneCount();
   W.Parent.assign(ABoneParent.begin(), ABoneParent.end());
@@ -348,12 +359,18 @@ TPmxPhysics::TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent,
     W.World.addConstraint(C.get(), true);
     W.Joints.push_back(std::move(C));
   }
-  Notes.Flush(ANote);
+  if (ANote) Notes.Flush(*ANote);
 }
 
 TPmxPhysics::~TPmxPhysics() = default;
 
 void TPmxPhysics::Reset(std::span<const TMatrix4f> AGlobals) {
+  // A new world: nothing of the past carries over (contact caches, the broadphase's order, the
+  // solver's and the joints' warm starts), so a reset at the same pose always ends the same.
+  {
+    const std::vector<int> Parent = FImpl->Parent, Order = FImpl->Order;
+    Build(Parent, Order, nullptr);
+  }
   TImpl& W = *FImpl;
   for (TImpl::TBody& B : W.Bodies) {
     if (!B.Body) continue;
@@ -362,7 +379,6 @@ void TPmxPhysics::Reset(std::span<const TMatrix4f> AGlobals) {
     if (!FiniteTransform(T)) T = B.Offset;
     W.PutAt(B, T);
   }
-  W.Solver.reset();
   W.Carry = 0.0;
   for (int I = 0; I < PhysicsSettleSteps; ++I) W.Step();
   // What has come to rest sleeps at once (not after Bullet's two seconds): a pose that stands

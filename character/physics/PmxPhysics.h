@@ -25,17 +25,18 @@ class TPmxPhysics {
  public:
   using TNoteHandler = std::function<void(const std::string& ANote)>;
 
-  // ABoneParent: per bone the parent followed (-1 for a root, no loops); ABoneOrder: every bone
-  // once, parents before children. Bodies and joints that cannot be simulated are made kinematic
-  // or left out, one note per kind of fault to ANote (stderr when empty).
+  // APmx must outlive the world. ABoneParent: per bone the parent followed (-1 for a root, no
+  // loops); ABoneOrder: every bone once, parents before children. Bodies and joints that cannot be
+  // simulated are made kinematic or left out, one note per kind of fault to ANote (stderr when
+  // empty).
   TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent, std::span<const int> ABoneOrder,
               const TNoteHandler& ANote = {});
   ~TPmxPhysics();
   TPmxPhysics(const TPmxPhysics&) = delete;
   TPmxPhysics& operator=(const TPmxPhysics&) = delete;
 
-  // Every body at its bone's pose in AGlobals (model-space bone matrices; bodies without a bone
-  // at their own place) with zero velocity, then PhysicsSettleSteps steps.
+  // A fresh world with every body at its bone's pose in AGlobals (model-space bone matrices;
+  // bodies without a bone at their own place) at rest, then PhysicsSettleSteps steps.
   void Reset(std::span<const TMatrix4f> AGlobals);
   // Bone-following bodies to AGlobals (eased over the steps), ASeconds of simulation in fixed
   // steps (a rest below one step carried over), then the simulated bodies' bones into AGlobals
@@ -60,5 +61,8 @@ class TPmxPhysics {
 
  private:
   struct TImpl;
+  void Build(std::span<const int> ABoneParent, std::span<const int> ABoneOrder,
+             const TNoteHandler* ANote);
+  const TPmx& FPmx;
   std::unique_ptr<TImpl> FImpl;
 };
