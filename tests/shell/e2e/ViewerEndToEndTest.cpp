@@ -81,48 +81,19 @@ int Count(const TPixels& P, TPred APred, int X0 = 0, int Y0 = 0, int X1 = -1, in
 }
 
 // One viewer process, started from its own folder with its own working directory.
-class TViewer {
+class TViewer : public e2e::TViewerProcess {
  public:
-  // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir. AArgs
-  // follow the program name on its command line.
+  // AExe is the viewer inside a folder laid out like bin/; screenshots land in AWorkDir, standard
+  // error beside it (so that a test may take the directory away). AArgs follow the program name.
   TViewer(const fs::path& AExe, const fs::path& AWorkDir,
           const std::vector<std::pair<std::string, std::string>>& AEnvironment = {},
           const std::vector<std::string>& AArgs = {})
-      : FWorkDir(AWorkDir) {
-    fs::create_directories(FWorkDir);
-    // Beside the working directory, so that a test may take that directory away.
-    FStderr = FWorkDir.string() + ".stderr.txt";
-    FPid = fork();
-    if (FPid == 0) {
-      if (chdir(FWorkDir.c_str()) != 0) _exit(126);
-      if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
-      for (const auto& [Name, Value] : AEnvironment) setenv(Name.c_str(), Value.c_str(), 1);
-      std::vector<char*> Argv{const_cast<char*>(AExe.c_str())};
-      for (const std::string& Arg : AArgs) Argv.push_back(const_cast<char*>(Arg.c_str()));
-      Argv.push_back(nullptr);
-      execv(AExe.c_str(), Argv.data());
-      _exit(127);
-    }
-  }
-  ~TViewer() {
-    if (FPid > 0 && !FExited) {
-      kill(FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-  }
+      : TViewerProcess(AExe, AWorkDir, AWorkDir.string() + ".stderr.txt", Values(AEnvironment),
+                       AArgs) {}
 
   // The main window: the process's visible window whose caption shows the position.
   std::string FindMainWindow(std::chrono::milliseconds ATimeout = 20s) {
-    const auto End = std::chrono::steady_clock::now() + ATimeout;
-    while (std::chrono::steady_clock::now() < End && Alive()) {
-      std::istringstream Ids(
-          Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
-      for (std::string Id; Ids >> Id;)
-        if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind("Pos: ", 0) == 0)
-          return FWindow = Id;
-      std::this_thread::sleep_for(100ms);
-    }
-    return {};
+    return FindWindow("Pos: ", ATimeout);
   }
   void Focus() { Xdo("windowfocus --sync " + FWindow); }
   std::string Caption() { return Shell("xdotool getwindowname " + FWindow + " 2>/dev/null"); }
@@ -150,42 +121,19 @@ class TViewer {
     }
     return {};
   }
-  std::vector<fs::path> ScreenShots() const {
-    std::vector<fs::path> Result;
-    for (const auto& E : fs::directory_iterator(FWorkDir))
-      if (E.path().filename().string().rfind("ScreenShot_", 0) == 0) Result.push_back(E.path());
-    return Result;
-  }
-
-  bool Alive() {
-    if (FExited) return false;
-    int Status = 0;
-    if (waitpid(FPid, &Status, WNOHANG) == FPid) {
-      FExited = true;
-      FStatus = Status;
-      return false;
-    }
-    return true;
-  }
   // The exit status, or -1 when the process did not end in time.
   int WaitForExit(std::chrono::milliseconds ATimeout = 10s) {
-    const auto End = std::chrono::steady_clock::now() + ATimeout;
-    while (Alive() && std::chrono::steady_clock::now() < End) std::this_thread::sleep_for(50ms);
-    if (!FExited) return -1;
-    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
+    return TViewerProcess::WaitForExit(ATimeout);
   }
-  std::string Stderr() const {
-    std::ifstream In(FStderr);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  }
-  pid_t Pid() const { return FPid; }
 
  private:
-  fs::path FWorkDir, FStderr;
-  pid_t FPid = -1;
-  bool FExited = false;
-  int FStatus = 0;
-  std::string FWindow;
+  // The environment as the process starts it: values pointing into AEnvironment's strings.
+  static std::vector<std::pair<std::string, const char*>> Values(
+      const std::vector<std::pair<std::string, std::string>>& AEnvironment) {
+    std::vector<std::pair<std::string, const char*>> Result;
+    for (const auto& [Name, Value] : AEnvironment) Result.emplace_back(Name, Value.c_str());
+    return Result;
+  }
 };
 
 class ViewerEndToEndTest : public ::testing::Test {

@@ -211,52 +211,20 @@ std::ostream& operator<<(std::ostream& AOut, const TGeometry& G) {
 
 // One viewer process with the headset switch as given (nullptr: the variable is unset), started
 // from the build's bin/ with its own working directory and standard error file.
-class TViewer {
+class TViewer : public e2e::TViewerProcess {
  public:
-  TViewer(const fs::path& AWorkDir, const char* ADevice) : FWorkDir(AWorkDir) {
-    fs::create_directories(FWorkDir);
-    FStderr = FWorkDir / "stderr.txt";
-    const fs::path Exe = kBin / "quenlor";
-    FPid = fork();
-    if (FPid == 0) {
-      if (chdir(FWorkDir.c_str()) != 0) _exit(126);
-      if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
-      if (ADevice)
-        setenv("HMD_RUNTIME_DEVICE", ADevice, 1);
-      else
-        unsetenv("HMD_RUNTIME_DEVICE");
-      // SDL stamps a click when it pumps the event, not when the server saw it: on a loaded
-      // machine a full-screen headset frame can outlast the default 500 ms, splitting a real
-      // double click in two. Give the test's double clicks room.
-      setenv("SDL_MOUSE_DOUBLE_CLICK_TIME", "3000", 1);
-      execl(Exe.c_str(), Exe.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~TViewer() {
-    if (FPid > 0 && !FExited) {
-      kill(FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-  }
+  // SDL stamps a click when it pumps the event, not when the server saw it: on a loaded machine a
+  // full-screen headset frame can outlast the default 500 ms, splitting a real double click in
+  // two. Give the test's double clicks room.
+  TViewer(const fs::path& AWorkDir, const char* ADevice)
+      : TViewerProcess(kBin / "quenlor", AWorkDir, AWorkDir / "stderr.txt",
+                       {{"HMD_RUNTIME_DEVICE", ADevice}, {"SDL_MOUSE_DOUBLE_CLICK_TIME", "3000"}},
+                       {}) {}
 
   // The process's visible window whose caption starts with APrefix ("Pos: " once frames run).
   std::string FindWindow(const std::string& APrefix = "Pos: ",
                          std::chrono::milliseconds ATimeout = 30s) {
-    WaitFor(
-        [&] {
-          if (!Alive()) return true;
-          std::istringstream Ids(
-              Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
-          for (std::string Id; Ids >> Id;)
-            if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind(APrefix, 0) == 0) {
-              FWindow = Id;
-              return true;
-            }
-          return false;
-        },
-        ATimeout);
-    return FWindow;
+    return TViewerProcess::FindWindow(APrefix, ATimeout);
   }
   const std::string& Window() const { return FWindow; }
   void Focus() { Xdo("windowfocus --sync " + FWindow); }
@@ -309,35 +277,10 @@ class TViewer {
     std::this_thread::sleep_for(300ms);  // let the writer finish
     return Result;
   }
-  std::vector<fs::path> ScreenShots() const {
-    std::vector<fs::path> Result;
-    for (const auto& E : fs::directory_iterator(FWorkDir))
-      if (E.path().filename().string().rfind("ScreenShot_", 0) == 0) Result.push_back(E.path());
-    return Result;
-  }
-
-  bool Alive() {
-    if (FExited) return false;
-    if (waitpid(FPid, &FStatus, WNOHANG) == FPid) FExited = true;
-    return !FExited;
-  }
   // The exit status, or -1 when the process did not end in time.
   int WaitForExit(std::chrono::milliseconds ATimeout = 15s) {
-    WaitFor([&] { return !Alive(); }, ATimeout);
-    if (!FExited) return -1;
-    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
+    return TViewerProcess::WaitForExit(ATimeout);
   }
-  std::string Stderr() const {
-    std::ifstream In(FStderr);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  }
-
- private:
-  fs::path FWorkDir, FStderr;
-  pid_t FPid = -1;
-  bool FExited = false;
-  int FStatus = 0;
-  std::string FWindow;
 };
 
 class HeadsetEndToEndTest : public ::testing::Test {

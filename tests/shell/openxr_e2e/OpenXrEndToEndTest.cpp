@@ -3,8 +3,6 @@
 // frames, the two-eye screenshot, the window's mirror, standard error and the exit status; and
 // the choice of display when runtimes fail or are missing.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,71 +109,25 @@ TCharacter FindCharacter(const TPicture& P) {
 
 // One viewer process with the given environment (name, value; a null value unsets it) and
 // arguments, in its own working directory with its own standard error file.
-class TViewer {
+class TViewer : public e2e::TViewerProcess {
  public:
   TViewer(const fs::path& AWorkDir, std::vector<std::pair<std::string, const char*>> AEnv,
           std::vector<std::string> AArgs = {})
-      : FWorkDir(AWorkDir) {
-    fs::create_directories(FWorkDir);
-    FStderr = FWorkDir / "stderr.txt";
-    const std::string Exe = (kBin / "quenlor").string();
-    FPid = fork();
-    if (FPid == 0) {
-      if (chdir(FWorkDir.c_str()) != 0) _exit(126);
-      if (!freopen(FStderr.c_str(), "w", stderr)) _exit(126);
-      unsetenv("HMD_RUNTIME_DEVICE");
-      for (const auto& [Name, Value] : AEnv)
-        if (Value)
-          setenv(Name.c_str(), Value, 1);
-        else
-          unsetenv(Name.c_str());
-      std::vector<char*> Argv{const_cast<char*>(Exe.c_str())};
-      for (std::string& A : AArgs) Argv.push_back(A.data());
-      Argv.push_back(nullptr);
-      execv(Exe.c_str(), Argv.data());
-      _exit(127);
-    }
-  }
-  ~TViewer() {
-    if (FPid > 0 && !FExited) {
-      kill(FPid, SIGKILL);
-      waitpid(FPid, nullptr, 0);
-    }
-  }
-  bool FindWindow() {
-    WaitFor(
-        [&] {
-          if (!Alive()) return true;
-          std::istringstream Ids(
-              Shell("xdotool search --onlyvisible --pid " + std::to_string(FPid) + " 2>/dev/null"));
-          for (std::string Id; Ids >> Id;)
-            if (Shell("xdotool getwindowname " + Id + " 2>/dev/null").rfind("Pos: ", 0) == 0) {
-              FWindow = Id;
-              return true;
-            }
-          return false;
-        },
-        30s);
-    return !FWindow.empty();
-  }
+      : TViewerProcess(kBin / "quenlor", AWorkDir, AWorkDir / "stderr.txt", WithoutDevice(AEnv),
+                       AArgs) {}
+  bool FindWindow() { return !TViewerProcess::FindWindow("Pos: ", 30s).empty(); }
   std::string Caption() { return Shell("xdotool getwindowname " + FWindow + " 2>/dev/null"); }
   void Key(const std::string& AKey) {
     Xdo("windowfocus --sync " + FWindow);
     Xdo("key " + AKey);
   }
   fs::path ScreenShot() {
-    auto Shots = [&] {
-      std::vector<fs::path> R;
-      for (const auto& E : fs::directory_iterator(FWorkDir))
-        if (E.path().filename().string().rfind("ScreenShot_", 0) == 0) R.push_back(E.path());
-      return R;
-    };
-    const std::vector<fs::path> Before = Shots();
+    const std::vector<fs::path> Before = ScreenShots();
     Key("Print");
     fs::path Result;
     WaitFor(
         [&] {
-          for (const fs::path& P : Shots())
+          for (const fs::path& P : ScreenShots())
             if (std::find(Before.begin(), Before.end(), P) == Before.end()) Result = P;
           return !Result.empty();
         },
@@ -183,27 +135,17 @@ class TViewer {
     std::this_thread::sleep_for(300ms);
     return Result;
   }
-  bool Alive() {
-    if (FExited) return false;
-    if (waitpid(FPid, &FStatus, WNOHANG) == FPid) FExited = true;
-    return !FExited;
-  }
   int WaitForExit(std::chrono::milliseconds ATimeout = 20s) {
-    WaitFor([&] { return !Alive(); }, ATimeout);
-    if (!FExited) return -1;
-    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
-  }
-  std::string Stderr() const {
-    std::ifstream In(FStderr);
-    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    return TViewerProcess::WaitForExit(ATimeout);
   }
 
  private:
-  fs::path FWorkDir, FStderr;
-  pid_t FPid = -1;
-  bool FExited = false;
-  int FStatus = 0;
-  std::string FWindow;
+  // The legacy runtime's device is never asked for here: only OpenXR or the window.
+  static std::vector<std::pair<std::string, const char*>> WithoutDevice(
+      std::vector<std::pair<std::string, const char*>> AEnv) {
+    AEnv.insert(AEnv.begin(), {"HMD_RUNTIME_DEVICE", nullptr});
+    return AEnv;
+  }
 };
 
 int CountLines(const std::string& AText, const std::string& APart) {
