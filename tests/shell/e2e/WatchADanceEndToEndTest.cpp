@@ -1,0 +1,288 @@
+// Watching a dance from the command line: files by path, merged motions, the timeline keys,
+// rendering to pictures and video, and the song without an audio device; the real viewer on
+// an X server as in the other desktop suite.
+#include "tests/shell/e2e/ViewerE2E.h"
+
+using namespace viewer_e2e;
+
+namespace {
+
+int ClearlyDifferentPixels(const TPixels& A, const TPixels& B) {
+  if (A.Width != B.Width || A.Height != B.Height || A.Width == 0) return -1;
+  int N = 0;
+  for (std::size_t I = 0; I < A.Rgb.size(); ++I)
+    for (int C = 0; C < 3; ++C)
+      if (std::abs(A.Rgb[I][C] - B.Rgb[I][C]) > 40) {
+        ++N;
+        break;
+      }
+  return N;
+}
+
+// The dance opened by relative paths into a folder with spaces and Japanese in its names, the
+// fixed folder beside the viewer holding only the toon ramps: the same picture as the default
+// files give, textures from the model's own folder, the camera file driving the view.
+TEST_F(ViewerEndToEndTest, FilesGivenByRelativePathsWithSpacesAndJapanese) {
+  const fs::path Exe = InstallWithout({"mmd/model", "mmd/motion"});
+  const fs::path Dance = FRoot / "踊り ファイル";
+  fs::create_directories(Dance);
+  fs::copy(kBin / "mmd/model", Dance / "モデル 1", fs::copy_options::recursive);
+  fs::rename(Dance / "モデル 1/model.pmx", Dance / "モデル 1/ミク さん.pmx");
+  fs::copy_file(kBin / "mmd/motion/motion.vmd", Dance / "ダンス 本体.vmd");
+  fs::copy_file(kBin / "mmd/motion/camera.vmd", Dance / "カメラ.vmd");
+
+  TPixels Reference;
+  {
+    TViewer Default(kBin / "quenlor", FRoot / "default");
+    ASSERT_FALSE(Default.FindMainWindow().empty()) << Default.Stderr();
+    Reference = ReadBmp(Default.ScreenShot());
+    Xdo("key Escape");
+    EXPECT_EQ(Default.WaitForExit(), 0);
+  }
+  TViewer V(Exe, FRoot / "work", {},
+            {"../踊り ファイル/モデル 1/ミク さん.pmx", "../踊り ファイル/ダンス 本体.vmd",
+             "--camera", "../踊り ファイル/カメラ.vmd"});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  const TPixels Named = ReadBmp(V.ScreenShot());
+  ASSERT_GT(Reference.Width, 0);
+  EXPECT_LT(ClearlyDifferentPixels(Reference, Named), Named.Width * Named.Height / 200);
+  // The motion is there: P sets her and the camera going.
+  V.Focus();
+  Xdo("key p");
+  EXPECT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+// Two motion files merge (the dance and a file of camera keys only): the camera keys of either
+// drive the view, and she dances.
+TEST_F(ViewerEndToEndTest, TwoMotionFilesMergeAndTheCameraKeysOfEitherDriveTheView) {
+  const fs::path Exe = InstallWithout({"mmd/motion"});
+  TViewer V(Exe, FRoot / "work", {},
+            {(kBin / "mmd/motion/camera.vmd").string(), (kBin / "mmd/motion/motion.vmd").string()});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  EXPECT_EQ(V.Caption(), kCameraStartCaption);
+  const TPixels Rest = ReadBmp(V.ScreenShot());
+  V.Focus();
+  Xdo("key p");
+  std::this_thread::sleep_for(700ms);
+  Xdo("key p");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_NE(V.Caption(), kCameraStartCaption);
+  const TPixels Danced = ReadBmp(V.ScreenShot());
+  EXPECT_GT(ClearlyDifferentPixels(Rest, Danced), 300);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+// The timeline keys on the paused dance, seen through the camera (which follows the dance's clock)
+// and the pictures: period and comma step a frame, PageDown and PageUp 5 s, Home restarts.
+TEST_F(ViewerEndToEndTest, TimelineKeysMoveTheDanceAndItsCameraWhilePaused) {
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  ASSERT_EQ(V.Caption(), kCameraStartCaption);
+  auto Press = [&](const char* AKey) {
+    V.Focus();
+    Xdo(std::string("key ") + AKey);
+  };
+  auto Moved = [&] { return V.Caption() != kCameraStartCaption; };
+  auto Back = [&] { return V.Caption() == kCameraStartCaption; };
+  // Physics off: the pictures then depend on the dance's time alone.
+  Press("x");
+
+  Press("period");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  const std::string OneFrame = V.Caption();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(V.Caption(), OneFrame) << "a step leaves the dance paused";
+  Press("comma");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  const TPixels First = ReadBmp(V.ScreenShot());
+
+  Press("Next");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  const std::string FiveSeconds = V.Caption();
+  EXPECT_NE(FiveSeconds, OneFrame);
+  const TPixels Later = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(First, Later), 300);
+  Press("Prior");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  EXPECT_EQ(DifferentPixels(First, ReadBmp(V.ScreenShot())), 0) << "the same pose at 0 s";
+
+  Press("Next");
+  Press("Next");
+  ASSERT_TRUE(e2e::WaitFor(Moved, 3s));
+  Press("Home");
+  ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(), "");
+}
+
+// An RGB picture read from a PNG (row 0 at the top).
+TPixels ReadPng(const fs::path& APath) {
+  TPixels P;
+  int W = 0, H = 0, N = 0;
+  unsigned char* Data = stbi_load(APath.c_str(), &W, &H, &N, 3);
+  if (!Data) return P;
+  P.Width = W, P.Height = H;
+  P.Rgb.resize(static_cast<size_t>(W) * H);
+  for (size_t I = 0; I < P.Rgb.size(); ++I)
+    P.Rgb[I] = {Data[3 * I], Data[3 * I + 1], Data[3 * I + 2]};
+  stbi_image_free(Data);
+  return P;
+}
+
+// --render without a display: one PNG per frame of the range, the character in them, and frame
+// 150 at 30 frames per second the same picture as the window shows at 5 s (reached with PageDown).
+TEST_F(ViewerEndToEndTest, RenderWritesEveryFrameOfTheRangeAsTheWindowShowsIt) {
+  const fs::path Out = FRoot / "フレーム out";
+  const std::string Render = Shell(
+      "cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " + (kBin / "quenlor").string() +
+      " --render 'フレーム out' --size 960x540 --from 5 --to 5.5 2>&1; echo status=$?");
+  ASSERT_NE(Render.find("status=0"), std::string::npos) << Render;
+  EXPECT_NE(Render.find("15/15 frames"), std::string::npos) << "the progress bar: " << Render;
+  std::vector<std::string> Names;
+  for (const auto& E : fs::directory_iterator(Out)) Names.push_back(E.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  ASSERT_EQ(Names.size(), 15u);
+  EXPECT_EQ(Names.front(), "000150.png");
+  EXPECT_EQ(Names.back(), "000164.png");
+  const TPixels Rendered = ReadPng(Out / "000150.png");
+  ASSERT_EQ(Rendered.Width, 960);
+  ASSERT_EQ(Rendered.Height, 540);
+  auto Her = [](auto C) {
+    return !Near(C, 255, 255, 255, 10) && !Near(C, 77, 230, 140, 20) && !Near(C, 26, 102, 64, 20);
+  };
+  EXPECT_GT(Count(Rendered, Her), 4000);
+  EXPECT_GT(ClearlyDifferentPixels(Rendered, ReadPng(Out / "000164.png")), 300) << "she dances";
+
+  TViewer V(kBin / "quenlor", FRoot / "work");
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key Next");
+  ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+  const TPixels Shown = ReadBmp(V.ScreenShot());
+  ASSERT_EQ(Shown.Width, 960);
+  EXPECT_LT(ClearlyDifferentPixels(Rendered, Shown), 960 * 540 / 100);
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+}
+
+// --render OUT.mp4 pipes the frames to ffmpeg with the song muxed in; without ffmpeg on the PATH it
+// is a clear error with exit status 1.
+TEST_F(ViewerEndToEndTest, RenderToMp4WithTheSongOrAClearErrorWithoutFfmpeg) {
+  // A second of a generated tone is the song.
+  const fs::path Song = FRoot / "曲.wav";
+  {
+    std::vector<int16_t> Samples;
+    for (int I = 0; I < 44100; ++I)
+      Samples.push_back(static_cast<int16_t>(8000 * std::sin(I * 2 * M_PI * 440 / 44100)));
+    std::ofstream Out(Song, std::ios::binary);
+    auto U32 = [&](uint32_t V) { Out.write(reinterpret_cast<const char*>(&V), 4); };
+    auto U16 = [&](uint16_t V) { Out.write(reinterpret_cast<const char*>(&V), 2); };
+    Out.write("RIFF", 4), U32(36 + 88200), Out.write("WAVEfmt ", 8), U32(16), U16(1), U16(1);
+    U32(44100), U32(88200), U16(2), U16(16), Out.write("data", 4), U32(88200);
+    Out.write(reinterpret_cast<const char*>(Samples.data()), 88200);
+  }
+  const std::string Quenlor = (kBin / "quenlor").string();
+  const std::string Missing =
+      Shell("cd " + FRoot.string() + " && env -u DISPLAY PATH=/nonexistent " + Quenlor +
+            " --render clip.mp4 2>&1; echo status=$?");
+  EXPECT_NE(Missing.find("needs ffmpeg"), std::string::npos) << Missing;
+  EXPECT_NE(Missing.find("status=1"), std::string::npos) << Missing;
+  EXPECT_FALSE(fs::exists(FRoot / "clip.mp4"));
+  // So do a file that cannot be read and a range without frames.
+  const std::pair<const char*, const char*> Failures[] = {
+      {"gone.pmx --render frames", "Cannot open file"},
+      {"--render frames --from 100", "Nothing to render"}};
+  for (const auto& [Args, Message] : Failures) {
+    const std::string Out = Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 60 " +
+                                  Quenlor + " " + Args + " 2>&1; echo status=$?");
+    EXPECT_NE(Out.find(Message), std::string::npos) << Out;
+    EXPECT_NE(Out.find("status=1"), std::string::npos) << Out;
+  }
+
+  if (Shell("command -v ffmpeg").empty() || Shell("command -v ffprobe").empty())
+    GTEST_SKIP() << "no ffmpeg/ffprobe here";
+  const std::string Render =
+      Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " + Quenlor +
+            " --render clip.mp4 --size 320x180 --to 2 --audio 曲.wav --audio-offset 500 2>&1; echo "
+            "status=$?");
+  ASSERT_NE(Render.find("status=0"), std::string::npos) << Render;
+  const std::string Probe = Shell(
+      "ffprobe -v error -show_entries stream=codec_type,width,height,nb_frames -show_entries "
+      "format=duration -of compact " +
+      (FRoot / "clip.mp4").string());
+  EXPECT_NE(Probe.find("codec_type=video|width=320|height=180|nb_frames=60"), std::string::npos)
+      << Probe;
+  EXPECT_NE(Probe.find("codec_type=audio"), std::string::npos) << Probe;
+  double Duration = 0;
+  const size_t At = Probe.find("duration=");
+  ASSERT_NE(At, std::string::npos) << Probe;
+  Duration = std::atof(Probe.c_str() + At + 9);
+  EXPECT_NEAR(Duration, 2.0, 0.1) << Probe;
+}
+
+// A song without an audio device: one line on stderr, and the dance plays silently.
+TEST_F(ViewerEndToEndTest, WithoutAnAudioDeviceTheDancePlaysSilentlyWithOneLine) {
+  const fs::path Song = FRoot / "song.wav";
+  {
+    std::ofstream Out(Song, std::ios::binary);
+    auto U32 = [&](uint32_t V) { Out.write(reinterpret_cast<const char*>(&V), 4); };
+    auto U16 = [&](uint16_t V) { Out.write(reinterpret_cast<const char*>(&V), 2); };
+    Out.write("RIFF", 4), U32(36 + 8820), Out.write("WAVEfmt ", 8), U32(16), U16(1), U16(1);
+    U32(44100), U32(88200), U16(2), U16(16), Out.write("data", 4), U32(8820);
+    Out << std::string(8820, '\0');
+  }
+  TViewer V(kBin / "quenlor", FRoot / "work", {{"SDL_AUDIODRIVER", "no-such-driver"}},
+            {"--audio", Song.string()});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  Xdo("key p");
+  EXPECT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  const std::string Err = V.Stderr();
+  EXPECT_NE(Err.find("no audio device"), std::string::npos) << Err;
+  EXPECT_EQ(std::count(Err.begin(), Err.end(), '\n'), 1) << Err;
+}
+
+}  // namespace
+
+namespace {
+
+// Help, version and usage errors need no display.
+TEST(ViewerCommandLineTest, HelpVersionAndUsageErrors) {
+  struct TCase {
+    const char* Args;
+    int Status;
+    const char* Out;  // a part of what it prints (stdout and stderr together)
+  } Cases[] = {
+      {"--help", 0, "PageUp / PageDown"},
+      {"--version", 0, "quenlor "},
+      {"--size 12", 2, "quenlor: --size wants WIDTHxHEIGHT"},
+      {"a.pmx b.pmx", 2, "Usage: quenlor"},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Out = Shell("env -u DISPLAY timeout 20 " + (kBin / "quenlor").string() + " " +
+                                  C.Args + " 2>&1; echo status=$?");
+    EXPECT_NE(Out.find(C.Out), std::string::npos) << Out;
+    EXPECT_NE(Out.find("status=" + std::to_string(C.Status)), std::string::npos) << Out;
+  }
+}
+
+TEST(ViewerWithoutDisplayTest, EndsWithAMessageInsteadOfRunningUnseen) {
+  ASSERT_TRUE(fs::exists(kBin / "quenlor"));
+  const std::string Out =
+      Shell("cd " + fs::temp_directory_path().string() +
+            " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER timeout 20 " +
+            (kBin / "quenlor").string() + " 2>&1; echo status=$?");
+  EXPECT_NE(Out.find("No display found"), std::string::npos) << Out;
+  EXPECT_NE(Out.find("status=1"), std::string::npos) << Out;
+}
+
+}  // namespace
