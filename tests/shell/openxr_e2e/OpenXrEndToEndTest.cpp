@@ -116,6 +116,7 @@ class TViewer : public e2e::TViewerProcess {
       : TViewerProcess(kBin / "quenlor", AWorkDir, AWorkDir / "stderr.txt", WithoutDevice(AEnv),
                        AArgs) {}
   bool FindWindow() { return !TViewerProcess::FindWindow("Pos: ", 30s).empty(); }
+  const std::string& Window() const { return FWindow; }
   std::string Caption() { return Shell("xdotool getwindowname " + FWindow + " 2>/dev/null"); }
   void Key(const std::string& AKey) {
     Xdo("windowfocus --sync " + FWindow);
@@ -241,6 +242,48 @@ TEST_F(OpenXrEndToEndTest, RendersFramesToTheRuntimeSavesBothEyesAndEscExitsZero
   // The session was ended the runtime's way before it went.
   const std::string L = Log();
   EXPECT_NE(L.find("end\nsession destroyed\ninstance destroyed"), std::string::npos) << L;
+}
+
+int DifferentPixels(const TPicture& A, const TPicture& B) {
+  if (A.Width != B.Width || A.Height != B.Height) return -1;
+  int N = 0;
+  for (std::size_t I = 0; I < A.Pixels.size(); ++I) N += A.Pixels[I] != B.Pixels[I];
+  return N;
+}
+
+// E turns her face to the midpoint of the runtime's two eyes, and the mouse turns the view, as in
+// the legacy headset mode.
+TEST_F(OpenXrEndToEndTest, FaceTrackingTurnsHerFaceToTheHeadsetAndTheMouseTurnsTheView) {
+  TViewer V(Work(), Runtime(""));
+  ASSERT_TRUE(V.FindWindow()) << V.Stderr();
+  ASSERT_TRUE(WaitFor([&] { return CountLines(Log(), "layers 1") >= 10; }, 60s)) << Log();
+  // Step to the side so that she has to turn to look at the viewer.
+  Xdo("windowfocus --sync " + V.Window());
+  Xdo("keydown a");
+  std::this_thread::sleep_for(1500ms);
+  Xdo("keyup a");
+  ASSERT_TRUE(WaitFor([&] { return V.Caption().find("(-") != std::string::npos; }, 5s))
+      << V.Caption();
+  std::this_thread::sleep_for(300ms);
+  const TPicture Still1 = ReadBmp(V.ScreenShot());
+  const TPicture Still2 = ReadBmp(V.ScreenShot());
+  ASSERT_GT(Still1.Width, 0);
+  EXPECT_EQ(DifferentPixels(Still1, Still2), 0) << "nothing moves on its own";
+  V.Key("e");
+  std::this_thread::sleep_for(500ms);
+  const TPicture Tracking = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixels(Still1, Tracking), 100) << "her face turns";
+  V.Key("e");
+  // The pointer into the window first: the viewer turns by its moves from the window's centre.
+  Xdo("mousemove --window " + V.Window() + " 200 150");
+  std::this_thread::sleep_for(300ms);
+  const TPicture Before = ReadBmp(V.ScreenShot());
+  Xdo("mousemove_relative -- 50 0");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_GT(DifferentPixels(Before, ReadBmp(V.ScreenShot())), 1000) << "the view turns";
+  V.Key("Escape");
+  EXPECT_EQ(V.WaitForExit(), 0) << V.Stderr();
+  EXPECT_EQ(V.Stderr(), "");
 }
 
 TEST_F(OpenXrEndToEndTest, TheRuntimeEndingTheSessionEndsTheViewer) {
