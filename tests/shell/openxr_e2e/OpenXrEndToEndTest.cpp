@@ -221,8 +221,9 @@ TEST_F(OpenXrEndToEndTest, RendersFramesToTheRuntimeSavesBothEyesAndEscExitsZero
   // R recentres; W walks ahead (towards her, -Z) as the head looks; the runtime keeps getting
   // frames.
   V.Key("r");
+  // Held long enough that a loaded machine's slow frames still see it down.
   Xdo("keydown w");
-  std::this_thread::sleep_for(500ms);
+  std::this_thread::sleep_for(1500ms);
   Xdo("keyup w");
   float X = 0, Y = 0, Z = 9;
   EXPECT_TRUE(WaitFor(
