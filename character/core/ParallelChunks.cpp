@@ -9,8 +9,9 @@
 
 namespace {
 
-// The process's workers. A job is published under the mutex with a new generation number; each
-// worker takes chunks from the shared counter until none are left and reports that it is out.
+// The process's workers. A job is published under the mutex with a new generation number; a worker
+// that wakes while it is open joins it and takes chunks from the shared counter until none are
+// left. The caller closes the job when it runs dry and waits only for the workers that joined.
 class TChunkWorkers {
  public:
   TChunkWorkers() {
@@ -42,15 +43,16 @@ class TChunkWorkers {
       FContext = AContext;
       FCount = ACount;
       FNext.store(0, std::memory_order_relaxed);
-      FActive = FThreads.size();
+      FOpen = true;
       ++FGeneration;
     }
     FWake.notify_all();
     Drain();
-    // The workers may still be inside their last chunk, or not yet awake: wait until each has
-    // seen this job run dry, so that the next job cannot be mixed up with this one.
+    // Close the job: a worker that wakes from now on leaves it alone. Wait only for those that
+    // joined it and may still be inside a chunk; a worker still asleep costs the caller nothing.
     std::unique_lock<std::mutex> Lock(FMutex);
-    FDone.wait(Lock, [this] { return FActive == 0; });
+    FOpen = false;
+    FDone.wait(Lock, [this] { return FJoined == 0; });
   }
 
  private:
@@ -69,10 +71,12 @@ class TChunkWorkers {
       FWake.wait(Lock, [&] { return FStopping || FGeneration != Seen; });
       if (FStopping) return;
       Seen = FGeneration;
+      if (!FOpen) continue;  // woke after the caller had finished the job alone
+      ++FJoined;
       Lock.unlock();
       Drain();
       Lock.lock();
-      if (--FActive == 0) FDone.notify_one();
+      if (--FJoined == 0) FDone.notify_one();
     }
   }
 
@@ -82,7 +86,8 @@ class TChunkWorkers {
   std::condition_variable FWake, FDone;
   bool FStopping = false;
   std::uint64_t FGeneration = 0;
-  std::size_t FActive = 0;
+  bool FOpen = false;       // the current job takes workers
+  std::size_t FJoined = 0;  // workers inside the current job
   void (*FChunk)(void*, std::size_t) = nullptr;
   void* FContext = nullptr;
   std::size_t FCount = 0;
