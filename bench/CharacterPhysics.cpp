@@ -11,11 +11,9 @@
 #include "character/core/PmxControllerCore.h"
 #include "character/physics/PmxPhysics.h"
 #include "tests/character/GeneratedCharacter.h"
-#include "tests/support/PmxPhysicsWriter.h"
+#include "tests/character/RiggedCharacter.h"
 
 namespace {
-
-constexpr int FollowerBodies = 60, SimulatedBodies = 120, JointCount = 230;
 
 struct TRiggedCharacter {
   TPmx Pmx;
@@ -23,53 +21,7 @@ struct TRiggedCharacter {
   TRiggedCharacter() {
     TGeneratedCharacter Gen = GenerateCharacter(TGeneratedCharacterOptions{});
     TPmxBuilder& B = Gen.Model;
-    const int BoneCount = static_cast<int>(B.Bones.size());
-    std::vector<int> BodyOfBone(static_cast<size_t>(BoneCount), -1);
-    for (int I = 0; I < FollowerBodies; ++I) {
-      TBodySpec S;
-      S.Bone = I, S.Mode = 0, S.Shape = stCapsule;
-      S.Size = TVector3f{{0.04f, 0.1f, 0}};
-      S.Position = B.Bones[I].Position;
-      S.Group = 0, S.NoCollisionMask = static_cast<uint16_t>(1u << 0);
-      BodyOfBone[I] = AddBody(B, S);
-    }
-    // Simulated bodies on the last bones (the generator's chains), each hinged to its parent's
-    // body or, at a chain's root, to the first follower.
-    std::vector<int> Simulated;
-    for (int I = BoneCount - SimulatedBodies; I < BoneCount; ++I) {
-      TBodySpec S;
-      S.Bone = I, S.Mode = 1, S.Shape = stSphere;
-      S.Size = TVector3f{{0.03f, 0, 0}};
-      S.Position = B.Bones[I].Position;
-      S.Mass = 0.5f, S.LinearDamping = S.AngularDamping = 0.5f;
-      S.Group = 1, S.NoCollisionMask = static_cast<uint16_t>(1u << 1);
-      BodyOfBone[I] = AddBody(B, S);
-      Simulated.push_back(I);
-    }
-    int Joints = 0;
-    for (int I : Simulated) {
-      const int P = B.Bones[I].ParentIndex;
-      TJointSpec J;
-      J.A = P >= 0 && BodyOfBone[P] >= 0 ? BodyOfBone[P] : 0;
-      J.B = BodyOfBone[I];
-      J.Position = B.Bones[I].Position;
-      J.TurnLower = TVector3f{{-0.5f, -0.1f, -0.5f}};
-      J.TurnUpper = TVector3f{{0.5f, 0.1f, 0.5f}};
-      J.TurnSpring = TVector3f{{20, 20, 20}};
-      AddJoint(B, J);
-      ++Joints;
-    }
-    // Cross links between neighbouring simulated bodies, as skirts have.
-    for (size_t I = 0; Joints < JointCount; ++I, ++Joints) {
-      TJointSpec J;
-      J.A = BodyOfBone[Simulated[I % Simulated.size()]];
-      J.B = BodyOfBone[Simulated[(I + 7) % Simulated.size()]];
-      J.Position = B.Bones[Simulated[I % Simulated.size()]].Position;
-      J.MoveLower = TVector3f{{-0.2f, -0.2f, -0.2f}};
-      J.MoveUpper = TVector3f{{0.2f, 0.2f, 0.2f}};
-      J.TurnSpring = TVector3f{{5, 5, 5}};
-      AddJoint(B, J);
-    }
+    AddGeneratedRig(B);
     Pmx.LoadFromBytes(B.Build());
     Vmd.LoadFromBytes(Gen.Motion.Build());
   }

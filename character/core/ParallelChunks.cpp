@@ -32,11 +32,19 @@ class TChunkWorkers {
   std::size_t Threads() const { return FThreads.size() + 1; }
 
   void Run(std::size_t ACount, void (*AChunk)(void*, std::size_t), void* AContext) {
-    std::unique_lock<std::mutex> Busy(FRunMutex, std::try_to_lock);
-    if (FThreads.empty() || ACount < 2 || !Busy.owns_lock()) {
+    if (!Open(ACount, AChunk, AContext)) {
       for (std::size_t I = 0; I < ACount; ++I) AChunk(AContext, I);
       return;
     }
+    Close();
+  }
+
+  // Publishes a job to the workers; false (nothing published) when there are none, the job is too
+  // small to share, or another job is running (from another thread, or still open on this one).
+  bool Open(std::size_t ACount, void (*AChunk)(void*, std::size_t), void* AContext) {
+    if (FThreads.empty() || ACount < 2 || OpenHere) return false;
+    if (!FRunMutex.try_lock()) return false;
+    OpenHere = true;
     {
       std::lock_guard<std::mutex> Lock(FMutex);
       FChunk = AChunk;
@@ -47,12 +55,21 @@ class TChunkWorkers {
       ++FGeneration;
     }
     FWake.notify_all();
+    return true;
+  }
+
+  // Runs the chunks left on the calling thread, then closes the job: a worker that wakes from now
+  // on leaves it alone. Waits only for those that joined it and may still be inside a chunk; a
+  // worker still asleep costs the caller nothing.
+  void Close() {
     Drain();
-    // Close the job: a worker that wakes from now on leaves it alone. Wait only for those that
-    // joined it and may still be inside a chunk; a worker still asleep costs the caller nothing.
-    std::unique_lock<std::mutex> Lock(FMutex);
-    FOpen = false;
-    FDone.wait(Lock, [this] { return FJoined == 0; });
+    {
+      std::unique_lock<std::mutex> Lock(FMutex);
+      FOpen = false;
+      FDone.wait(Lock, [this] { return FJoined == 0; });
+    }
+    OpenHere = false;
+    FRunMutex.unlock();
   }
 
  private:
@@ -82,6 +99,8 @@ class TChunkWorkers {
 
   std::vector<std::thread> FThreads;
   std::mutex FRunMutex;  // one job at a time
+  // This thread holds FRunMutex (a job of its own is open): a second one runs inline.
+  static thread_local bool OpenHere;
   std::mutex FMutex;
   std::condition_variable FWake, FDone;
   bool FStopping = false;
@@ -94,6 +113,8 @@ class TChunkWorkers {
   std::atomic<std::size_t> FNext{0};
 };
 
+thread_local bool TChunkWorkers::OpenHere = false;
+
 TChunkWorkers& Workers() {
   static TChunkWorkers Instance;
   return Instance;
@@ -103,6 +124,20 @@ TChunkWorkers& Workers() {
 
 void RunChunks(std::size_t ACount, void (*AChunk)(void*, std::size_t), void* AContext) {
   Workers().Run(ACount, AChunk, AContext);
+}
+
+TChunkJob::TChunkJob(std::size_t ACount, void (*AChunk)(void*, std::size_t), void* AContext)
+    : FCount(ACount), FChunk(AChunk), FContext(AContext) {
+  FShared = Workers().Open(ACount, AChunk, AContext);
+}
+
+void TChunkJob::Finish() {
+  if (FFinished) return;
+  FFinished = true;
+  if (FShared)
+    Workers().Close();
+  else
+    for (std::size_t I = 0; I < FCount; ++I) FChunk(FContext, I);
 }
 
 std::size_t ChunkThreads() {

@@ -12,5 +12,26 @@
 void RunChunks(std::size_t ACount, void (*AChunk)(void* AContext, std::size_t AIndex),
                void* AContext);
 
+// A job whose chunks the workers start on at once while the caller goes on with other work (the
+// physics step); Finish (or the destructor) runs what nobody has taken on the calling thread and
+// waits for the rest. Without free workers, or when a job is already open on this thread, every
+// chunk runs in Finish. RunChunks called by the opener while the job is open runs inline.
+class TChunkJob {
+ public:
+  TChunkJob(std::size_t ACount, void (*AChunk)(void* AContext, std::size_t AIndex),
+            void* AContext);
+  ~TChunkJob() { Finish(); }
+  TChunkJob(const TChunkJob&) = delete;
+  TChunkJob& operator=(const TChunkJob&) = delete;
+  void Finish();
+
+ private:
+  std::size_t FCount;
+  void (*FChunk)(void*, std::size_t);
+  void* FContext;
+  bool FShared = false;  // published to the workers
+  bool FFinished = false;
+};
+
 // How many threads RunChunks spreads a job over, the caller included (1 on a single core).
 std::size_t ChunkThreads();

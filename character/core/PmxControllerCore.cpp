@@ -559,11 +559,10 @@ bool TPmxControllerCore::IKEnabled(int AChainBone) const {
 
 void TPmxControllerCore::UpdateBoneMatrix() {
   UpdatePose();
-  ApplyPhysics();
   if (FTarget) {
-    FTarget->BonesPosed(*this);
-    Skin(*FTarget);
+    PhysicsAndSkin(*FTarget);
   } else {
+    ApplyPhysics();
     // Nothing to write into; the skinning matrices still end as the rotation-only ones.
     for (TMatrix4f& M : FSkinMatrix) {
       M.V[3] = M.V[7] = M.V[11] = 0.0f;

@@ -25,6 +25,9 @@
 
 class TPmxControllerCore;
 
+// Skin stream words an SDEF vertex adds after its weights (its points C, R0 and R1).
+inline constexpr uint32_t PmxSkinSdefWords = 9;
+
 // One bone's skinning matrix rows (floats 0-3 of each row) beside the rows of its rotation-only
 // copy (floats 4-7), for skinning a position and a normal in one 256-bit value.
 struct alignas(32) TPmxSkinBonePair {
@@ -284,6 +287,9 @@ class TPmxControllerCore {
   virtual void SampleMotion(double AFrame);
   virtual void UpdatePose();
   virtual void Skin(IPmxSkinTarget& ATarget);
+  // After the pose: the physics step, the target told the bones' final pose, the skinning pass.
+  // The fast path skins the vertices no simulated bone can move while the step runs.
+  virtual void PhysicsAndSkin(IPmxSkinTarget& ATarget);
 
   // Local matrix of bone i: its rotation about its own origin, then the move to its place
   // relative to its parent (plus the translation offset).
@@ -339,8 +345,9 @@ class TPmxControllerCore {
   void PhysicsClock(double AFrame);
   // A model without motion: its physics still runs on the clock.
   void PhysicsWithoutMotion(double AFrame);
-  // After the pose: kinematic bodies to their bones, the step, simulated bodies back.
-  void ApplyPhysics();
+  // After the pose: kinematic bodies to their bones, the step, simulated bodies back. Returns the
+  // bones whose matrices it changed (their skinning matrices renewed).
+  std::span<const int> ApplyPhysics();
 
   // Model tables shared by both paths.
   std::vector<int> FParent;            // loop-free parent (-1: root)
@@ -420,6 +427,22 @@ class TPmxControllerCore {
   };
   static constexpr uint32_t SkinChunkVertices = 2048;
   std::vector<TSkinChunk> FSkinChunks;
+  // The stream split in two for a pose with physics: the vertices no simulated bone can move,
+  // skinned while the step runs, and the others, skinned after it. Each part keeps the stream's
+  // records with the vertex each writes, its own SDEF tables, its chunks (FirstVertex counts its
+  // records) and the SDEF pairs its vertices use. Empty without physics.
+  struct TSkinPart {
+    std::vector<uint32_t> Stream, VertexOf, SdefArcOf, SdefPairs;
+    std::vector<float> SdefT;
+    std::vector<TSkinChunk> Chunks;
+  };
+  TSkinPart FSkinBesideStep, FSkinAfterStep;
+  void BuildSkinParts(const std::vector<uint8_t>& AMovedBones);
+  // The mapped buffers skinned in one pass (the wide loop when both are there and AVX is).
+  void SkinMapped(float* APositions, float* ANormals);
+  // A bone's full and rotation-only rows for the wide loop; its skinning matrix becomes the
+  // rotation-only one.
+  void SplitBoneRows(size_t ABone);
 
   // Vertex-morph offsets grouped per vertex: every vertex that some vertex morph moves, with its
   // offsets in the order the additions happen (morph order, then the morph's own order). Vertices

@@ -11,7 +11,46 @@ constexpr double FramesPerSecond = 30.0;
 }  // namespace
 
 void TPmxControllerCore::BuildPhysics() {
-  if (FPmx.RigidBodyCount() > 0) FPhysics = std::make_unique<TPmxPhysics>(FPmx, FParent, FPreorder);
+  if (FPmx.RigidBodyCount() == 0) return;
+  FPhysics = std::make_unique<TPmxPhysics>(FPmx, FParent, FPreorder);
+  BuildSkinParts(FPhysics->MovedBones());
+}
+
+// Splits the vertex stream by whether some slot's bone is one physics moves (a slot of weight 0
+// counts too: the split only decides when a vertex is skinned, never how).
+void TPmxControllerCore::BuildSkinParts(const std::vector<uint8_t>& AMovedBones) {
+  FSkinBesideStep = TSkinPart{};
+  FSkinAfterStep = TSkinPart{};
+  std::vector<uint8_t> PairSeen(FSdefPairs.size(), 0);
+  size_t Word = 0, Sdef = 0;
+  for (uint32_t V = 0; V < FSkinVertices.size(); ++V) {
+    const uint32_t Header = FSkinStream[Word];
+    const uint32_t Count = Header & 7u;
+    const size_t Words = 1 + Count + (Count >= 2 ? Count : 0) + (Header & 16u ? PmxSkinSdefWords : 0);
+    bool Moved = false;
+    for (uint32_t S = 0; S < Count; ++S) {
+      const auto Bone = static_cast<int32_t>(FSkinStream[Word + 1 + S]);
+      if (Bone >= 0 && static_cast<size_t>(Bone) < AMovedBones.size() && AMovedBones[Bone])
+        Moved = true;
+    }
+    TSkinPart& Part = Moved ? FSkinAfterStep : FSkinBesideStep;
+    if (Part.VertexOf.size() % SkinChunkVertices == 0)
+      Part.Chunks.push_back({static_cast<uint32_t>(Part.VertexOf.size()),
+                             static_cast<uint32_t>(Part.Stream.size()),
+                             static_cast<uint32_t>(Part.SdefT.size())});
+    Part.VertexOf.push_back(V);
+    Part.Stream.insert(Part.Stream.end(), FSkinStream.begin() + Word,
+                       FSkinStream.begin() + Word + Words);
+    if (Header & 16u) {
+      const uint32_t Pair = FSdefArcOf[Sdef];
+      Part.SdefArcOf.push_back(Pair);
+      Part.SdefT.push_back(FSdefT[Sdef]);
+      if (!PairSeen[Pair]) Part.SdefPairs.push_back(Pair);
+      PairSeen[Pair] = 1;
+      ++Sdef;
+    }
+    Word += Words;
+  }
 }
 
 void TPmxControllerCore::SetPhysicsEnabled(bool AValue) {
@@ -44,8 +83,8 @@ void TPmxControllerCore::PhysicsWithoutMotion(double AFrame) {
   PoseChanged();
 }
 
-void TPmxControllerCore::ApplyPhysics() {
-  if (!FPhysics || !FPhysicsEnabled) return;
+std::span<const int> TPmxControllerCore::ApplyPhysics() {
+  if (!FPhysics || !FPhysicsEnabled) return {};
   if (FPhysicsResetDue) {
     FPhysics->Reset(FBoneGlobalMatrix);
     FPhysicsResetDue = false;
@@ -55,4 +94,5 @@ void TPmxControllerCore::ApplyPhysics() {
   FPhysicsSeconds = 0.0;
   for (const int K : Changed)
     FSkinMatrix[K] = MulMatrix4f(FBoneInvertMatrix[K], FBoneGlobalMatrix[K]);
+  return Changed;
 }

@@ -610,9 +610,6 @@ inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const float* 
   AOutN = Turn(AN.X, AN.Y, AN.Z);
 }
 
-// Stream words an SDEF vertex adds after its weights.
-constexpr uint32_t SdefWords = 9;
-
 }  // namespace
 
 void TPmxControllerCore::SetUpSdefArcs() {
@@ -657,7 +654,7 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
                         SdefBatchEnd - SdefNext, Rows);
         }
         SkinSdef<4>(S, W0, W1, Rows[SdefNext++ % SdefBatch], P, Nr, M[B0].V, M[B1].V, OutP, OutN);
-        S += SdefWords;
+        S += PmxSkinSdefWords;
       } else if (!(Header & 8u)) {
         OutP = Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1;
         OutN = Transform(NX, NY, NZ, N[B0]) * W0 + Transform(NX, NY, NZ, N[B1]) * W1;
@@ -703,17 +700,20 @@ typedef float TLanes8 __attribute__((vector_size(32)));
 static_assert(sizeof(TVec3f) == 12 && sizeof(TVector3f) == 12,
               "positions and normals are three floats in a row, array elements back to back");
 
-// The vertices [AFirst, AEnd) of the same stream as SkinStream (AStream at AFirst's header,
-// ASdefFirst the number of SDEF vertices before AFirst), with the position and the normal of a
+// The records [AFirst, AEnd) of a stream laid out as SkinStream's (AStream at AFirst's header,
+// ASdefFirst the number of SDEF records before AFirst), with the position and the normal of a
 // vertex computed together in one 256-bit value; ABones holds per bone the four rows of its
 // skinning matrix (lanes 0-3) beside the rows of its rotation-only copy (lanes 4-7). Every lane is
-// the same float operation as in the 128-bit loop, so the results are identical. Nothing outside
-// the range is written, so that ranges can be skinned on different threads at once.
+// the same float operation as in the 128-bit loop, so the results are identical. Record V is
+// vertex V, or with AIndexed vertex AVertexOf[V] (of AVertexCount). Nothing outside the range's
+// vertices is written, so that ranges can be skinned on different threads at once.
+template <bool AIndexed>
 __attribute__((target("avx"))) void SkinStreamWide(
     const uint32_t* AStream, size_t AFirst, size_t AEnd, size_t ASdefFirst,
-    const TVec3f* APositionsIn, const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones,
-    const TRotationArc* AArcs, const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount,
-    float* APositions, float* ANormals) {
+    const uint32_t* AVertexOf, size_t AVertexCount, const TVec3f* APositionsIn,
+    const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones, const TRotationArc* AArcs,
+    const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount, float* APositions,
+    float* ANormals) {
 #define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
 #define QUENLOR_XFORM(B) \
   (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
@@ -722,13 +722,14 @@ __attribute__((target("avx"))) void SkinStreamWide(
   const uint32_t* S = AStream;
   alignas(32) TSdefRows Rows[SdefBatch];
   size_t SdefNext = ASdefFirst, SdefBatchStart = ASdefFirst, SdefBatchEnd = ASdefFirst;
-  for (size_t V = AFirst; V < AEnd; ++V) {
+  for (size_t Record = AFirst; Record < AEnd; ++Record) {
+    const size_t V = AIndexed ? AVertexOf[Record] : Record;
     const uint32_t Header = *S++;
     const uint32_t Count = Header & 7u;
     const TVec3f& P = APositionsIn[V];
     const TVector3f& N = ANormalsIn[V];
     TLanes8 X, Y, Z;
-    if (V + 1 < AEnd) {
+    if (AIndexed ? V + 1 < AVertexCount : V + 1 < AEnd) {
       // P and N as four floats each (the fourth is the next vertex's first, unused), side by
       // side, then each coordinate spread over its half: five instructions instead of sixteen.
       const __m256 PN =
@@ -737,7 +738,7 @@ __attribute__((target("avx"))) void SkinStreamWide(
       Y = reinterpret_cast<TLanes8>(_mm256_permute_ps(PN, 0x55));
       Z = reinterpret_cast<TLanes8>(_mm256_permute_ps(PN, 0xAA));
     } else {
-      // The range's last vertex may be the array's last: no read past it.
+      // The vertex may be the array's last: no read past it.
       X = TLanes8{P.X, P.X, P.X, P.X, N.X, N.X, N.X, N.X};
       Y = TLanes8{P.Y, P.Y, P.Y, P.Y, N.Y, N.Y, N.Y, N.Y};
       Z = TLanes8{P.Z, P.Z, P.Z, P.Z, N.Z, N.Z, N.Z, N.Z};
@@ -761,7 +762,7 @@ __attribute__((target("avx"))) void SkinStreamWide(
         }
         SkinSdef<8>(S, W0, W1, Rows[SdefNext++ - SdefBatchStart], P, N, ABones[B0].Rows[0],
                     ABones[B1].Rows[0], Position, Normal);
-        S += SdefWords;
+        S += PmxSkinSdefWords;
         Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
       } else if (!(Header & 8u)) {
         Out = QUENLOR_WEIGHED(B0, W0) + QUENLOR_WEIGHED(B1, W1);
@@ -787,8 +788,9 @@ __attribute__((target("avx"))) void SkinStreamWide(
     const __m256 Both = reinterpret_cast<__m256>(Out);
     const __m128 Position = _mm256_castps256_ps128(Both);
     const __m128 Normal = _mm256_extractf128_ps(Both, 1);
-    if (V + 1 < AEnd) {
+    if (!AIndexed && V + 1 < AEnd) {
       // Four floats each: the fourth lands on the next vertex's first, which is written next.
+      // (The next record of an indexed part may be far on: its vertex's neighbour is another's.)
       _mm_storeu_ps(APositions + 3 * V, Position);
       _mm_storeu_ps(ANormals + 3 * V, Normal);
     } else {
@@ -811,34 +813,49 @@ bool CpuHasAVX() {
 
 }  // namespace
 
+namespace {
+
+// Maps the target's two buffers for one pass; unmaps on leaving.
+struct TMappedTarget {
+  IPmxSkinTarget& Target;
+  float* Positions = nullptr;
+  float* Normals = nullptr;
+  explicit TMappedTarget(IPmxSkinTarget& ATarget) : Target(ATarget) {
+    Positions = Target.MapPositions();
+    Normals = Target.MapNormals();
+  }
+  ~TMappedTarget() {
+    if (Positions) Target.UnmapPositions();
+    if (Normals) Target.UnmapNormals();
+  }
+};
+
+}  // namespace
+
 void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
-  struct TUnmapGuard {
-    IPmxSkinTarget& Target;
-    float* Positions = nullptr;
-    float* Normals = nullptr;
-    ~TUnmapGuard() {
-      if (Positions) Target.UnmapPositions();
-      if (Normals) Target.UnmapNormals();
-    }
-  } Guard{ATarget};
-  Guard.Positions = ATarget.MapPositions();
-  Guard.Normals = ATarget.MapNormals();
+  const TMappedTarget Mapped(ATarget);
+  SkinMapped(Mapped.Positions, Mapped.Normals);
+}
+
+void TPmxControllerCore::SplitBoneRows(size_t ABone) {
+  TMatrix4f& M = FSkinMatrix[ABone];
+  TPmxSkinBonePair& Pair = FBonePairs[ABone];
+  for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R], M.Rows[R].V, 4 * sizeof(float));
+  M.V[3] = M.V[7] = M.V[11] = 0.0f;
+  M.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
+  for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R] + 4, M.Rows[R].V, 4 * sizeof(float));
+}
+
+void TPmxControllerCore::SkinMapped(float* APositions, float* ANormals) {
   SetUpSdefArcs();
 
-  if (Guard.Positions && Guard.Normals && CpuHasAVX()) {
+  if (APositions && ANormals && CpuHasAVX()) {
     // Full rows beside rotation-only rows; then the matrices themselves become rotation-only.
-    for (size_t I = 0; I < FSkinMatrix.size(); ++I) {
-      TMatrix4f& M = FSkinMatrix[I];
-      TPmxSkinBonePair& Pair = FBonePairs[I];
-      for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R], M.Rows[R].V, 4 * sizeof(float));
-      M.V[3] = M.V[7] = M.V[11] = 0.0f;
-      M.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
-      for (int R = 0; R < 4; ++R) std::memcpy(Pair.Rows[R] + 4, M.Rows[R].V, 4 * sizeof(float));
-    }
+    for (size_t I = 0; I < FSkinMatrix.size(); ++I) SplitBoneRows(I);
     struct TJob {
       const TPmxControllerCore* Core;
       float *Positions, *Normals;
-    } Job{this, Guard.Positions, Guard.Normals};
+    } Job{this, APositions, ANormals};
     RunChunks(
         FSkinChunks.size(),
         [](void* AJob, size_t AIndex) {
@@ -848,10 +865,11 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
           const size_t End = AIndex + 1 < C.FSkinChunks.size()
                                  ? C.FSkinChunks[AIndex + 1].FirstVertex
                                  : C.FSkinVertices.size();
-          SkinStreamWide(C.FSkinStream.data() + Chunk.FirstWord, Chunk.FirstVertex, End,
-                         Chunk.FirstSdef, C.FSkinVertices.data(), C.FRestNormals.data(),
-                         C.FBonePairs.data(), C.FSdefArcs.data(), C.FSdefArcOf.data(),
-                         C.FSdefT.data(), C.FSdefT.size(), J.Positions, J.Normals);
+          SkinStreamWide<false>(C.FSkinStream.data() + Chunk.FirstWord, Chunk.FirstVertex, End,
+                                Chunk.FirstSdef, nullptr, C.FSkinVertices.size(),
+                                C.FSkinVertices.data(), C.FRestNormals.data(), C.FBonePairs.data(),
+                                C.FSdefArcs.data(), C.FSdefArcOf.data(), C.FSdefT.data(),
+                                C.FSdefT.size(), J.Positions, J.Normals);
         },
         &Job);
     return;
@@ -864,7 +882,60 @@ void TPmxControllerCore::Skin(IPmxSkinTarget& ATarget) {
     R.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
     FNormalMatrix[I] = R;
   }
-  if (Guard.Positions || Guard.Normals) SkinStream(Guard.Positions, Guard.Normals);
+  if (APositions || ANormals) SkinStream(APositions, ANormals);
   // Between calls the skinning matrices are the rotation-only ones.
   std::swap(FSkinMatrix, FNormalMatrix);
+}
+
+void TPmxControllerCore::PhysicsAndSkin(IPmxSkinTarget& ATarget) {
+  const bool Split = FPhysics && FPhysicsEnabled && !FSkinBesideStep.VertexOf.empty() &&
+                     !FSkinAfterStep.VertexOf.empty() && CpuHasAVX();
+  if (!Split) {
+    ApplyPhysics();
+    ATarget.BonesPosed(*this);
+    Skin(ATarget);
+    return;
+  }
+  const TMappedTarget Mapped(ATarget);
+  if (!Mapped.Positions || !Mapped.Normals) {
+    ApplyPhysics();
+    ATarget.BonesPosed(*this);
+    SkinMapped(Mapped.Positions, Mapped.Normals);
+    return;
+  }
+  // Every bone's rows as posed: those physics moves are redone after the step, and no vertex of
+  // the part skinned beside the step reads them.
+  for (size_t I = 0; I < FSkinMatrix.size(); ++I) SplitBoneRows(I);
+  auto ArcsOf = [this](const TSkinPart& APart) {
+    for (const uint32_t I : APart.SdefPairs)
+      FSdefArcs[I] = RotationArc(SkinMatrixRotation(FSkinMatrix[FSdefPairs[I].first]),
+                                 SkinMatrixRotation(FSkinMatrix[FSdefPairs[I].second]));
+  };
+  ArcsOf(FSkinBesideStep);
+  struct TJob {
+    const TPmxControllerCore* Core;
+    const TSkinPart* Part;
+    float *Positions, *Normals;
+  };
+  auto SkinChunk = [](void* AJob, size_t AIndex) {
+    const TJob& J = *static_cast<const TJob*>(AJob);
+    const TPmxControllerCore& C = *J.Core;
+    const TSkinPart& Part = *J.Part;
+    const TSkinChunk& Chunk = Part.Chunks[AIndex];
+    const size_t End =
+        AIndex + 1 < Part.Chunks.size() ? Part.Chunks[AIndex + 1].FirstVertex : Part.VertexOf.size();
+    SkinStreamWide<true>(Part.Stream.data() + Chunk.FirstWord, Chunk.FirstVertex, End,
+                         Chunk.FirstSdef, Part.VertexOf.data(), C.FSkinVertices.size(),
+                         C.FSkinVertices.data(), C.FRestNormals.data(), C.FBonePairs.data(),
+                         C.FSdefArcs.data(), Part.SdefArcOf.data(), Part.SdefT.data(),
+                         Part.SdefT.size(), J.Positions, J.Normals);
+  };
+  TJob Beside{this, &FSkinBesideStep, Mapped.Positions, Mapped.Normals};
+  TChunkJob BesideJob(FSkinBesideStep.Chunks.size(), SkinChunk, &Beside);
+  for (const int K : ApplyPhysics()) SplitBoneRows(static_cast<size_t>(K));
+  ArcsOf(FSkinAfterStep);
+  ATarget.BonesPosed(*this);
+  BesideJob.Finish();
+  TJob After{this, &FSkinAfterStep, Mapped.Positions, Mapped.Normals};
+  RunChunks(FSkinAfterStep.Chunks.size(), SkinChunk, &After);
 }

@@ -326,6 +326,12 @@ TVec3f TPmxReferenceCore::SkinPoint(const TPmxVertex& AVertex, const TVec3f& AIn
   }
 }
 
+void TPmxReferenceCore::PhysicsAndSkin(IPmxSkinTarget& ATarget) {
+  ApplyPhysics();
+  ATarget.BonesPosed(*this);
+  Skin(ATarget);
+}
+
 void TPmxReferenceCore::Skin(IPmxSkinTarget& ATarget) {
   if (float* Positions = ATarget.MapPositions()) {
     for (int V = 0; V < FPmx.VertexCount(); ++V) {

@@ -18,6 +18,8 @@ class TPmxReferenceCore : public TPmxControllerCore {
   void SampleMotion(double AFrame) override;
   void UpdatePose() override;
   void Skin(IPmxSkinTarget& ATarget) override;
+  // The step, then one pass over every vertex.
+  void PhysicsAndSkin(IPmxSkinTarget& ATarget) override;
 
  private:
   void ApplyGroupMorphs();

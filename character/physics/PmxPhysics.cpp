@@ -114,6 +114,7 @@ struct TPmxPhysics::TImpl {
   std::vector<std::unique_ptr<btGeneric6DofSpringConstraint>> Joints;
   std::vector<int> Parent, Order;
   std::vector<int> BoneBody;  // per bone: the simulated body that drives it, or -1
+  std::vector<uint8_t> Moved;  // per bone: BoneBody set on it or on a bone above it
   std::vector<TMatrix4f> Old;
   std::vector<uint8_t> Dirty;
   std::vector<int> Changed;
@@ -359,6 +360,12 @@ void TPmxPhysics::Build(std::span<const int> ABoneParent, std::span<const int> A
     W.World.addConstraint(C.get(), true);
     W.Joints.push_back(std::move(C));
   }
+  W.Moved.assign(static_cast<size_t>(BoneCount), 0);
+  for (const int K : W.Order) {
+    if (K < 0 || K >= BoneCount) continue;
+    const int P = W.Parent[K];
+    W.Moved[K] = W.BoneBody[K] >= 0 || (P >= 0 && P < BoneCount && W.Moved[P]);
+  }
   if (ANote) Notes.Flush(*ANote);
 }
 
@@ -477,6 +484,9 @@ std::span<const int> TPmxPhysics::Update(std::span<TMatrix4f> AGlobals, double A
   return W.Changed;
 }
 
+const std::vector<uint8_t>& TPmxPhysics::MovedBones() const {
+  return FImpl->Moved;
+}
 int TPmxPhysics::BodyCount() const {
   return static_cast<int>(FImpl->Bodies.size());
 }

@@ -4,6 +4,7 @@
 // math and Bullet (kept out of this header).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
@@ -43,6 +44,10 @@ class TPmxPhysics {
   // with the bones below them. Returns the bones whose matrices it changed. A body that ended
   // non-finite or far away is put back at its bone's pose first.
   std::span<const int> Update(std::span<TMatrix4f> AGlobals, double ASeconds);
+
+  // Per bone 1 when Update may change its matrix: the bones of simulated bodies and every bone
+  // below them. Fixed for the world's life (a reset builds the same).
+  const std::vector<uint8_t>& MovedBones() const;
 
   // Bodies as built, by the model's body index (tests, the benchmark).
   int BodyCount() const;

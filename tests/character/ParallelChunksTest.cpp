@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,38 @@ TEST(ParallelChunks, JobsFromTwoThreadsAtOnceEachRunEveryChunkOnce) {
   EXPECT_EQ(WrongA, 0);
   EXPECT_EQ(WrongB, 0);
   EXPECT_GE(ChunkThreads(), 1u);
+}
+
+// A job opened before other work: the workers run its chunks meanwhile (on a machine with more
+// than one core), a RunChunks from the opener in between runs inline, and Finish leaves nothing
+// undone.
+TEST(ParallelChunks, OpenJobRunsBesideTheCallersWorkAndFinishesEveryChunk) {
+  for (size_t Count : {0u, 1u, 7u, 200u}) {
+    for (int Job = 0; Job < 100; ++Job) {
+      TCounts C(Count), Inner(13);
+      TChunkJob Open(Count, &TCounts::Count, &C);
+      RunChunks(13, &TCounts::Count, &Inner);
+      EXPECT_EQ(Inner.Wrong(), 0);
+      Open.Finish();
+      ASSERT_EQ(C.Wrong(), 0) << Count << " chunks, job " << Job;
+      Open.Finish();  // a second Finish (and the destructor) runs nothing again
+      ASSERT_EQ(C.Wrong(), 0);
+    }
+  }
+  if (ChunkThreads() < 2) GTEST_SKIP() << "one core: no worker to run beside the caller";
+  struct TFirst {
+    std::thread::id Caller;
+    std::atomic<int> ByWorker{0};
+    static void Chunk(void* AContext, size_t) {
+      auto& F = *static_cast<TFirst*>(AContext);
+      if (std::this_thread::get_id() != F.Caller) F.ByWorker.fetch_add(1);
+    }
+  } First;
+  First.Caller = std::this_thread::get_id();
+  TChunkJob Open(50, &TFirst::Chunk, &First);
+  for (int Wait = 0; Wait < 10000 && First.ByWorker.load() == 0; ++Wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_GT(First.ByWorker.load(), 0) << "no worker took a chunk while the caller was busy";
 }
 
 }  // namespace

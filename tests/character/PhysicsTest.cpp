@@ -346,7 +346,9 @@ TEST(Physics, ARigAtRestSleepsUntilItsBoneMoves) {
     R.RestGlobals();
     R.Globals[0] = TranslationMatrix4f(TVector3f{{0.3f, 5, 0}});
     R.Physics->Update(R.Globals, 1.0 / 30.0);
-    if (F == 0) EXPECT_EQ(R.Physics->AwakeBodyCount(), 3);
+    if (F == 0) {
+      EXPECT_EQ(R.Physics->AwakeBodyCount(), 3);
+    }
   }
   EXPECT_GT(R.Physics->BodyMatrix(1).W.X, 0.05f);                // the top link went with the root
   EXPECT_GT(R.Physics->BodyMatrix(3).W.X, Still.W.X + 0.001f);  // the tip starts to follow
