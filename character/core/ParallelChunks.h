@@ -18,8 +18,7 @@ void RunChunks(std::size_t ACount, void (*AChunk)(void* AContext, std::size_t AI
 // chunk runs in Finish. RunChunks called by the opener while the job is open runs inline.
 class TChunkJob {
  public:
-  TChunkJob(std::size_t ACount, void (*AChunk)(void* AContext, std::size_t AIndex),
-            void* AContext);
+  TChunkJob(std::size_t ACount, void (*AChunk)(void* AContext, std::size_t AIndex), void* AContext);
   ~TChunkJob() { Finish(); }
   TChunkJob(const TChunkJob&) = delete;
   TChunkJob& operator=(const TChunkJob&) = delete;

@@ -26,7 +26,8 @@ void TPmxControllerCore::BuildSkinParts(const std::vector<uint8_t>& AMovedBones)
   for (uint32_t V = 0; V < FSkinVertices.size(); ++V) {
     const uint32_t Header = FSkinStream[Word];
     const uint32_t Count = Header & 7u;
-    const size_t Words = 1 + Count + (Count >= 2 ? Count : 0) + (Header & 16u ? PmxSkinSdefWords : 0);
+    const size_t Words =
+        1 + Count + (Count >= 2 ? Count : 0) + (Header & 16u ? PmxSkinSdefWords : 0);
     bool Moved = false;
     for (uint32_t S = 0; S < Count; ++S) {
       const auto Bone = static_cast<int32_t>(FSkinStream[Word + 1 + S]);

@@ -922,8 +922,8 @@ void TPmxControllerCore::PhysicsAndSkin(IPmxSkinTarget& ATarget) {
     const TPmxControllerCore& C = *J.Core;
     const TSkinPart& Part = *J.Part;
     const TSkinChunk& Chunk = Part.Chunks[AIndex];
-    const size_t End =
-        AIndex + 1 < Part.Chunks.size() ? Part.Chunks[AIndex + 1].FirstVertex : Part.VertexOf.size();
+    const size_t End = AIndex + 1 < Part.Chunks.size() ? Part.Chunks[AIndex + 1].FirstVertex
+                                                       : Part.VertexOf.size();
     SkinStreamWide<true>(Part.Stream.data() + Chunk.FirstWord, Chunk.FirstVertex, End,
                          Chunk.FirstSdef, Part.VertexOf.data(), C.FSkinVertices.size(),
                          C.FSkinVertices.data(), C.FRestNormals.data(), C.FBonePairs.data(),

@@ -113,7 +113,7 @@ struct TPmxPhysics::TImpl {
   std::vector<TBody> Bodies;  // one per model body; Body null when left out
   std::vector<std::unique_ptr<btGeneric6DofSpringConstraint>> Joints;
   std::vector<int> Parent, Order;
-  std::vector<int> BoneBody;  // per bone: the simulated body that drives it, or -1
+  std::vector<int> BoneBody;   // per bone: the simulated body that drives it, or -1
   std::vector<uint8_t> Moved;  // per bone: BoneBody set on it or on a bone above it
   std::vector<TMatrix4f> Old;
   std::vector<uint8_t> Dirty;

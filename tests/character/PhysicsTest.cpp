@@ -350,7 +350,7 @@ TEST(Physics, ARigAtRestSleepsUntilItsBoneMoves) {
       EXPECT_EQ(R.Physics->AwakeBodyCount(), 3);
     }
   }
-  EXPECT_GT(R.Physics->BodyMatrix(1).W.X, 0.05f);                // the top link went with the root
+  EXPECT_GT(R.Physics->BodyMatrix(1).W.X, 0.05f);               // the top link went with the root
   EXPECT_GT(R.Physics->BodyMatrix(3).W.X, Still.W.X + 0.001f);  // the tip starts to follow
 }
 
