@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/shell/E2EPicture.h"
 #include "tests/shell/E2EProcess.h"
 
 namespace fs = std::filesystem;
@@ -34,40 +35,11 @@ using e2e::kBin;
 using e2e::Shell;
 using e2e::Xdo;
 
-struct TPixels {
-  int Width = 0, Height = 0;
-  std::vector<std::array<uint8_t, 3>> Rgb;  // row 0 at the top
-  const std::array<uint8_t, 3>& At(int AX, int AY) const {
-    return Rgb[static_cast<size_t>(AY) * Width + AX];
-  }
-};
+// A screenshot read back: an RGB picture, row 0 at the top.
+using TPixels = e2e::TPicture;
+using e2e::ReadBmp;
 
-// Reads an uncompressed 24-bit BMP (bottom-up rows padded to 4 bytes).
-inline TPixels ReadBmp(const fs::path& APath) {
-  std::ifstream In(APath, std::ios::binary);
-  std::vector<uint8_t> D((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  TPixels P;
-  if (D.size() < 54 || D[0] != 'B' || D[1] != 'M') return P;
-  auto U32 = [&](size_t O) {
-    return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 |
-           uint32_t(D[O + 3]) << 24;
-  };
-  const uint32_t Offset = U32(10);
-  const int W = static_cast<int>(U32(18)), H = static_cast<int>(U32(22));
-  if (D[28] != 24 || W <= 0 || H <= 0) return P;
-  const size_t Stride = (static_cast<size_t>(W) * 3 + 3) & ~size_t(3);
-  if (D.size() < Offset + Stride * H) return P;
-  P.Width = W, P.Height = H;
-  P.Rgb.resize(static_cast<size_t>(W) * H);
-  for (int Y = 0; Y < H; ++Y)
-    for (int X = 0; X < W; ++X) {
-      const uint8_t* S = &D[Offset + (H - 1 - Y) * Stride + 3 * X];
-      P.Rgb[static_cast<size_t>(Y) * W + X] = {S[2], S[1], S[0]};
-    }
-  return P;
-}
-
-inline bool Near(const std::array<uint8_t, 3>& A, int R, int G, int B, int ATolerance) {
+inline bool Near(const e2e::TRgb& A, int R, int G, int B, int ATolerance) {
   return std::abs(A[0] - R) <= ATolerance && std::abs(A[1] - G) <= ATolerance &&
          std::abs(A[2] - B) <= ATolerance;
 }
@@ -189,7 +161,8 @@ inline std::string FindErrorBox(TViewer& AViewer, int ATries) {
   return {};
 }
 
-inline int DifferentPixels(const TPixels& A, const TPixels& B) {
+// Changed pixels in the box around her (the ground and sky far from her never change).
+inline int DifferentPixelsNearHer(const TPixels& A, const TPixels& B) {
   if (A.Width != B.Width || A.Height != B.Height) return -1;
   int N = 0;
   for (int Y = kCharY0 - 100; Y < kCharY1; ++Y)

@@ -171,7 +171,7 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   const TPixels Rest1 = ReadBmp(V.ScreenShot());
   std::this_thread::sleep_for(300ms);
   const TPixels Rest2 = ReadBmp(V.ScreenShot());
-  EXPECT_EQ(DifferentPixels(Rest1, Rest2), 0) << "the motion starts paused";
+  EXPECT_EQ(DifferentPixelsNearHer(Rest1, Rest2), 0) << "the motion starts paused";
 
   V.Focus();
   Xdo("key p");
@@ -179,8 +179,8 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   const TPixels Dance1 = ReadBmp(V.ScreenShot());
   std::this_thread::sleep_for(400ms);
   const TPixels Dance2 = ReadBmp(V.ScreenShot());
-  EXPECT_GT(DifferentPixels(Dance1, Dance2), 300);
-  EXPECT_GT(DifferentPixels(Rest2, Dance2), 300);
+  EXPECT_GT(DifferentPixelsNearHer(Dance1, Dance2), 300);
+  EXPECT_GT(DifferentPixelsNearHer(Rest2, Dance2), 300);
 
   V.Focus();
   Xdo("key p");
@@ -188,7 +188,7 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   const TPixels Held1 = ReadBmp(V.ScreenShot());
   std::this_thread::sleep_for(400ms);
   const TPixels Held2 = ReadBmp(V.ScreenShot());
-  EXPECT_EQ(DifferentPixels(Held1, Held2), 0) << "pausing holds the pose";
+  EXPECT_EQ(DifferentPixelsNearHer(Held1, Held2), 0) << "pausing holds the pose";
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
 }
@@ -222,7 +222,8 @@ TEST_F(ViewerEndToEndTest, XSwitchesPhysicsTheTailsMoveTheBodyStandsStill) {
   std::this_thread::sleep_for(300ms);
   const TPixels Swung = ReadBmp(V.ScreenShot());
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(DifferentPixels(Swung, ReadBmp(V.ScreenShot())), 0) << "paused, the physics holds";
+  EXPECT_EQ(DifferentPixelsNearHer(Swung, ReadBmp(V.ScreenShot())), 0)
+      << "paused, the physics holds";
 
   // Off: the next frames show the tails where the bones put them.
   auto Switch = [&](const TPixels& ABefore) {
@@ -232,7 +233,7 @@ TEST_F(ViewerEndToEndTest, XSwitchesPhysicsTheTailsMoveTheBodyStandsStill) {
     EXPECT_TRUE(e2e::WaitFor(
         [&] {
           After = ReadBmp(V.ScreenShot());
-          return DifferentPixels(ABefore, After) > 0;
+          return DifferentPixelsNearHer(ABefore, After) > 0;
         },
         10s));
     std::this_thread::sleep_for(300ms);
@@ -244,7 +245,7 @@ TEST_F(ViewerEndToEndTest, XSwitchesPhysicsTheTailsMoveTheBodyStandsStill) {
   EXPECT_EQ(In(Swung, Off, Face), 0);
   EXPECT_GT(In(Swung, Off, LeftTail) + In(Swung, Off, RightTail), 150);
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(DifferentPixels(Off, ReadBmp(V.ScreenShot())), 0) << "off and paused: still";
+  EXPECT_EQ(DifferentPixelsNearHer(Off, ReadBmp(V.ScreenShot())), 0) << "off and paused: still";
 
   // On again: reset at the bones' pose and settled; her face still unmoved.
   const TPixels On = Switch(Off);
@@ -269,14 +270,14 @@ TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
   Xdo("key e");
   std::this_thread::sleep_for(300ms);
   const TPixels Turned = ReadBmp(V.ScreenShot());
-  EXPECT_GT(DifferentPixels(Ahead, Turned), 100) << "the head turns with face tracking on";
+  EXPECT_GT(DifferentPixelsNearHer(Ahead, Turned), 100) << "the head turns with face tracking on";
 
   // Without multisampling the silhouette against the white background loses its blended
   // in-between colours: only the pixels next to the background are counted, so that shading
   // inside the figure (sphere maps, self-shadow) does not drown the difference.
   auto EdgeColours = [](const TPixels& P) {
-    const std::array<uint8_t, 3> White{255, 255, 255};
-    std::set<std::array<uint8_t, 3>> Colours;
+    const e2e::TRgb White{255, 255, 255};
+    std::set<e2e::TRgb> Colours;
     for (int Y = 1; Y + 1 < P.Height; ++Y)
       for (int X = 1; X + 1 < P.Width; ++X)
         if (P.At(X, Y) != White && (P.At(X - 1, Y) == White || P.At(X + 1, Y) == White ||
@@ -293,7 +294,7 @@ TEST_F(ViewerEndToEndTest, ETurnsHerFaceToTheViewerAndMSwitchesMultisampling) {
   EXPECT_TRUE(e2e::WaitFor(
       [&] {
         Aliased = ReadBmp(V.ScreenShot());
-        return DifferentPixels(Turned, Aliased) > 0;
+        return DifferentPixelsNearHer(Turned, Aliased) > 0;
       },
       10s));
   std::printf("silhouette colours: %zu with multisampling, %zu without\n", Smooth,
@@ -579,7 +580,7 @@ TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
                 },
                 kCharX0, kCharY0, kCharX1, kCharY1),
             3000);
-  EXPECT_EQ(DifferentPixels(A, B), 0);
+  EXPECT_EQ(DifferentPixelsNearHer(A, B), 0);
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
   EXPECT_EQ(V.Stderr(), "");

@@ -10,9 +10,9 @@ namespace {
 int ClearlyDifferentPixels(const TPixels& A, const TPixels& B) {
   if (A.Width != B.Width || A.Height != B.Height || A.Width == 0) return -1;
   int N = 0;
-  for (std::size_t I = 0; I < A.Rgb.size(); ++I)
+  for (std::size_t I = 0; I < A.Pixels.size(); ++I)
     for (int C = 0; C < 3; ++C)
-      if (std::abs(A.Rgb[I][C] - B.Rgb[I][C]) > 40) {
+      if (std::abs(A.Pixels[I][C] - B.Pixels[I][C]) > 40) {
         ++N;
         break;
       }
@@ -107,10 +107,10 @@ TEST_F(ViewerEndToEndTest, TimelineKeysMoveTheDanceAndItsCameraWhilePaused) {
   const std::string FiveSeconds = V.Caption();
   EXPECT_NE(FiveSeconds, OneFrame);
   const TPixels Later = ReadBmp(V.ScreenShot());
-  EXPECT_GT(DifferentPixels(First, Later), 300);
+  EXPECT_GT(DifferentPixelsNearHer(First, Later), 300);
   Press("Prior");
   ASSERT_TRUE(e2e::WaitFor(Back, 3s)) << V.Caption();
-  EXPECT_EQ(DifferentPixels(First, ReadBmp(V.ScreenShot())), 0) << "the same pose at 0 s";
+  EXPECT_EQ(DifferentPixelsNearHer(First, ReadBmp(V.ScreenShot())), 0) << "the same pose at 0 s";
 
   Press("Next");
   Press("Next");
@@ -129,9 +129,9 @@ TPixels ReadPng(const fs::path& APath) {
   unsigned char* Data = stbi_load(APath.c_str(), &W, &H, &N, 3);
   if (!Data) return P;
   P.Width = W, P.Height = H;
-  P.Rgb.resize(static_cast<size_t>(W) * H);
-  for (size_t I = 0; I < P.Rgb.size(); ++I)
-    P.Rgb[I] = {Data[3 * I], Data[3 * I + 1], Data[3 * I + 2]};
+  P.Pixels.resize(static_cast<size_t>(W) * H);
+  for (size_t I = 0; I < P.Pixels.size(); ++I)
+    P.Pixels[I] = {Data[3 * I], Data[3 * I + 1], Data[3 * I + 2]};
   stbi_image_free(Data);
   return P;
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "hmd/runtime/hmd_runtime.h"
+#include "tests/shell/E2EPicture.h"
 #include "tests/shell/E2EProcess.h"
 
 namespace fs = std::filesystem;
@@ -34,54 +35,15 @@ using e2e::Shell;
 using e2e::WaitFor;
 using e2e::Xdo;
 
-using TRgb = std::array<int, 3>;
-
-// An RGB picture, row 0 at the top.
-struct TPicture {
-  int Width = 0, Height = 0;
-  std::vector<TRgb> Pixels;
-  const TRgb& At(int AX, int AY) const { return Pixels[std::size_t(AY) * Width + AX]; }
-  int Area() const { return Width * Height; }
-  TPicture Crop(int AX, int AY, int AWidth, int AHeight) const {
-    TPicture P;
-    if (AX < 0 || AY < 0 || AWidth <= 0 || AHeight <= 0 || AX + AWidth > Width ||
-        AY + AHeight > Height)
-      return P;
-    P.Width = AWidth, P.Height = AHeight;
-    for (int Y = 0; Y < AHeight; ++Y)
-      for (int X = 0; X < AWidth; ++X) P.Pixels.push_back(At(AX + X, AY + Y));
-    return P;
-  }
-};
+using e2e::DifferentPixels;
+using e2e::ReadBmp;
+using e2e::TPicture;
+using e2e::TRgb;
 
 std::vector<unsigned char> ReadFile(const fs::path& APath) {
   std::ifstream In(APath, std::ios::binary);
   return std::vector<unsigned char>((std::istreambuf_iterator<char>(In)),
                                     std::istreambuf_iterator<char>());
-}
-
-// An uncompressed 24-bit BMP (bottom-up rows padded to 4 bytes); empty when it is not one.
-TPicture ReadBmp(const fs::path& APath) {
-  const std::vector<unsigned char> D = ReadFile(APath);
-  TPicture P;
-  if (D.size() < 54 || D[0] != 'B' || D[1] != 'M') return P;
-  auto U32 = [&](std::size_t O) {
-    return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 |
-           uint32_t(D[O + 3]) << 24;
-  };
-  const uint32_t Offset = U32(10);
-  const int W = int(U32(18)), H = int(U32(22));
-  if (D[28] != 24 || W <= 0 || H <= 0) return P;
-  const std::size_t Stride = (std::size_t(W) * 3 + 3) & ~std::size_t(3);
-  if (D.size() < Offset + Stride * H) return P;
-  P.Width = W, P.Height = H;
-  P.Pixels.resize(std::size_t(W) * H);
-  for (int Y = 0; Y < H; ++Y)
-    for (int X = 0; X < W; ++X) {
-      const unsigned char* S = &D[Offset + (H - 1 - Y) * Stride + 3 * X];
-      P.Pixels[std::size_t(Y) * W + X] = {S[2], S[1], S[0]};
-    }
-  return P;
 }
 
 // The X server's whole screen as Xvfb keeps it in its screen file (an XWD image of 32-bit
@@ -439,13 +401,6 @@ TEST_F(HeadsetEndToEndTest, PrintScreenSavesBothUndistortedEyeViewsAndTheMouseTu
   Xdo("key Escape");
   EXPECT_EQ(V.WaitForExit(), 0);
   EXPECT_EQ(V.Stderr(), "");
-}
-
-int DifferentPixels(const TPicture& A, const TPicture& B) {
-  if (A.Width != B.Width || A.Height != B.Height) return -1;
-  int N = 0;
-  for (std::size_t I = 0; I < A.Pixels.size(); ++I) N += A.Pixels[I] != B.Pixels[I];
-  return N;
 }
 
 TEST_F(HeadsetEndToEndTest, EyesDrawnRightFirstGiveTheSamePicture) {

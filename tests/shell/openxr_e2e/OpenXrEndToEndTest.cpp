@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/shell/E2EPicture.h"
 #include "tests/shell/E2EProcess.h"
 
 namespace fs = std::filesystem;
@@ -36,42 +37,10 @@ constexpr double kRightTan = 0.8422883804630794;  // tan(0.70)
 // The window's client width on the suite's 1920-pixel screen: half the monitor.
 constexpr int kWindowWidth = 960;
 
-using TRgb = std::array<int, 3>;
-
-struct TPicture {
-  int Width = 0, Height = 0;
-  std::vector<TRgb> Pixels;  // row 0 at the top
-  const TRgb& At(int AX, int AY) const { return Pixels[std::size_t(AY) * Width + AX]; }
-  TPicture Crop(int AX, int AY, int AWidth, int AHeight) const {
-    TPicture P;
-    P.Width = AWidth, P.Height = AHeight;
-    for (int Y = 0; Y < AHeight; ++Y)
-      for (int X = 0; X < AWidth; ++X) P.Pixels.push_back(At(AX + X, AY + Y));
-    return P;
-  }
-};
-
-TPicture ReadBmp(const fs::path& APath) {
-  std::ifstream In(APath, std::ios::binary);
-  const std::vector<unsigned char> D((std::istreambuf_iterator<char>(In)),
-                                     std::istreambuf_iterator<char>());
-  TPicture P;
-  if (D.size() < 54 || D[0] != 'B' || D[1] != 'M' || D[28] != 24) return P;
-  auto U32 = [&](std::size_t O) {
-    return uint32_t(D[O]) | uint32_t(D[O + 1]) << 8 | uint32_t(D[O + 2]) << 16 |
-           uint32_t(D[O + 3]) << 24;
-  };
-  const int W = int(U32(18)), H = int(U32(22));
-  const std::size_t Stride = (std::size_t(W) * 3 + 3) & ~std::size_t(3), Offset = U32(10);
-  if (W <= 0 || H <= 0 || D.size() < Offset + Stride * H) return P;
-  P.Width = W, P.Height = H;
-  for (int Y = 0; Y < H; ++Y)
-    for (int X = 0; X < W; ++X) {
-      const unsigned char* S = &D[Offset + (H - 1 - Y) * Stride + 3 * X];
-      P.Pixels.push_back({S[2], S[1], S[0]});
-    }
-  return P;
-}
+using e2e::DifferentPixels;
+using e2e::ReadBmp;
+using e2e::TPicture;
+using e2e::TRgb;
 
 bool White(const TRgb& C) {
   return C[0] >= 235 && C[1] >= 235 && C[2] >= 235;
@@ -243,13 +212,6 @@ TEST_F(OpenXrEndToEndTest, RendersFramesToTheRuntimeSavesBothEyesAndEscExitsZero
   // The session was ended the runtime's way before it went.
   const std::string L = Log();
   EXPECT_NE(L.find("end\nsession destroyed\ninstance destroyed"), std::string::npos) << L;
-}
-
-int DifferentPixels(const TPicture& A, const TPicture& B) {
-  if (A.Width != B.Width || A.Height != B.Height) return -1;
-  int N = 0;
-  for (std::size_t I = 0; I < A.Pixels.size(); ++I) N += A.Pixels[I] != B.Pixels[I];
-  return N;
 }
 
 // E turns her face to the midpoint of the runtime's two eyes, and the mouse turns the view, as in
