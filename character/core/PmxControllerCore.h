@@ -576,13 +576,18 @@ inline TVector3f RotateVector(const TVector3f& AV, const TMatrix4f& AR) {
   return R;
 }
 // The fixed points of an SDEF vertex: its centre C and the points cr0, cr1 that bone 1 and bone 2
-// carry (halfway between C and R0, R1 moved so that their weighted mean is C).
+// carry (halfway between C and R0, R1 moved so that their weighted mean is C). The reader keeps C,
+// R0 and R1 as the file stores them, in file units with Z unmirrored: they are positions, so they
+// are scaled and mirrored here like every vertex position before they meet one.
 struct TSdefPoints {
   TVector3f C, Cr0, Cr1;
 };
 inline TSdefPoints SdefPoints(const TPmxBoneWeightSDEF& AW) {
   const float W0 = AW.Bone1Weight, W1 = 1.0f - W0;
-  const TVector3f C = AW.SDEF_C, R0 = AW.SDEF_R0, R1 = AW.SDEF_R1;
+  TVector3f C = AW.SDEF_C, R0 = AW.SDEF_R0, R1 = AW.SDEF_R1;
+  ConvertPosition(C);
+  ConvertPosition(R0);
+  ConvertPosition(R1);
   const TVector3f Rw = Add3f(Scaled3f(R0, W0), Scaled3f(R1, W1));
   const TVector3f Rr0 = Sub3f(Add3f(C, R0), Rw), Rr1 = Sub3f(Add3f(C, R1), Rw);
   return TSdefPoints{C, Scaled3f(Add3f(C, Rr0), 0.5f), Scaled3f(Add3f(C, Rr1), 0.5f)};

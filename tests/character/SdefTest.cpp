@@ -202,3 +202,60 @@ TEST(Sdef, FastPathMatchesReferenceToTheBit) {
         << "normals, step " << Step;
   }
 }
+
+// A left arm as a real file stores it: file units (a 1.6 m figure is 16 units tall), Z as the
+// file has it, SDEF points beside the positions in the same units. Rings of radius 0.45 units
+// (4.5 cm) round the elbow, each vertex once as SDEF and once as its BDEF2 twin; the upper arm
+// lowered 30 degrees and the elbow bent 90. Worked without the skinning code:
+// - with R0 = R1 = C (the elbow), both bones carry C to the posed elbow and the vertex turns
+//   about it, so every SDEF vertex lies as far from the posed elbow as it lay from the elbow;
+// - with R0, R1 along the forearm and the upper arm, as modelling tools place them, an SDEF vertex
+//   stays within the ring's reach of its BDEF2 twin: never farther than the forearm is long.
+// Points used as stored (x10 and Z mirrored from the vertices) throw the arm metres away.
+TEST(Sdef, PointsStoredInFileUnitsBendTheArmInPlace) {
+  const TVector3f Shoulder = V3(1.8f, 14.2f, 0.4f), Elbow = V3(4.3f, 12.6f, 0.6f),
+                  Wrist = V3(6.6f, 11.2f, 0.3f);
+  const float Radius = 0.45f;  // file units
+  const TVec3f Axis = (TVec3f(Wrist) - TVec3f(Elbow)).Normalize();
+  // Two unit vectors across the forearm's axis span each ring.
+  const TVec3f Side = Axis.Cross(TVec3f(0, 0, 1)).Normalize(), Up = Axis.Cross(Side);
+  for (bool Reference : {false, true})
+    for (bool PointsAtElbow : {true, false}) {
+      TPmxBuilder B;
+      B.Settings.FileFrame = true;  // every value below is the file's own
+      const int UpperArm = B.AddBone("左腕", Shoulder);
+      const int Forearm = B.AddBone("左ひじ", Elbow, UpperArm);
+      B.AddBone("左手首", Wrist, Forearm);
+      const TVector3f R0 = PointsAtElbow ? Elbow : ToVector3f(TVec3f(Elbow) + Axis * 1.2f);
+      const TVector3f R1 =
+          PointsAtElbow ? Elbow
+                        : ToVector3f(TVec3f(Elbow) + (TVec3f(Shoulder) - TVec3f(Elbow)) * 0.4f);
+      std::vector<float> Reach;  // each ring vertex's distance from the elbow, in file units
+      for (float Along : {-0.6f, -0.3f, 0.0f, 0.3f, 0.6f}) {
+        const float W0 = 0.5f + Along * 0.7f;  // the forearm's share grows toward the wrist
+        for (int K = 0; K < 12; ++K) {
+          const float A = 2 * Pi * static_cast<float>(K) / 12;
+          const TVec3f Out = Side * std::cos(A) + Up * std::sin(A);
+          const TVector3f P = ToVector3f(TVec3f(Elbow) + Axis * Along + Out * Radius);
+          B.AddVertexSDEF(P, Forearm, UpperArm, W0, Elbow, R0, R1, ToVector3f(Out));
+          B.AddVertexBDEF2(P, Forearm, UpperArm, W0, ToVector3f(Out));
+          Reach.push_back(std::sqrt(Along * Along + Radius * Radius));
+        }
+      }
+      TCoreRig Rig(B, nullptr, Reference);
+      Rig.Core->BoneRotations()[UpperArm] = TurnAbout(0, 0, 1, -Pi / 6);
+      Rig.Core->BoneRotations()[Forearm] = TurnAbout(0, 1, 0, Pi / 2);
+      Rig.Core->UpdateBoneMatrix();
+      const TVec3f PosedElbow(Rig.BonePosition(Forearm));
+      const float ForearmLength = TVec3f(Wrist).Distance(TVec3f(Elbow)) * 0.1f;
+      const char* Path = Reference ? " (reference)" : " (fast)";
+      for (int V = 0; V < Rig.Pmx.VertexCount(); V += 2) {
+        if (PointsAtElbow) {
+          EXPECT_NEAR(Rig.Position(V).Distance(PosedElbow), Reach[V / 2] * 0.1f, 1e-5f)
+              << "vertex " << V << Path;
+        }
+        EXPECT_LT(Rig.Position(V).Distance(Rig.Position(V + 1)), ForearmLength)
+            << "vertex " << V << Path;
+      }
+    }
+}

@@ -126,7 +126,8 @@ TEST(PmxReader, RichModelRecordsReadBackAsBuilt) {
   EXPECT_EQ(Pmx.GetVertex(1)->BoneWeight.BDEF2.Bone2Index, 3);
   EXPECT_EQ(Pmx.GetVertex(1)->BoneWeight.BDEF2.Bone1Weight, 0.75f);
   EXPECT_EQ(Pmx.GetVertex(2)->BoneWeight.BDEF4.Bone4Index, -1);
-  ExpectVec(Pmx.GetVertex(3)->BoneWeight.SDEF.SDEF_R1, 7, 8, 9);  // SDEF vectors stay as read
+  // The SDEF points are written in file units like positions, and the reader keeps them so.
+  ExpectVec(Pmx.GetVertex(3)->BoneWeight.SDEF.SDEF_R1, 70, 80, -90);
   EXPECT_EQ(Pmx.GetVertex(4)->BoneWeight.QDEF.Bone1Index, 3);
   EXPECT_EQ(Pmx.GetVertex(5)->BoneWeightMethod, 7);
   ExpectVec(Pmx.GetVertex(1)->Position, 1, 0, 0.5f);
@@ -176,6 +177,9 @@ TEST(PmxReader, ConvertsPositionsRotationsAndWindingFromTheFileFrame) {
   const int Bone = B.AddBone("b", NewVector3f(10, 20, 30));
   B.Bones[Bone].PositionOffset = NewVector3f(0, 0, 10);
   for (int I = 0; I < 7; ++I) B.AddVertex(NewVector3f(10, 20, 30), NewVector3f(0, 0, 1));
+  B.Vertices[5].BoneWeightMethod = bwSDEF;
+  B.Vertices[5].BoneWeight.SDEF = TPmxBoneWeightSDEF{
+      0, 0, 0.5f, NewVector3f(10, 20, 30), NewVector3f(1, 2, 3), NewVector3f(4, 5, 6)};
   B.Faces = {0, 1, 2, 3, 4, 5, 6};  // seven indices: two triangles and one left over
   B.AddMaterial("m", 6);
   B.AddTexture("tex/face.png");
@@ -193,6 +197,9 @@ TEST(PmxReader, ConvertsPositionsRotationsAndWindingFromTheFileFrame) {
   ExpectVec(Pmx.GetBone(0)->PositionOffset, 0, 0, -1);
   ExpectVec(Pmx.GetVertex(6)->Position, 1, 2, -3);
   ExpectVec(Pmx.GetVertex(6)->Normal, 0, 0, -1);
+  // SDEF points are kept as the file has them; the controller converts them where it skins.
+  ExpectVec(Pmx.GetVertex(5)->BoneWeight.SDEF.SDEF_C, 10, 20, 30);
+  ExpectVec(Pmx.GetVertex(5)->BoneWeight.SDEF.SDEF_R1, 4, 5, 6);
   EXPECT_EQ(Pmx.FaceCount(), 2);
   EXPECT_EQ(Pmx.FaceList(), (std::vector<int32_t>{0, 2, 1, 3, 5, 4, 6}));
   EXPECT_EQ(Pmx.GetTexture(0), "tex\\face.png");

@@ -358,13 +358,18 @@ TEST_F(DefaultCharacterTest, ElbowsAndKneesBendWithSdefAboutTheJoint) {
     ++Sdef[Found];
     ASSERT_GT(W.Bone1Weight, 0.0f);
     ASSERT_LT(W.Bone1Weight, 1.0f);
-    // C is the joint itself (in the frame the reader returns positions in); R0 lies towards the
-    // upper bone, R1 towards the lower one, and the vertex is within the limb's reach of C.
+    // The file stores the points in its own units and handedness, as real files do: converted
+    // like positions, C is the joint itself; R0 lies towards the upper bone, R1 towards the lower
+    // one, and the vertex is within the limb's reach of C.
     const TVec3f Joint(Model->GetBone(W.Bone2Index)->Position);
     const TVec3f Down =
         (TVec3f(Bone(Joints[Found].Lower).Position) - TVec3f(Bone(Joints[Found].Upper).Position))
             .Normalize();
-    const TVec3f C(W.SDEF_C), R0(W.SDEF_R0), R1(W.SDEF_R1);
+    PmxFloat3 FileC = W.SDEF_C, FileR0 = W.SDEF_R0, FileR1 = W.SDEF_R1;
+    ConvertPosition(FileC);
+    ConvertPosition(FileR0);
+    ConvertPosition(FileR1);
+    const TVec3f C(FileC), R0(FileR0), R1(FileR1);
     ASSERT_LT(C.Distance(Joint), 1e-5f);
     ASSERT_LT((R0 - C).Dot(Down), -0.02f);
     ASSERT_GT((R1 - C).Dot(Down), 0.02f);

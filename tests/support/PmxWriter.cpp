@@ -305,9 +305,10 @@ std::vector<uint8_t> TPmxBuilder::Build() const {
         S.Index(W.SDEF.Bone1Index, BSize, false, "bone");
         S.Index(W.SDEF.Bone2Index, BSize, false, "bone");
         S.F32(W.SDEF.Bone1Weight);
-        S.F3(W.SDEF.SDEF_C);
-        S.F3(W.SDEF.SDEF_R0);
-        S.F3(W.SDEF.SDEF_R1);
+        // The points are positions: a file stores them in its own units and handedness.
+        S.F3(FilePosition(W.SDEF.SDEF_C));
+        S.F3(FilePosition(W.SDEF.SDEF_R0));
+        S.F3(FilePosition(W.SDEF.SDEF_R1));
         break;
       default:
         break;
@@ -555,6 +556,12 @@ TPmxBuilder TPmxBuilder::FromDocument(const TPmx& APmx) {
   B.CommentJp = APmx.CommentJp();
   B.CommentEn = APmx.CommentEn();
   B.Vertices = APmx.VertexList();
+  // The reader keeps SDEF points as the file stores them; here they are positions like the others.
+  for (TPmxVertex& V : B.Vertices)
+    if (V.BoneWeightMethod == bwSDEF)
+      for (PmxFloat3* P :
+           {&V.BoneWeight.SDEF.SDEF_C, &V.BoneWeight.SDEF.SDEF_R0, &V.BoneWeight.SDEF.SDEF_R1})
+        ConvertPosition(*P);
   B.Faces = APmx.FaceList();
   B.Textures = APmx.TextureList();
   B.Materials = APmx.MaterialList();

@@ -4,8 +4,9 @@
 // The records are given as the readers return them, in the system's frame (positions already
 // x 0.1 and Z-mirrored, faces in the reader's winding, IK limits as derived): the writer inverts
 // the conversion, so that reading the written file gives the records back (within float rounding of
-// the x 10 / x 0.1 round trip). Set FileFrame to write the values exactly as given instead, to
-// test the conversion itself.
+// the x 10 / x 0.1 round trip). SDEF points are positions too and are written in file units, but
+// the reader keeps them as stored: FromDocument converts them back into the system's frame. Set
+// FileFrame to write the values exactly as given instead, to test the conversion itself.
 //
 // Typical use:
 //   TPmxBuilder B;

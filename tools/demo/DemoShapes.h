@@ -316,7 +316,7 @@ class TCharacter {
         Vtx.BoneWeightMethod = bwBDEF1;
         Vtx.BoneWeight.BDEF1.BoneIndex = W.Bone[0];
       } else if (W.N == 2 && W.Sdef) {
-        // The SDEF points in the frame the reader returns, like the position.
+        // The SDEF points in the same frame as the position: the writer stores both in file units.
         Vtx.BoneWeightMethod = bwSDEF;
         TPmxBoneWeightSDEF& S = Vtx.BoneWeight.SDEF;
         S.Bone1Index = W.Bone[0], S.Bone2Index = W.Bone[1], S.Bone1Weight = W.W[0];
