@@ -684,7 +684,8 @@ bool EndsWithNoCase(std::string_view AText, std::string_view ASuffix) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool Vertices = false, Keys = false, Camera = false, HasFrames = false, Physics = false;
+  bool Vertices = false, Keys = false, Camera = false, HasFrames = false, Physics = false,
+       Skinned = false;
   std::string FileName, PoseFile;
   std::vector<double> Frames;
   auto UsageError = [](const char* AMessage = nullptr) {
@@ -703,6 +704,8 @@ int main(int argc, char** argv) {
       Camera = true;
     } else if (Arg == "--physics") {
       Physics = true;
+    } else if (Arg == "--skinned") {
+      Skinned = true;
     } else if (Arg == "--pose" || Arg == "--frames") {
       if (I + 1 == argc) return UsageError("missing value after an option");
       const std::string_view Value = argv[++I];
@@ -727,7 +730,7 @@ int main(int argc, char** argv) {
   const bool Sampling = Camera || !PoseFile.empty();
   // The sampling forms take frames and nothing of the document forms, and one of them at a time.
   if (Sampling != HasFrames || (Sampling && (Vertices || Keys)) || (Camera && !PoseFile.empty()) ||
-      (Physics && PoseFile.empty()))
+      ((Physics || Skinned) && PoseFile.empty()))
     return UsageError();
 
   try {
@@ -741,7 +744,7 @@ int main(int argc, char** argv) {
         TPmx Pmx;
         Pmx.LoadFromFile(FileName);
         if (PoseFile != "-") Vmd.LoadFromFile(PoseFile);
-        WritePoseFrames(J, Pmx, Vmd, Frames, Physics);
+        WritePoseFrames(J, Pmx, Vmd, Frames, Physics, Skinned);
       }
     } else {
       const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
