@@ -3,6 +3,7 @@
 // values worked out by hand; malformed arguments are usage errors.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -189,6 +190,8 @@ TEST(InspectorPose, MalformedArgumentsAreUsageErrors) {
       Files.Model + " --frames 1",  // frames without a form
       Camera + " --pose " + Files.Motion + " --frames 1",
       Camera + " --keys --frames 1",
+      Files.Model + " --skinned --frames 1",  // skinning needs a pose
+      Camera + " --skinned --frames 1",
   };
   for (const std::string& C : Cases) {
     SCOPED_TRACE(C);
@@ -202,6 +205,93 @@ TEST(InspectorPose, MalformedArgumentsAreUsageErrors) {
       Inspect(Files.Model + " --pose " + TempPath("no_such_motion.vmd") + " --frames 1");
   EXPECT_EQ(Missing.ExitCode, 1);
   EXPECT_NE(Missing.Err.find("no_such_motion.vmd"), std::string::npos) << Missing.Err;
+}
+
+// --skinned: a model and motion written as files hold them (file units, left-handed, Z as
+// stored): "base" at the origin, "arm" 10 up (its child). Vertex 0 on base at (2, 0, 3), normal
+// +Z; vertex 1 on arm at (0, 20, 5), normal +Z, moved (10, 0, 0) by the morph "pout"; vertex 2
+// blended 1/4 arm, 3/4 base at (4, 10, -4), normal +Y. The arm turns a quarter about the file's X
+// by frame 10 while pout goes from 0 to 1. Expected values are worked in the file's frame (the
+// arm's turn about its origin, the morph before it, the blend of the two bones' results) and then
+// taken into the viewer's: x 0.1, Z negated.
+TEST(InspectorPose, SkinnedPrintsEveryVertexAfterMorphsAndSkinning) {
+  const std::string Model = TempPath("inspect_skinned_model.pmx");
+  const std::string Motion = TempPath("inspect_skinned_motion.vmd");
+  TPmxBuilder M;
+  M.Settings.FileFrame = true;
+  const int Base = M.AddBone("base", NewVector3f(0, 0, 0));
+  const int Arm = M.AddBone("arm", NewVector3f(0, 10, 0), Base);
+  const int V0 = M.AddVertex(NewVector3f(2, 0, 3), NewVector3f(0, 0, 1), PmxFloat2{0, 0}, Base);
+  const int V1 = M.AddVertex(NewVector3f(0, 20, 5), NewVector3f(0, 0, 1), PmxFloat2{0, 0}, Arm);
+  const int V2 = M.AddVertexBDEF2(NewVector3f(4, 10, -4), Arm, Base, 0.25f, NewVector3f(0, 1, 0));
+  M.AddTriangle(V0, V1, V2);
+  M.AddMaterial("body", 3);
+  M.AddVertexMorphOffset(M.AddMorph("pout", mkVertex), V1, NewVector3f(10, 0, 0));
+  M.SaveToFile(Model);
+  TVmdBuilder B;
+  B.FileFrame = true;
+  B.AddBoneKey("arm", 0);
+  B.AddBoneKey("arm", 10, NewVector3f(0, 0, 0), TurnQuaternion(1, 0, 0, std::numbers::pi / 2));
+  B.AddMorphKey("pout", 0, 0.0f);
+  B.AddMorphKey("pout", 10, 1.0f);
+  B.SaveToFile(Motion);
+
+  const std::string Pose = Model + " --pose " + Motion;
+  const TRun R = Inspect(Pose + " --skinned --frames 10,0,5");
+  const TRun Played = Inspect(Pose + " --physics --skinned --frames 5,10");
+  const TRun Plain = Inspect(Pose + " --frames 10");
+  std::remove(Model.c_str());
+  std::remove(Motion.c_str());
+  ASSERT_EQ(R.ExitCode, 0) << R.Err;
+  ASSERT_EQ(Played.ExitCode, 0) << Played.Err;
+  ASSERT_EQ(Plain.ExitCode, 0) << Plain.Err;
+
+  using TV = std::array<double, 3>;
+  // Turned by A about X (file frame): y cos - z sin, y sin + z cos.
+  auto TurnX = [](const TV& P, double A) {
+    return TV{P[0], P[1] * std::cos(A) - P[2] * std::sin(A),
+              P[1] * std::sin(A) + P[2] * std::cos(A)};
+  };
+  auto ArmTurn = [&](const TV& P, double A) {  // about the arm's origin (0, 10, 0)
+    const TV T = TurnX({P[0], P[1] - 10, P[2]}, A);
+    return TV{T[0], T[1] + 10, T[2]};
+  };
+  auto Mix = [](const TV& P, double W, const TV& Q) {  // W P + (1 - W) Q
+    return TV{W * P[0] + (1 - W) * Q[0], W * P[1] + (1 - W) * Q[1], W * P[2] + (1 - W) * Q[2]};
+  };
+  auto Row = [](const TV& P, const TV& N) {  // into the viewer's frame
+    return std::vector<double>{0.1 * P[0], 0.1 * P[1], -0.1 * P[2], N[0], N[1], -N[2]};
+  };
+  struct TCase {
+    double Frame, Angle, Pout;
+  } Cases[] = {{10, std::numbers::pi / 2, 1}, {0, 0, 0}, {5, std::numbers::pi / 4, 0.5}};
+  const TJson Doc = ParseJson(R.Out), PlayedDoc = ParseJson(Played.Out);
+  ASSERT_EQ(Doc["frames"].Items.size(), std::size(Cases));
+  for (size_t I = 0; I < std::size(Cases); ++I) {
+    const TCase& C = Cases[I];
+    SCOPED_TRACE(C.Frame);
+    const TJson& Vertices = Doc["frames"][I]["vertices"];
+    ASSERT_EQ(Vertices.Items.size(), 3u);
+    ExpectNumbers(Vertices[0], Row({2, 0, 3}, {0, 0, 1}), "vertex 0 (base)");
+    ExpectNumbers(Vertices[1],
+                  Row(ArmTurn({10 * C.Pout, 20, 5}, C.Angle), TurnX({0, 0, 1}, C.Angle)),
+                  "vertex 1 (arm, morphed)");
+    ExpectNumbers(Vertices[2],
+                  Row(Mix(ArmTurn({4, 10, -4}, C.Angle), 0.25, {4, 10, -4}),
+                      Mix(TurnX({0, 1, 0}, C.Angle), 0.25, {0, 1, 0})),
+                  "vertex 2 (blend)");
+  }
+  // With physics (this model has no bodies) the played frames skin the same.
+  ASSERT_EQ(PlayedDoc["frames"].Items.size(), 2u);
+  for (size_t I = 0; I < 2; ++I) EXPECT_EQ(PlayedDoc["frames"][I]["vertices"].Items.size(), 3u);
+  for (size_t V = 0; V < 3; ++V) {
+    EXPECT_EQ(PlayedDoc["frames"][0]["vertices"][V].Numbers(),
+              Doc["frames"][2]["vertices"][V].Numbers());
+    EXPECT_EQ(PlayedDoc["frames"][1]["vertices"][V].Numbers(),
+              Doc["frames"][0]["vertices"][V].Numbers());
+  }
+  // Without --skinned no vertices.
+  EXPECT_EQ(ParseJson(Plain.Out)["frames"][0].Members.count("vertices"), 0u);
 }
 
 // --physics plays the rigid bodies from frame 0: a horizontal chain of three links on a still

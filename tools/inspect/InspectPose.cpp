@@ -92,10 +92,11 @@ TQuaternion MatrixRotation(const TMatrix4f& AMatrix) {
 
 namespace {
 
-// One frame's object: the sampled local values and the final pose.
+// One frame's object: the sampled local values and the final pose; with ASkin, the vertices the
+// core skinned into it.
 void WritePoseFrame(TJsonWriter& J, const TPmx& APmx, const TPmxControllerCore& ACore,
                     double AFrame, const std::vector<TVector3f>& ATranslations,
-                    const std::vector<TQuaternion>& ARotations) {
+                    const std::vector<TQuaternion>& ARotations, const TMemorySkinTarget* ASkin) {
   J.BeginObject();
   Frame(J, AFrame);
   J.Key("bones");
@@ -129,6 +130,17 @@ void WritePoseFrame(TJsonWriter& J, const TPmx& APmx, const TPmxControllerCore& 
     J.EndObject();
   }
   J.EndArray();
+  if (ASkin) {
+    J.Key("vertices");
+    J.BeginArray();
+    for (size_t V = 0; 3 * V < ASkin->Positions.size(); ++V) {
+      const float* P = &ASkin->Positions[3 * V];
+      const float* N = &ASkin->Normals[3 * V];
+      const float Values[6] = {P[0], P[1], P[2], N[0], N[1], N[2]};
+      J.Floats(Values, 6);
+    }
+    J.EndArray();
+  }
   J.EndObject();
 }
 
@@ -148,7 +160,10 @@ void PoseFrame(TPmxControllerCore& ACore, double AFrame, std::vector<TVector3f>&
 }  // namespace
 
 void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
-                     const std::vector<double>& AFrames, bool APhysics) {
+                     const std::vector<double>& AFrames, bool APhysics, bool ASkinned) {
+  // The viewer's own skinning pass writes into plain memory here instead of its vertex buffers.
+  std::unique_ptr<TMemorySkinTarget> Skin;
+  if (ASkinned) Skin = std::make_unique<TMemorySkinTarget>(APmx.VertexCount());
   J.BeginObject();
   J.Key("frames");
   J.BeginArray();
@@ -159,9 +174,10 @@ void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
       // A fresh core per frame: nothing of an earlier frame's pose (IK results) carries over.
       TPmxControllerCore Core(APmx);
       Core.SetPhysicsEnabled(false);
+      Core.SetSkinTarget(Skin.get());
       Core.LoadMotion(AVmd);
       PoseFrame(Core, F, Translations, Rotations);
-      WritePoseFrame(J, APmx, Core, F, Translations, Rotations);
+      WritePoseFrame(J, APmx, Core, F, Translations, Rotations, Skin.get());
     }
   } else {
     // One core played from frame 0 at 30 frames a second through every frame asked for; a frame
@@ -171,6 +187,8 @@ void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
     for (const double F : AFrames) {
       if (!Core || F < Played) {
         Core = std::make_unique<TPmxControllerCore>(APmx);
+        // Skinned at every frame played, as in the viewer.
+        Core->SetSkinTarget(Skin.get());
         Core->LoadMotion(AVmd);
         PoseFrame(*Core, 0.0, Translations, Rotations);
         Played = 0.0;
@@ -179,7 +197,7 @@ void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
         PoseFrame(*Core, Next, Translations, Rotations);
       PoseFrame(*Core, F, Translations, Rotations);
       Played = F;
-      WritePoseFrame(J, APmx, *Core, F, Translations, Rotations);
+      WritePoseFrame(J, APmx, *Core, F, Translations, Rotations, Skin.get());
     }
   }
   J.EndArray();

@@ -11,12 +11,16 @@
 
 // The usage lines of the two forms.
 inline constexpr const char* PoseUsage =
-    "usage: quenlor-inspect MODEL.pmx --pose MOTION.vmd [--physics] --frames F1,F2,...\n"
+    "usage: quenlor-inspect MODEL.pmx --pose MOTION.vmd [--physics] [--skinned] --frames "
+    "F1,F2,...\n"
     "       quenlor-inspect CAMERA.vmd --camera --frames F1,F2,...\n"
     "  --pose      every bone (sampled local value, final model-space pose) and morph weight;\n"
     "              MOTION.vmd '-': no motion, the rest pose\n"
     "  --physics   with --pose: the rigid bodies simulated from frame 0 at 30 frames a second\n"
     "              (without it, no physics)\n"
+    "  --skinned   with --pose: also every vertex in order as [px, py, pz, nx, ny, nz], its\n"
+    "              position and normal after morphs and skinning (the normal as the bones' blend\n"
+    "              turns it, not renormalised)\n"
     "  --camera    the camera's eye, target, up and vertical field of view (degrees)\n"
     "  --frames    frame numbers at 30 per second, fractions allowed, separated by commas\n"
     "  Positions in the viewer's frame; rotations as quaternions [x, y, z, w] with w >= 0.\n";
@@ -27,9 +31,11 @@ bool ParseFrameList(std::string_view AText, std::vector<double>& AFrames);
 
 // {"frames": [{"frame", "bones": [...], "morphs": [...]}]}. Without APhysics each frame is posed
 // by a fresh core without physics; with it one core plays every frame from 0 at 30 frames a
-// second with its physics on (starting over for a frame earlier than the one before).
+// second with its physics on (starting over for a frame earlier than the one before). ASkinned
+// adds "vertices": per vertex its skinned position and normal, six numbers.
 void WritePoseFrames(TJsonWriter& J, const TPmx& APmx, const TVmd& AVmd,
-                     const std::vector<double>& AFrames, bool APhysics = false);
+                     const std::vector<double>& AFrames, bool APhysics = false,
+                     bool ASkinned = false);
 // {"frames": [{"frame", "eye", "target", "up", "fovY"}]}. Throws when the motion has no camera
 // keys.
 void WriteCameraFrames(TJsonWriter& J, const TVmd& AVmd, const std::vector<double>& AFrames);
