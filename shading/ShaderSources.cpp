@@ -12,6 +12,8 @@ uniform mat4 ShadowMatrix;
 uniform mat4 ViewMatrix;
 uniform float EdgeSize;
 uniform float EdgeWidthScale;
+uniform float EdgePixels;
+uniform vec2 ViewportSize;
 
 in vec3 VertexPosition;
 in vec2 VertexTexCoord;
@@ -47,16 +49,33 @@ void recordDepth()
   gl_Position = MVPMatrix * vec4(VertexPosition, 1.0);
 }
 
-// The outline: the vertex pushed out along its normal by a model-space width that grows with the
-// clip-space w, so that the outline keeps its width on screen at any distance.
+// The outline: the far side of the surface, each vertex moved on screen by a fixed number of
+// pixels along the screen direction of its normal, so the line keeps its width whatever the
+// distance and however much the normal leans toward or away from the eye. That direction is the
+// derivative of the projected point along the normal, taken in pixels (the aspect counts). A
+// normal along the line of sight has none: such a vertex lies inside the silhouette, behind the
+// surface, and stays where it is. The depth is that of the vertex pushed out along its model-space
+// normal, so a surface seen from behind stays in front of its own outline.
 subroutine(RenderPassType)
 void drawEdge()
 {
-  float w = (MVPMatrix * vec4(VertexPosition, 1.0)).w;
+  vec4 c = MVPMatrix * vec4(VertexPosition, 1.0);
   float len = length(VertexNormal);
   vec3 n = len > 0.0 ? VertexNormal / len : vec3(0.0);
-  vec3 pushed = VertexPosition + n * (EdgeSize * VertexEdgeScale * EdgeWidthScale * w);
-  gl_Position = MVPMatrix * vec4(pushed, 1.0);
+  float width = EdgeSize * VertexEdgeScale;
+  vec4 pushed = MVPMatrix * vec4(VertexPosition + n * (width * EdgeWidthScale * c.w), 1.0);
+  float z = pushed.w > 0.0 ? pushed.z / pushed.w * c.w : c.z;
+
+  vec4 dn = MVPMatrix * vec4(n, 0.0);
+  vec2 dir = (dn.xy * c.w - c.xy * dn.w) * ViewportSize;
+  float dirLen = length(dir);
+  // Below this the direction is rounding noise of the two terms cancelling each other.
+  float noise = 1e-5 * (length(dn.xy * c.w) + length(c.xy * dn.w)) *
+                max(ViewportSize.x, ViewportSize.y);
+  vec2 offset = vec2(0.0);
+  if (dirLen > noise && dirLen > 0.0)
+    offset = dir / dirLen * (2.0 * width * EdgePixels) / ViewportSize;
+  gl_Position = vec4(c.xy + offset * c.w, z, c.w);
 }
 
 void main()

@@ -64,6 +64,8 @@ TMainProgram::TMainProgram(TOpenGL* AOwner)
   FUV1Location = GetAttribLocation("VertexUV1");
   FViewMatrixLocation = GetUniformLocation("ViewMatrix");
   FEdgeWidthScaleLocation = GetUniformLocation("EdgeWidthScale");
+  FEdgePixelsLocation = GetUniformLocation("EdgePixels");
+  FViewportSizeLocation = GetUniformLocation("ViewportSize");
   FSphereModeLocation = GetUniformLocation("SphereMode");
   FTextureMulLocation = GetUniformLocation("TextureMulColor");
   FTextureAddLocation = GetUniformLocation("TextureAddColor");
@@ -85,7 +87,7 @@ TMainProgram::TMainProgram(TOpenGL* AOwner)
   SetTextureTint(One, Zero);
   SetSphereTint(One, Zero);
   SetToonTint(One, Zero);
-  SetViewTransform(IdentityMatrix4f, 1.0f, 1080);
+  SetViewTransform(IdentityMatrix4f, 1.0f, 1920, 1080);
 
   FVertexRenderPass1Index = GetSubroutineIndex(stVertex, "recordDepth");
   FVertexRenderPass2Index = GetSubroutineIndex(stVertex, "shadeWithShadow");
@@ -126,20 +128,28 @@ void TMainProgram::ActivateEdgePass() {
   FRenderPass = 3;
 }
 
+// Two pixels per unit of edge size at 1080 lines, in proportion to the height elsewhere, so the
+// line keeps its share of the picture; never below one pixel per unit (540 lines and less), as a
+// thinner line breaks into dashes.
+float TMainProgram::EdgePixelsPerUnit(int AViewportHeight) {
+  return std::max(1.0f, 2.0f * static_cast<float>(AViewportHeight) / 1080.0f);
+}
+
 // A model-space length d at clip-space w spans d * P11 / w of the half-height in normalised
-// device coordinates, i.e. d * P11 * H / (2 w) pixels. One pixel per unit of edge size, or
-// H / 1080 pixels on viewports taller than 1080 lines.
+// device coordinates, i.e. d * P11 * H / (2 w) pixels.
 float TMainProgram::EdgeWidthScale(float AProjectionScaleY, int AViewportHeight) {
   const float Height = static_cast<float>(std::max(AViewportHeight, 1));
-  const float Pixels = std::max(1.0f, Height / 1080.0f);
   const float Scale = std::fabs(AProjectionScaleY) > 0 ? std::fabs(AProjectionScaleY) : 1.0f;
-  return 2.0f * Pixels / (Scale * Height);
+  return 2.0f * EdgePixelsPerUnit(AViewportHeight) / (Scale * Height);
 }
 
 void TMainProgram::SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY,
-                                    int AViewportHeight) {
+                                    int AViewportWidth, int AViewportHeight) {
   glUniformMatrix4fv(FViewMatrixLocation, 1, GL_FALSE, AView.V);
   glUniform1f(FEdgeWidthScaleLocation, EdgeWidthScale(AProjectionScaleY, AViewportHeight));
+  glUniform1f(FEdgePixelsLocation, EdgePixelsPerUnit(AViewportHeight));
+  glUniform2f(FViewportSizeLocation, static_cast<float>(std::max(AViewportWidth, 1)),
+              static_cast<float>(std::max(AViewportHeight, 1)));
 }
 
 void TMainProgram::SetPosition(const std::shared_ptr<IBufferObject>& ABuffer) {

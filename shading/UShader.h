@@ -71,11 +71,15 @@ class TMainProgram : public TProgram {
   int RenderPass() const { return FRenderPass; }
 
   // The camera of the coming lit pass (program current): the view matrix that turns normals for
-  // the sphere map, and the outline's width from the projection's vertical scale (row Y, column
-  // Y) and the viewport's height in pixels. An edge size of 1 is one pixel up to 1080 lines and
-  // keeps that share of the picture on taller viewports.
-  void SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY, int AViewportHeight);
-  // Model-space outline width per unit of edge size and of clip-space w.
+  // the sphere map, the projection's vertical scale (row Y, column Y) and the viewport's size in
+  // pixels for the outline. An edge size of 1 is two pixels wide at 1080 lines, in proportion to
+  // the height on other viewports, at least one pixel.
+  void SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY, int AViewportWidth,
+                        int AViewportHeight);
+  // Outline width in pixels per unit of edge size.
+  static float EdgePixelsPerUnit(int AViewportHeight);
+  // Model-space length of that width per unit of edge size and of clip-space w (sets the
+  // outline's depth).
   static float EdgeWidthScale(float AProjectionScaleY, int AViewportHeight);
 
   // Vertex attributes: the attribute reads from ABuffer (which is bound for it) with the vertex
@@ -128,6 +132,8 @@ class TMainProgram : public TProgram {
   GLint FUV1Location = -1;
   GLint FViewMatrixLocation = -1;
   GLint FEdgeWidthScaleLocation = -1;
+  GLint FEdgePixelsLocation = -1;
+  GLint FViewportSizeLocation = -1;
   GLint FSphereModeLocation = -1;
   GLint FTextureMulLocation = -1, FTextureAddLocation = -1;
   GLint FSphereMulLocation = -1, FSphereAddLocation = -1;

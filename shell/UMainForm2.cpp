@@ -503,11 +503,11 @@ void TForm2::ShadowPass() {
   glFinish();
 }
 
-void TForm2::MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection,
+void TForm2::MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection, int AViewportWidth,
                       int AViewportHeight) {
   const TMatrix4f MVP = MulMatrix4f(AView, AProjection);
   FProgram->Activate();
-  FProgram->SetViewTransform(AView, AProjection.Y.Y, AViewportHeight);
+  FProgram->SetViewTransform(AView, AProjection.Y.Y, AViewportWidth, AViewportHeight);
   FShadowFBO->BindTexture();
   glBindSampler(2, FOpenGL->ShadowSampler());
   glEnable(GL_CULL_FACE);
@@ -571,7 +571,7 @@ void TForm2::RenderDesktopFrame() {
     View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
     Projection = PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
   }
-  MainPass(View, Projection, Height);
+  MainPass(View, Projection, Width, Height);
 
   glFlush();
   PresentDesktopFrame();

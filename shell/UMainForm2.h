@@ -223,9 +223,10 @@ class TForm2 {
   void ToggleHeadsetFullScreen();
   void SaveHeadsetScreenShot();
   void ShadowPass();
-  // The lit pass and the bone overlay seen through AView and AProjection on a viewport
-  // AViewportHeight pixels high (the outline's width and the sphere maps depend on them).
-  void MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection, int AViewportHeight);
+  // The lit pass and the bone overlay seen through AView and AProjection on a viewport of
+  // AViewportWidth x AViewportHeight pixels (the outline and the sphere maps depend on them).
+  void MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection, int AViewportWidth,
+                int AViewportHeight);
   void ToggleBoneOverlay();
   void ToggleMultisample();
   void ToggleMotion();

@@ -251,7 +251,7 @@ void TForm2::RenderOpenXrFrame() {
                                                      FXrSession->EyePose(E), hmdVector3f{0, 0, 0});
         const TMatrix4f View = LookAtMatrix4f(C.Eye, C.Eye + C.Forward, C.Up);
         FFrameBuffer->SetViewport(E * Eye.w, 0, Eye.w, Eye.h);
-        if (HasScene) MainPass(View, HeadsetProjection(FXrSession->EyeFov(E)), Eye.h);
+        if (HasScene) MainPass(View, HeadsetProjection(FXrSession->EyeFov(E)), Eye.w, Eye.h);
       }
       FFrameBuffer->Unbind();
       for (int E = 0; E < 2; ++E)
@@ -316,7 +316,7 @@ void TForm2::RenderEye(const hmdPosef& APose, const hmdFovPort& AFov,
   const TMatrix4f View = LookAtMatrix4f(C.Eye, C.Eye + C.Forward, C.Up);
   FFrameBuffer->SetViewport(AViewport.Pos.x, AViewport.Pos.y, AViewport.Size.w, AViewport.Size.h);
   if (FProgram && FBoneProgram && FShadowFBO)
-    MainPass(View, HeadsetProjection(AFov), AViewport.Size.h);
+    MainPass(View, HeadsetProjection(AFov), AViewport.Size.w, AViewport.Size.h);
 }
 
 TVec3f TForm2::HeadsetEyeMidpoint() const {

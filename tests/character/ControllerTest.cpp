@@ -198,7 +198,7 @@ class ControllerTest : public TOpenGLTest {
       glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(Target));
     }
     FMain->Activate();
-    FMain->SetViewTransform(AView, AProjectionScaleY, 32);
+    FMain->SetViewTransform(AView, AProjectionScaleY, 32, 32);
     FShadow->BindTexture();
     glBindSampler(2, FGL->ShadowSampler());
     glCullFace(GL_BACK);
@@ -531,10 +531,10 @@ MATCHER_P3(RgbNear, R, G, B, "") {
 }  // namespace
 
 TEST_F(ControllerTest, EdgedMaterialsShowARingOfTheEdgeColourAroundTheirSilhouette) {
-  // A sphere of radius 0.5 is 8 pixels wide on each side of the 32-pixel target's centre. With a
-  // projection scale of 1 on 32 lines an edge of size 3 is 3 pixels wide: pixels 24-26 right of
-  // the centre column 16. Scaling the whole matrix by 2 doubles clip w and the projection scale
-  // together: the ring stays 3 pixels wide.
+  // A sphere of radius 0.5 is 8 pixels wide on each side of the 32-pixel target's centre. On 32
+  // lines (below 540) a unit of edge size is one pixel: an edge of size 3 is 3 pixels wide, pixels
+  // 24-26 right of the centre column 16. Scaling the whole matrix by 2 doubles clip w and the
+  // projection scale together: the ring stays 3 pixels wide.
   struct TCase {
     const char* Name;
     bool Edge;
