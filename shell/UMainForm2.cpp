@@ -50,8 +50,13 @@ void ResetViewerState() {
   ScreenCenter = TPoint{};
 }
 
-void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
-                const TQuaternion& AHeadOrientation) {
+float MoveSeconds(std::uint32_t APrevTick, std::uint32_t ANow) {
+  const std::uint32_t Milliseconds = ANow - APrevTick;
+  return std::min(static_cast<float>(Milliseconds) / 1000.0f, kMaxMoveSeconds);
+}
+
+void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation,
+                float ASeconds) {
   AYaw += PendingYaw;
   PendingYaw = 0.0f;
   APitch += PendingPitch;
@@ -70,7 +75,9 @@ void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
 
   // The asynchronous state: Shift held at this moment, whatever the key events said.
   const bool Fast = (SDL_GetModState() & KMOD_SHIFT) != 0;
-  const int Step = Fast ? 8 : 1;
+  // The speeds are per nominal frame; this frame stands for ASeconds of holding the keys.
+  const float Frames = std::clamp(ASeconds, 0.0f, kMaxMoveSeconds) / kNominalFrameSeconds;
+  const float Step = (Fast ? 8.0f : 1.0f) * Frames;
 
   // The key sets are only tested for being non-empty, and the sum is not normalised.
   TVec3f Move(0.0f, 0.0f, 0.0f);
@@ -79,10 +86,10 @@ void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
   if (RightKeys != 0) Move = Move + TVec3f(1.0f, 0.0f, 0.0f);
   if (LeftKeys != 0) Move = Move + TVec3f(-1.0f, 0.0f, 0.0f);
 
-  if (LowerKey) APosition.Y -= static_cast<float>(Step) * 0.01f;
-  if (RaiseKey) APosition.Y += static_cast<float>(Step) * 0.01f;
+  if (LowerKey) APosition.Y -= Step * 0.01f;
+  if (RaiseKey) APosition.Y += Step * 0.01f;
 
-  APosition = APosition + TransformPoint3f(Move, Basis) * (static_cast<float>(Step) / 30.0f);
+  APosition = APosition + TransformPoint3f(Move, Basis) * (Step / 30.0f);
 }
 
 char LocaleDecimalSeparator() {
@@ -459,17 +466,27 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
   FPrevTick = Now;
   FDanceTime = FClock.Position();
   CountFrame(Now);
+  // Read every frame, also while the camera has the view, so that walking on starts afresh.
+  const float MoveTime = FrameMoveSeconds();
   if (CameraPlaying()) {
     // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
     PendingYaw = PendingPitch = 0.0f;
     UpdateCamera();
     SDL_SetWindowTitle(FWindow, PositionCaption(FCameraPose.Eye).c_str());
   } else {
-    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion);
+    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion, MoveTime);
     SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
   }
   RenderDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
+}
+
+float TForm2::FrameMoveSeconds() {
+  const std::uint32_t Now = SDL_GetTicks();
+  const float Seconds = FMovedBefore ? MoveSeconds(FPrevMoveTick, Now) : 0.0f;
+  FPrevMoveTick = Now;
+  FMovedBefore = true;
+  return Seconds;
 }
 
 void TForm2::UpdateEyeTracking() {
