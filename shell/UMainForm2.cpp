@@ -331,6 +331,9 @@ void TForm2::SetMotions(TMotionSet AMotions) {
   FMotion = std::move(Merged);
   FMotions = std::move(AMotions);
   FClock.SetMotionLength(FMotion->FrameCount() * kMotionFrameMilliseconds);
+  // Paused or not, the next frame shows the motion where the timeline stands (frame 0 at start),
+  // not the rest pose the controller was built in.
+  FPoseDue = true;
 }
 
 void TForm2::LoadMotionInto(TPmxController& AController, const TVmd& AMotion) {

@@ -292,7 +292,7 @@ class TForm2 {
   bool FEnableMotion = false;
   TPlaybackClock FClock;
   double FDanceTime = 0.0;  // the clock read once per frame
-  bool FPoseDue = false;    // the timeline moved while paused: pose once
+  bool FPoseDue = false;    // the timeline or what it plays changed while paused: pose once
   TCameraMotion FCamera;
   bool FCameraOn = false;
   TCameraPose FCameraPose;  // the camera of the current frame while it plays
