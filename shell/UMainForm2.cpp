@@ -1,8 +1,5 @@
 #include "shell/UMainForm2.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,206 +17,6 @@
 #include "shading/UShader.h"
 #include "shell/Overlay.h"
 #include "shell/SongPlayer.h"
-
-// ---------------------------------------------------------------------------------------------
-// Viewer state
-
-float ViewerYaw = 0.0f;
-float ViewerPitch = 0.0f;
-TVec3f ViewerPosition(0.0f, 0.0f, 2.0f);
-float PendingYaw = 0.0f;
-float PendingPitch = 0.0f;
-float MouseSensitivity = 1.0f;
-std::uint8_t ForwardKeys = 0;
-std::uint8_t BackwardKeys = 0;
-std::uint8_t LeftKeys = 0;
-std::uint8_t RightKeys = 0;
-bool RaiseKey = false;
-bool LowerKey = false;
-TPoint ScreenCenter;
-
-void ResetViewerState() {
-  ViewerYaw = 0.0f;
-  ViewerPitch = 0.0f;
-  ViewerPosition = TVec3f(0.0f, 0.0f, 2.0f);
-  PendingYaw = 0.0f;
-  PendingPitch = 0.0f;
-  MouseSensitivity = 1.0f;
-  ForwardKeys = BackwardKeys = LeftKeys = RightKeys = 0;
-  RaiseKey = LowerKey = false;
-  ScreenCenter = TPoint{};
-}
-
-void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition,
-                const TQuaternion& AHeadOrientation) {
-  AYaw += PendingYaw;
-  PendingYaw = 0.0f;
-  APitch += PendingPitch;
-  PendingPitch = 0.0f;
-
-  // The head's turn and tilt are read off the way it looks, so that walking follows the gaze
-  // also when the head is turned more than a quarter turn (Euler angles read back as X-then-Y
-  // would flip the tilt there and walk the wrong way). An all-zero orientation adds no turn.
-  const TVec3f Gaze = RotateVectorByQuaternion(TVec3f(0.0f, 0.0f, -1.0f), AHeadOrientation);
-  const float HeadYaw = std::atan2(-Gaze.X, -Gaze.Z);
-  const float GazeLength = Gaze.Length();
-  const float HeadPitch =
-      GazeLength > 0.0f ? std::asin(std::clamp(Gaze.Y / GazeLength, -1.0f, 1.0f)) : 0.0f;
-  const TMatrix4f Basis =
-      UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(AYaw + HeadYaw, APitch + HeadPitch, 0.0f));
-
-  // The asynchronous state: Shift held at this moment, whatever the key events said.
-  const bool Fast = (SDL_GetModState() & KMOD_SHIFT) != 0;
-  const int Step = Fast ? 8 : 1;
-
-  // The key sets are only tested for being non-empty, and the sum is not normalised.
-  TVec3f Move(0.0f, 0.0f, 0.0f);
-  if (ForwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, -1.0f);
-  if (BackwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, 1.0f);
-  if (RightKeys != 0) Move = Move + TVec3f(1.0f, 0.0f, 0.0f);
-  if (LeftKeys != 0) Move = Move + TVec3f(-1.0f, 0.0f, 0.0f);
-
-  if (LowerKey) APosition.Y -= static_cast<float>(Step) * 0.01f;
-  if (RaiseKey) APosition.Y += static_cast<float>(Step) * 0.01f;
-
-  APosition = APosition + TransformPoint3f(Move, Basis) * (static_cast<float>(Step) / 30.0f);
-}
-
-char LocaleDecimalSeparator() {
-  static const char Separator = [] {
-    char Result = '.';
-    // The user's numeric locale from the environment, read without switching the process's own
-    // locale (which stays "C" so that no other formatting or parsing changes).
-    if (locale_t Loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0))) {
-      const char* Radix = nl_langinfo_l(RADIXCHAR, Loc);
-      if (Radix && Radix[0] != '\0' && Radix[1] == '\0') Result = Radix[0];
-      freelocale(Loc);
-    }
-    return Result;
-  }();
-  return Separator;
-}
-
-std::string PositionCaption(const TVec3f& APosition) {
-  char Buffer[128];
-  std::snprintf(Buffer, sizeof Buffer, "Pos: (%.2f, %.2f, %.2f)", static_cast<double>(APosition.X),
-                static_cast<double>(APosition.Y), static_cast<double>(APosition.Z));
-  std::string Caption(Buffer);
-  const char Separator = LocaleDecimalSeparator();
-  if (Separator != '.') {
-    // Only the three numbers carry a '.', so every one of them is a decimal point.
-    for (char& C : Caption)
-      if (C == '.') C = Separator;
-  }
-  return Caption;
-}
-
-std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
-  if (AKey >= SDLK_a && AKey <= SDLK_z) return static_cast<std::uint16_t>('A' + (AKey - SDLK_a));
-  if (AKey >= SDLK_0 && AKey <= SDLK_9) return static_cast<std::uint16_t>('0' + (AKey - SDLK_0));
-  switch (AKey) {
-    case SDLK_BACKSPACE:
-      return 8;
-    case SDLK_TAB:
-      return 9;
-    case SDLK_RETURN:
-      return 13;
-    case SDLK_LSHIFT:
-    case SDLK_RSHIFT:
-      return 16;
-    case SDLK_LCTRL:
-    case SDLK_RCTRL:
-      return 17;
-    case SDLK_LALT:
-    case SDLK_RALT:
-      return 18;
-    case SDLK_PAUSE:
-      return 19;
-    case SDLK_ESCAPE:
-      return VK_ESCAPE;
-    case SDLK_SPACE:
-      return 32;
-    case SDLK_PAGEUP:
-      return 33;
-    case SDLK_PAGEDOWN:
-      return 34;
-    case SDLK_END:
-      return 35;
-    case SDLK_HOME:
-      return 36;
-    case SDLK_LEFT:
-      return VK_LEFT;
-    case SDLK_UP:
-      return VK_UP;
-    case SDLK_RIGHT:
-      return VK_RIGHT;
-    case SDLK_DOWN:
-      return VK_DOWN;
-    case SDLK_PRINTSCREEN:
-      return VK_SNAPSHOT;
-    case SDLK_INSERT:
-      return 45;
-    case SDLK_DELETE:
-      return 46;
-    case SDLK_F1:
-      return VK_F1;
-    case SDLK_COMMA:
-      return VK_OEM_COMMA;
-    case SDLK_PERIOD:
-      return VK_OEM_PERIOD;
-    default:
-      return 0;
-  }
-}
-
-TShiftState ShiftStateOf(Uint16 AKeyMod) {
-  TShiftState State = 0;
-  if (AKeyMod & KMOD_SHIFT) State |= ssShift;
-  if (AKeyMod & KMOD_ALT) State |= ssAlt;
-  if (AKeyMod & KMOD_CTRL) State |= ssCtrl;
-  return State;
-}
-
-std::string ScreenShotFileName(const std::tm& ALocalTime) {
-  char Buffer[64];
-  std::snprintf(Buffer, sizeof Buffer, "ScreenShot_%04d%02d%02d%02d%02d%02d.bmp",
-                ALocalTime.tm_year + 1900, ALocalTime.tm_mon + 1, ALocalTime.tm_mday,
-                ALocalTime.tm_hour, ALocalTime.tm_min, ALocalTime.tm_sec);
-  return Buffer;
-}
-
-std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory,
-                                     const std::string& AName) {
-  namespace fs = std::filesystem;
-  std::error_code Error;
-  fs::path Path = ADirectory / AName;
-  if (!fs::exists(Path, Error)) return Path;
-  const fs::path Name(AName);
-  const std::string Stem = Name.stem().string();
-  const std::string Extension = Name.extension().string();
-  for (int N = 2;; ++N) {
-    Path = ADirectory / (Stem + "_" + std::to_string(N) + Extension);
-    if (!fs::exists(Path, Error)) return Path;
-  }
-}
-
-void TStopwatch::Start() {
-  if (FRunning) return;
-  FStartedAt = TClock::now();
-  FRunning = true;
-}
-
-void TStopwatch::Stop() {
-  if (!FRunning) return;
-  FElapsed += TClock::now() - FStartedAt;
-  FRunning = false;
-}
-
-double TStopwatch::ElapsedMilliseconds() const {
-  TClock::duration Total = FElapsed;
-  if (FRunning) Total += TClock::now() - FStartedAt;
-  return std::chrono::duration<double, std::milli>(Total).count();
-}
 
 // ---------------------------------------------------------------------------------------------
 // TForm2: window and life cycle
@@ -324,6 +121,9 @@ void TForm2::SetMotions(TMotionSet AMotions) {
   FMotion = std::move(Merged);
   FMotions = std::move(AMotions);
   FClock.SetMotionLength(FMotion->FrameCount() * kMotionFrameMilliseconds);
+  // Paused or not, the next frame shows the motion where the timeline stands (frame 0 at start),
+  // not the rest pose the controller was built in.
+  FPoseDue = true;
 }
 
 void TForm2::LoadMotionInto(TPmxController& AController, const TVmd& AMotion) {
@@ -459,17 +259,27 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
   FPrevTick = Now;
   FDanceTime = FClock.Position();
   CountFrame(Now);
+  // Read every frame, also while the camera has the view, so that walking on starts afresh.
+  const float MoveTime = FrameMoveSeconds();
   if (CameraPlaying()) {
     // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
     PendingYaw = PendingPitch = 0.0f;
     UpdateCamera();
     SDL_SetWindowTitle(FWindow, PositionCaption(FCameraPose.Eye).c_str());
   } else {
-    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion);
+    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion, MoveTime);
     SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
   }
   RenderDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
+}
+
+float TForm2::FrameMoveSeconds() {
+  const std::uint32_t Now = SDL_GetTicks();
+  const float Seconds = FMovedBefore ? MoveSeconds(FPrevMoveTick, Now) : 0.0f;
+  FPrevMoveTick = Now;
+  FMovedBefore = true;
+  return Seconds;
 }
 
 void TForm2::UpdateEyeTracking() {

@@ -81,9 +81,21 @@ extern TPoint ScreenCenter;
 // Puts the viewer state back to its start values (the process start, or a test's fresh start).
 void ResetViewerState();
 
-// Applies the pending mouse turns and the held keys to the viewer; AHeadOrientation adds the
-// head's yaw and pitch to the walking direction (identity in a window). Shift is read now.
-void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation);
+// Walking goes by time: a held key moves the viewer 1/30 of a unit (8/30 with Shift) and the eye
+// height 0.01 (0.08) per 13 ms, the desktop's frame pace, whatever the frame rate really is.
+inline constexpr float kNominalFrameSeconds = 0.013f;
+// A longer gap between two frames (a stall, a slow start) moves the viewer only this far in time,
+// so that one frame cannot carry it away.
+inline constexpr float kMaxMoveSeconds = 0.25f;
+// The time to move by between two frames at millisecond ticks APrevTick and ANow (unsigned 32-bit
+// difference, so the tick's wrap-around is harmless), at most kMaxMoveSeconds.
+float MoveSeconds(std::uint32_t APrevTick, std::uint32_t ANow);
+
+// Applies the pending mouse turns and the held keys, held for ASeconds, to the viewer;
+// AHeadOrientation adds the head's yaw and pitch to the walking direction (identity in a window).
+// Shift is read now. Turning depends on the mouse's motion alone, not on the time.
+void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation,
+                float ASeconds);
 
 // True when a desktop frame is due: at least 13 ms since the last one, in unsigned 32-bit tick
 // arithmetic (so the tick's wrap-around is harmless).
@@ -190,6 +202,8 @@ class TForm2 {
   // Hands the merged motion of AMotions to the controller (which keeps a reference to it).
   void SetMotions(TMotionSet AMotions);
   static void LoadMotionInto(TPmxController& AController, const TVmd& AMotion);
+  // Seconds since the previous frame for walking (0 on the first frame), clamped.
+  float FrameMoveSeconds();
   void UpdateEyeTracking();
   void UpdateMotion();
   // UpdateEyeTracking and UpdateMotion inside the controller's frame bracket: one skinning.
@@ -249,6 +263,9 @@ class TForm2 {
 
   SDL_Window* FWindow = nullptr;
   std::uint32_t FPrevTick = 0;
+  // The tick of the last frame that moved (or could have moved) the viewer; none before the first.
+  std::uint32_t FPrevMoveTick = 0;
+  bool FMovedBefore = false;
   int FPrevLeft = 0;
   int FPrevTop = 0;
   std::string FBaseDirectory;
@@ -276,7 +293,7 @@ class TForm2 {
   bool FEnableMotion = false;
   TPlaybackClock FClock;
   double FDanceTime = 0.0;  // the clock read once per frame
-  bool FPoseDue = false;    // the timeline moved while paused: pose once
+  bool FPoseDue = false;    // the timeline or what it plays changed while paused: pose once
   TCameraMotion FCamera;
   bool FCameraOn = false;
   TCameraPose FCameraPose;  // the camera of the current frame while it plays

@@ -67,7 +67,6 @@ void TForm2::AddMotionFile(const std::string& APath) {
   if (HasCamera) FCameraFile.reset();
   if (!IsHeadsetMode()) LoadCamera(FCameraFile.get());
   FClock.Seek(FClock.Position());
-  FPoseDue = true;
 }
 
 void TForm2::LoadSong(const std::string& APath) {

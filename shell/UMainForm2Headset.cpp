@@ -233,7 +233,7 @@ void TForm2::RenderOpenXrFrame() {
   try {
     // The head's turn of the last located frame steers the walk.
     MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition,
-               ToQuaternion(FXrSession->EyePose(hmdEye_Right).Orientation));
+               ToQuaternion(FXrSession->EyePose(hmdEye_Right).Orientation), FrameMoveSeconds());
     SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
     // Not visible or not focused: nothing is drawn, the runtime still gets its frame.
     if (Draw) {
@@ -290,7 +290,7 @@ void TForm2::AppIdleForHeadset(bool& ADone) {
 void TForm2::RenderHeadsetFrame() {
   // The head's turn of the previous frame steers the walk (zeros before the first frame).
   MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition,
-             ToQuaternion(FHeadset->EyeRenderPose(hmdEye_Right).Orientation));
+             ToQuaternion(FHeadset->EyeRenderPose(hmdEye_Right).Orientation), FrameMoveSeconds());
   SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
 
   // A start-up that failed before the programs existed still runs the runtime's frames, with

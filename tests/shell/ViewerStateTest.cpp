@@ -27,7 +27,7 @@ class MoveViewerTest : public ::testing::Test {
   TVec3f Step(float AYaw = 0, float APitch = 0) {
     float Yaw = AYaw, Pitch = APitch;
     TVec3f Position(0.0f, 1.7f, 2.0f);
-    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, kNominalFrameSeconds);
     return Position - TVec3f(0.0f, 1.7f, 2.0f);
   }
 };
@@ -91,7 +91,8 @@ TEST_F(MoveViewerTest, HeadTurnedAndTiltedWalksWhereItLooks) {
       SCOPED_TRACE(testing::Message() << "yaw " << Yaw << " pitch " << Pitch);
       float BodyYaw = 0, BodyPitch = 0;
       TVec3f Position(0, 0, 0);
-      MoveViewer(BodyYaw, BodyPitch, Position, QuaternionFromEulerYXZ(Yaw, Pitch, 0.0f));
+      MoveViewer(BodyYaw, BodyPitch, Position, QuaternionFromEulerYXZ(Yaw, Pitch, 0.0f),
+                 kNominalFrameSeconds);
       // The gaze of a head turned by Yaw about +Y and tilted by Pitch about its own X.
       const TVec3f Gaze(-std::sin(Yaw) * std::cos(Pitch), std::sin(Pitch),
                         -std::cos(Yaw) * std::cos(Pitch));
@@ -104,12 +105,13 @@ TEST_F(MoveViewerTest, PendingTurnsAreAppliedOnceAndCleared) {
   PendingPitch = -0.125f;
   float Yaw = 1.0f, Pitch = 0.5f;
   TVec3f Position(0, 0, 0);
-  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+  // No time passes: the turn comes from the mouse's motion alone.
+  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, 0.0f);
   EXPECT_FLOAT_EQ(Yaw, 1.25f);
   EXPECT_FLOAT_EQ(Pitch, 0.375f);
   EXPECT_EQ(PendingYaw, 0.0f);
   EXPECT_EQ(PendingPitch, 0.0f);
-  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion);
+  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, 0.5f);
   EXPECT_FLOAT_EQ(Yaw, 1.25f);
 }
 
@@ -117,8 +119,71 @@ TEST_F(MoveViewerTest, AnAllZeroHeadOrientationAddsNoTurn) {
   ForwardKeys = 1;
   float Yaw = 0, Pitch = 0;
   TVec3f Position(0, 0, 0);
-  MoveViewer(Yaw, Pitch, Position, TQuaternion{{{0, 0, 0}}, 0});
+  MoveViewer(Yaw, Pitch, Position, TQuaternion{{{0, 0, 0}}, 0}, kNominalFrameSeconds);
   ExpectNear(Position, TVec3f(0, 0, -kStep));
+}
+
+// The same time held covers the same ground at any frame rate: 1/30 of a unit per 13 ms, i.e.
+// 1 / (30 * 0.013) = 2.564 units a second walking, 0.01 / 0.013 = 0.769 a second up or down.
+TEST_F(MoveViewerTest, DistanceFollowsTheTimeHeldNotTheNumberOfFrames) {
+  constexpr float kWalkPerSecond = 1.0f / (30.0f * 0.013f);
+  constexpr float kEyePerSecond = 0.01f / 0.013f;
+  struct TCase {
+    const char* Name;
+    int Frames;
+    float SecondsEach;
+    bool Fast;
+    float Seconds;  // the time held in all
+  };
+  const TCase Cases[] = {
+      {"76 frames a second", 77, 0.013f, false, 1.001f},
+      {"one frame a second", 1, 0.2f, false, 0.2f},
+      {"a thousand frames a second", 500, 0.001f, false, 0.5f},
+      {"uneven frames", 3, 0.1f, false, 0.3f},
+      {"Shift: eight times as far", 10, 0.02f, true, 0.2f},
+      {"no time: no step", 5, 0.0f, false, 0.0f},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ForwardKeys = 1;
+    RaiseKey = true;
+    SDL_SetModState(C.Fast ? KMOD_LSHIFT : KMOD_NONE);
+    float Yaw = 0, Pitch = 0;
+    TVec3f Position(0, 0, 0);
+    for (int F = 0; F < C.Frames; ++F)
+      MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, C.SecondsEach);
+    const float Speed = C.Fast ? 8.0f : 1.0f;
+    EXPECT_NEAR(Position.Z, -Speed * kWalkPerSecond * C.Seconds, 1e-4f);
+    EXPECT_NEAR(Position.Y, Speed * kEyePerSecond * C.Seconds, 1e-4f);
+    EXPECT_EQ(Position.X, 0.0f);
+  }
+}
+
+// A stall between two frames moves the viewer as far as a quarter second does, not further.
+TEST_F(MoveViewerTest, AFrameAfterAStallMovesAQuarterSecondAtMost) {
+  ForwardKeys = 1;
+  for (float Seconds : {0.25f, 3.0f, 1e6f}) {
+    float Yaw = 0, Pitch = 0;
+    TVec3f Position(0, 0, 0);
+    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, Seconds);
+    EXPECT_NEAR(Position.Z, -0.25f / (30.0f * 0.013f), 1e-5f) << Seconds;
+  }
+  float Yaw = 0, Pitch = 0;
+  TVec3f Position(0, 0, 0);
+  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, -1.0f);
+  EXPECT_EQ(Position.Z, 0.0f) << "time never runs backwards";
+}
+
+TEST(MoveSecondsTest, TickDifferenceInSecondsAcrossTheWrapClampedToAQuarterSecond) {
+  const struct {
+    std::uint32_t Prev, Now;
+    float Seconds;
+  } Cases[] = {
+      {1000, 1013, 0.013f}, {1000, 1000, 0.0f},   {0xFFFFFFF8u, 5, 0.013f}, {1000, 1250, 0.25f},
+      {1000, 1251, 0.25f},  {1000, 61000, 0.25f}, {0, 0xFFFFFFFFu, 0.25f},
+  };
+  for (const auto& C : Cases)
+    EXPECT_FLOAT_EQ(MoveSeconds(C.Prev, C.Now), C.Seconds) << C.Prev << " -> " << C.Now;
 }
 
 TEST(FramePacingTest, FramesAreAtLeastThirteenMillisecondsApartAcrossTheTickWrap) {

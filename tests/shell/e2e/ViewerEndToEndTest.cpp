@@ -586,6 +586,50 @@ TEST_F(ViewerEndToEndTest, MissingMotionIsNoErrorAndTheCharacterStandsStill) {
   EXPECT_EQ(V.Stderr(), "");
 }
 
+// Her lit skin (the skin material's colour in full light) against its outline colour (0.46, 0.28,
+// 0.26): the outline rims the skin and never covers it.
+struct TSkinCount {
+  int Skin, Outline;
+};
+TSkinCount CountSkin(const TPixels& P) {
+  return {Count(P, [](auto C) { return Near(C, 253, 228, 210, 12); }),
+          Count(P, [](auto C) { return Near(C, 117, 71, 66, 12); })};
+}
+
+// Before P the window shows the dance's frame 0, as stepping there does, and draws her skin as a
+// playing dance does; so does a model opened without a motion.
+TEST_F(ViewerEndToEndTest, BeforePlayingSheStandsInFrameZeroWithHerSkinUncovered) {
+  {
+    TViewer V(kBin / "quenlor", FRoot / "work");
+    ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+    V.Focus();
+    // Physics off: the pictures then depend on the dance's time alone.
+    Xdo("key x");
+    const TPixels Start = ReadBmp(V.ScreenShot());
+    const TSkinCount Skin = CountSkin(Start);
+    EXPECT_GT(Skin.Skin, 3000);
+    EXPECT_LT(Skin.Outline, Skin.Skin / 4);
+    // One frame on and back: frame 0 posed by the timeline.
+    V.Focus();
+    Xdo("key period");
+    ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() != kCameraStartCaption; }, 3s));
+    V.Focus();
+    Xdo("key comma");
+    ASSERT_TRUE(e2e::WaitFor([&] { return V.Caption() == kCameraStartCaption; }, 3s));
+    EXPECT_EQ(DifferentPixelsNearHer(Start, ReadBmp(V.ScreenShot())), 0);
+    Xdo("key Escape");
+    EXPECT_EQ(V.WaitForExit(), 0);
+  }
+  TViewer Alone(InstallWithout({"mmd/motion"}), FRoot / "alone");
+  ASSERT_FALSE(Alone.FindMainWindow().empty()) << Alone.Stderr();
+  const TSkinCount Skin = CountSkin(ReadBmp(Alone.ScreenShot()));
+  EXPECT_GT(Skin.Skin, 1000);
+  EXPECT_LT(Skin.Outline, Skin.Skin / 4);
+  Xdo("key Escape");
+  EXPECT_EQ(Alone.WaitForExit(), 0);
+  EXPECT_EQ(Alone.Stderr(), "");
+}
+
 // Pixels that differ clearly between two pictures of the same size (multisampling may shift a few
 // edge pixels by a little from run to run).
 }  // namespace

@@ -211,6 +211,35 @@ TEST_F(FormDropTest, MotionsJoinOrReplaceAndTheirCameraKeysTakeTheCamera) {
   Frame();
 }
 
+// Paused, what is dropped shows at the frame the timeline stands at: a motion poses her at once,
+// and so does a new model under the motion.
+TEST_F(FormDropTest, WhilePausedDroppedMotionsAndModelsShowTheTimelinesFrame) {
+  ASSERT_FALSE(FForm->EnableMotion());
+  // The centre 1 unit (10 in the file) above its rest place all along.
+  TVmdBuilder Body;
+  Body.AddBoneKey("センター", 0, NewVector3f(0, 1, 0));
+  Body.AddBoneKey("センター", 59, NewVector3f(0, 1, 0));
+  Body.SaveToFile((FDir / "body.vmd").string());
+  const fs::path Folder = FDir / "model";
+  fs::copy(fs::path(FForm->BaseDirectory()) / "mmd/model", Folder, fs::copy_options::recursive);
+  auto CentreRaised = [&] {
+    const TPmxController& C = *FForm->PmxController();
+    const int Centre = C.Pmx().IndexOfBone("センター");
+    EXPECT_GE(Centre, 0);
+    if (Centre < 0) return -1.0f;
+    return C.Core().BoneGlobalMatrix()[Centre].W.Y - C.Pmx().GetBone(Centre)->Position.Y;
+  };
+  Drop(FDir / "body.vmd");
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  Frame();
+  EXPECT_NEAR(CentreRaised(), 1.0f, 1e-5f) << "the dropped motion";
+  Drop(Folder / "model.pmx");
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  Frame();
+  EXPECT_NEAR(CentreRaised(), 1.0f, 1e-5f) << "the dropped model";
+  EXPECT_FALSE(FForm->EnableMotion());
+}
+
 TEST_F(FormDropTest, ASongBecomesTheMusicAndTheLoopGrowsToIt) {
   const double Dance = FForm->Clock().Length();
   ASSERT_GT(Dance, 0.0);
