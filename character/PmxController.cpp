@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "formats/ReaderMessages.h"
 #include "gl/TexturePath.h"
+#include "math/Errors.h"
 
 namespace {
 
@@ -23,6 +25,30 @@ TVector4f OverlayColor(const std::string& ANameJp) {
 }
 
 }  // namespace
+
+std::string MissingMorphsReport(const std::vector<std::string>& ANames) {
+  if (ANames.empty()) return {};
+  std::string Report = "Quenlor: the motion keys " + std::to_string(ANames.size()) +
+                       (ANames.size() == 1 ? " morph" : " morphs") +
+                       " that the model does not have; their keys are ignored:\n  ";
+  for (size_t I = 0; I < ANames.size(); ++I) Report += (I == 0 ? "" : ", ") + ANames[I];
+  return Report + "\n";
+}
+
+void LoadMotionReportingMissingMorphs(TPmxControllerCore& ACore, const TVmd& AMotion) {
+  // The core names a missing morph at each of its keys; the list names it once, in the order of
+  // its first key.
+  std::vector<std::string> Missing;
+  ACore.LoadMotion(AMotion, [&](std::span<const uint8_t> ARawName) {
+    std::string Name = DecodeVmdName(ARawName);
+    if (std::find(Missing.begin(), Missing.end(), Name) == Missing.end())
+      Missing.push_back(std::move(Name));
+  });
+  const std::string Report = MissingMorphsReport(Missing);
+  if (Report.empty()) return;
+  std::fputs(Report.c_str(), stderr);
+  std::fflush(stderr);
+}
 
 TPmxController::TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
                                const std::string& AFileName, const std::string& AMotionFileName,
@@ -79,7 +105,12 @@ void TPmxController::BuildTextures(GLuint ASampler, const std::string& AModelDir
   for (int I = 0; I < 10; ++I) {
     char Name[32];
     std::snprintf(Name, sizeof Name, "Toon/toon%.2d.bmp", I + 1);
-    FPmxSharedTextures[I] = TTexture::CreateFromFile(ASampler, Base + Name);
+    const std::string Path = Base + Name;
+    try {
+      FPmxSharedTextures[I] = TTexture::CreateFromFile(ASampler, Path);
+    } catch (const Exception& E) {
+      throw Exception(ReadFileErrorMessage(TReadFileRole::rfImage, Path, E.what()));
+    }
   }
 }
 
@@ -150,11 +181,7 @@ void TPmxController::LoadMotion(const std::string& AMotionFileName) {
   if (!std::filesystem::exists(AMotionFileName, Error)) return;
   try {
     FVmd->LoadFromFile(AMotionFileName);
-    FCore->LoadMotion(*FVmd, [](std::span<const uint8_t> ARawName) {
-      // The only diagnostic output: the name of a morph key the model has no morph for.
-      const std::string Name = DecodeVmdName(ARawName);
-      std::fprintf(stderr, "%s\n", Name.c_str());
-    });
+    LoadMotionReportingMissingMorphs(*FCore, *FVmd);
   } catch (...) {
     FVmd.reset();
     throw;

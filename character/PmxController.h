@@ -15,6 +15,13 @@
 #include "gl/UCommon2.h"
 #include "shading/UShader.h"
 
+// The report of the morphs a motion keys that the model does not have: a heading line that says
+// what the list is, then the names on one line, comma-separated. "" when the list is empty.
+std::string MissingMorphsReport(const std::vector<std::string>& ANames);
+// Loads AMotion's key tables into ACore, then writes MissingMorphsReport on stderr when morphs
+// are missing (keys of a missing morph are dropped; a real pair of files can miss dozens).
+void LoadMotionReportingMissingMorphs(TPmxControllerCore& ACore, const TVmd& AMotion);
+
 class TPmxController : private IPmxSkinTarget {
  public:
   // Builds everything in this order: the ground plane (first item of AProgram), the model from
@@ -22,8 +29,9 @@ class TPmxController : private IPmxSkinTarget {
   // toon ramps ABaseDir + "Toon/toon01.bmp" .. "toon10.bmp" (required), the vertex arrays, one
   // mesh per material inside a model appended to AProgram, a hidden line item per displayed bone
   // appended to ABoneProgram, the rest pose skinned once with IK solved, then the motion's key
-  // tables when a file exists at AMotionFileName. Morph keys that match no morph are reported on
-  // stderr, one name per line. On failure the items already appended are taken out of the
+  // tables when a file exists at AMotionFileName (morphs it keys that the model lacks are reported
+  // as LoadMotionReportingMissingMorphs does). A toon ramp that cannot be read fails with a
+  // message naming it. On failure the items already appended are taken out of the
   // programs' lists again and the error propagates.
   TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
                  const std::string& AFileName, const std::string& AMotionFileName,

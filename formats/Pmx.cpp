@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "formats/FileBytes.h"
+#include "formats/ReaderMessages.h"
 #include "formats/TextDecoding.h"
 
 namespace {
@@ -216,7 +217,11 @@ void DeriveIKLinkLimits(TPmxIKLink& ALink, const PmxFloat3& AFileLower,
 
 void TPmx::LoadFromFile(const std::string& AFileName) {
   const std::vector<uint8_t> Bytes = ReadFileBytes(AFileName);
-  LoadFromBytes(Bytes);
+  try {
+    LoadFromBytes(Bytes);
+  } catch (const Exception& E) {
+    throw Exception(ReadFileErrorMessage(TReadFileRole::rfModel, AFileName, E.what()));
+  }
 }
 
 void TPmx::LoadFromBytes(std::span<const uint8_t> ABytes) {
@@ -253,11 +258,8 @@ void TPmx::ReadSections(TByteStream& S) {
   uint8_t Signature[4];
   S.Read(Signature, sizeof(Signature));
   if (std::memcmp(Signature, "PMX ", 4) != 0) {
-    // Control bytes would cut or garble the message; show them as '?'.
-    uint8_t Shown[4];
-    for (int I = 0; I < 4; ++I)
-      Shown[I] = (Signature[I] < 0x20 || Signature[I] == 0x7F) ? '?' : Signature[I];
-    throw Exception("未知のシグネチャ (" + Cp932ToUtf8(Shown) + ")");
+    // Binary bytes (a PNG's, say) would cut or garble the message; they are shown in hex.
+    throw Exception("未知のシグネチャ (" + ShownSignature(Signature) + ")");
   }
   const float Version = S.ReadF32();
   if (Version != 2.0f && Version != 2.1f) {

@@ -363,7 +363,8 @@ void DeriveIKLinkLimits(TPmxIKLink& ALink, const PmxFloat3& AFileLower,
 class TPmx {
  public:
   // Reads the whole file, then LoadFromBytes. Fails with the file layer's error when the file
-  // cannot be read, otherwise as LoadFromStream.
+  // cannot be read, otherwise as LoadFromStream with the message naming the file and saying what
+  // the reader's text means (ReadFileErrorMessage).
   void LoadFromFile(const std::string& AFileName);
   void LoadFromBytes(std::span<const uint8_t> ABytes);
   // Reads a model from the stream's position (the signature) through its last section, then

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/FileBytes.h"
+#include "formats/ReaderMessages.h"
 
 namespace {
 
@@ -68,7 +69,11 @@ void SetVmdCameraCurve(TVmdCameraMotion& AKey, TVmdCameraChannel AChannel, uint8
 
 void TVmd::LoadFromFile(const std::string& AFileName) {
   const std::vector<uint8_t> Bytes = ReadFileBytes(AFileName);
-  LoadFromBytes(Bytes);
+  try {
+    LoadFromBytes(Bytes);
+  } catch (const Exception& E) {
+    throw Exception(ReadFileErrorMessage(TReadFileRole::rfMotion, AFileName, E.what()));
+  }
 }
 
 void TVmd::LoadFromBytes(std::span<const uint8_t> ABytes) {

@@ -115,7 +115,8 @@ inline constexpr const char* VmdSignature = "Vocaloid Motion Data 0002";
 class TVmd {
  public:
   // Reads the whole file, then LoadFromStream on its bytes. Fails with the file layer's error
-  // when the file cannot be read.
+  // when the file cannot be read, otherwise with the reader's text in a message that names the
+  // file and says what the text means (ReadFileErrorMessage).
   void LoadFromFile(const std::string& AFileName);
   void LoadFromBytes(std::span<const uint8_t> ABytes);
   // Reads a motion from the stream's position: the bone and morph keys, then each optional

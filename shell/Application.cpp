@@ -5,6 +5,7 @@
 #include <string>
 
 #include "math/Errors.h"
+#include "shell/CommandLine.h"
 
 TApplication Application;
 
@@ -28,6 +29,20 @@ void TApplication::Finalize() {
   if (!FInitialized) return;
   SDL_Quit();
   FInitialized = false;
+}
+
+void TApplication::FitToScreen(int& AWidth, int& AHeight) {
+  // The window opens at the top-left corner, on the first display.
+  SDL_Rect Usable{0, 0, 0, 0};
+  if (SDL_GetDisplayUsableBounds(0, &Usable) != 0) return;
+  int Width = AWidth, Height = AHeight;
+  if (!FitSizeToScreen(Width, Height, Usable.w, Usable.h)) return;
+  std::fprintf(stderr,
+               "Quenlor: a %dx%d window does not fit the screen's %dx%d; it opens at %dx%d\n",
+               AWidth, AHeight, Usable.w, Usable.h, Width, Height);
+  std::fflush(stderr);
+  AWidth = Width;
+  AHeight = Height;
 }
 
 void TApplication::Run() {

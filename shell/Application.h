@@ -44,6 +44,10 @@ class TApplication {
   // Reports the exception that is being handled (call from a catch block).
   void HandleException();
 
+  // Shrinks a window size asked for to the usable area of the first display, keeping its shape
+  // (FitSizeToScreen), and says so on stderr in one line. Needs Initialize.
+  static void FitToScreen(int& AWidth, int& AHeight);
+
   // Runs AProc and reports anything it throws; true when it returned normally.
   template <typename TProc>
   bool Guarded(TProc&& AProc) {

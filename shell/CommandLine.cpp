@@ -18,10 +18,6 @@ std::string LowerExtension(const std::string& APath) {
   return Ext;
 }
 
-bool IsSongExtension(const std::string& AExt) {
-  return AExt == ".wav" || AExt == ".ogg" || AExt == ".mp3" || AExt == ".flac";
-}
-
 // A whole-string decimal number; strtod alone would take "12abc" as 12.
 bool ParseNumber(const std::string& AText, double& AValue) {
   if (AText.empty() || std::isspace(static_cast<unsigned char>(AText[0]))) return false;
@@ -51,7 +47,63 @@ bool ParseSize(const std::string& AText, int& AWidth, int& AHeight) {
   return true;
 }
 
+// The keys --help lists, as the README's key table names them, in its order.
+struct TKeyHelp {
+  const char* Keys;
+  const char* Action;
+};
+constexpr TKeyHelp kKeys[] = {
+    {"W / Up, S / Down, A, D (held)", "walk forward / back, step left / right (Shift: faster)"},
+    {"6 / 5", "raise / lower the viewer"},
+    {"mouse", "look around"},
+    {"Left / Right", "move the light"},
+    {"P", "play / pause the dance and the song"},
+    {"Home", "back to the start"},
+    {"Page Up / Page Down", "5 s back / forward"},
+    {", / .", "one frame back / forward (pauses first)"},
+    {"F1", "on-screen display"},
+    {"C", "motion camera / walking"},
+    {"E", "she turns her face to you"},
+    {"B", "bones"},
+    {"M", "multisampling on / off"},
+    {"X", "physics on / off (hair, skirt and ribbons swing)"},
+    {"Print Screen", "screenshot (BMP in the working folder)"},
+    {"Esc, Ctrl+Q", "quit"},
+    {"R, double-click", "headset mode: recentre; full screen on the headset's monitor"},
+};
+
 }  // namespace
+
+bool IsSongFile(const std::string& APath) {
+  const std::string Ext = LowerExtension(APath);
+  return Ext == ".wav" || Ext == ".ogg" || Ext == ".mp3" || Ext == ".flac";
+}
+
+namespace {
+
+// A model, a motion or a song by its name: what a bare argument is taken as.
+bool IsFileArgument(const std::string& AArg) {
+  const std::string Ext = LowerExtension(AArg);
+  return Ext == ".pmx" || Ext == ".vmd" || IsSongFile(AArg);
+}
+
+}  // namespace
+
+bool FitSizeToScreen(int& AWidth, int& AHeight, int AScreenWidth, int AScreenHeight) {
+  if (AScreenWidth <= 0 || AScreenHeight <= 0) return false;
+  if (AWidth <= AScreenWidth && AHeight <= AScreenHeight) return false;
+  // The side that overshoots more becomes the screen's; the other follows in proportion, rounded
+  // down (in whole numbers: a ratio in floating point could round the limiting side below it).
+  const std::int64_t W = AWidth, H = AHeight;
+  if (W * AScreenHeight > H * AScreenWidth) {
+    AWidth = AScreenWidth;
+    AHeight = static_cast<int>(std::max<std::int64_t>(1, H * AScreenWidth / W));
+  } else {
+    AHeight = AScreenHeight;
+    AWidth = static_cast<int>(std::max<std::int64_t>(1, W * AScreenHeight / H));
+  }
+  return true;
+}
 
 TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   TViewerOptions Options;
@@ -90,6 +142,7 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
         Options.CameraPath = Value();
       } else if (Name == "--audio") {
         const std::string V = Value();
+        if (!IsSongFile(V)) throw EUsageError(std::string(kSongKindsMessage) + ": " + V);
         if (!Options.AudioPath.empty()) throw EUsageError("only one song: " + V);
         Options.AudioPath = V;
       } else if (Name == "--audio-offset") {
@@ -104,11 +157,12 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
         NoValue();
         Options.FullScreen = true;
       } else if (Name == "--headset") {
-        // The backend is optional: only a following "openxr" or "legacy" is taken as it.
+        // The kind is optional: a following option or file is not one, any other word is.
         std::string Backend;
         if (HasInline)
           Backend = Inline;
-        else if (I + 1 < AArgs.size() && (AArgs[I + 1] == "openxr" || AArgs[I + 1] == "legacy"))
+        else if (I + 1 < AArgs.size() && !AArgs[I + 1].empty() && AArgs[I + 1][0] != '-' &&
+                 !IsFileArgument(AArgs[I + 1]))
           Backend = AArgs[++I];
         if (Backend.empty())
           Options.Headset = THeadsetChoice::hcAuto;
@@ -117,7 +171,8 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
         else if (Backend == "legacy")
           Options.Headset = THeadsetChoice::hcLegacy;
         else
-          throw EUsageError("--headset wants openxr or legacy, not '" + Backend + "'");
+          throw EUsageError("unknown headset kind '" + Backend +
+                            "': --headset takes openxr or legacy");
       } else if (Name == "--no-headset") {
         NoValue();
         Options.Headset = THeadsetChoice::hcOff;
@@ -149,11 +204,12 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
       Options.ModelPath = Arg;
     } else if (Ext == ".vmd") {
       Options.MotionPaths.push_back(Arg);
-    } else if (IsSongExtension(Ext)) {
+    } else if (IsSongFile(Arg)) {
       if (!Options.AudioPath.empty()) throw EUsageError("only one song: " + Arg);
       Options.AudioPath = Arg;
     } else {
-      throw EUsageError("not a model (.pmx), motion (.vmd) or song: " + Arg);
+      throw EUsageError("not a model (.pmx), a motion (.vmd) or a song (WAV, OGG, MP3, FLAC): " +
+                        Arg);
     }
   }
   if (Options.ToSeconds >= 0 && Options.ToSeconds <= Options.FromSeconds)
@@ -181,22 +237,13 @@ std::string UsageText() {
 }
 
 std::string KeyTable() {
-  return "Keys:\n"
-         "  W A S D, Up Down    walk (Shift: faster); mouse turns\n"
-         "  5 / 6               lower / raise the viewer\n"
-         "  Left / Right        move the light\n"
-         "  P                   play / pause the dance and the song\n"
-         "  Home                back to the start\n"
-         "  PageUp / PageDown   5 s back / forward\n"
-         "  , / .               one frame back / forward while paused\n"
-         "  C                   motion camera / walking\n"
-         "  E                   eyes follow the viewer\n"
-         "  B                   bones\n"
-         "  M                   multisampling on / off\n"
-         "  F1                  on-screen display\n"
-         "  Print Screen        screenshot (BMP in the working folder)\n"
-         "  R                   recentre the headset\n"
-         "  Esc, Ctrl+Q         quit\n"
+  std::string Table = "Keys:\n";
+  for (const TKeyHelp& K : kKeys) {
+    std::string Line = std::string("  ") + K.Keys;
+    Line.resize(std::max<std::size_t>(Line.size() + 2, 34), ' ');
+    Table += Line + K.Action + "\n";
+  }
+  return Table +
          "Files dropped on the window: a .pmx replaces the model, a .vmd adds its motion, a song\n"
          "becomes the music.\n";
 }

@@ -44,8 +44,23 @@ class EUsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Why a file is not taken as a song: the same words whether it came with --audio, bare on the
+// command line, dropped on the window, or was refused by the decoder.
+inline constexpr const char* kSongKindsMessage =
+    "cannot play this kind of file (WAV, OGG, MP3, FLAC are supported)";
+
+// True when APath names a song the viewer plays: .wav, .ogg, .mp3 or .flac in any letter case.
+// The one rule for songs, however the file was given.
+bool IsSongFile(const std::string& APath);
+
+// Makes a window size asked for fit a screen of AScreenWidth x AScreenHeight: both sides shrink
+// by the same factor (the shape stays), each at least 1 pixel. Returns false when it already
+// fits (the size untouched) or the screen's size is unknown (0 or less).
+bool FitSizeToScreen(int& AWidth, int& AHeight, int AScreenWidth, int AScreenHeight);
+
 // Parses the arguments after the program name. Files are told apart by their extension (.pmx a
-// model, .vmd a motion); options take "--name value" or "--name=value". Throws EUsageError.
+// model, .vmd a motion, IsSongFile a song); options take "--name value" or "--name=value". Throws
+// EUsageError.
 TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs);
 
 // The usage lines (--help and usage errors) and the keys the viewer understands.

@@ -48,7 +48,7 @@ TFileKind KindOfFile(const std::string& APath) {
                  [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
   if (Ext == ".pmx") return TFileKind::fkModel;
   if (Ext == ".vmd") return TFileKind::fkMotion;
-  if (Ext == ".wav" || Ext == ".ogg" || Ext == ".mp3" || Ext == ".flac") return TFileKind::fkSong;
+  if (IsSongFile(APath)) return TFileKind::fkSong;
   return TFileKind::fkUnknown;
 }
 

@@ -4,10 +4,13 @@
 #include <SDL_mixer.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "math/Errors.h"
+#include "shell/CommandLine.h"
 
 namespace {
 
@@ -56,8 +59,14 @@ void TSongPlayer::CloseAudio() {
 }
 
 TSongPlayer::TSongPlayer(const std::string& AFileName) : FFileName(AFileName) {
+  // A file that is not there or not readable says so, as the model and motion readers do;
+  // the decoder's own words (a library's internal name for a format) mean nothing to a user.
+  if (std::FILE* File = std::fopen(AFileName.c_str(), "rb"))
+    std::fclose(File);
+  else
+    throw Exception("Cannot open file \"" + AFileName + "\". " + std::strerror(errno));
   FMusic = Mix_LoadMUS(AFileName.c_str());
-  if (!FMusic) throw Exception("Cannot play \"" + AFileName + "\". " + Mix_GetError());
+  if (!FMusic) throw Exception("Cannot play \"" + AFileName + "\": " + kSongKindsMessage);
   const double Seconds = Mix_MusicDuration(FMusic);
   if (Seconds <= 0.0) {
     Mix_FreeMusic(FMusic);

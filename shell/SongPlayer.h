@@ -16,7 +16,8 @@ class TSongPlayer : public ISongPlayer {
   static bool OpenAudio();
   static void CloseAudio();
 
-  // Reads the song; throws Exception with the decoder's reason when it cannot. Needs OpenAudio.
+  // Reads the song; throws Exception naming the file when it cannot be opened, or saying which
+  // kinds of file play (kSongKindsMessage) when the decoder cannot read it. Needs OpenAudio.
   explicit TSongPlayer(const std::string& AFileName);
   ~TSongPlayer() override;
   TSongPlayer(const TSongPlayer&) = delete;

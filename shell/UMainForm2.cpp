@@ -44,6 +44,8 @@ TForm2::TForm2(const TViewerOptions& AOptions) : FOptions(AOptions) {
   // A size from the command line from the start: the offscreen driver's surface keeps the size
   // the window was made with.
   const bool Sized = FOptions.Width > 0;
+  // A window larger than the screen would open partly off it; a rendered picture has no screen.
+  if (Sized && !FOptions.Rendering()) Application.FitToScreen(FOptions.Width, FOptions.Height);
   FWindow = CreateGLWindow("Quenlor", 0, 0, Sized ? FOptions.Width : 800,
                            Sized ? FOptions.Height : 480, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
   Application.SetMainWindow(FWindow);
@@ -127,11 +129,7 @@ void TForm2::SetMotions(TMotionSet AMotions) {
 }
 
 void TForm2::LoadMotionInto(TPmxController& AController, const TVmd& AMotion) {
-  AController.Core().LoadMotion(AMotion, [](std::span<const uint8_t> ARawName) {
-    // The only diagnostic output: the name of a morph key the model has no morph for.
-    const std::string Name = DecodeVmdName(ARawName);
-    std::fprintf(stderr, "%s\n", Name.c_str());
-  });
+  LoadMotionReportingMissingMorphs(AController.Core(), AMotion);
 }
 
 void TForm2::FormDestroy() {

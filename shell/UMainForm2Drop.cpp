@@ -28,8 +28,8 @@ void TForm2::DropFile(const std::string& APath) {
         break;
       case TFileKind::fkUnknown:
         throw Exception("\"" + Name +
-                        "\" is not a model (.pmx), a motion (.vmd) or a song (.wav, " +
-                        ".ogg, .mp3, .flac)");
+                        "\" is not a model (.pmx), a motion (.vmd) or a song (WAV, OGG, MP3, "
+                        "FLAC)");
     }
   });
 }

@@ -270,15 +270,18 @@ TEST(Inspector, AFileTheReaderRejectsPrintsItsMessageAndExits1) {
   const TRun Cut = Inspect(Path);
   EXPECT_EQ(Cut.ExitCode, 1);
   EXPECT_EQ(Cut.Out, "");
-  EXPECT_EQ(Cut.Err, StreamError + "\n");
+  // The viewer's message: the file, the reader's text and what it means.
+  EXPECT_EQ(Cut.Err,
+            "Cannot read model \"" + Path + "\": " + StreamError + " (the file ends early)\n");
 
   TPmxBuilder Bad = RichModel();
   Bad.Faces[0] = 6;
   Bad.SaveToFile(Path);
   const TRun Index = Inspect(Path);
   EXPECT_EQ(Index.ExitCode, 1);
-  EXPECT_EQ(Index.Err,
-            "PMX index out of range: face 0: vertex index 6 (the model has 6 vertices)\n");
+  EXPECT_EQ(Index.Err, "Cannot read model \"" + Path +
+                           "\": PMX index out of range: face 0: vertex index 6 (the model has 6 "
+                           "vertices)\n");
 
   const TRun Missing = Inspect(TempPath("no_such_file.vmd"));
   EXPECT_EQ(Missing.ExitCode, 1);

@@ -378,7 +378,8 @@ TEST(PmxReader, HeaderAndTextErrorsCarryTheirMessages) {
     std::string Message;
   } Cases[] = {
       {"signature", Patched(0, {'P', 'M', 'D', ' '}), "未知のシグネチャ (PMD )"},
-      {"signature with control bytes", Patched(0, {0, 'M', 'X', '\n'}), "未知のシグネチャ (?MX?)"},
+      {"signature with control bytes", Patched(0, {0, 'M', 'X', '\n'}),
+       "未知のシグネチャ (00 4D 58 0A)"},
       {"version 1.0", Version(1.0f), "未知のバージョン (1.00)"},
       {"version 2.2", Version(2.2f), "未知のバージョン (2.20)"},
       {"version near 2.1", Version(2.1000001f), "未知のバージョン (2.10)"},

@@ -1,6 +1,8 @@
 // The command line: what each argument list means, and which ones are usage errors (exit 2).
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,22 @@ const TParseCase kParseCases[] = {
      0,
      false,
      Auto,
+     "",
+     30,
+     0,
+     -1},
+    // What --audio takes is what a bare argument is taken as a song by.
+    {"AudioInAnyLetterCase",
+     {"--audio", "Mix.Mp3", "--headset", "openxr"},
+     "",
+     {},
+     "",
+     "Mix.Mp3",
+     0,
+     0,
+     0,
+     false,
+     THeadsetChoice::hcOpenXR,
      "",
      30,
      0,
@@ -214,7 +232,15 @@ const TErrorCase kErrorCases[] = {
     {"SizeTrailing", {"--size", "640x480p"}, "'640x480p'"},
     {"OffsetNotANumber", {"--audio-offset", "12ms"}, "'12ms'"},
     {"FpsOther", {"--render", "o", "--fps", "25"}, "'25'"},
-    {"HeadsetBadBackend", {"--headset=vive"}, "'vive'"},
+    {"HeadsetBadBackend", {"--headset=vive"}, "unknown headset kind 'vive'"},
+    // A word after --headset that is neither an option nor a file is a kind, and not a known one.
+    {"HeadsetUnknownKind", {"--headset", "bogus", "m.pmx"}, "unknown headset kind 'bogus'"},
+    // A song is a song by one rule, bare or after --audio: the same words for both.
+    {"SongOfUnknownKindBare", {"tune.mid"}, "a song (WAV, OGG, MP3, FLAC): tune.mid"},
+    {"SongOfUnknownKindAfterAudio",
+     {"--audio", "tune.mid"},
+     "cannot play this kind of file (WAV, OGG, MP3, FLAC are supported): tune.mid"},
+    {"SongWithoutExtensionAfterAudio", {"--audio=music"}, "are supported): music"},
     {"FlagWithValue", {"--fullscreen=yes"}, "--fullscreen takes no value"},
     {"FromNegative", {"--render", "o", "--from", "-1"}, "'-1'"},
     {"ToNotAfterFrom", {"--render", "o", "--from", "5", "--to", "5"}, "later than --from"},
@@ -240,6 +266,59 @@ TEST_P(CommandLineError, IsAUsageErrorNamingTheProblem) {
 INSTANTIATE_TEST_SUITE_P(Table, CommandLineError, ::testing::ValuesIn(kErrorCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
+// A window asked larger than the screen keeps its shape and shrinks until both sides fit.
+TEST(CommandLineSize, FitsTheScreenKeepingItsShape) {
+  struct TCase {
+    int Width, Height, ScreenWidth, ScreenHeight;
+    bool Changed;
+    int FitWidth, FitHeight;  // worked out by hand
+  } Cases[] = {
+      {640, 360, 1920, 1080, false, 640, 360},      // fits
+      {1920, 1080, 1920, 1080, false, 1920, 1080},  // exactly the screen
+      {3000, 2000, 1920, 1080, true, 1620, 1080},   // height limits: 2000 -> 1080 is x0.54
+      {3840, 1080, 1920, 1080, true, 1920, 540},    // width limits: x0.5
+      {1921, 100, 1920, 1080, true, 1920, 99},      // 100 x 1920 / 1921 = 99.95, down
+      {16384, 1, 1920, 1080, true, 1920, 1},        // never below one pixel
+      {3000, 2000, 0, 0, false, 3000, 2000},        // screen unknown: left alone
+  };
+  for (const TCase& C : Cases) {
+    int Width = C.Width, Height = C.Height;
+    EXPECT_EQ(FitSizeToScreen(Width, Height, C.ScreenWidth, C.ScreenHeight), C.Changed)
+        << C.Width << "x" << C.Height;
+    EXPECT_EQ(Width, C.FitWidth) << C.Width << "x" << C.Height;
+    EXPECT_EQ(Height, C.FitHeight) << C.Width << "x" << C.Height;
+  }
+}
+
+// --help lists the keys of the README's key table, each as the table names it, in its order:
+// the table's first column, row by row, is the start of the help's key lines.
+TEST(CommandLineHelp, ListsExactlyTheKeysOfTheReadmeTable) {
+  std::ifstream Readme(std::string(QUENLOR_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(Readme) << "README.md";
+  std::vector<std::string> TableKeys;
+  bool InTable = false;
+  for (std::string Line; std::getline(Readme, Line);) {
+    if (Line == "| Key | Action |") {
+      InTable = true;
+      continue;
+    }
+    if (!InTable) continue;
+    if (Line.rfind("|", 0) != 0) break;
+    if (Line.rfind("|---", 0) == 0) continue;
+    TableKeys.push_back(Line.substr(2, Line.find(" | ") - 2));
+  }
+  ASSERT_GT(TableKeys.size(), 10u);
+
+  std::vector<std::string> HelpKeys;
+  std::istringstream Help(KeyTable());
+  for (std::string Line; std::getline(Help, Line);) {
+    if (Line.rfind("  ", 0) != 0) continue;
+    // The keys end where two spaces start the action.
+    HelpKeys.push_back(Line.substr(2, Line.find("  ", 2) - 2));
+  }
+  EXPECT_EQ(HelpKeys, TableKeys);
+}
+
 // What main does: exit statuses and where the text goes.
 TEST(CommandLineHandle, HelpVersionAndUsageErrorExitStatuses) {
   struct TCase {
@@ -247,7 +326,7 @@ TEST(CommandLineHandle, HelpVersionAndUsageErrorExitStatuses) {
     int Status;
     std::string Stdout, Stderr;  // parts that must appear
   } Cases[] = {
-      {{"quenlor", "--help"}, 0, "PageUp / PageDown", ""},
+      {{"quenlor", "--help"}, 0, "Page Up / Page Down", ""},
       {{"quenlor", "-h"}, 0, "Usage: quenlor", ""},
       {{"quenlor", "--version"}, 0, std::string("quenlor ") + kQuenlorVersion, ""},
       {{"quenlor", "--fps"}, 2, "", "quenlor: --fps needs a value\nUsage: quenlor"},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/PmxPhysicsFrame.h"
+#include "formats/ReaderMessages.h"
 #include "formats/pmxlib.h"
 #include "tools/inspect/InspectDocument.h"
 #include "tools/inspect/InspectMotion.h"
@@ -586,13 +587,21 @@ int main(int argc, char** argv) {
       bool IsVmd = EndsWithNoCase(FileName, ".vmd");
       if (!IsVmd && !EndsWithNoCase(FileName, ".pmx"))
         IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
+      // The viewer's message for the file: its name, the reader's text and what that means.
+      auto Read = [&](TReadFileRole ARole, auto&& ALoad) {
+        try {
+          ALoad();
+        } catch (const Exception& E) {
+          throw Exception(ReadFileErrorMessage(ARole, FileName, E.what()));
+        }
+      };
       if (IsVmd) {
         TVmd Vmd;
-        Vmd.LoadFromBytes(Bytes);
+        Read(TReadFileRole::rfMotion, [&] { Vmd.LoadFromBytes(Bytes); });
         WriteVmd(J, Vmd, Keys);
       } else {
         TPmx Pmx;
-        Pmx.LoadFromBytes(Bytes);
+        Read(TReadFileRole::rfModel, [&] { Pmx.LoadFromBytes(Bytes); });
         WritePmx(J, Pmx, Vertices);
       }
     }

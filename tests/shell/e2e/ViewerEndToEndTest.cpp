@@ -36,6 +36,20 @@ TEST_F(ViewerEndToEndTest, OpensAtHalfTheScreenWithTheStartCaptionAndWalksWithW)
   EXPECT_EQ(V.Stderr(), "");
 }
 
+// A window asked larger than the 1920x1080 screen keeps its shape and fits: 3000x2000 is x0.54.
+TEST_F(ViewerEndToEndTest, AWindowLargerThanTheScreenIsMadeToFitIt) {
+  TViewer V(Walking(), FRoot / "work", {}, {"--size", "3000x2000"});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  const std::string Geometry =
+      Shell("xdotool getwindowgeometry " + std::string(V.FindMainWindow()));
+  EXPECT_NE(Geometry.find("1620x1080"), std::string::npos) << Geometry;
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  EXPECT_EQ(V.Stderr(),
+            "Quenlor: a 3000x2000 window does not fit the screen's 1920x1080; it opens at "
+            "1620x1080\n");
+}
+
 TEST_F(ViewerEndToEndTest, QAloneDoesNothingWhileCtrlQQuitsAlsoWithShiftHeld) {
   TViewer V(kBin / "quenlor", FRoot / "work");
   ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
@@ -501,14 +515,27 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, ViewerBrokenInputTest,
     ::testing::Values(
         TBrokenInput{"MissingModel", "mmd/model", "", {"Cannot open file", "model.pmx"}},
-        TBrokenInput{"BrokenModel", "", "mmd/model/model.pmx", {"未知のシグネチャ", "not "}},
+        // The report names the file, keeps the reader's text and says what it means.
+        TBrokenInput{"BrokenModel",
+                     "",
+                     "mmd/model/model.pmx",
+                     {"Cannot read model \"",
+                      "/mmd/model/model.pmx\": 未知のシグネチャ (not ) (not a PMX file)"}},
         TBrokenInput{"MissingToonRamp", "Toon", "", {"Cannot open file", "toon01.bmp"}},
         // A motion that exists but cannot be read fails the character as a whole.
         TBrokenInput{
-            "BrokenMotion", "", "mmd/motion/motion.vmd", {"ストリームからの読み取りエラー", ""}},
+            "BrokenMotion",
+            "",
+            "mmd/motion/motion.vmd",
+            {"Cannot read motion \"",
+             "/mmd/motion/motion.vmd\": ストリームからの読み取りエラー (the file ends early)"}},
         // So does a camera file that cannot be read.
         TBrokenInput{
-            "BrokenCamera", "", "mmd/motion/camera.vmd", {"ストリームからの読み取りエラー", ""}},
+            "BrokenCamera",
+            "",
+            "mmd/motion/camera.vmd",
+            {"Cannot read motion \"",
+             "/mmd/motion/camera.vmd\": ストリームからの読み取りエラー (the file ends early)"}},
         // Files named on the command line, relative to the working directory.
         TBrokenInput{"NamedMissingMotion",
                      "",
@@ -523,7 +550,7 @@ INSTANTIATE_TEST_SUITE_P(
         TBrokenInput{"NamedBrokenModel",
                      "",
                      "mmd/model/model.pmx",
-                     {"未知のシグネチャ", ""},
+                     {"Cannot read model \"", "/install/mmd/model/model.pmx\": 未知のシグネチャ"},
                      {"../install/mmd/model/model.pmx", "../install/mmd/motion/motion.vmd"}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 

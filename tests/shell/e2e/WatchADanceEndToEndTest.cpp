@@ -262,7 +262,8 @@ TEST(ViewerCommandLineTest, HelpVersionAndUsageErrors) {
     int Status;
     const char* Out;  // a part of what it prints (stdout and stderr together)
   } Cases[] = {
-      {"--help", 0, "PageUp / PageDown"},
+      {"--help", 0, "X                               physics on / off"},
+      {"--headset bogus", 2, "quenlor: unknown headset kind 'bogus'"},
       {"--version", 0, "quenlor "},
       {"--size 12", 2, "quenlor: --size wants WIDTHxHEIGHT"},
       {"a.pmx b.pmx", 2, "Usage: quenlor"},

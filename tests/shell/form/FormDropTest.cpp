@@ -157,9 +157,11 @@ TEST_F(FormDropTest, FilesThatFailAreReportedAndTheSceneStays) {
     const char* File;
     const char* Message;  // a part of the report
   } Cases[] = {
-      {"kaputt.pmx", "未知のシグネチャ"},
-      {"壊れた.vmd", ""},
-      {"noise.ogg", "noise.ogg"},
+      {"kaputt.pmx", "kaputt.pmx\": 未知のシグネチャ (not ) (not a PMX file)"},
+      {"壊れた.vmd", "Cannot read motion \""},
+      // The decoder's own words for what it does not know are not shown.
+      {"noise.ogg",
+       "noise.ogg\": cannot play this kind of file (WAV, OGG, MP3, FLAC are supported)"},
       {"missing.vmd", "Cannot open file"},
       {"readme.txt", "is not a model (.pmx), a motion (.vmd) or a song"},
   };
