@@ -29,6 +29,11 @@ constexpr float SleepSpeed = 0.05f, SleepTurnSpeed = 0.5f;
 // A bone-following body that moved less than this (world units; quaternion components) leaves
 // the sleeping bodies asleep.
 constexpr btScalar StillDistance = btScalar(1e-5), StillTurn = btScalar(1e-6);
+// Damping of the simulated bodies during a reset's settle steps, at least: the rig sags into its
+// hanging shape without swinging and is calm when shown.
+constexpr float SettleDamping = 0.9f;
+// Largest force of the motor that holds a locked joint axis (file-scale units): never the limit.
+constexpr btScalar LockForce = btScalar(1e10);
 
 bool Finite3(const TVector3f& A) {
   return std::isfinite(A.X) && std::isfinite(A.Y) && std::isfinite(A.Z);
@@ -151,6 +156,12 @@ struct TPmxPhysics::TImpl {
     B.Body->activate(true);
     B.From = B.To = T;
   }
+  // The body's damping as the model gives it.
+  void SetDamping(size_t ABody, const TPmxRigidBody& R) {
+    Bodies[ABody].Body->setDamping(Clamped(R.TranslateDecay, 0.0f, 1.0f, 0.0f),
+                                   Clamped(R.RotateDecay, 0.0f, 1.0f, 0.0f));
+  }
+  void IgnoreRestOverlaps();
   // Wakes every body: a followed bone moved.
   void WakeAll() {
     for (TBody& B : Bodies)
@@ -201,6 +212,33 @@ std::unique_ptr<btCollisionShape> MakeShape(const TPmxRigidBody& R) {
 }
 
 }  // namespace
+
+// Bodies that already overlap in the rest pose were modelled that way: a skirt's neighbouring
+// panels, a strand of hair lying in another, a knot sitting in the skirt. Their contact would only
+// push the rig out of its own shape against the joints holding it there, and that fight never
+// ends (the rig shimmers standing still). So such a pair never collides; every other pair the
+// groups let collide still does.
+void TPmxPhysics::TImpl::IgnoreRestOverlaps() {
+  // Every body is at its rest placement now; the pairs that collide at all are found as a step
+  // would find them (groups and masks decide). Every object in the world is one of the bodies.
+  World.performDiscreteCollisionDetection();
+  for (int M = 0; M < Dispatcher.getNumManifolds(); ++M) {
+    const btPersistentManifold& Manifold = *Dispatcher.getManifoldByIndexInternal(M);
+    bool Overlap = false;
+    for (int C = 0; C < Manifold.getNumContacts(); ++C)
+      Overlap = Overlap || Manifold.getContactPoint(C).getDistance() < 0;
+    if (!Overlap) continue;
+    auto* A = const_cast<btCollisionObject*>(Manifold.getBody0());
+    auto* B = const_cast<btCollisionObject*>(Manifold.getBody1());
+    A->setIgnoreCollisionCheck(B, true);
+    B->setIgnoreCollisionCheck(A, true);
+  }
+  // No contact found here may reach the first step.
+  for (const TBody& B : Bodies)
+    if (B.Body)
+      Broadphase.getOverlappingPairCache()->cleanProxyFromPairs(B.Body->getBroadphaseHandle(),
+                                                                &Dispatcher);
+}
 
 TPmxPhysics::TPmxPhysics(const TPmx& APmx, std::span<const int> ABoneParent,
                          std::span<const int> ABoneOrder, const TNoteHandler& ANote)
@@ -278,11 +316,10 @@ void TPmxPhysics::Build(std::span<const int> ABoneParent, std::span<const int> A
     btRigidBody::btRigidBodyConstructionInfo Info(Mass, B.Dynamic ? nullptr : B.Motion.get(),
                                                   B.Shape.get(), Inertia);
     Info.m_startWorldTransform = Rest;
-    Info.m_linearDamping = Clamped(R.TranslateDecay, 0.0f, 1.0f, 0.0f);
-    Info.m_angularDamping = Clamped(R.RotateDecay, 0.0f, 1.0f, 0.0f);
     Info.m_restitution = Clamped(R.Repulsion, 0.0f, 1.0f, 0.0f);
     Info.m_friction = Clamped(R.Friction, 0.0f, 100.0f, 0.5f);
     B.Body = std::make_unique<btRigidBody>(Info);
+    W.SetDamping(I, R);
     if (!B.Dynamic) {
       B.Body->setCollisionFlags(B.Body->getCollisionFlags() |
                                 btCollisionObject::CF_KINEMATIC_OBJECT);
@@ -300,6 +337,8 @@ void TPmxPhysics::Build(std::span<const int> ABoneParent, std::span<const int> A
     const int Mask = ~static_cast<int>(R.CollisionlessGroupFlag) & 0xFFFF;
     W.World.addRigidBody(B.Body.get(), Group, Mask);
   }
+
+  W.IgnoreRestOverlaps();
 
   for (const TPmxJoint& Raw : APmx.JointList()) {
     if (Raw.JointKind != jkSpring6DOF) {
@@ -351,7 +390,24 @@ void TPmxPhysics::Build(std::span<const int> ABoneParent, std::span<const int> A
     for (int Axis = 0; Axis < 6; ++Axis) {
       const float K =
           Axis < 3 ? D.TranslationSpringConstant.V[Axis] : D.RotationSpringConstant.V[Axis - 3];
-      if (std::isfinite(K) && K != 0.0f) {
+      const bool Locked =
+          Axis < 3 ? LinLo[Axis] == LinHi[Axis] : AngLo[Axis - 3] == AngHi[Axis - 3];
+      if (Locked) {
+        // Bullet drops a limit's row in a step that finds the axis exactly at it, which happens
+        // once a locked axis has settled: the body falls free for that step and is jerked back.
+        // A motor holding the axis still keeps it held in those steps (a spring cannot move it).
+        if (Axis < 3) {
+          btTranslationalLimitMotor& M = *C->getTranslationalLimitMotor();
+          M.m_enableMotor[Axis] = true;
+          M.m_targetVelocity[Axis] = 0;
+          M.m_maxMotorForce[Axis] = LockForce;
+        } else {
+          btRotationalLimitMotor& M = *C->getRotationalLimitMotor(Axis - 3);
+          M.m_enableMotor = true;
+          M.m_targetVelocity = 0;
+          M.m_maxMotorForce = LockForce;
+        }
+      } else if (std::isfinite(K) && K != 0.0f) {
         C->enableSpring(Axis, true);
         C->setStiffness(Axis, std::min(std::fabs(K), 1.0e6f));
       }
@@ -387,7 +443,13 @@ void TPmxPhysics::Reset(std::span<const TMatrix4f> AGlobals) {
     W.PutAt(B, T);
   }
   W.Carry = 0.0;
+  for (TImpl::TBody& B : W.Bodies)
+    if (B.Body && B.Dynamic)
+      B.Body->setDamping(std::max(B.Body->getLinearDamping(), btScalar(SettleDamping)),
+                         std::max(B.Body->getAngularDamping(), btScalar(SettleDamping)));
   for (int I = 0; I < PhysicsSettleSteps; ++I) W.Step();
+  for (size_t I = 0; I < W.Bodies.size(); ++I)
+    if (W.Bodies[I].Body && W.Bodies[I].Dynamic) W.SetDamping(I, FPmx.RigidBodyList()[I]);
   // What has come to rest sleeps at once (not after Bullet's two seconds): a pose that stands
   // still then shows no motion at all; the next move of a followed bone wakes everything.
   const btScalar Slow = SleepSpeed * WorldScale;

@@ -16,9 +16,10 @@
 
 // One fixed step of the world; longer spans run as several.
 inline constexpr double PhysicsStepSeconds = 1.0 / 60.0;
-// Steps run after a reset with the bone-following bodies held still, so that nothing snaps and a
-// rig standing still has come to rest (its bodies asleep) before it is shown.
-inline constexpr int PhysicsSettleSteps = 90;
+// Steps run after a reset with the bone-following bodies held still (and the simulated ones
+// damped hard), so that nothing snaps and a rig standing still has sagged into its hanging shape
+// and come to rest (its bodies asleep) before it is shown.
+inline constexpr int PhysicsSettleSteps = 180;
 // Gravity in the viewer's frame (units of 0.1 file units, about metres) per second squared.
 inline constexpr float PhysicsGravity = 9.8f;
 
