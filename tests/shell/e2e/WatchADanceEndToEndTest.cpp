@@ -310,6 +310,7 @@ TEST_F(ViewerEndToEndTest, RenderToAVideoThatCannotBeWrittenFailsClearly) {
       Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " + Quenlor +
             " --render full.mp4 --size 320x180 --to 6 2>&1; echo status=$?");
   EXPECT_NE(Full.find("status=1"), std::string::npos) << Full;
+  EXPECT_EQ(Full.find("status=141"), std::string::npos) << "SIGPIPE: " << Full;
   EXPECT_NE(Full.find("\nQuenlor: ffmpeg"), std::string::npos) << "on a line of its own: " << Full;
   EXPECT_NE(Full.find("No space left on device"), std::string::npos) << "ffmpeg's words: " << Full;
 }
