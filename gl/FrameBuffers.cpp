@@ -59,6 +59,81 @@ void TColorFBO::SaveImage(const std::filesystem::path& AFileName) const {
   Bitmap.SaveToFile(AFileName);
 }
 
+// ---- TSupersampledFBO ----
+
+namespace {
+
+GLuint NewRenderbuffer(GLenum AFormat, int AWidth, int AHeight) {
+  GLuint Name = 0;
+  glGenRenderbuffers(1, &Name);
+  glBindRenderbuffer(GL_RENDERBUFFER, Name);
+  glRenderbufferStorage(GL_RENDERBUFFER, AFormat, AWidth, AHeight);
+  glBindRenderbuffer(GL_RENDERBUFFER, 0);
+  return Name;
+}
+
+}  // namespace
+
+TSupersampledFBO::TSupersampledFBO(int AWidth, int AHeight) : FWidth(AWidth), FHeight(AHeight) {
+  try {
+    const int W = FWidth * kFactor, H = FHeight * kFactor;
+    FColor = NewRenderbuffer(GL_RGBA8, W, H);
+    FDepth = NewRenderbuffer(GL_DEPTH_COMPONENT24, W, H);
+    glGenFramebuffers(1, &FHandle);
+    glBindFramebuffer(GL_FRAMEBUFFER, FHandle);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, FColor);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, FDepth);
+    const GLenum Status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+
+    FResolveColor = NewRenderbuffer(GL_RGBA8, FWidth, FHeight);
+    glGenFramebuffers(1, &FResolve);
+    glBindFramebuffer(GL_FRAMEBUFFER, FResolve);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, FResolveColor);
+    if (Status != GL_FRAMEBUFFER_COMPLETE ||
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+      throw Exception("The anti-aliased framebuffer is not complete.");
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  } catch (...) {
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    DeleteNames();
+    throw;
+  }
+}
+
+TSupersampledFBO::~TSupersampledFBO() {
+  DeleteNames();
+}
+
+void TSupersampledFBO::DeleteNames() {
+  glDeleteFramebuffers(1, &FHandle);
+  glDeleteFramebuffers(1, &FResolve);
+  glDeleteRenderbuffers(1, &FColor);
+  glDeleteRenderbuffers(1, &FDepth);
+  glDeleteRenderbuffers(1, &FResolveColor);
+  FHandle = FResolve = FColor = FDepth = FResolveColor = 0;
+}
+
+void TSupersampledFBO::SetViewport(int AX, int AY, int AWidth, int AHeight) {
+  glViewport(AX * kFactor, AY * kFactor, AWidth * kFactor, AHeight * kFactor);
+}
+
+void TSupersampledFBO::ReadRgb(std::vector<std::uint8_t>& ARgb) {
+  ARgb.resize(static_cast<std::size_t>(FWidth) * static_cast<std::size_t>(FHeight) * 3);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, FHandle);
+  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, FResolve);
+  // A linear read at the shared corner of each 2 x 2 block is the mean of its four pixels.
+  glBlitFramebuffer(0, 0, kFactor * FWidth, kFactor * FHeight, 0, 0, FWidth, FHeight,
+                    GL_COLOR_BUFFER_BIT, GL_LINEAR);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, FResolve);
+  glReadBuffer(GL_COLOR_ATTACHMENT0);
+  GLint Pack = 4;
+  glGetIntegerv(GL_PACK_ALIGNMENT, &Pack);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, FWidth, FHeight, GL_RGB, GL_UNSIGNED_BYTE, ARgb.data());
+  glPixelStorei(GL_PACK_ALIGNMENT, Pack);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
 // ---- TShadowFBO ----
 
 TShadowFBO::TShadowFBO() {

@@ -1,12 +1,14 @@
 // Render targets: TFrameBufferObject (the window's own framebuffer when used plainly), TColorFBO
-// (an off-screen colour texture with a depth renderbuffer) and TShadowFBO (the 4096 x 4096 depth
-// map of the shadow pass). Part of the UCommon2 module; depends on gl/BufferObjects, gl/Textures.
+// (an off-screen colour texture with a depth renderbuffer), TSupersampledFBO (an anti-aliased
+// off-screen picture) and TShadowFBO (the 4096 x 4096 depth map of the shadow pass). Part of the
+// UCommon2 module; depends on gl/BufferObjects, gl/Textures.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 #include "gl/BufferObjects.h"
 #include "gl/Textures.h"
@@ -45,8 +47,8 @@ class TFrameBufferObject {
   void Unbind();
   // One glClear of the members' bits on the bound framebuffer (does not bind).
   void Clear(TClearMasks AMask);
-  // Sets the GL viewport (does not bind).
-  void SetViewport(int AX, int AY, int AWidth, int AHeight);
+  // Sets the GL viewport (does not bind); in the target's own pixels where they are finer.
+  virtual void SetViewport(int AX, int AY, int AWidth, int AHeight);
 
   GLuint Handle() const { return FHandle; }
 
@@ -75,6 +77,36 @@ class TColorFBO : public TFrameBufferObject {
   std::shared_ptr<IRenderBufferObject> FRenderBuffer;
   int FWidth;
   int FHeight;
+};
+
+// An anti-aliased picture of AWidth x AHeight pixels: drawn twice as wide and as high (GL_RGBA8
+// colour, 24-bit depth) and read back with each 2 x 2 block averaged, four samples a pixel.
+// Viewports are given in the picture's pixels. Drawing more pixels gives what multisampling
+// gives without depending on the driver's multisampled rasterisation, which llvmpipe gets wrong
+// for this scene (outlines and layers lying close together). Throws Exception when the driver
+// rejects it; left unbound.
+class TSupersampledFBO : public TFrameBufferObject {
+ public:
+  TSupersampledFBO(int AWidth, int AHeight);
+  ~TSupersampledFBO() override;
+
+  void SetViewport(int AX, int AY, int AWidth, int AHeight) override;
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+  // Reads the picture as RGB, 3 bytes a pixel, bottom row first; leaves the window's framebuffer
+  // bound.
+  void ReadRgb(std::vector<std::uint8_t>& ARgb);
+
+ private:
+  void DeleteNames();
+
+  GLuint FColor = 0;
+  GLuint FDepth = 0;
+  GLuint FResolve = 0;  // the picture at its own size
+  GLuint FResolveColor = 0;
+  int FWidth;
+  int FHeight;
+  static constexpr int kFactor = 2;
 };
 
 // The shadow pass's depth-only target; its texture is read on unit 2 through the comparing

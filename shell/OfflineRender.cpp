@@ -1,12 +1,17 @@
 #include "shell/OfflineRender.h"
 
+#include <signal.h>
 #include <stb/stb_image_write.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -15,6 +20,7 @@
 #include "character/UPmxController.h"
 #include "math/Errors.h"
 #include "shell/Application.h"
+#include "shell/EncoderProcess.h"
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
 
@@ -35,11 +41,100 @@ std::string Seconds(double AValue) {
   return Buffer;
 }
 
+// The signal that asked the render to stop (SIGINT, SIGTERM), 0 while none did.
+volatile std::sig_atomic_t StopSignal = 0;
+
+void OnStopSignal(int ASignal) {
+  StopSignal = ASignal;
+}
+
+// While a render runs: Ctrl+C and SIGTERM stop it between two frames (SDL's own handlers would
+// only queue a quit event that nobody reads), and SIGPIPE is ignored so that an encoder that
+// ended shows as a failed write. The previous handlers come back when it goes.
+class TRenderSignals {
+ public:
+  TRenderSignals() {
+    StopSignal = 0;
+    struct sigaction Stop {};
+    Stop.sa_handler = OnStopSignal;
+    sigemptyset(&Stop.sa_mask);
+    sigaction(SIGINT, &Stop, &FOldInt);
+    sigaction(SIGTERM, &Stop, &FOldTerm);
+    struct sigaction Ignore {};
+    Ignore.sa_handler = SIG_IGN;
+    sigemptyset(&Ignore.sa_mask);
+    sigaction(SIGPIPE, &Ignore, &FOldPipe);
+  }
+  ~TRenderSignals() {
+    sigaction(SIGINT, &FOldInt, nullptr);
+    sigaction(SIGTERM, &FOldTerm, nullptr);
+    sigaction(SIGPIPE, &FOldPipe, nullptr);
+  }
+  TRenderSignals(const TRenderSignals&) = delete;
+  TRenderSignals& operator=(const TRenderSignals&) = delete;
+
+ private:
+  struct sigaction FOldInt {};
+  struct sigaction FOldTerm {};
+  struct sigaction FOldPipe {};
+};
+
+// The progress bar on stderr, redrawn at most four times a second; Break ends its line so that
+// what follows starts on a line of its own.
+class TProgress {
+ public:
+  TProgress(std::string APrefix, std::int64_t ATotal)
+      : FPrefix(std::move(APrefix)), FTotal(ATotal) {}
+  void Show(std::int64_t ADone) {
+    const auto Now = std::chrono::steady_clock::now();
+    if (Now - FShown < std::chrono::milliseconds(250) && ADone != FTotal) return;
+    FShown = Now;
+    const double Elapsed = std::chrono::duration<double>(Now - FStarted).count();
+    std::fprintf(stderr, "\r%s%s", FPrefix.c_str(),
+                 ProgressLine(ADone, FTotal, Elapsed > 0.0 ? ADone / Elapsed : 0.0).c_str());
+    std::fflush(stderr);
+    FOnLine = true;
+  }
+  void Break() {
+    if (FOnLine) std::fprintf(stderr, "\n");
+    FOnLine = false;
+  }
+
+ private:
+  std::string FPrefix;
+  std::int64_t FTotal;
+  std::chrono::steady_clock::time_point FStarted = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point FShown{};
+  bool FOnLine = false;
+};
+
+const char* SignalName(int ASignal) {
+  return ASignal == SIGINT ? "SIGINT" : ASignal == SIGTERM ? "SIGTERM" : "a signal";
+}
+
 }  // namespace
+
+std::string OutputFileProblem(const std::string& AOut) {
+  const fs::path Out(AOut);
+  const fs::path Folder = Out.has_parent_path() ? Out.parent_path() : fs::path(".");
+  std::error_code Error;
+  if (!fs::exists(Folder, Error)) return "the folder \"" + Folder.string() + "\" does not exist";
+  if (!fs::is_directory(Folder, Error)) return "\"" + Folder.string() + "\" is not a folder";
+  if (fs::is_directory(Out, Error)) return "it is a folder";
+  if (access(Folder.c_str(), W_OK | X_OK) != 0)
+    return "the folder \"" + Folder.string() + "\" cannot be written (" + std::strerror(errno) +
+           ")";
+  if (fs::exists(Out, Error) && access(Out.c_str(), W_OK) != 0)
+    return std::string("it cannot be written (") + std::strerror(errno) + ")";
+  return {};
+}
 
 TRenderFrames RenderFrames(double AFromSeconds, double AToSeconds, double ALengthMilliseconds,
                            int AFps) {
-  const double To = AToSeconds >= 0.0 ? AToSeconds : ALengthMilliseconds / 1000.0;
+  // The dance's end is the end, also for a --to past it (a dance of no length has no end).
+  const double Length = ALengthMilliseconds / 1000.0;
+  double To = AToSeconds >= 0.0 ? AToSeconds : Length;
+  if (ALengthMilliseconds > 0.0) To = std::min(To, Length);
   TRenderFrames Frames;
   // Whole frames whose time n / fps lies in [from, to); a hair of tolerance against the decimal
   // seconds of the command line (1.1 s at 30 frames per second is frame 33, not 34).
@@ -99,6 +194,94 @@ std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFrames
   return Buffer;
 }
 
+namespace {
+
+// The render with the viewer started: the frames before the range posed for the physics, then
+// the range drawn into PNGs or the encoder. Returns 0, or 130 after a stop signal; throws the
+// reason of a failure.
+int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
+  TForm2 Form(AOptions);
+  // A file that could not be read has been reported; there is nothing to render.
+  if (!Form.PmxController()) return 1;
+  const TRenderFrames Frames =
+      RenderFrames(AOptions.FromSeconds, AOptions.ToSeconds, Form.Clock().Length(), AOptions.Fps);
+  if (Frames.Count == 0) throw Exception("Nothing to render: the range holds no frame");
+  int Width = 0, Height = 0;
+  SDL_GL_GetDrawableSize(Form.Handle(), &Width, &Height);
+
+  std::unique_ptr<TEncoderProcess> Encoder;
+  if (!AFfmpeg.empty()) {
+    const double First = Frames.First * 1000.0 / AOptions.Fps;
+    const std::string Song = Form.Song() ? Form.Song()->FileName() : std::string();
+    Encoder = std::make_unique<TEncoderProcess>(
+        FfmpegCommand(AFfmpeg, Width, Height, AOptions.Fps, Song, First - AOptions.AudioOffsetMs,
+                      static_cast<double>(Frames.Count) / AOptions.Fps, AOptions.RenderOut));
+  } else {
+    fs::create_directories(AOptions.RenderOut);
+  }
+
+  // The physics carries its history: the frames before the range are posed and stepped as a
+  // render of the whole dance would, without drawing (which costs far more than the pose), so
+  // that any range shows what the whole dance shows.
+  if (Frames.First > 0) {
+    TProgress Settle("Physics up to --from ", Frames.First);
+    for (std::int64_t N = 0; N < Frames.First && !StopSignal; ++N) {
+      Form.PoseOfflineFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps);
+      Settle.Show(N + 1);
+    }
+    Settle.Break();
+  }
+
+  stbi_flip_vertically_on_write(1);
+  stbi_write_png_compression_level = 2;
+  std::vector<std::uint8_t> Rgb;
+  TProgress Progress("", Frames.Count);
+  std::int64_t Done = 0;
+  try {
+    for (; Done < Frames.Count && !StopSignal; ++Done) {
+      const std::int64_t N = Frames.First + Done;
+      Form.RenderOfflineFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps, Rgb);
+      if (Encoder) {
+        if (!Encoder->Write(Rgb.data(), Rgb.size())) {
+          Encoder->Finish();
+          const std::string Said = Encoder->Messages();
+          throw Exception("ffmpeg stopped taking frames after " + std::to_string(Done) +
+                          " while writing \"" + AOptions.RenderOut + "\"" +
+                          (Said.empty() ? std::string() : ":\n" + Said));
+        }
+      } else {
+        char Name[32];
+        std::snprintf(Name, sizeof Name, "%06lld.png", static_cast<long long>(N));
+        const fs::path File = fs::path(AOptions.RenderOut) / Name;
+        if (!stbi_write_png(File.c_str(), Width, Height, 3, Rgb.data(), Width * 3))
+          throw Exception("Cannot write \"" + File.string() + "\"");
+      }
+      Progress.Show(Done + 1);
+    }
+  } catch (...) {
+    Progress.Break();
+    throw;
+  }
+  Progress.Break();
+  // Closing the encoder's input lets it finish the file, also after a stop.
+  if (Encoder && !Encoder->Finish() && Done > 0) {
+    const std::string Said = Encoder->Messages();
+    throw Exception("ffmpeg failed writing \"" + AOptions.RenderOut + "\"" +
+                    (Said.empty() ? std::string() : ":\n" + Said));
+  }
+  if (!StopSignal) return 0;
+  if (Done == 0)
+    std::fprintf(stderr, "Quenlor: stopped by %s before the first frame\n", SignalName(StopSignal));
+  else
+    std::fprintf(stderr, "Quenlor: stopped by %s; %s holds the %lld frames rendered (%s to %s s)\n",
+                 SignalName(StopSignal), AOptions.RenderOut.c_str(), static_cast<long long>(Done),
+                 Seconds(Frames.First / double(AOptions.Fps)).c_str(),
+                 Seconds((Frames.First + Done) / double(AOptions.Fps)).c_str());
+  return 130;
+}
+
+}  // namespace
+
 int RunOfflineRender(TViewerOptions AOptions) {
   const bool Video = IsVideoOutput(AOptions.RenderOut);
   std::string Ffmpeg;
@@ -109,6 +292,13 @@ int RunOfflineRender(TViewerOptions AOptions) {
                    "Quenlor: writing %s needs ffmpeg (Debian's package ffmpeg), which is not "
                    "installed; --render into a folder writes PNGs without it\n",
                    AOptions.RenderOut.c_str());
+      return 1;
+    }
+    // Said now, before any frame is drawn, rather than by ffmpeg once the frames arrive.
+    const std::string Problem = OutputFileProblem(AOptions.RenderOut);
+    if (!Problem.empty()) {
+      std::fprintf(stderr, "Quenlor: cannot write \"%s\": %s\n", AOptions.RenderOut.c_str(),
+                   Problem.c_str());
       return 1;
     }
   }
@@ -130,69 +320,11 @@ int RunOfflineRender(TViewerOptions AOptions) {
     return 1;
   }
   int Status = 1;
-  Application.Guarded([&] {
-    TForm2 Form(AOptions);
-    // A file that could not be read has been reported; there is nothing to render.
-    if (!Form.PmxController()) return;
-    const TRenderFrames Frames =
-        RenderFrames(AOptions.FromSeconds, AOptions.ToSeconds, Form.Clock().Length(), AOptions.Fps);
-    if (Frames.Count == 0) throw Exception("Nothing to render: the range holds no frame");
-    int Width = 0, Height = 0;
-    SDL_GL_GetDrawableSize(Form.Handle(), &Width, &Height);
-
-    FILE* Pipe = nullptr;
-    if (Video) {
-      const double First = Frames.First * 1000.0 / AOptions.Fps;
-      const std::string Song = Form.Song() ? Form.Song()->FileName() : std::string();
-      const std::string Command =
-          FfmpegCommand(Ffmpeg, Width, Height, AOptions.Fps, Song, First - AOptions.AudioOffsetMs,
-                        static_cast<double>(Frames.Count) / AOptions.Fps, AOptions.RenderOut);
-      Pipe = popen(Command.c_str(), "w");
-      if (!Pipe) throw Exception("Cannot start ffmpeg: " + Command);
-    } else {
-      fs::create_directories(AOptions.RenderOut);
-    }
-    struct TClosePipe {
-      FILE*& Pipe;
-      ~TClosePipe() {
-        if (Pipe) pclose(Pipe);
-      }
-    } ClosePipe{Pipe};
-
-    stbi_flip_vertically_on_write(1);
-    stbi_write_png_compression_level = 2;
-    std::vector<std::uint8_t> Rgb;
-    const auto Started = std::chrono::steady_clock::now();
-    auto Shown = Started;
-    for (std::int64_t I = 0; I < Frames.Count; ++I) {
-      const std::int64_t N = Frames.First + I;
-      Form.RenderOfflineFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps, Rgb);
-      if (Pipe) {
-        if (std::fwrite(Rgb.data(), 1, Rgb.size(), Pipe) != Rgb.size())
-          throw Exception("ffmpeg stopped taking frames");
-      } else {
-        char Name[32];
-        std::snprintf(Name, sizeof Name, "%06lld.png", static_cast<long long>(N));
-        const fs::path File = fs::path(AOptions.RenderOut) / Name;
-        if (!stbi_write_png(File.c_str(), Width, Height, 3, Rgb.data(), Width * 3))
-          throw Exception("Cannot write \"" + File.string() + "\"");
-      }
-      const auto Now = std::chrono::steady_clock::now();
-      if (Now - Shown > std::chrono::milliseconds(250) || I + 1 == Frames.Count) {
-        Shown = Now;
-        const double Elapsed = std::chrono::duration<double>(Now - Started).count();
-        std::fprintf(stderr, "\r%s", ProgressLine(I + 1, Frames.Count, (I + 1) / Elapsed).c_str());
-        std::fflush(stderr);
-      }
-    }
-    std::fprintf(stderr, "\n");
-    if (Pipe) {
-      const int Result = pclose(Pipe);
-      Pipe = nullptr;
-      if (Result != 0) throw Exception("ffmpeg failed writing \"" + AOptions.RenderOut + "\"");
-    }
-    Status = 0;
-  });
+  {
+    // After SDL's start-up, which installs handlers of its own.
+    const TRenderSignals Signals;
+    Application.Guarded([&] { Status = RenderFramesOf(AOptions, Ffmpeg); });
+  }
   Application.SetOnReport(nullptr);
   Application.Finalize();
   return Status;

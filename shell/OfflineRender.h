@@ -1,7 +1,8 @@
 // OfflineRender: --render: the dance rendered without a display (SDL's offscreen driver on EGL)
 // at exact times, frame n at n / fps, into numbered PNGs or through ffmpeg into an .mp4 with the
-// song muxed in, with a progress bar on stderr. Part of the shell; depends on the main window
-// (TForm2, which renders each frame), stb_image_write and an ffmpeg program for video.
+// song muxed in, with a progress bar on stderr; Ctrl+C stops it with what was rendered kept. Part
+// of the shell; depends on the main window (TForm2, which renders each frame), stb_image_write and
+// an ffmpeg program for video (TEncoderProcess).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,8 @@
 #include "shell/CommandLine.h"
 
 // The frames of a render: frame numbers First .. First + Count - 1 at AFps, those whose time lies
-// in [AFromSeconds, AToSeconds); AToSeconds below 0 means ALengthMilliseconds.
+// in [AFromSeconds, AToSeconds); AToSeconds below 0 or past ALengthMilliseconds means
+// ALengthMilliseconds (when it is above 0).
 struct TRenderFrames {
   std::int64_t First = 0;
   std::int64_t Count = 0;
@@ -19,6 +21,8 @@ TRenderFrames RenderFrames(double AFromSeconds, double AToSeconds, double ALengt
                            int AFps);
 
 bool IsVideoOutput(const std::string& AOut);
+// Why the file AOut cannot be written ("the folder \"x\" does not exist", ...); empty when it can.
+std::string OutputFileProblem(const std::string& AOut);
 // The program's path from PATH; empty when it is not there.
 std::string FindProgram(const std::string& AName);
 
@@ -32,5 +36,6 @@ std::string FfmpegCommand(const std::string& AFfmpeg, int AWidth, int AHeight, i
 // "[#####.....] 150/300 frames  24.1 frames/s  0:06 left".
 std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFramesPerSecond);
 
-// Runs the whole render; returns the exit status (0, or 1 after a message on stderr).
+// Runs the whole render; returns the exit status: 0, 1 after a message on stderr, or 130 when
+// SIGINT or SIGTERM stopped it (what was rendered is kept and said).
 int RunOfflineRender(TViewerOptions AOptions);

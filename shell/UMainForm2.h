@@ -194,6 +194,9 @@ class TForm2 {
   bool OverlayVisible() const;
   // --render's frame (UMainForm2Render.cpp): the dance, camera and physics at AMilliseconds,
   // rendered and read back into ARgb (bottom row first, 3 bytes a pixel).
+  // The same frame posed (camera, face turn, motion, physics) without drawing: the frames before a
+  // render's range, so that its physics carries the whole dance's history.
+  void PoseOfflineFrame(double AMilliseconds);
   void RenderOfflineFrame(double AMilliseconds, std::vector<std::uint8_t>& ARgb);
 
  private:
@@ -254,6 +257,8 @@ class TForm2 {
   // The frames per second the overlay shows, over the last second of window frames.
   void CountFrame(std::uint32_t ANow);
   void CaptureFrame();
+  // --render draws into an anti-aliased target of the window's size from its first frame on.
+  void UseAntiAliasedTarget();
   void StepLight(float ADeltaX);
   void SaveDesktopScreenShot();
   void ClientSize(int& AWidth, int& AHeight) const;
@@ -275,7 +280,7 @@ class TForm2 {
   // The motion the controller samples: outlives it (declared before it, and FormDestroy frees the
   // controller first).
   std::unique_ptr<TVmd> FMotion;
-  std::unique_ptr<TVmd> FCameraFile;  // --camera's file; nullptr: the motions' camera keys
+  std::unique_ptr<TVmd> FCameraFile;   // --camera's file; nullptr: the motions' camera keys
   std::unique_ptr<TSongPlayer> FSong;  // the music the clock follows; nullptr: none
 
   // Scene objects, in the order they are declared for the tear-down (see FormDestroy).

@@ -1,7 +1,10 @@
 // --render's arithmetic and commands: which frames a range holds, the ffmpeg command line with the
-// song placed against the first frame, the progress line.
+// song placed against the first frame, the progress line, the checks of a video's file name.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "shell/OfflineRender.h"
@@ -14,13 +17,15 @@ TEST(OfflineRender, FramesAreThoseWhoseTimeLiesInTheRange) {
     int Fps;
     std::int64_t First, Count;
   } Cases[] = {
-      {0, -1, 12000, 30, 0, 360},  // the whole loop
-      {0, -1, 12010, 30, 0, 361},  // a part frame at the end is a frame
-      {5, 5.5, 0, 30, 150, 15},    // 5.0 .. 5.4666
-      {1.1, 2.2, 0, 30, 33, 33},   // decimal seconds are not shifted by a rounding error
-      {0.01, 1, 0, 60, 1, 59},     // the first frame at or after --from
-      {0, 2, 99999, 60, 0, 120},   // --to wins over the length
-      {3, -1, 2000, 30, 90, 0},    // nothing left
+      {0, -1, 12000, 30, 0, 360},      // the whole loop
+      {0, -1, 12010, 30, 0, 361},      // a part frame at the end is a frame
+      {5, 5.5, 0, 30, 150, 15},        // 5.0 .. 5.4666
+      {1.1, 2.2, 0, 30, 33, 33},       // decimal seconds are not shifted by a rounding error
+      {0.01, 1, 0, 60, 1, 59},         // the first frame at or after --from
+      {0, 2, 99999, 60, 0, 120},       // --to before the end wins over the length
+      {11.9, 600, 12000, 30, 357, 3},  // --to past the end is the end
+      {11, 12.5, 12010, 60, 660, 61},  // ... a part frame at the end still counts
+      {3, -1, 2000, 30, 90, 0},        // nothing left
   };
   for (const TCase& C : Cases) {
     const TRenderFrames F = RenderFrames(C.From, C.To, C.LengthMs, C.Fps);
@@ -57,6 +62,34 @@ TEST(OfflineRender, ProgressLineShowsFramesRateAndTimeLeft) {
   EXPECT_TRUE(IsVideoOutput("x/clip.MP4"));
   EXPECT_FALSE(IsVideoOutput("frames.mp4/"));
   EXPECT_FALSE(IsVideoOutput("frames"));
+}
+
+// A video is checked before any frame is drawn: its folder must exist and be writable, and the
+// name must not be a folder.
+TEST(OfflineRender, OutputFileProblemNamesWhyAVideoCannotBeWritten) {
+  namespace fs = std::filesystem;
+  const fs::path Dir = fs::temp_directory_path() / ("render_out_" + std::to_string(getpid()));
+  fs::create_directories(Dir / "taken.mp4");
+  std::ofstream(Dir / "file") << "x";
+  struct TCase {
+    fs::path Out;
+    const char* Problem;  // a part of the answer; "" for none
+  } Cases[] = {
+      {Dir / "clip.mp4", ""},
+      {Dir / "missing" / "clip.mp4", "does not exist"},
+      {Dir / "file" / "clip.mp4", "is not a folder"},
+      {Dir / "taken.mp4", "it is a folder"},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Problem = OutputFileProblem(C.Out.string());
+    if (*C.Problem == '\0')
+      EXPECT_EQ(Problem, "") << C.Out;
+    else
+      EXPECT_NE(Problem.find(C.Problem), std::string::npos) << C.Out << ": " << Problem;
+  }
+  // A plain name lies in the current folder.
+  EXPECT_EQ(OutputFileProblem("clip.mp4"), "");
+  fs::remove_all(Dir);
 }
 
 }  // namespace
