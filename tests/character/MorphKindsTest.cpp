@@ -1,7 +1,8 @@
 // Every morph kind beyond vertex morphs on small written models: group weights passed on (nested,
-// cut at a cycle, bounded on hostile nesting), bone morphs on the pose, material states, morphed
-// UVs and when they count as changed; every kind through the weight, the blink, a motion key and a
-// frame bracket; the fast path against the reference on mixed models.
+// cut at a cycle, bounded on hostile nesting), bone morphs on the pose, material states and the
+// material arithmetic both cores share, morphed UVs and when they count as changed; every kind
+// through the weight, the blink, a motion key and a frame bracket; the fast path against the
+// reference on mixed models.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -318,6 +319,125 @@ TEST(MorphKinds, MaterialMorphsMultiplyThenAddPerMaterial) {
     for (int Morph : {M.Mul, M.Mul2, M.Add, M.All}) Rig.Core->SetMorphRate(Morph, 0.0f);
     EXPECT_EQ(std::memcmp(&S[0], &Rest0, sizeof Rest0), 0) << Reference;
     EXPECT_EQ(std::memcmp(&S[1], &Rest1, sizeof Rest1), 0) << Reference;
+  }
+}
+
+// The 28 values a material morph carries, in the file's order (diffuse, specular, shininess,
+// ambient, edge colour, edge size, then the texture, sphere and toon tints): where they land in a
+// material state, with the multiplying tints or the adding ones.
+std::vector<float*> Places(TMaterialMorphState& A, bool AAddTints) {
+  std::vector<float*> R;
+  auto Put = [&](float* AP, int AN) {
+    for (int K = 0; K < AN; ++K) R.push_back(AP + K);
+  };
+  Put(A.Diffuse.V, 4);
+  Put(A.Specular.V, 3);
+  Put(&A.Shininess, 1);
+  Put(A.Ambient.V, 3);
+  Put(A.EdgeColor.V, 4);
+  Put(&A.EdgeSize, 1);
+  Put((AAddTints ? A.TextureAdd : A.TextureMul).V, 4);
+  Put((AAddTints ? A.SphereAdd : A.SphereMul).V, 4);
+  Put((AAddTints ? A.ToonAdd : A.ToonMul).V, 4);
+  return R;
+}
+std::vector<float> Fields(TMaterialMorphState A, bool AAddTints) {
+  std::vector<float> R;
+  for (const float* P : Places(A, AAddTints)) R.push_back(*P);
+  return R;
+}
+
+// A material morph offset of operation AOperation whose values are AValue(k) for field k (order
+// as above).
+TPmxMorphMaterial MaterialMorph(uint8_t AOperation, const std::function<float(int)>& AValue) {
+  TPmxMorphMaterial D{};
+  D.OffsetType = AOperation;
+  float* Places[28];
+  int N = 0;
+  auto Take = [&](float* AP, int AN) {
+    for (int K = 0; K < AN; ++K) Places[N++] = AP + K;
+  };
+  Take(D.Diffuse.V, 4);
+  Take(D.Specular.V, 3);
+  Take(&D.Shininess, 1);
+  Take(D.Ambient.V, 3);
+  Take(D.EdgeColor.V, 4);
+  Take(&D.EdgeSize, 1);
+  Take(D.TextureFactor.V, 4);
+  Take(D.SphereTextureFactor.V, 4);
+  Take(D.ToonTextureFactor.V, 4);
+  for (int K = 0; K < 28; ++K) *Places[K] = AValue(K);
+  return D;
+}
+
+// The arithmetic both cores share, worked by hand: a multiply folds lerp(1, value, w) into every
+// factor (the tints into the multiplying tints), an add folds value * w into every sum (the tints
+// into the adding tints); another operation changes nothing. Values are powers of two apart, so
+// every result below is exact.
+TEST(MorphKinds, MaterialMorphArithmeticFieldByField) {
+  const std::vector<float> Ones(28, 1.0f), Zeros(28, 0.0f);
+  auto Same = [](float AV) { return std::function<float(int)>([AV](int) { return AV; }); };
+  auto Own = std::function<float(int)>([](int AK) { return (AK + 1) / 32.0f; });
+  std::vector<float> OwnValues(28);
+  for (int K = 0; K < 28; ++K) OwnValues[K] = (K + 1) / 32.0f;
+  struct TCase {
+    const char* Name;
+    uint8_t Operation;
+    float Weight;
+    std::function<float(int)> Value;
+    bool Applies;
+    std::vector<float> Mul, Add;  // the accumulators after it, from neutral
+  } Cases[] = {
+      {"multiply 0.25 at half weight", 0, 0.5f, Same(0.25f), true, std::vector<float>(28, 0.625f),
+       Zeros},  // 1 + (0.25 - 1) * 0.5
+      {"multiply 3 at a quarter", 0, 0.25f, Same(3.0f), true, std::vector<float>(28, 1.5f), Zeros},
+      {"multiply at weight 0", 0, 0.0f, Same(0.25f), true, Ones, Zeros},
+      {"multiply, each field its own value", 0, 1.0f, Own, true, OwnValues, Zeros},
+      {"add 0.25 at half weight", 1, 0.5f, Same(0.25f), true, Ones, std::vector<float>(28, 0.125f)},
+      {"add -0.75 at full weight", 1, 1.0f, Same(-0.75f), true, Ones,
+       std::vector<float>(28, -0.75f)},
+      {"add, each field its own value", 1, 1.0f, Own, true, Ones, OwnValues},
+      {"unknown operation 2", 2, 1.0f, Same(0.25f), false, Ones, Zeros},
+      {"unknown operation 255", 255, 1.0f, Same(0.25f), false, Ones, Zeros},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TMaterialMorphState Mul = MaterialMulIdentity(), Add = MaterialAddIdentity();
+    EXPECT_EQ(AccumulateMaterialMorph(Mul, Add, MaterialMorph(C.Operation, C.Value), C.Weight),
+              C.Applies);
+    EXPECT_EQ(Fields(Mul, false), C.Mul);
+    EXPECT_EQ(Fields(Add, true), C.Add);
+    // The tints of the other kind are no accumulator's: they stay as they were.
+    const std::vector<float> MulsAddTints = Fields(Mul, true), AddsMulTints = Fields(Add, false);
+    EXPECT_EQ(std::vector<float>(MulsAddTints.begin() + 16, MulsAddTints.end()),
+              std::vector<float>(12, 1.0f));
+    EXPECT_EQ(std::vector<float>(AddsMulTints.begin() + 16, AddsMulTints.end()),
+              std::vector<float>(12, 0.0f));
+  }
+
+  // Two multiplies, two adds and an unknown operation on one material, combined with its own
+  // values: each value base * (product of factors) + sum, the tints as accumulated. Every field
+  // its own numbers, so that no field can take another's.
+  TMaterialMorphState Base = MaterialMulIdentity();
+  const std::vector<float*> BaseValues = Places(Base, false);
+  for (int K = 0; K < 16; ++K) *BaseValues[K] = 1.0f + K / 4.0f;
+  Base.TextureAdd = Base.SphereAdd = Base.ToonAdd = V4(0, 0, 0, 0);  // neutral tints
+  TMaterialMorphState Mul = MaterialMulIdentity(), Add = MaterialAddIdentity();
+  AccumulateMaterialMorph(Mul, Add, MaterialMorph(0, Own), 1.0f);          // x (k + 1) / 32
+  AccumulateMaterialMorph(Mul, Add, MaterialMorph(0, Same(0.5f)), 0.5f);   // x 0.75
+  AccumulateMaterialMorph(Mul, Add, MaterialMorph(1, Own), 0.5f);          // + (k + 1) / 64
+  AccumulateMaterialMorph(Mul, Add, MaterialMorph(1, Same(0.5f)), 0.25f);  // + 0.125
+  AccumulateMaterialMorph(Mul, Add, MaterialMorph(7, Same(9.0f)), 1.0f);   // ignored
+  const TMaterialMorphState R = CombineMaterialMorphs(Base, Mul, Add);
+  const std::vector<float> Values = Fields(R, false), AddTints = Fields(R, true);
+  for (int K = 0; K < 28; ++K) {
+    const float Factor = (K + 1) / 32.0f * 0.75f, Sum = (K + 1) / 64.0f + 0.125f;
+    if (K < 16) {
+      EXPECT_EQ(Values[K], (1.0f + K / 4.0f) * Factor + Sum) << "field " << K;
+    } else {
+      EXPECT_EQ(Values[K], Factor) << "tint " << K;
+      EXPECT_EQ(AddTints[K], Sum) << "tint " << K;
+    }
   }
 }
 

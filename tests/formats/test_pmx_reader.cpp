@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "formats/PmxPhysicsFrame.h"
 #include "tests/formats/FormatsTestUtil.h"
 
 namespace {
@@ -306,6 +307,67 @@ TEST(PmxReader, IKLinkLimitsAreMirroredOrderedAndClassified) {
   ExpectVec(Other.LowerLimit, 0, 0, 0);
   EXPECT_EQ(Other.Euler, etXYZ);
   EXPECT_EQ(Other.AxisType, atNone);
+}
+
+// Joints and bodies stay as the file has them; the physics converts them. Under the Z mirror a
+// turn about X or Y changes sign and a move along Z does, so those limits are negated and their
+// ends swapped (lower stays below upper); Z turns and X, Y moves are only scaled or kept.
+TEST(PmxPhysicsFrame, JointLimitsAndPlacesConvertFromTheFileFrame) {
+  const float Deg = std::numbers::pi_v<float> / 180.0f;
+  TPmxBuilder B;
+  B.Settings.FileFrame = true;  // values below are the file's
+  B.AddBone("b", NewVector3f(0, 0, 0));
+  TPmxRigidBody Body{};
+  Body.NameJp = "body";
+  Body.Shape = stBox;
+  Body.Position = NewVector3f(10, 20, 30);
+  Body.Rotation = NewVector3f(0.1f, 0.2f, 0.3f);
+  Body.Size = NewVector3f(1, 2, 3);
+  Body.Mass = 1;
+  B.RigidBodies = {Body, Body};
+  TPmxJoint J{};
+  J.NameJp = "joint";
+  J.JointKind = jkSpring6DOF;
+  TPmxJointSpring6DOF& D = J.Data.Spring6DOF;
+  D.RigidBodyAIndex = 0;
+  D.RigidBodyBIndex = 1;
+  D.Position = NewVector3f(10, 20, 30);
+  D.Rotation = NewVector3f(0.1f, 0.2f, 0.3f);
+  D.TranslateLowerLimit = NewVector3f(-10, -20, -30);
+  D.TranslateUpperLimit = NewVector3f(40, 50, 60);
+  D.RotateLowerLimit = NewVector3f(-10 * Deg, -20 * Deg, -5 * Deg);
+  D.RotateUpperLimit = NewVector3f(30 * Deg, 40 * Deg, 15 * Deg);
+  D.TranslationSpringConstant = NewVector3f(1, 2, 3);
+  D.RotationSpringConstant = NewVector3f(4, 5, 6);
+  B.Joints.push_back(J);
+  // A free range (lower above upper) on every component stays free.
+  D.TranslateLowerLimit = NewVector3f(10, 10, 10);
+  D.TranslateUpperLimit = NewVector3f(0, 0, 0);
+  D.RotateLowerLimit = NewVector3f(1, 1, 1);
+  D.RotateUpperLimit = NewVector3f(0, 0, 0);
+  B.Joints.push_back(J);
+  const TPmx Pmx = LoadPmx(B.Build());
+
+  const TPmxRigidBody R = RigidBodyInViewerFrame(*Pmx.GetRigidBody(0));
+  ExpectVec(R.Position, 1, 2, -3);
+  ExpectVec(R.Rotation, -0.1f, -0.2f, 0.3f);
+  ExpectVec(R.Size, 0.1f, 0.2f, 0.3f);
+
+  const TPmxJointSpring6DOF Limited = JointInViewerFrame(*Pmx.GetJoint(0)).Data.Spring6DOF;
+  ExpectVec(Limited.Position, 1, 2, -3);
+  ExpectVec(Limited.Rotation, -0.1f, -0.2f, 0.3f);
+  ExpectVec(Limited.TranslateLowerLimit, -1, -2, -6);
+  ExpectVec(Limited.TranslateUpperLimit, 4, 5, 3);
+  ExpectVec(Limited.RotateLowerLimit, -30 * Deg, -40 * Deg, -5 * Deg);
+  ExpectVec(Limited.RotateUpperLimit, 10 * Deg, 20 * Deg, 15 * Deg);
+  ExpectVec(Limited.TranslationSpringConstant, 1, 2, 3);
+  ExpectVec(Limited.RotationSpringConstant, 4, 5, 6);
+
+  const TPmxJointSpring6DOF Free = JointInViewerFrame(*Pmx.GetJoint(1)).Data.Spring6DOF;
+  ExpectVec(Free.TranslateLowerLimit, 1, 1, 0);
+  ExpectVec(Free.TranslateUpperLimit, 0, 0, -1);
+  ExpectVec(Free.RotateLowerLimit, 0, 0, 1);
+  ExpectVec(Free.RotateUpperLimit, -1, -1, 0);
 }
 
 TEST(PmxReader, IndexOfFindsTheFirstExactName) {

@@ -48,6 +48,24 @@ TEST(Overlay, LinesShowTimeFrameNamesPhysicsAndKeys) {
   EXPECT_NEAR(OverlayProgress(Info), 61234.0 / 200000.0, 1e-12);
 }
 
+// The frame shown is the one being played: 30 per second, counted down (1.999 frames in is frame
+// 1), not to the nearest.
+TEST(Overlay, FrameNumberIsTheWholeFramesPlayed) {
+  const std::pair<double, const char*> Cases[] = {
+      {0, "frame 0  30 fps"},          {16.7, "frame 0  30 fps"},      // half a frame
+      {33.3, "frame 0  30 fps"},       {66.63, "frame 1  30 fps"},     // 1.999 frames
+      {200, "frame 6  30 fps"},        {1016.65, "frame 30  30 fps"},  // 30.4995 frames
+      {59999.9, "frame 1799  30 fps"},
+  };
+  for (const auto& [Ms, Text] : Cases) {
+    TOverlayInfo Info;
+    Info.TimeMilliseconds = Ms;
+    Info.LengthMilliseconds = 100000;
+    Info.FramesPerSecond = 30;
+    EXPECT_EQ(OverlayLines(Info).at(1), Text) << Ms;
+  }
+}
+
 // Bright pixels of the composed picture in a band of rows.
 int Bright(const TRgbaImage& AImage, int AY0, int AY1) {
   int N = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -135,6 +136,42 @@ TEST(MotionSet, ADroppedFileReplacesTheFilesItSharesATrackWith) {
     EXPECT_EQ(Merged->MotionCount(), Bones);
     EXPECT_EQ(Merged->SkinMotionCount(), Morphs);
     EXPECT_EQ(Merged->CameraMotions().size(), Cameras);
+  }
+}
+
+// A key's name field ends at its first NUL: authoring tools leave old bytes after it, which are
+// not part of the name. A name that fills all 15 bytes has no NUL and is whole.
+TEST(MotionSet, TrackNamesEndAtTheFirstZeroByte) {
+  // A bone key and a morph key named AName, with AJunk written into the field after the NUL.
+  auto Keys = [](const char* AName, std::string_view AJunk) {
+    TVmdBuilder B;
+    B.AddBoneKey(AName, 0);
+    B.AddMorphKey(AName, 0, 1.0f);
+    for (char* Field : {B.Motions[0].BoneName, B.SkinMotions[0].MorphName}) {
+      const std::size_t End = strnlen(Field, 15);
+      for (std::size_t I = 0; I < AJunk.size() && End + 1 + I < 15; ++I)
+        Field[End + 1 + I] = AJunk[I];
+    }
+    return Motion(B);
+  };
+  const std::string Long = "abcdefghijklmno";  // 15 bytes: no room for a NUL
+  struct TCase {
+    const char *First, *Second;
+    std::string_view FirstJunk, SecondJunk;
+    int Replaced;
+  } Cases[] = {
+      {"センター", "センター", "", "\x81\x40junk", 1},  // same name, garbage after the NUL
+      {"左足", "左足", "old bone", "other", 1},         // different garbage on both sides
+      {"左足", "左足ＩＫ", "", "", 0},                  // a longer name is another track
+      {"左足ＩＫ", "左足", "", "", 0},
+      {Long.c_str(), Long.c_str(), "", "", 1},
+      {Long.c_str(), "abcdefghijklmn", "", "", 0},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(std::string(C.First) + " / " + C.Second);
+    TMotionSet Set;
+    EXPECT_EQ(Set.AddOrReplace("first", Keys(C.First, C.FirstJunk)), 0);
+    EXPECT_EQ(Set.AddOrReplace("second", Keys(C.Second, C.SecondJunk)), C.Replaced);
   }
 }
 

@@ -1,7 +1,7 @@
 // The OpenXR display connection through the real Khronos loader against the test runtime
 // (XR_RUNTIME_JSON names its manifest), on a GLX context under Xvfb: the session's states to a
-// clean exit, the eye images and layer it submits, the located views and their projection,
-// recentring, and the runtimes that fail or are missing.
+// clean exit, the eye images and layer it submits (eyes of unequal size, frames without tracking),
+// the located views and their projection, recentring, and the runtimes that fail or are missing.
 #include <dlfcn.h>
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
@@ -154,14 +154,20 @@ TEST_F(OpenXrSessionTest, EachEyeGetsItsHalfOfThePictureAndTheLayerCarriesTheLoc
   struct TCase {
     const char* Switches;
     std::int64_t Format;  // the runtime's first 8-bit RGBA choice
+    hmdSizei Eye;         // no smaller than either eye's recommended size
   };
-  const TCase Cases[] = {{"", GL_SRGB8_ALPHA8}, {"unorm", GL_RGBA8}};
+  const TCase Cases[] = {{"", GL_SRGB8_ALPHA8, {320, 288}},
+                         {"unorm", GL_RGBA8, {320, 288}},
+                         // Left 320x288, right 352x256: each eye gets at least what it asks for.
+                         {"uneven-eyes", GL_SRGB8_ALPHA8, {352, 288}}};
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Switches);
     Use(C.Switches);
     std::unique_ptr<TOpenXrSession> S = OpenAndStart();
     ASSERT_NE(S, nullptr);
     EXPECT_EQ(S->SwapchainFormat(), C.Format);
+    EXPECT_EQ(S->EyeSize().w, C.Eye.w);
+    EXPECT_EQ(S->EyeSize().h, C.Eye.h);
     ASSERT_TRUE(RunUntilVisible(*S));
     const std::uint8_t Left[4] = {200, 30, 40, 255}, Right[4] = {10, 180, 90, 255};
     DrawnFrame(*S, EyeTexture(S->EyeSize(), Left, Right));
@@ -211,6 +217,32 @@ TEST_F(OpenXrSessionTest, WhileTheRuntimeHidesThePictureFramesGoOnWithoutLayers)
   R = Probe.Record();
   EXPECT_EQ(R.LayerFrames, Before.LayerFrames + 1);
   EXPECT_EQ(R.States[R.StateCount - 1], XR_SESSION_STATE_FOCUSED);
+}
+
+// While the head's orientation is not tracked there is nothing to show it: frames go on (the
+// runtime keeps its timing) but carry no layer, even when eyes were drawn and handed over anyway;
+// the runtime's untracked poses (a zero quaternion here) would be refused in a layer.
+TEST_F(OpenXrSessionTest, FramesWithoutATrackedOrientationCarryNoLayer) {
+  Use("untracked");
+  std::unique_ptr<TOpenXrSession> S = OpenAndStart();
+  ASSERT_NE(S, nullptr);
+  for (int I = 0; I < 4; ++I) {
+    S->PollEvents();
+    ASSERT_EQ(S->RunState(), TXrRunState::xsRunning);
+    EXPECT_FALSE(S->BeginFrame()) << "frame " << I;
+    S->EndFrame();
+  }
+  EXPECT_TRUE(S->Visible());  // shown by the runtime: only the tracking is missing
+  const std::uint8_t Left[4] = {250, 0, 0, 255}, Right[4] = {0, 250, 0, 255};
+  const GLuint Texture = EyeTexture(S->EyeSize(), Left, Right);
+  S->PollEvents();
+  EXPECT_FALSE(S->BeginFrame());
+  S->SubmitEye(0, Texture, 0, 0);
+  S->SubmitEye(1, Texture, S->EyeSize().w, 0);
+  EXPECT_NO_THROW(S->EndFrame());
+  const TXrTestRecord R = Probe.Record();
+  EXPECT_EQ(R.Frames, 5);
+  EXPECT_EQ(R.LayerFrames, 0);
 }
 
 TEST_F(OpenXrSessionTest, LocatedViewsFollowTheHeadAndTheProjectionMatchesTheRuntimesFov) {

@@ -4,8 +4,10 @@
 // application's context (which OpenXR requires to be current for those calls); it records what
 // is submitted and reads the eye images back. QUENLOR_XRTEST holds comma-separated switches:
 // no-hmd, mono (no stereo views), fail-session, fail-swapchain, unorm (no sRGB formats),
-// gl-min=MAJOR.MINOR, lose-after=N and exit-after=N (frames); QUENLOR_XRTEST_LOG names a file for a
-// line per event. Depends on the OpenXR headers and GL/GLX through libepoxy.
+// untracked (views located without a valid orientation or position, their poses garbage),
+// uneven-eyes (the right eye recommends 352x256, the left keeps 320x288), gl-min=MAJOR.MINOR,
+// lose-after=N and exit-after=N (frames); QUENLOR_XRTEST_LOG names a file for a line per event.
+// Depends on the OpenXR headers and GL/GLX through libepoxy.
 #include <epoxy/gl.h>
 #include <epoxy/glx.h>
 #define XR_USE_PLATFORM_XLIB
@@ -59,6 +61,9 @@ namespace {
 constexpr XrSystemId kSystemId = 0x51;
 constexpr int kEyeWidth = 320;
 constexpr int kEyeHeight = 288;
+// The right eye's recommended size with uneven-eyes: wider but lower than the left.
+constexpr int kUnevenRightWidth = 352;
+constexpr int kUnevenRightHeight = 256;
 constexpr float kIpd = 0.064f;
 constexpr XrTime kFramePeriod = 11111111;  // 90 Hz in nanoseconds
 // Left eye's angles; the right eye mirrors them (wider towards the nose on each side).
@@ -69,7 +74,8 @@ constexpr uint32_t kImagesPerSwapchain = 3;
 // ---- settings
 
 struct TSettings {
-  bool NoHmd = false, Mono = false, FailSession = false, FailSwapchain = false, Unorm = false;
+  bool NoHmd = false, Mono = false, FailSession = false, FailSwapchain = false, Unorm = false,
+       Untracked = false, UnevenEyes = false;
   int GlMinMajor = 3, GlMinMinor = 3;
   long LoseAfter = -1, ExitAfter = -1;
 };
@@ -88,6 +94,8 @@ TSettings ReadSettings() {
     if (Word == "fail-session") S.FailSession = true;
     if (Word == "fail-swapchain") S.FailSwapchain = true;
     if (Word == "unorm") S.Unorm = true;
+    if (Word == "untracked") S.Untracked = true;
+    if (Word == "uneven-eyes") S.UnevenEyes = true;
     if (Word.rfind("gl-min=", 0) == 0)
       std::sscanf(Word.c_str() + 7, "%d.%d", &S.GlMinMajor, &S.GlMinMinor);
     if (Word.rfind("lose-after=", 0) == 0) S.LoseAfter = std::atol(Word.c_str() + 11);
@@ -462,9 +470,11 @@ XRAPI_ATTR XrResult XRAPI_CALL EnumerateViewConfigurationViews(XrInstance AInsta
   if (ACapacity && AViews)
     for (uint32_t V = 0; V < ACapacity && V < 2; ++V)
       if (AViews[V].type != XR_TYPE_VIEW_CONFIGURATION_VIEW) return XR_ERROR_VALIDATION_FAILURE;
-  return TwoCall(ACapacity, ACount, AViews, 2, [](XrViewConfigurationView& V, uint32_t) {
-    V.recommendedImageRectWidth = kEyeWidth;
-    V.recommendedImageRectHeight = kEyeHeight;
+  const bool Uneven = R().Settings.UnevenEyes;
+  return TwoCall(ACapacity, ACount, AViews, 2, [Uneven](XrViewConfigurationView& V, uint32_t I) {
+    const bool Right = Uneven && I == 1;
+    V.recommendedImageRectWidth = Right ? kUnevenRightWidth : kEyeWidth;
+    V.recommendedImageRectHeight = Right ? kUnevenRightHeight : kEyeHeight;
     V.maxImageRectWidth = kEyeWidth * 2;
     V.maxImageRectHeight = kEyeHeight * 2;
     V.recommendedSwapchainSampleCount = 1;
@@ -668,12 +678,16 @@ XRAPI_ATTR XrResult XRAPI_CALL LocateViews(XrSession ASession, const XrViewLocat
   if (ACapacity && AViews)
     for (uint32_t V = 0; V < ACapacity && V < 2; ++V)
       if (AViews[V].type != XR_TYPE_VIEW) return XR_ERROR_VALIDATION_FAILURE;
-  AState->viewStateFlags = XR_VIEW_STATE_ORIENTATION_VALID_BIT | XR_VIEW_STATE_POSITION_VALID_BIT |
-                           XR_VIEW_STATE_ORIENTATION_TRACKED_BIT |
-                           XR_VIEW_STATE_POSITION_TRACKED_BIT;
+  // Untracked: no flag set, and the poses are whatever the runtime had (here a zero quaternion,
+  // which a layer must not carry).
+  const bool Untracked = R().Settings.Untracked;
+  AState->viewStateFlags =
+      Untracked ? 0
+                : XR_VIEW_STATE_ORIENTATION_VALID_BIT | XR_VIEW_STATE_POSITION_VALID_BIT |
+                      XR_VIEW_STATE_ORIENTATION_TRACKED_BIT | XR_VIEW_STATE_POSITION_TRACKED_BIT;
   const XrPosef ToSpace = Inverse(SpaceInOrigin(*Space));
   return TwoCall(ACapacity, ACount, AViews, 2, [&](XrView& V, uint32_t I) {
-    V.pose = Compose(ToSpace, EyePose(int(I)));
+    V.pose = Untracked ? XrPosef{{0, 0, 0, 0}, {0, 0, 0}} : Compose(ToSpace, EyePose(int(I)));
     V.fov = I == 0 ? kLeftFov : kRightFov;
   });
 }
