@@ -115,6 +115,40 @@ TEST(CorePhysics, ClockStepsPausesAndResetsOnJumps) {
   }
 }
 
+// A reset steps the settle steps and nothing else: motion time that piled up before it (frames
+// played with the physics off, or the frame that asked for the reset) is not stepped after it.
+// Only the frames after the reset step again, two per frame.
+TEST(CorePhysics, AResetDropsTheTimeThatCameBeforeIt) {
+  struct TCase {
+    const char* Name;
+    bool SwitchOff;    // off after frame 15, frames 16-18 played, then on again
+    bool AskForReset;  // a reset asked after frame 15, then frame 16
+  } Cases[] = {
+      {"switched back on after three frames off", true, false},
+      {"reset asked, then the next frame", false, true},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TSwingRig R;
+    for (int F = 0; F <= 15; ++F) R.Core->ApplyMotionByFrame(F);
+    const long Before = R.Core->Physics()->StepCount();
+    int Next = 16;
+    if (C.SwitchOff) {
+      R.Core->SetPhysicsEnabled(false);
+      for (; Next <= 18; ++Next) R.Core->ApplyMotionByFrame(Next);
+      EXPECT_EQ(R.Core->Physics()->StepCount(), Before);
+      R.Core->SetPhysicsEnabled(true);
+    }
+    if (C.AskForReset) {
+      R.Core->ResetPhysics();
+      R.Core->ApplyMotionByFrame(Next++);
+    }
+    EXPECT_EQ(R.Core->Physics()->StepCount() - Before, PhysicsSettleSteps);
+    R.Core->ApplyMotionByFrame(Next);
+    EXPECT_EQ(R.Core->Physics()->StepCount() - Before, PhysicsSettleSteps + 2);
+  }
+}
+
 // Off, the bones follow the motion only: the same matrices as a model without rigid bodies. On
 // again, the bodies restart from the bones' pose.
 TEST(CorePhysics, SwitchingOffLeavesTheMotionsPose) {
