@@ -149,6 +149,49 @@ TEST(Physics, SimulatedBodiesDriveTheirBones) {
   }
 }
 
+// The bones an update may change: those of simulated bodies and every bone below one, whatever
+// body hangs there (a bone-following body's bone below a simulated one is carried all the same).
+// Bones under bone-following bodies only, or under no body, stay the pose's.
+TEST(Physics, MovedBonesAreTheSimulatedOnesAndAllBelowThem) {
+  struct TRow {
+    const char* Name;
+    int Parent;
+    TVector3f Position;
+    int BodyMode;  // -1: no body
+    float Mass;
+    bool Moved;
+  } Rows[] = {
+      {"root", -1, {{0, 10, 0}}, 0, 1, false},
+      {"hair", 0, {{0, 9, 0}}, 1, 1, true},
+      {"ribbon", 1, {{0, 8, 0}}, 0, 1, true},  // follows a bone that hair carries
+      {"ribbon tip", 2, {{0, 7, 0}}, -1, 1, true},
+      {"arm", 0, {{1, 9, 0}}, 0, 1, false},
+      {"hand", 4, {{2, 9, 0}}, -1, 1, false},
+      {"skirt", 0, {{0, 8.5f, 0.5f}}, 2, 1, true},  // turned only, still changed
+      {"hem", 6, {{0, 8, 0.5f}}, -1, 1, true},
+      {"massless", 0, {{-1, 9, 0}}, 1, 0, false},  // no mass: made to follow its bone
+      {"below massless", 8, {{-2, 9, 0}}, -1, 1, false},
+      {"lone", -1, {{5, 0, 0}}, -1, 1, false},
+  };
+  TPmxBuilder M;
+  for (const TRow& Row : Rows) {
+    const int Bone = M.AddBone(Row.Name, Row.Position, Row.Parent);
+    if (Row.BodyMode < 0) continue;
+    TBodySpec S;
+    S.Bone = Bone;
+    S.Mode = Row.BodyMode;
+    S.Mass = Row.Mass;
+    S.Position = Row.Position;
+    S.NoCollisionMask = 0xFFFF;
+    AddBody(M, S);
+  }
+  TWorldRig R(M);
+  const std::vector<uint8_t>& Moved = R.Physics->MovedBones();
+  ASSERT_EQ(Moved.size(), std::size(Rows));
+  for (size_t I = 0; I < std::size(Rows); ++I)
+    EXPECT_EQ(Moved[I] != 0, Rows[I].Moved) << Rows[I].Name;
+}
+
 // A ball dropped onto a floor: groups and masks decide whether it lands or falls through. Either
 // body's mask naming the other's group keeps them apart.
 TEST(Physics, CollisionMasksDecideWhoCollides) {
