@@ -181,6 +181,16 @@ std::string FfmpegCommand(const std::string& AFfmpeg, int AWidth, int AHeight, i
   return Command;
 }
 
+std::string RenderFfmpegCommand(const TViewerOptions& AOptions, const std::string& AFfmpeg,
+                                int AWidth, int AHeight, const TRenderFrames& AFrames,
+                                const std::string& ASong) {
+  // A song that starts later than the dance is that much behind the dance's time.
+  const double First = static_cast<double>(AFrames.First) * 1000.0 / AOptions.Fps;
+  return FfmpegCommand(AFfmpeg, AWidth, AHeight, AOptions.Fps, ASong,
+                       First - AOptions.AudioOffsetMs,
+                       static_cast<double>(AFrames.Count) / AOptions.Fps, AOptions.RenderOut);
+}
+
 std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFramesPerSecond) {
   constexpr int kBar = 30;
   const int Filled = ATotal > 0 ? static_cast<int>(ADone * kBar / ATotal) : kBar;
@@ -211,11 +221,9 @@ int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
 
   std::unique_ptr<TEncoderProcess> Encoder;
   if (!AFfmpeg.empty()) {
-    const double First = Frames.First * 1000.0 / AOptions.Fps;
     const std::string Song = Form.Song() ? Form.Song()->FileName() : std::string();
     Encoder = std::make_unique<TEncoderProcess>(
-        FfmpegCommand(AFfmpeg, Width, Height, AOptions.Fps, Song, First - AOptions.AudioOffsetMs,
-                      static_cast<double>(Frames.Count) / AOptions.Fps, AOptions.RenderOut));
+        RenderFfmpegCommand(AOptions, AFfmpeg, Width, Height, Frames, Song));
   } else {
     fs::create_directories(AOptions.RenderOut);
   }

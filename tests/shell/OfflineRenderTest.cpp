@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "shell/OfflineRender.h"
 
@@ -50,6 +51,31 @@ TEST(OfflineRender, FfmpegCommandPlacesTheSongAgainstTheFirstFrame) {
       << Later;
   const std::string Delayed = FfmpegCommand("ffmpeg", 64, 36, 30, "s.wav", -250, 1, "x.mp4");
   EXPECT_NE(Delayed.find("-itsoffset 0.250 -i 's.wav'"), std::string::npos) << Delayed;
+}
+
+// From the command line to the song's place in the video. A positive --audio-offset starts the
+// song after the dance: at the dance's time t the song is at t - offset. So a range from 0 waits
+// 2 s for the song, a negative offset starts 2 s into it, and --from 10 with the song 2 s late is
+// 8 s into it.
+TEST(OfflineRender, SongOffsetPlacesTheSongInTheVideo) {
+  struct TCase {
+    std::vector<std::string> Args;
+    const char* SongPart;
+  } Cases[] = {
+      {{"--audio-offset", "+2000"}, " -itsoffset 2.000 -i 's.ogg'"},
+      {{"--audio-offset", "-2000"}, " -ss 2.000 -i 's.ogg'"},
+      {{"--audio-offset", "2000", "--from", "10"}, " -ss 8.000 -i 's.ogg'"},
+      {{"--audio-offset", "500", "--from", "2", "--fps", "60"}, " -ss 1.500 -i 's.ogg'"},
+      {{"--audio-offset", "12500", "--from", "10"}, " -itsoffset 2.500 -i 's.ogg'"},
+  };
+  for (const TCase& C : Cases) {
+    std::vector<std::string> Args = {"--render", "out.mp4", "m.pmx", "d.vmd", "s.ogg"};
+    Args.insert(Args.end(), C.Args.begin(), C.Args.end());
+    const TViewerOptions O = ParseCommandLine(Args);
+    const TRenderFrames Frames = RenderFrames(O.FromSeconds, O.ToSeconds, 60000, O.Fps);
+    const std::string Command = RenderFfmpegCommand(O, "ffmpeg", 64, 36, Frames, O.AudioPath);
+    EXPECT_NE(Command.find(C.SongPart), std::string::npos) << C.Args[1] << ": " << Command;
+  }
 }
 
 TEST(OfflineRender, ProgressLineShowsFramesRateAndTimeLeft) {
