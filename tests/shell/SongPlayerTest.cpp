@@ -96,22 +96,17 @@ TEST(SongPlayer, DiskStreamHoldsTheSongFromWhereTheClockPutsItAndSilenceWhilePau
     Clock.SetSong(&Player, 500.0);
     EXPECT_NEAR(Clock.Length(), 5500.0, 1.0);
     Clock.Seek(2500.0);
-    const auto Started = std::chrono::steady_clock::now();
     Clock.Start();
     // The dance follows the song: each frame's time is the song's plus the offset.
-    double Worst = 0.0, WorstWall = 0.0;
+    // (That the song plays at its own pace is seen in the stream below, sample for sample, not
+    // against the wall clock, which a busy machine would make a lottery.)
+    double Worst = 0.0;
     for (int Frame = 0; Frame < 40; ++Frame) {
       std::this_thread::sleep_for(10ms);
       const double Dance = Clock.Position();
       Worst = std::max(Worst, std::fabs(Dance - (500.0 + Player.PositionMilliseconds())));
-      const double Wall =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Started)
-              .count();
-      WorstWall = std::max(WorstWall, std::fabs(Dance - 2500.0 - Wall));
     }
     EXPECT_LT(Worst, 50.0);  // the decoder reports in steps of 93 ms here
-    // ... and the song runs in real time, so the dance does too (with room for a busy machine).
-    EXPECT_LT(WorstWall, 80.0);
     EXPECT_GT(Clock.Position(), 2700.0);
     Clock.Stop();
     EXPECT_FALSE(Player.Playing());
