@@ -51,10 +51,10 @@ TEST(Inspector, PrintsTheModelAsReadWithIKDerivedLimits) {
 
   const TRun V = Inspect("--vertices " + Path);
   EXPECT_EQ(V.ExitCode, 0);
-  ExpectContains(V.Out,
-                 {"\"weightMethod\": \"SDEF\"", "\"sdefR1\": [70, 80, -90]", "\"bones\": [0, 3, 4, -1]",
-                  "\"additionalUV\": [[1, 2, 3, 4], [5, 6, 7, 8]]",
-                  "\"faces\": [\n    [0, 1, 2],\n    [3, 4, 5]\n  ]"});
+  ExpectContains(
+      V.Out, {"\"weightMethod\": \"SDEF\"", "\"sdefR1\": [70, 80, -90]", "\"bones\": [0, 3, 4, -1]",
+              "\"additionalUV\": [[1, 2, 3, 4], [5, 6, 7, 8]]",
+              "\"faces\": [\n    [0, 1, 2],\n    [3, 4, 5]\n  ]"});
   std::remove(Path.c_str());
 }
 
