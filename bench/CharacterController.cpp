@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "character/UPmxController.h"
 #include "gl/Bitmap.h"
+#include "render/ModelDrawing.h"
 #include "tests/character/GeneratedCharacter.h"
 
 namespace fs = std::filesystem;
@@ -36,18 +36,23 @@ void ApplyMotionByFrameOnGL(benchmark::State& AState) {
     Gen.Motion.SaveToFile((Dir / "motion.vmd").string());
     auto Main = std::make_unique<TMainProgram>(&GL);
     auto Bones = std::make_unique<TBoneProgram>(&GL);
-    auto Controller =
-        std::make_unique<TPmxController>(&GL, Main.get(), Bones.get(), (Dir / "model.pmx").string(),
-                                         (Dir / "motion.vmd").string(), Dir.string() + "/");
+    auto Model = std::make_unique<TSceneModel>((Dir / "model.pmx").string());
+    TMotionSet Motions;
+    Motions.Add((Dir / "motion.vmd").string());
+    Model->SetMotions(std::move(Motions), {});
+    // The drawing is the core's skin target: every pose is written into the GPU buffers.
+    auto Drawing =
+        std::make_unique<TModelDrawing>(&GL, Main.get(), Bones.get(), *Model, Dir.string() + "/");
     double Frame = 0.0;
     for (auto _ : AState) {
-      Controller->ApplyMotionByFrame(Frame);
+      Model->Core().ApplyMotionByFrame(Frame);
       Frame += 1.37;
     }
     glFinish();
+    Drawing.reset();
+    Model.reset();
     Main.reset();
     Bones.reset();
-    Controller.reset();
     fs::remove_all(Dir);
   }
   SDL_DestroyWindow(Window);

@@ -74,11 +74,6 @@ constexpr TKeyHelp kKeys[] = {
 
 }  // namespace
 
-bool IsSongFile(const std::string& APath) {
-  const std::string Ext = LowerExtension(APath);
-  return Ext == ".wav" || Ext == ".ogg" || Ext == ".mp3" || Ext == ".flac";
-}
-
 namespace {
 
 // A model, a motion or a song by its name: what a bare argument is taken as.

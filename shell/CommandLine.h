@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/SceneFiles.h"
+
 inline constexpr const char* kQuenlorVersion = "1.0.0";
 
 // Which headset path the viewer takes: hcAuto asks each backend whether a headset is there (the
@@ -36,6 +38,7 @@ struct TViewerOptions {
 
   bool Rendering() const { return !RenderOut.empty(); }
   bool HasFiles() const { return !ModelPath.empty() || !MotionPaths.empty(); }
+  TNamedFiles NamedFiles() const { return {ModelPath, MotionPaths, CameraPath, AudioPath}; }
 };
 
 // A command line the viewer cannot follow; what() is the one line shown above the usage.
@@ -48,10 +51,6 @@ class EUsageError : public std::runtime_error {
 // command line, dropped on the window, or was refused by the decoder.
 inline constexpr const char* kSongKindsMessage =
     "cannot play this kind of file (WAV, OGG, MP3, FLAC are supported)";
-
-// True when APath names a song the viewer plays: .wav, .ogg, .mp3 or .flac in any letter case.
-// The one rule for songs, however the file was given.
-bool IsSongFile(const std::string& APath);
 
 // Makes a window size asked for fit a screen of AScreenWidth x AScreenHeight: both sides shrink
 // by the same factor (the shape stays), each at least 1 pixel. Returns false when it already

@@ -17,12 +17,13 @@
 #include <sstream>
 #include <vector>
 
-#include "character/UPmxController.h"
+#include "gl/OpenGLContext.h"
+#include "gl/UCommon2.h"
+#include "gl/loader/OpenGLApis.h"
 #include "math/Errors.h"
 #include "shell/Application.h"
 #include "shell/EncoderProcess.h"
-#include "shell/SongPlayer.h"
-#include "shell/UMainForm2.h"
+#include "shell/ViewerScene.h"
 
 namespace fs = std::filesystem;
 
@@ -206,22 +207,69 @@ std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFrames
 
 namespace {
 
-// The render with the viewer started: the frames before the range posed for the physics, then
-// the range drawn into PNGs or the encoder. Returns 0, or 130 after a stop signal; throws the
-// reason of a failure.
+// The hidden window that carries the GL context (the offscreen driver draws nothing on screen).
+class TContextWindow {
+ public:
+  TContextWindow(int AWidth, int AHeight)
+      : FWindow(CreateGLWindow("Quenlor", 0, 0, AWidth, AHeight, SDL_WINDOW_HIDDEN)) {}
+  ~TContextWindow() { SDL_DestroyWindow(FWindow); }
+  TContextWindow(const TContextWindow&) = delete;
+  TContextWindow& operator=(const TContextWindow&) = delete;
+  SDL_Window* Handle() const { return FWindow; }
+
+ private:
+  SDL_Window* FWindow;
+};
+
+// The picture is drawn anti-aliased off screen (the headless surface claims samples but draws
+// without them); a driver without room for it leaves the window's framebuffer in use.
+std::unique_ptr<TFrameBufferObject> RenderTarget(int AWidth, int AHeight) {
+  try {
+    return std::make_unique<TSupersampledFBO>(AWidth, AHeight);
+  } catch (const Exception& E) {
+    std::fprintf(stderr, "Quenlor: %s Rendering without anti-aliasing.\n", E.what());
+    return std::make_unique<TFrameBufferObject>();
+  }
+}
+
+// The render: the scene and its renderer on an offscreen context, the frames before the range
+// posed for the physics, then the range drawn into PNGs or the encoder. Returns 0, or 130 after a
+// stop signal; throws the reason of a failure.
 int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
-  TForm2 Form(AOptions);
-  // A file that could not be read has been reported; there is nothing to render.
-  if (!Form.PmxController()) return 1;
+  const int Width = AOptions.Width, Height = AOptions.Height;
+  const TContextWindow Window(Width, Height);
+  TOpenGL OpenGL(Window.Handle());
+  // Declared after the context: the scene's drawings go before it.
+  TViewerScene Viewer(AOptions, ExecutableDirectory());
+  Application.Guarded([&] { Viewer.Load(&OpenGL); });
+  // A file that could not be read has been reported; there is nothing to render. (A song that
+  // cannot be played has been reported too, and the dance renders without it.)
+  TScene& Scene = Viewer.Scene();
+  if (!Scene.Model() || !Viewer.Renderer()) return 1;
+  TViewerState Eye;
+  Eye.Position.Y = 1.7f;
   const TRenderFrames Frames =
-      RenderFrames(AOptions.FromSeconds, AOptions.ToSeconds, Form.Clock().Length(), AOptions.Fps);
+      RenderFrames(AOptions.FromSeconds, AOptions.ToSeconds, Scene.Clock().Length(), AOptions.Fps);
   if (Frames.Count == 0) throw Exception("Nothing to render: the range holds no frame");
-  int Width = 0, Height = 0;
-  SDL_GL_GetDrawableSize(Form.Handle(), &Width, &Height);
+  const std::unique_ptr<TFrameBufferObject> Target = RenderTarget(Width, Height);
+  auto* Supersampled = dynamic_cast<TSupersampledFBO*>(Target.get());
+  // The dance, its camera and the physics at AMilliseconds, drawn and read back into ARgb.
+  auto RenderFrame = [&](double AMilliseconds, std::vector<std::uint8_t>& ARgb) {
+    Scene.AdvanceTo(AMilliseconds, Eye.Position, true);
+    TMatrix4f View, Projection;
+    DesktopView(Scene, Eye, Width, Height, View, Projection);
+    Viewer.Renderer()->DrawFrame(*Target, Width, Height, View, Projection);
+    if (Supersampled) {
+      Supersampled->ReadRgb(ARgb);
+    } else {
+      glReadBuffer(GL_BACK);
+      ReadFramePixels(Width, Height, GL_RGB, ARgb);
+    }
+  };
 
   std::unique_ptr<TEncoderProcess> Encoder;
   if (!AFfmpeg.empty()) {
-    const std::string Song = Form.Song() ? Form.Song()->FileName() : std::string();
+    const std::string Song = Viewer.Song() ? Viewer.Song()->FileName() : std::string();
     Encoder = std::make_unique<TEncoderProcess>(
         RenderFfmpegCommand(AOptions, AFfmpeg, Width, Height, Frames, Song));
   } else {
@@ -234,7 +282,7 @@ int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
   if (Frames.First > 0) {
     TProgress Settle("Physics up to --from ", Frames.First);
     for (std::int64_t N = 0; N < Frames.First && !StopSignal; ++N) {
-      Form.PoseOfflineFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps);
+      Scene.AdvanceTo(static_cast<double>(N) * 1000.0 / AOptions.Fps, Eye.Position, true);
       Settle.Show(N + 1);
     }
     Settle.Break();
@@ -248,7 +296,7 @@ int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
   try {
     for (; Done < Frames.Count && !StopSignal; ++Done) {
       const std::int64_t N = Frames.First + Done;
-      Form.RenderOfflineFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps, Rgb);
+      RenderFrame(static_cast<double>(N) * 1000.0 / AOptions.Fps, Rgb);
       if (Encoder) {
         if (!Encoder->Write(Rgb.data(), Rgb.size())) {
           Encoder->Finish();

@@ -1,8 +1,8 @@
 // OfflineRender: --render: the dance rendered without a display (SDL's offscreen driver on EGL)
 // at exact times, frame n at n / fps, into numbered PNGs or through ffmpeg into an .mp4 with the
 // song muxed in, with a progress bar on stderr; Ctrl+C stops it with what was rendered kept. Part
-// of the shell; depends on the main window (TForm2, which renders each frame), stb_image_write and
-// an ffmpeg program for video (TEncoderProcess).
+// of the shell; depends on the viewer's scene and its renderer (TViewerScene) on a context of its
+// own, stb_image_write and an ffmpeg program for video (TEncoderProcess).
 #pragma once
 
 #include <cstdint>

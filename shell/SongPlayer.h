@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "shell/PlaybackClock.h"
+#include "scene/PlaybackClock.h"
 
 struct _Mix_Music;
 

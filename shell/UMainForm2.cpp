@@ -1,44 +1,27 @@
 #include "shell/UMainForm2.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <system_error>
+#include <filesystem>
 #include <vector>
 
-#include "character/UPmxController.h"
 #include "gl/Bitmap.h"
 #include "gl/UCommon2.h"
 #include "gl/loader/OpenGLApis.h"
 #include "hmd/HmdRuntime.h"
 #include "hmd/OpenXrSession.h"
 #include "math/Errors.h"
-#include "math/VectorGeometry.h"
-#include "shading/UShader.h"
+#include "scene/Timeline.h"
+#include "shell/HeadsetOutput.h"
+#include "shell/HeadsetViews.h"
+#include "shell/OpenXrOutput.h"
 #include "shell/Overlay.h"
-#include "shell/SongPlayer.h"
 
 // ---------------------------------------------------------------------------------------------
 // TForm2: window and life cycle
 
-namespace {
-
-// The directory of the running executable with a trailing separator.
-std::string ExecutableDirectory() {
-  std::error_code Error;
-  const std::filesystem::path Exe = std::filesystem::read_symlink("/proc/self/exe", Error);
-  if (!Error) return Exe.parent_path().string() + "/";
-  std::string Result;
-  if (char* Base = SDL_GetBasePath()) {
-    Result = Base;
-    SDL_free(Base);
-  }
-  return Result;
-}
-
-}  // namespace
-
-TForm2::TForm2(const TViewerOptions& AOptions) : FOptions(AOptions) {
+TForm2::TForm2(const TViewerOptions& AOptions)
+    : FOptions(AOptions), FScene(std::make_unique<TViewerScene>(AOptions, ExecutableDirectory())) {
   // Design-time defaults: caption "Quenlor", top-left corner at (0, 0), a sizeable border.
   // FormCreate sizes the window to half its monitor.
   // A size from the command line from the start: the offscreen driver's surface keeps the size
@@ -73,100 +56,120 @@ void TForm2::FormCreate() {
     SDL_SetWindowSize(FWindow, Bounds.w / 2, Bounds.h / 2);
   FormResize();
 
-  FBaseDirectory = ExecutableDirectory();
-
-  // Scene start-up.
   FOpenGL = std::make_unique<TOpenGL>(FWindow);
-  // OpenXR, the legacy runtime or the window (UMainForm2Headset.cpp).
-  if (!CreateSceneForDisplay()) return;
-  CreateSharedScene();
+  // OpenXR, the legacy runtime or the window.
+  if (!CreateOutput()) return;
+  // In a headset the head is the camera.
+  FScene->Scene().SetCameraAllowed(!IsHeadsetMode());
+  FScene->Load(FOpenGL.get());
 }
 
-void TForm2::CreateDesktopScene() {
+void TForm2::CreateDesktopOutput() {
   FDefaultFBO = std::make_unique<TFrameBufferObject>();
-  FShadowFBO = std::make_unique<TShadowFBO>();
-  ViewerPosition.Y = 1.7f;
+  FViewer.Position.Y = 1.7f;
   if (FOptions.FullScreen) SDL_SetWindowFullscreen(FWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
   Application.SetOnIdle([this](bool& ADone) { AppIdleForDesktop(ADone); });
 }
 
-void TForm2::CreateSharedScene() {
-  FProgram = std::make_unique<TMainProgram>(FOpenGL.get());
-  FBoneProgram = std::make_unique<TBoneProgram>(FOpenGL.get());
-  const TSceneFiles Files = ResolveSceneFiles(FOptions, FBaseDirectory);
-  FProgram->Light().SetPosition(NewVector3f(5.0f, 10.0f, 10.0f));
-  // The window's camera file and the motions are read before the character, so that one that
-  // cannot be read leaves an empty scene, as a broken model does. The headset has no camera.
-  if (!FHeadset && !Files.CameraPath.empty()) {
-    auto CameraFile = std::make_unique<TVmd>();
-    CameraFile->LoadFromFile(Files.CameraPath);
-    FCameraFile = std::move(CameraFile);
+bool TForm2::CreateOutput() {
+  // --headset openxr|legacy asks only that one, --no-headset neither; without options OpenXR
+  // first, then the legacy runtime, then the window.
+  const THeadsetChoice Pick = FOptions.Headset;
+  if (Pick == THeadsetChoice::hcAuto || Pick == THeadsetChoice::hcOpenXR) {
+    // The loader's own error lines stay off unless the user asks for them: a missing runtime is
+    // not an error, and a failing one gets the viewer's one line.
+    setenv("XR_LOADER_DEBUG", "none", 0);
+    std::string WhyNot;
+    std::unique_ptr<TOpenXrSession> Session = TOpenXrSession::Open(WhyNot);
+    if (Session) {
+      try {
+        Session->Start();
+        FXr = std::make_unique<TOpenXrOutput>(std::move(Session), *FOpenGL);
+        // The LOCAL space starts at the head: the viewer stands at a standing eye height.
+        FViewer.Position.Y = 1.7f;
+        // xrWaitFrame paces the frames to the headset; the mirror must not wait for the monitor.
+        SDL_GL_SetSwapInterval(0);
+        Application.SetOnIdle([this](bool& ADone) { AppIdleForOpenXr(ADone); });
+      } catch (const std::exception& E) {
+        // Part-way: the session's objects go while the context exists, the window takes over.
+        Session.reset();
+        FXr.reset();
+        std::fprintf(stderr, "%s Showing the window instead.\n", E.what());
+        CreateDesktopOutput();
+      }
+      return true;
+    }
+    if (Pick == THeadsetChoice::hcOpenXR) {
+      std::fprintf(stderr, "OpenXR: %s. Showing the window instead.\n", WhyNot.c_str());
+      CreateDesktopOutput();
+      return true;
+    }
   }
-  TMotionSet Motions;
-  for (const std::string& Path : Files.MotionPaths) Motions.Add(Path);
-  FModelPath = Files.ModelPath;
-  FPmxController =
-      std::make_unique<TPmxController>(FOpenGL.get(), FProgram.get(), FBoneProgram.get(),
-                                       Files.ModelPath, std::string(), FBaseDirectory);
-  SetMotions(std::move(Motions));
-  if (!FHeadset) LoadCamera(FCameraFile.get());
-  FOpenGL->SetColor(0xFFFFFF);
-  FClock.Stop();
-  FClock.Seek(0.0);
-  // The song last: one that cannot be played is reported with the dance in place.
-  if (!Files.AudioPath.empty()) LoadSong(Files.AudioPath);
+  if (Pick == THeadsetChoice::hcAuto || Pick == THeadsetChoice::hcLegacy) {
+    // A display connection or rendering set-up that fails ends the program here, silently.
+    if (hmd_Detect() > 0) return CreateHeadsetOutput();
+    if (Pick == THeadsetChoice::hcLegacy)
+      std::fprintf(stderr, "The legacy headset runtime reports no headset. Showing the window.\n");
+  }
+  CreateDesktopOutput();
+  return true;
 }
 
-void TForm2::SetMotions(TMotionSet AMotions) {
-  std::unique_ptr<TVmd> Merged = AMotions.Merged();
-  if (FPmxController) LoadMotionInto(*FPmxController, *Merged);
-  FMotion = std::move(Merged);
-  FMotions = std::move(AMotions);
-  FClock.SetMotionLength(FMotion->FrameCount() * kMotionFrameMilliseconds);
-  // Paused or not, the next frame shows the motion where the timeline stands (frame 0 at start),
-  // not the rest pose the controller was built in.
-  FPoseDue = true;
+bool TForm2::CreateHeadsetOutput() {
+  // A device that is reported but cannot be opened ends the program without a word.
+  try {
+    FHeadset = std::make_unique<THeadsetOutput>(FWindow);
+  } catch (...) {
+    Application.Terminate();
+    return false;
+  }
+  // Not guarded: a tracking failure is reported like any start-up error, and nothing is drawn.
+  FHeadset->Start(*FOpenGL);
+  FViewer.Position.Y = FHeadset->EyeHeight(FViewer.Position.Y);
+  int Width = 0, Height = 0;
+  ClientSize(Width, Height);
+  try {
+    FHeadset->Resize(Width, Height);
+  } catch (...) {
+    Application.Terminate();
+    return false;
+  }
+  Application.SetOnIdle([this](bool& ADone) { AppIdleForHeadset(ADone); });
+  return true;
 }
 
-void TForm2::LoadMotionInto(TPmxController& AController, const TVmd& AMotion) {
-  LoadMotionReportingMissingMorphs(AController.Core(), AMotion);
+void TForm2::FallBackToWindow(const std::string& AReason) {
+  std::fprintf(stderr, "%s Showing the window instead.\n", AReason.c_str());
+  FXr.reset();
+  // The scene was loaded without a camera track; it stays so.
+  FDefaultFBO = std::make_unique<TFrameBufferObject>();
+  Application.SetOnIdle([this](bool& ADone) { AppIdleForDesktop(ADone); });
 }
 
 void TForm2::FormDestroy() {
-  FClock.SetSong(nullptr, 0.0);
-  FSong.reset();
-  TSongPlayer::CloseAudio();
-  // Programs first (their items refer to the controller's textures), the context last but the
-  // display connection; every GL object goes while the context still exists.
-  FProgram.reset();
-  FBoneProgram.reset();
-  if (FPmxController) {
-    std::unique_ptr<TPmxController> Controller = std::move(FPmxController);
-    Controller.reset();
-  }
-  FFrameBuffer.reset();
-  FShadowFBO.reset();
+  // The song, the drawings and the programs go while the context exists; so do the runtime's
+  // swapchains (GL textures). The context last but the display connection.
+  FScene.reset();
   FDefaultFBO.reset();
-  // The runtime's swapchains are GL textures: they go while the context exists.
-  ShutDownOpenXr();
+  if (FHeadset) FHeadset->ReleaseTarget();
+  FXr.reset();
   FOpenGL.reset();
   FHeadset.reset();
-}
-
-void TForm2::FormActivate() {
-  SDL_ShowCursor(SDL_DISABLE);
-}
-
-void TForm2::FormDeactivate() {
-  SDL_ShowCursor(SDL_ENABLE);
 }
 
 void TForm2::FormResize() {
   int Width = 0, Height = 0;
   SDL_GetWindowSize(FWindow, &Width, &Height);
-  ScreenCenter = ClientToScreen(Width / 2, Height / 2);
+  FViewer.ScreenCenter = ClientToScreen(Width / 2, Height / 2);
   // The runtime's distortion output follows the client area.
-  if (FHeadset) ResizeHeadset();
+  if (FHeadset) {
+    ClientSize(Width, Height);
+    try {
+      FHeadset->Resize(Width, Height);
+    } catch (...) {
+      Application.Terminate();
+    }
+  }
 }
 
 void TForm2::ClientSize(int& AWidth, int& AHeight) const {
@@ -199,11 +202,12 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
         case SDL_WINDOWEVENT_MOVED:
           FormResize();
           break;
+        // The cursor hides while the window has the focus (the mouse turns the viewer).
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          FormActivate();
+          SDL_ShowCursor(SDL_DISABLE);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
-          FormDeactivate();
+          SDL_ShowCursor(SDL_ENABLE);
           break;
         case SDL_WINDOWEVENT_CLOSE:
           Application.Terminate();
@@ -227,7 +231,7 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
       if (AEvent.button.clicks >= 2 && AEvent.button.clicks % 2 == 0) FormDblClick();
       break;
     case SDL_DROPFILE:
-      // A file dropped on the window (UMainForm2Drop.cpp); SDL hands over the name's memory.
+      // A file dropped on the window; SDL hands over the name's memory.
       if (AEvent.drop.file) {
         const std::string File = AEvent.drop.file;
         SDL_free(AEvent.drop.file);
@@ -242,11 +246,6 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
 // ---------------------------------------------------------------------------------------------
 // Frame loop
 
-bool DesktopFrameDue(std::uint32_t ANow, std::uint32_t APrevTick) {
-  // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
-  return static_cast<std::uint32_t>(ANow - APrevTick) >= 13u;
-}
-
 void TForm2::AppIdleForDesktop(bool& ADone) {
   ADone = false;
   const std::uint32_t Now = SDL_GetTicks();
@@ -255,21 +254,52 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
     return;
   }
   FPrevTick = Now;
-  FDanceTime = FClock.Position();
   CountFrame(Now);
+  TScene& Scene = FScene->Scene();
+  // The clock is read once per frame.
+  const double Time = Scene.Clock().Position();
   // Read every frame, also while the camera has the view, so that walking on starts afresh.
   const float MoveTime = FrameMoveSeconds();
-  if (CameraPlaying()) {
+  if (Scene.CameraPlaying())
     // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
-    PendingYaw = PendingPitch = 0.0f;
-    UpdateCamera();
-    SDL_SetWindowTitle(FWindow, PositionCaption(FCameraPose.Eye).c_str());
-  } else {
-    MoveViewer(ViewerYaw, ViewerPitch, ViewerPosition, IdentityQuaternion, MoveTime);
-    SDL_SetWindowTitle(FWindow, PositionCaption(ViewerPosition).c_str());
-  }
-  RenderDesktopFrame();
+    FViewer.PendingYaw = FViewer.PendingPitch = 0.0f;
+  else
+    MoveViewer(FViewer, IdentityQuaternion, MoveTime);
+  Scene.AdvanceTo(Time, FViewer.Position);
+  SDL_SetWindowTitle(
+      FWindow,
+      PositionCaption(Scene.CameraPlaying() ? Scene.CameraPose().Eye : FViewer.Position).c_str());
+  DrawDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
+}
+
+void TForm2::AppIdleForHeadset(bool& ADone) {
+  ADone = false;
+  TScene& Scene = FScene->Scene();
+  FHeadset->DrawFrame(&Scene, FScene->Renderer(), FViewer, FrameMoveSeconds());
+  SDL_SetWindowTitle(FWindow, PositionCaption(FViewer.Position).c_str());
+  if (IsMinimized()) SDL_Delay(10);
+}
+
+void TForm2::AppIdleForOpenXr(bool& ADone) {
+  ADone = false;
+  switch (
+      FXr->DrawFrame(FWindow, &FScene->Scene(), FScene->Renderer(), FViewer, FrameMoveSeconds())) {
+    case TXrStep::xoDrawn:
+      SDL_SetWindowTitle(FWindow, PositionCaption(FViewer.Position).c_str());
+      if (IsMinimized()) SDL_Delay(10);
+      break;
+    case TXrStep::xoWaiting:
+      SDL_Delay(10);
+      break;
+    case TXrStep::xoExit:
+      // The runtime ended the session (the user left it there): the program ends.
+      Application.Terminate();
+      break;
+    case TXrStep::xoLost:
+      FallBackToWindow(FXr->FailReason());
+      break;
+  }
 }
 
 float TForm2::FrameMoveSeconds() {
@@ -280,108 +310,24 @@ float TForm2::FrameMoveSeconds() {
   return Seconds;
 }
 
-void TForm2::UpdateEyeTracking() {
-  if (!FEyeTracking || !FPmxController) return;
-  FPmxController->FaceTurn(IsHeadsetMode()   ? HeadsetEyeMidpoint()
-                           : CameraPlaying() ? FCameraPose.Eye
-                                             : ViewerPosition);
-}
-
-void TForm2::UpdateMotion() {
-  // Paused, the pose changes only when the timeline moved.
-  if (!FPmxController || (!FEnableMotion && !FPoseDue)) return;
-  FPoseDue = false;
-  const double Length = FPmxController->Core().FrameCount() * kMotionFrameMilliseconds;
-  FPmxController->ApplyMotionByTime(HeldMotionTime(FDanceTime, Length));
-}
-
-void TForm2::ShadowPass() {
-  FProgram->Activate();
-  FShadowFBO->Bind();
-  FShadowFBO->Clear({cmDepth});
-  FShadowFBO->SetViewport(0, 0, FShadowFBO->Width(), FShadowFBO->Height());
-  FProgram->ActivateRenderPass1();
-  glEnable(GL_CULL_FACE);
-  glCullFace(GL_FRONT);
-  glPolygonOffset(1.1f, 4.0f);
-  glEnable(GL_POLYGON_OFFSET_FILL);
-  FProgram->Render(FProgram->Light().MVPMatrix());
-  glDisable(GL_POLYGON_OFFSET_FILL);
-  glFlush();
-  glFinish();
-}
-
-void TForm2::MainPass(const TMatrix4f& AView, const TMatrix4f& AProjection, int AViewportWidth,
-                      int AViewportHeight) {
-  const TMatrix4f MVP = MulMatrix4f(AView, AProjection);
-  FProgram->Activate();
-  FProgram->SetViewTransform(AView, AProjection.Y.Y, AViewportWidth, AViewportHeight);
-  FShadowFBO->BindTexture();
-  glBindSampler(2, FOpenGL->ShadowSampler());
-  glEnable(GL_CULL_FACE);
-  glCullFace(GL_BACK);
-  FProgram->ActivateRenderPass2();
-  FProgram->Render(MVP);
-  FBoneProgram->Activate();
-  FBoneProgram->Render(MVP);
-}
-
-void TForm2::PoseFrame() {
-  if (!FPmxController) return;
-  // Face turn and motion are posed together and skinned once, also when one of them throws.
-  FPmxController->BeginFrame();
-  struct TEndFrame {
-    TPmxController* Controller;
-    ~TEndFrame() { Controller->EndFrame(); }
-  } End{FPmxController.get()};
-  // The window's frame reads the clock before its camera; the headset's here.
-  if (IsHeadsetMode()) FDanceTime = FClock.Position();
-  UpdateEyeTracking();
-  UpdateMotion();
-}
-
-void TForm2::RenderDesktopFrame() {
-  PoseFrame();
-
+void TForm2::DrawDesktopFrame() {
   int Width = 0, Height = 0;
   ClientSize(Width, Height);
-
+  if (!FDefaultFBO) return;
   // A start-up that failed before the programs existed leaves an empty window that keeps
   // running: it is cleared and presented, and nothing else is touched.
-  if (!FProgram || !FBoneProgram || !FShadowFBO || !FDefaultFBO) {
-    if (FDefaultFBO) {
-      FDefaultFBO->Bind();
-      FDefaultFBO->SetViewport(0, 0, Width, Height);
-      FDefaultFBO->Clear({cmColor, cmDepth});
-      glFlush();
-      PresentDesktopFrame();
-    }
+  TSceneRenderer* Renderer = FScene->Renderer();
+  if (!Renderer) {
+    FDefaultFBO->Bind();
+    FDefaultFBO->SetViewport(0, 0, Width, Height);
+    FDefaultFBO->Clear({cmColor, cmDepth});
+    glFlush();
+    PresentDesktopFrame();
     return;
   }
-
-  ShadowPass();
-
-  FDefaultFBO->Bind();
-  FDefaultFBO->Clear({cmColor, cmDepth});
-  FDefaultFBO->SetViewport(0, 0, Width, Height);
-
-  const float Aspect = static_cast<float>(Width) / static_cast<float>(Height);
   TMatrix4f View, Projection;
-  if (CameraPlaying()) {
-    View = LookAtMatrix4f(FCameraPose.Eye, FCameraPose.Target, FCameraPose.Up);
-    Projection = PerspectiveMatrix4f(FCameraPose.FovY * static_cast<float>(M_PI / 180.0), Aspect,
-                                     0.01f, 10000.0f);
-  } else {
-    const TMatrix4f Body =
-        UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(ViewerYaw, ViewerPitch, 0.0f));
-    const TVec3f Up = TransformPoint3f(TVec3f(0.0f, 1.0f, 0.0f), Body);
-    const TVec3f Forward = TransformPoint3f(TVec3f(0.0f, 0.0f, -1.0f), Body);
-    View = LookAtMatrix4f(ViewerPosition, ViewerPosition + Forward, Up);
-    Projection = PerspectiveMatrix4f(static_cast<float>(M_PI / 4.0), Aspect, 0.01f, 10000.0f);
-  }
-  MainPass(View, Projection, Width, Height);
-
-  glFlush();
+  DesktopView(FScene->Scene(), FViewer, Width, Height, View, Projection);
+  Renderer->DrawFrame(*FDefaultFBO, Width, Height, View, Projection);
   PresentDesktopFrame();
 }
 
@@ -393,7 +339,6 @@ void TForm2::PresentDesktopFrame() {
   } Swap{FWindow};
   // The back buffer's content after a swap is undefined, so the screenshot is read here.
   if (FScreenShotPending) SaveDesktopScreenShot();
-  if (FCapture) CaptureFrame();
   // After the screenshot, before the swap: no picture file holds the overlay.
   DrawOverlay();
 }
@@ -403,50 +348,49 @@ void TForm2::PresentDesktopFrame() {
 
 void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
   // Any key first dismisses the headset's safety notice.
-  if (FHeadset) FHeadset->DismissHSWDisplay();
-  if (TimelineKeyDown(AKey, FClock)) {
-    // A frame step pauses; the new place is posed by the next frame.
-    FEnableMotion = FClock.Running();
-    FPoseDue = true;
+  if (FHeadset) FHeadset->Headset().DismissHSWDisplay();
+  TScene& Scene = FScene->Scene();
+  if (TimelineKeyDown(AKey, Scene.Clock())) {
+    Scene.TimelineMoved();
     return;
   }
   switch (AKey) {
     case VK_LEFT:
-      StepLight(0.1f);
+      if (FScene->Renderer()) FScene->Renderer()->StepLight(0.1f);
       break;
     case VK_RIGHT:
-      StepLight(-0.1f);
+      if (FScene->Renderer()) FScene->Renderer()->StepLight(-0.1f);
       break;
     case VK_UP:
-      ForwardKeys |= 2;
+      FViewer.ForwardKeys |= kArrowKey;
       break;
     case VK_DOWN:
-      BackwardKeys |= 2;
+      FViewer.BackwardKeys |= kArrowKey;
       break;
     case 'W':
-      ForwardKeys |= 1;
+      FViewer.ForwardKeys |= kLetterKey;
       break;
     case 'S':
-      BackwardKeys |= 1;
+      FViewer.BackwardKeys |= kLetterKey;
       break;
     case 'A':
-      LeftKeys |= 1;
+      FViewer.LeftKeys |= kLetterKey;
       break;
     case 'D':
-      RightKeys |= 1;
+      FViewer.RightKeys |= kLetterKey;
       break;
     case '5':
-      LowerKey = true;
+      FViewer.LowerKey = true;
       break;
     case '6':
-      RaiseKey = true;
+      FViewer.RaiseKey = true;
       break;
     case 'Q':
       if (AShift & ssCtrl) Application.Terminate();
       break;
     case 'R':
-      if (FHeadset) FHeadset->RecenterPose();
-      if (FXrSession) RecenterOpenXr();
+      if (FHeadset) FHeadset->Headset().RecenterPose();
+      if (FXr && !FXr->Recenter()) FallBackToWindow(FXr->FailReason());
       break;
     default:
       break;
@@ -456,96 +400,72 @@ void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
 void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
   switch (AKey) {
     case VK_UP:
-      ForwardKeys &= static_cast<std::uint8_t>(~2u);
+      FViewer.ForwardKeys &= static_cast<std::uint8_t>(~kArrowKey);
       break;
     case VK_DOWN:
-      BackwardKeys &= static_cast<std::uint8_t>(~2u);
+      FViewer.BackwardKeys &= static_cast<std::uint8_t>(~kArrowKey);
       break;
     case 'W':
-      ForwardKeys &= static_cast<std::uint8_t>(~1u);
+      FViewer.ForwardKeys &= static_cast<std::uint8_t>(~kLetterKey);
       break;
     case 'S':
-      BackwardKeys &= static_cast<std::uint8_t>(~1u);
+      FViewer.BackwardKeys &= static_cast<std::uint8_t>(~kLetterKey);
       break;
     case 'A':
-      LeftKeys &= static_cast<std::uint8_t>(~1u);
+      FViewer.LeftKeys &= static_cast<std::uint8_t>(~kLetterKey);
       break;
     case 'D':
-      RightKeys &= static_cast<std::uint8_t>(~1u);
+      FViewer.RightKeys &= static_cast<std::uint8_t>(~kLetterKey);
       break;
     case '5':
-      LowerKey = false;
+      FViewer.LowerKey = false;
       break;
     case '6':
-      RaiseKey = false;
+      FViewer.RaiseKey = false;
       break;
     case VK_ESCAPE:
       Application.Terminate();
       break;
     case 'B':
-      ToggleBoneOverlay();
+      if (FScene->Renderer()) FScene->Renderer()->ToggleBoneOverlay();
       break;
     case 'C':
       // The motion's camera or walking from where it stands (window only).
       ToggleCamera();
       break;
     case 'E':
-      FEyeTracking = !FEyeTracking;
+      FScene->Scene().ToggleFaceTurn();
       break;
     case 'M':
-      ToggleMultisample();
+      if (glIsEnabled(GL_MULTISAMPLE))
+        glDisable(GL_MULTISAMPLE);
+      else
+        glEnable(GL_MULTISAMPLE);
       break;
     case 'P':
-      ToggleMotion();
+      FScene->Scene().TogglePlaying();
       break;
     case VK_F1:
-      // The on-screen display (UMainForm2Drop.cpp); the window's only.
+      // The on-screen display; the window's only.
       if (!IsHeadsetMode()) ToggleOverlay();
       break;
     case 'X':
       // Rigid-body physics on / off; off, the bones follow the motion only.
-      if (FPmxController) FPmxController->SetPhysicsEnabled(!FPmxController->PhysicsEnabled());
+      FScene->Scene().TogglePhysics();
       break;
     case VK_SNAPSHOT:
       // The headset's two-eye target keeps its picture; the window's is read by the next frame
       // before its swap.
-      if (IsHeadsetMode())
-        SaveHeadsetScreenShot();
+      if (FHeadset)
+        FHeadset->SaveScreenShot();
+      else if (FXr)
+        FXr->SaveScreenShot();
       else
         FScreenShotPending = true;
       break;
     default:
       break;
   }
-}
-
-void TForm2::StepLight(float ADeltaX) {
-  if (!FProgram) return;
-  TVector3f Position = FProgram->Light().Position();
-  Position.X += ADeltaX;
-  FProgram->Light().SetPosition(Position);
-}
-
-void TForm2::ToggleBoneOverlay() {
-  if (!FBoneProgram) return;
-  for (const std::unique_ptr<TRenderItem>& Item : FBoneProgram->Items())
-    if (auto* Bone = dynamic_cast<TBone*>(Item.get())) Bone->SetVisible(!Bone->Visible());
-}
-
-void TForm2::ToggleMultisample() {
-  if (!FOpenGL) return;
-  if (glIsEnabled(GL_MULTISAMPLE))
-    glDisable(GL_MULTISAMPLE);
-  else
-    glEnable(GL_MULTISAMPLE);
-}
-
-void TForm2::ToggleMotion() {
-  FEnableMotion = !FEnableMotion;
-  if (FEnableMotion)
-    FClock.Start();
-  else
-    FClock.Stop();
 }
 
 void TForm2::SaveDesktopScreenShot() {
@@ -559,15 +479,9 @@ void TForm2::SaveDesktopScreenShot() {
   ClientSize(Width, Height);
   if (Width <= 0 || Height <= 0) return;
   const std::size_t RowBytes = static_cast<std::size_t>(Width) * 3;
-  std::vector<std::uint8_t> Buffer(RowBytes * static_cast<std::size_t>(Height));
-
-  // Rows tightly packed: exactly Width * 3 bytes each, whatever the width.
-  GLint PackAlignment = 4;
-  glGetIntegerv(GL_PACK_ALIGNMENT, &PackAlignment);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  std::vector<std::uint8_t> Buffer;
   glReadBuffer(GL_BACK);
-  glReadPixels(0, 0, Width, Height, GL_BGR, GL_UNSIGNED_BYTE, Buffer.data());
-  glPixelStorei(GL_PACK_ALIGNMENT, PackAlignment);
+  ReadFramePixels(Width, Height, GL_BGR, Buffer);
 
   // GL rows run bottom-up, bitmap rows top-down.
   TBitmap Bitmap(Width, Height, pf24bit);
@@ -587,16 +501,121 @@ void TForm2::FormMouseMove(TShiftState /*AShift*/, int AX, int AY) {
   } Reattach{FMouseMoveAttached};
 
   const TPoint P = ClientToScreen(AX, AY);
-  if (P == ScreenCenter) return;  // the event of the last re-centring
+  if (P == FViewer.ScreenCenter) return;  // the event of the last re-centring
   const TPoint Origin = ClientToScreen(0, 0);
-  SDL_WarpMouseInWindow(FWindow, ScreenCenter.X - Origin.X, ScreenCenter.Y - Origin.Y);
-  PendingYaw -= static_cast<float>(P.X - ScreenCenter.X) * MouseSensitivity / 360.0f;
+  SDL_WarpMouseInWindow(FWindow, FViewer.ScreenCenter.X - Origin.X,
+                        FViewer.ScreenCenter.Y - Origin.Y);
+  FViewer.PendingYaw -=
+      static_cast<float>(P.X - FViewer.ScreenCenter.X) * FViewer.MouseSensitivity / 360.0f;
   if (!IsHeadsetMode())
-    PendingPitch -= static_cast<float>(P.Y - ScreenCenter.Y) * MouseSensitivity / 360.0f;
+    FViewer.PendingPitch -=
+        static_cast<float>(P.Y - FViewer.ScreenCenter.Y) * FViewer.MouseSensitivity / 360.0f;
 }
 
 void TForm2::FormDblClick() {
   // Full screen on the headset's monitor exists only in headset mode.
-  if (!FHeadset || FHeadsetMonitor < 0) return;
+  if (!FHeadset || FHeadset->Monitor() < 0) return;
   ToggleHeadsetFullScreen();
+}
+
+void TForm2::ToggleHeadsetFullScreen() {
+  // Desktop composition has no switch on X11; there is nothing to turn off or on.
+  if ((SDL_GetWindowFlags(FWindow) & SDL_WINDOW_BORDERLESS) == 0) {
+    SDL_Rect Monitor{0, 0, 0, 0};
+    if (SDL_GetDisplayBounds(FHeadset->Monitor(), &Monitor) != 0) return;
+    SDL_GetWindowPosition(FWindow, &FPrevLeft, &FPrevTop);
+    SDL_SetWindowBordered(FWindow, SDL_FALSE);
+    SDL_SetWindowPosition(FWindow, Monitor.x, Monitor.y);
+    SDL_SetWindowSize(FWindow, Monitor.w, Monitor.h);
+  } else {
+    SDL_SetWindowBordered(FWindow, SDL_TRUE);
+    SDL_SetWindowSize(FWindow, kWindowedClientWidth, kWindowedClientHeight);
+    SDL_SetWindowPosition(FWindow, FPrevLeft, FPrevTop);
+  }
+  // The size change reaches FormResize now, not only when the window system confirms it.
+  FormResize();
+}
+
+void TForm2::ToggleCamera() {
+  TScene& Scene = FScene->Scene();
+  if (!Scene.HasCamera() || IsHeadsetMode()) return;
+  if (Scene.CameraPlaying()) {
+    // Walking starts where the camera stands, looking where it looked.
+    const TCameraPose& Camera = Scene.CameraPose();
+    FViewer.Position = Camera.Eye;
+    ViewerAnglesOf(Camera.Eye, Camera.Target, FViewer.Yaw, FViewer.Pitch);
+    Scene.SetCameraOn(false);
+  } else {
+    Scene.SetCameraOn(true);
+  }
+  // Mouse turns made meanwhile belong to neither.
+  FViewer.PendingYaw = FViewer.PendingPitch = 0.0f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files dropped later, and the on-screen display
+
+void TForm2::DropFile(const std::string& APath) {
+  const std::string Name = std::filesystem::path(APath).filename().string();
+  // The caption says what is loading until the next frame writes the position again.
+  SDL_SetWindowTitle(FWindow, ("Loading " + Name + " ...").c_str());
+  Application.Guarded([&] {
+    switch (KindOfFile(APath)) {
+      case TFileKind::fkModel:
+        FScene->ReplaceModel(APath);
+        break;
+      case TFileKind::fkMotion:
+        FScene->AddMotionFile(APath);
+        break;
+      case TFileKind::fkSong:
+        FScene->LoadSong(APath);
+        break;
+      case TFileKind::fkUnknown:
+        throw Exception("\"" + Name +
+                        "\" is not a model (.pmx), a motion (.vmd) or a song (WAV, OGG, MP3, "
+                        "FLAC)");
+    }
+  });
+}
+
+bool TForm2::OverlayVisible() const {
+  return FOverlay && FOverlay->Visible();
+}
+
+void TForm2::ToggleOverlay() {
+  if (!FOverlay) FOverlay = std::make_unique<TOverlay>();
+  FOverlay->Toggle();
+}
+
+void TForm2::CountFrame(std::uint32_t ANow) {
+  ++FFpsFrames;
+  const std::uint32_t Span = ANow - FFpsSince;
+  if (Span >= 1000u) {
+    FFps = FFpsFrames * 1000.0 / Span;
+    FFpsFrames = 0;
+    FFpsSince = ANow;
+  }
+}
+
+void TForm2::DrawOverlay() {
+  if (!OverlayVisible() || IsHeadsetMode() || !FDefaultFBO) return;
+  const TScene& Scene = FScene->Scene();
+  TOverlayInfo Info;
+  Info.TimeMilliseconds = Scene.DanceTime();
+  Info.LengthMilliseconds = Scene.Clock().Length();
+  Info.FramesPerSecond = FFps;
+  Info.Playing = Scene.Playing();
+  if (const TSceneModel* Model = Scene.Model()) {
+    Info.ModelName = Model->Pmx().ModelNameJp();
+    Info.Physics = Model->Core().PhysicsEnabled() ? 1 : 0;
+  }
+  if (Info.ModelName.empty())
+    Info.ModelName = std::filesystem::path(FScene->ModelPath()).filename().string();
+  for (const std::string& File : Scene.Motions().FileNames())
+    Info.MotionNames.push_back(std::filesystem::path(File).filename().string());
+  if (const TSongPlayer* Song = FScene->Song())
+    Info.SongName = std::filesystem::path(Song->FileName()).filename().string();
+  int Width = 0, Height = 0;
+  ClientSize(Width, Height);
+  FOverlay->Draw(Info, Width, Height);
 }

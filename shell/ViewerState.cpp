@@ -1,5 +1,7 @@
-// The viewer state the frame loop and the input handlers share, and TForm2's helpers that need no
-// window: walking and turning, the caption, key codes, screenshot names and the stopwatch.
+// The walking viewer and the main window's helpers that need no window: walking and turning, the
+// caption, key codes, screenshot names.
+#include "shell/ViewerState.h"
+
 #include <langinfo.h>
 #include <locale.h>
 
@@ -10,48 +12,18 @@
 #include <system_error>
 
 #include "math/VectorGeometry.h"
-#include "shell/UMainForm2.h"
-
-// ---------------------------------------------------------------------------------------------
-// Viewer state
-
-float ViewerYaw = 0.0f;
-float ViewerPitch = 0.0f;
-TVec3f ViewerPosition(0.0f, 0.0f, 2.0f);
-float PendingYaw = 0.0f;
-float PendingPitch = 0.0f;
-float MouseSensitivity = 1.0f;
-std::uint8_t ForwardKeys = 0;
-std::uint8_t BackwardKeys = 0;
-std::uint8_t LeftKeys = 0;
-std::uint8_t RightKeys = 0;
-bool RaiseKey = false;
-bool LowerKey = false;
-TPoint ScreenCenter;
-
-void ResetViewerState() {
-  ViewerYaw = 0.0f;
-  ViewerPitch = 0.0f;
-  ViewerPosition = TVec3f(0.0f, 0.0f, 2.0f);
-  PendingYaw = 0.0f;
-  PendingPitch = 0.0f;
-  MouseSensitivity = 1.0f;
-  ForwardKeys = BackwardKeys = LeftKeys = RightKeys = 0;
-  RaiseKey = LowerKey = false;
-  ScreenCenter = TPoint{};
-}
+#include "scene/Timeline.h"
 
 float MoveSeconds(std::uint32_t APrevTick, std::uint32_t ANow) {
   const std::uint32_t Milliseconds = ANow - APrevTick;
   return std::min(static_cast<float>(Milliseconds) / 1000.0f, kMaxMoveSeconds);
 }
 
-void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHeadOrientation,
-                float ASeconds) {
-  AYaw += PendingYaw;
-  PendingYaw = 0.0f;
-  APitch += PendingPitch;
-  PendingPitch = 0.0f;
+void MoveViewer(TViewerState& AViewer, const TQuaternion& AHeadOrientation, float ASeconds) {
+  AViewer.Yaw += AViewer.PendingYaw;
+  AViewer.PendingYaw = 0.0f;
+  AViewer.Pitch += AViewer.PendingPitch;
+  AViewer.PendingPitch = 0.0f;
 
   // The head's turn and tilt are read off the way it looks, so that walking follows the gaze
   // also when the head is turned more than a quarter turn (Euler angles read back as X-then-Y
@@ -61,8 +33,8 @@ void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion
   const float GazeLength = Gaze.Length();
   const float HeadPitch =
       GazeLength > 0.0f ? std::asin(std::clamp(Gaze.Y / GazeLength, -1.0f, 1.0f)) : 0.0f;
-  const TMatrix4f Basis =
-      UnitQuaternionToMatrix4f(QuaternionFromEulerYXZ(AYaw + HeadYaw, APitch + HeadPitch, 0.0f));
+  const TMatrix4f Basis = UnitQuaternionToMatrix4f(
+      QuaternionFromEulerYXZ(AViewer.Yaw + HeadYaw, AViewer.Pitch + HeadPitch, 0.0f));
 
   // The asynchronous state: Shift held at this moment, whatever the key events said.
   const bool Fast = (SDL_GetModState() & KMOD_SHIFT) != 0;
@@ -72,15 +44,15 @@ void MoveViewer(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion
 
   // The key sets are only tested for being non-empty, and the sum is not normalised.
   TVec3f Move(0.0f, 0.0f, 0.0f);
-  if (ForwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, -1.0f);
-  if (BackwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, 1.0f);
-  if (RightKeys != 0) Move = Move + TVec3f(1.0f, 0.0f, 0.0f);
-  if (LeftKeys != 0) Move = Move + TVec3f(-1.0f, 0.0f, 0.0f);
+  if (AViewer.ForwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, -1.0f);
+  if (AViewer.BackwardKeys != 0) Move = Move + TVec3f(0.0f, 0.0f, 1.0f);
+  if (AViewer.RightKeys != 0) Move = Move + TVec3f(1.0f, 0.0f, 0.0f);
+  if (AViewer.LeftKeys != 0) Move = Move + TVec3f(-1.0f, 0.0f, 0.0f);
 
-  if (LowerKey) APosition.Y -= Step * 0.01f;
-  if (RaiseKey) APosition.Y += Step * 0.01f;
+  if (AViewer.LowerKey) AViewer.Position.Y -= Step * 0.01f;
+  if (AViewer.RaiseKey) AViewer.Position.Y += Step * 0.01f;
 
-  APosition = APosition + TransformPoint3f(Move, Basis) * (Step / 30.0f);
+  AViewer.Position = AViewer.Position + TransformPoint3f(Move, Basis) * (Step / 30.0f);
 }
 
 char LocaleDecimalSeparator() {
@@ -201,20 +173,14 @@ std::filesystem::path UniqueFilePath(const std::filesystem::path& ADirectory,
   }
 }
 
-void TStopwatch::Start() {
-  if (FRunning) return;
-  FStartedAt = TClock::now();
-  FRunning = true;
+void ViewerAnglesOf(const TVec3f& AEye, const TVec3f& ATarget, float& AYaw, float& APitch) {
+  // The walking view looks along (-cos p sin y, sin p, -cos p cos y) for yaw y and pitch p.
+  const TVec3f D = (ATarget - AEye).Normalize();
+  APitch = std::asin(std::fmax(-1.0f, std::fmin(1.0f, D.Y)));
+  AYaw = std::atan2(-D.X, -D.Z);
 }
 
-void TStopwatch::Stop() {
-  if (!FRunning) return;
-  FElapsed += TClock::now() - FStartedAt;
-  FRunning = false;
-}
-
-double TStopwatch::ElapsedMilliseconds() const {
-  TClock::duration Total = FElapsed;
-  if (FRunning) Total += TClock::now() - FStartedAt;
-  return std::chrono::duration<double, std::milli>(Total).count();
+bool DesktopFrameDue(std::uint32_t ANow, std::uint32_t APrevTick) {
+  // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
+  return static_cast<std::uint32_t>(ANow - APrevTick) >= 13u;
 }

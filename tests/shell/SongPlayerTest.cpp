@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "shell/PlaybackClock.h"
+#include "scene/PlaybackClock.h"
 #include "shell/SongPlayer.h"
+#include "shell/ViewerScene.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -91,7 +92,7 @@ TEST(SongPlayer, DiskStreamHoldsTheSongFromWhereTheClockPutsItAndSilenceWhilePau
     EXPECT_NEAR(Player.LengthMilliseconds(), 5000.0, 1.0);
 
     // The song starts 500 ms into the dance.
-    TPlaybackClock Clock;
+    TPlaybackClock Clock(SteadyMilliseconds);
     Clock.SetMotionLength(4000.0);
     Clock.SetSong(&Player, 500.0);
     EXPECT_NEAR(Clock.Length(), 5500.0, 1.0);

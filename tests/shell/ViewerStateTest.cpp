@@ -1,4 +1,4 @@
-// The viewer's movement, caption, key mapping, screenshot names and motion clock, without a window.
+// The viewer's movement, caption, key mapping, screenshot names and camera clock, without a window.
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "shell/UMainForm2.h"
+#include "scene/SceneCamera.h"
+#include "shell/ViewerState.h"
 
 namespace {
 
@@ -15,21 +16,23 @@ constexpr float kStep = 1.0f / 30.0f;
 
 class MoveViewerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetViewerState();
-    SDL_SetModState(KMOD_NONE);
-  }
-  void TearDown() override {
-    ResetViewerState();
-    SDL_SetModState(KMOD_NONE);
+  void SetUp() override { SDL_SetModState(KMOD_NONE); }
+  void TearDown() override { SDL_SetModState(KMOD_NONE); }
+  // MoveViewer on the viewer V from the given yaw, pitch and position, written back.
+  void Move(float& AYaw, float& APitch, TVec3f& APosition, const TQuaternion& AHead,
+            float ASeconds) {
+    V.Yaw = AYaw, V.Pitch = APitch, V.Position = APosition;
+    MoveViewer(V, AHead, ASeconds);
+    AYaw = V.Yaw, APitch = V.Pitch, APosition = V.Position;
   }
   // One frame of movement from (0, 1.7, 2) with yaw and pitch as given.
   TVec3f Step(float AYaw = 0, float APitch = 0) {
     float Yaw = AYaw, Pitch = APitch;
     TVec3f Position(0.0f, 1.7f, 2.0f);
-    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, kNominalFrameSeconds);
+    Move(Yaw, Pitch, Position, IdentityQuaternion, kNominalFrameSeconds);
     return Position - TVec3f(0.0f, 1.7f, 2.0f);
   }
+  TViewerState V;
 };
 
 void ExpectNear(const TVec3f& A, const TVec3f& B) {
@@ -59,15 +62,16 @@ TEST_F(MoveViewerTest, HeldKeySetsMoveByTheirSumPerFrame) {
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
-    ForwardKeys = C.Forward, BackwardKeys = C.Backward, LeftKeys = C.Left, RightKeys = C.Right;
-    RaiseKey = C.Raise, LowerKey = C.Lower;
+    V.ForwardKeys = C.Forward, V.BackwardKeys = C.Backward, V.LeftKeys = C.Left,
+    V.RightKeys = C.Right;
+    V.RaiseKey = C.Raise, V.LowerKey = C.Lower;
     ExpectNear(Step(), C.Expected);
   }
 }
 
 TEST_F(MoveViewerTest, ShiftHeldAtFrameTimeMakesEveryStepEightTimesLonger) {
-  ForwardKeys = 1;
-  RaiseKey = true;
+  V.ForwardKeys = 1;
+  V.RaiseKey = true;
   SDL_SetModState(KMOD_LSHIFT);
   ExpectNear(Step(), TVec3f(0, 0.08f, -8 * kStep));
   SDL_SetModState(KMOD_NONE);
@@ -75,7 +79,7 @@ TEST_F(MoveViewerTest, ShiftHeldAtFrameTimeMakesEveryStepEightTimesLonger) {
 }
 
 TEST_F(MoveViewerTest, ForwardFollowsYawAndPitch) {
-  ForwardKeys = 1;
+  V.ForwardKeys = 1;
   // Turned a quarter to the left (yaw +pi/2 about +Y): forward is -X.
   ExpectNear(Step(static_cast<float>(M_PI / 2), 0), TVec3f(-kStep, 0, 0));
   // Looking straight up, forward is up.
@@ -85,14 +89,14 @@ TEST_F(MoveViewerTest, ForwardFollowsYawAndPitch) {
 // Walking follows the gaze of a head that is turned and tilted at once, also beyond a quarter
 // turn, where reading the head back as Euler angles in the other order flips the tilt.
 TEST_F(MoveViewerTest, HeadTurnedAndTiltedWalksWhereItLooks) {
-  ForwardKeys = 1;
+  V.ForwardKeys = 1;
   for (float Yaw : {0.4f, -1.2f, 2.5f, -2.9f})
     for (float Pitch : {0.4f, -0.7f}) {
       SCOPED_TRACE(testing::Message() << "yaw " << Yaw << " pitch " << Pitch);
       float BodyYaw = 0, BodyPitch = 0;
       TVec3f Position(0, 0, 0);
-      MoveViewer(BodyYaw, BodyPitch, Position, QuaternionFromEulerYXZ(Yaw, Pitch, 0.0f),
-                 kNominalFrameSeconds);
+      Move(BodyYaw, BodyPitch, Position, QuaternionFromEulerYXZ(Yaw, Pitch, 0.0f),
+           kNominalFrameSeconds);
       // The gaze of a head turned by Yaw about +Y and tilted by Pitch about its own X.
       const TVec3f Gaze(-std::sin(Yaw) * std::cos(Pitch), std::sin(Pitch),
                         -std::cos(Yaw) * std::cos(Pitch));
@@ -101,25 +105,25 @@ TEST_F(MoveViewerTest, HeadTurnedAndTiltedWalksWhereItLooks) {
 }
 
 TEST_F(MoveViewerTest, PendingTurnsAreAppliedOnceAndCleared) {
-  PendingYaw = 0.25f;
-  PendingPitch = -0.125f;
+  V.PendingYaw = 0.25f;
+  V.PendingPitch = -0.125f;
   float Yaw = 1.0f, Pitch = 0.5f;
   TVec3f Position(0, 0, 0);
   // No time passes: the turn comes from the mouse's motion alone.
-  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, 0.0f);
+  Move(Yaw, Pitch, Position, IdentityQuaternion, 0.0f);
   EXPECT_FLOAT_EQ(Yaw, 1.25f);
   EXPECT_FLOAT_EQ(Pitch, 0.375f);
-  EXPECT_EQ(PendingYaw, 0.0f);
-  EXPECT_EQ(PendingPitch, 0.0f);
-  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, 0.5f);
+  EXPECT_EQ(V.PendingYaw, 0.0f);
+  EXPECT_EQ(V.PendingPitch, 0.0f);
+  Move(Yaw, Pitch, Position, IdentityQuaternion, 0.5f);
   EXPECT_FLOAT_EQ(Yaw, 1.25f);
 }
 
 TEST_F(MoveViewerTest, AnAllZeroHeadOrientationAddsNoTurn) {
-  ForwardKeys = 1;
+  V.ForwardKeys = 1;
   float Yaw = 0, Pitch = 0;
   TVec3f Position(0, 0, 0);
-  MoveViewer(Yaw, Pitch, Position, TQuaternion{{{0, 0, 0}}, 0}, kNominalFrameSeconds);
+  Move(Yaw, Pitch, Position, TQuaternion{{{0, 0, 0}}, 0}, kNominalFrameSeconds);
   ExpectNear(Position, TVec3f(0, 0, -kStep));
 }
 
@@ -145,13 +149,13 @@ TEST_F(MoveViewerTest, DistanceFollowsTheTimeHeldNotTheNumberOfFrames) {
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
-    ForwardKeys = 1;
-    RaiseKey = true;
+    V.ForwardKeys = 1;
+    V.RaiseKey = true;
     SDL_SetModState(C.Fast ? KMOD_LSHIFT : KMOD_NONE);
     float Yaw = 0, Pitch = 0;
     TVec3f Position(0, 0, 0);
     for (int F = 0; F < C.Frames; ++F)
-      MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, C.SecondsEach);
+      Move(Yaw, Pitch, Position, IdentityQuaternion, C.SecondsEach);
     const float Speed = C.Fast ? 8.0f : 1.0f;
     EXPECT_NEAR(Position.Z, -Speed * kWalkPerSecond * C.Seconds, 1e-4f);
     EXPECT_NEAR(Position.Y, Speed * kEyePerSecond * C.Seconds, 1e-4f);
@@ -161,16 +165,16 @@ TEST_F(MoveViewerTest, DistanceFollowsTheTimeHeldNotTheNumberOfFrames) {
 
 // A stall between two frames moves the viewer as far as a quarter second does, not further.
 TEST_F(MoveViewerTest, AFrameAfterAStallMovesAQuarterSecondAtMost) {
-  ForwardKeys = 1;
+  V.ForwardKeys = 1;
   for (float Seconds : {0.25f, 3.0f, 1e6f}) {
     float Yaw = 0, Pitch = 0;
     TVec3f Position(0, 0, 0);
-    MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, Seconds);
+    Move(Yaw, Pitch, Position, IdentityQuaternion, Seconds);
     EXPECT_NEAR(Position.Z, -0.25f / (30.0f * 0.013f), 1e-5f) << Seconds;
   }
   float Yaw = 0, Pitch = 0;
   TVec3f Position(0, 0, 0);
-  MoveViewer(Yaw, Pitch, Position, IdentityQuaternion, -1.0f);
+  Move(Yaw, Pitch, Position, IdentityQuaternion, -1.0f);
   EXPECT_EQ(Position.Z, 0.0f) << "time never runs backwards";
 }
 
@@ -253,24 +257,6 @@ TEST(ScreenShotNameTest, AnExistingFileIsNeverReplaced) {
   fs::remove_all(Dir);
 }
 
-TEST(StopwatchTest, PauseKeepsTheTimeAndResumeContinues) {
-  TStopwatch Clock;
-  EXPECT_EQ(Clock.ElapsedMilliseconds(), 0.0);
-  Clock.Start();
-  Clock.Start();  // idempotent
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  Clock.Stop();
-  const double Paused = Clock.ElapsedMilliseconds();
-  EXPECT_GE(Paused, 29.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(Clock.ElapsedMilliseconds(), Paused);
-  Clock.Stop();  // idempotent
-  Clock.Start();
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_GE(Clock.ElapsedMilliseconds(), Paused + 9.0);
-  EXPECT_LT(Clock.ElapsedMilliseconds(), Paused + 1000.0);
-}
-
 }  // namespace
 
 namespace {
@@ -299,9 +285,9 @@ TEST_F(MoveViewerTest, WalkingFromACameraHeadsAlongItsLineOfSight) {
     float Yaw = 0, Pitch = 0;
     ViewerAnglesOf(Eye, Target, Yaw, Pitch);
     // One step forward with the walking code moves straight along the camera's view.
-    ForwardKeys = 1;
+    V.ForwardKeys = 1;
     const TVec3f Step = this->Step(Yaw, Pitch);
-    ForwardKeys = 0;
+    V.ForwardKeys = 0;
     const TVec3f Along = Step.Normalize(), Sight = (Target - Eye).Normalize();
     EXPECT_NEAR(Along.X, Sight.X, 1e-5f);
     EXPECT_NEAR(Along.Y, Sight.Y, 1e-5f);

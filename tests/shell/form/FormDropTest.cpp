@@ -15,12 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "character/UPmxController.h"
 #include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
+#include "scene/Timeline.h"
 #include "shell/Application.h"
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
+#include "shell/ViewerScene.h"
 #include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
@@ -85,10 +86,9 @@ class FormDropTest : public ::testing::Test {
     fs::remove_all(FDir);
     fs::create_directories(FDir);
     Application.SetOnReport([this](const std::string& AMessage) { FReports.push_back(AMessage); });
-    ResetViewerState();
     FForm = std::make_unique<TForm2>();
     ASSERT_TRUE(FReports.empty()) << FReports[0];
-    ASSERT_NE(FForm->PmxController(), nullptr);
+    ASSERT_NE(Scene().Model(), nullptr);
     Frame();
   }
   void TearDown() override {
@@ -115,35 +115,38 @@ class FormDropTest : public ::testing::Test {
     FForm->AppIdleForDesktop(Done);
   }
   std::string Caption() const { return SDL_GetWindowTitle(FForm->Handle()); }
+  const TScene& Scene() const { return FForm->Scene().Scene(); }
 
   fs::path FDir;
   std::vector<std::string> FReports;
   std::unique_ptr<TForm2> FForm;
 };
 
-int LoadedTextures(const TPmxController& AController) {
+int LoadedTextures(const TForm2& AForm, const TSceneModel* AModel) {
   int N = 0;
-  for (const auto& Texture : AController.PmxTextures()) N += Texture != nullptr;
+  for (const auto& Texture : AForm.Scene().Renderer()->DrawingOf(AModel)->PmxTextures())
+    N += Texture != nullptr;
   return N;
 }
 
 TEST_F(FormDropTest, AModelReplacesTheCharacterWithTexturesFromItsFolder) {
   const fs::path Folder = FDir / "モデル 2";
-  fs::copy(fs::path(FForm->BaseDirectory()) / "mmd/model", Folder, fs::copy_options::recursive);
+  fs::copy(fs::path(FForm->Scene().BaseDirectory()) / "mmd/model", Folder,
+           fs::copy_options::recursive);
   fs::rename(Folder / "model.pmx", Folder / "新しい モデル.pmx");
-  const TPmxController* Old = FForm->PmxController();
-  const int OldTextures = LoadedTextures(*Old);
+  const TSceneModel* Old = Scene().Model();
+  const int OldTextures = LoadedTextures(*FForm, Old);
   ASSERT_GT(OldTextures, 0);
   const std::uint32_t Frames = Old->Core().FrameCount();
 
   Drop(Folder / "新しい モデル.pmx");
   EXPECT_TRUE(FReports.empty()) << FReports[0];
   EXPECT_EQ(Caption(), "Loading 新しい モデル.pmx ...");
-  EXPECT_EQ(FForm->ModelPath(), (Folder / "新しい モデル.pmx").string());
-  ASSERT_NE(FForm->PmxController(), nullptr);
-  EXPECT_NE(FForm->PmxController(), Old);
-  EXPECT_EQ(LoadedTextures(*FForm->PmxController()), OldTextures);
-  EXPECT_EQ(FForm->PmxController()->Core().FrameCount(), Frames) << "the motion goes on";
+  EXPECT_EQ(FForm->Scene().ModelPath(), (Folder / "新しい モデル.pmx").string());
+  ASSERT_NE(Scene().Model(), nullptr);
+  EXPECT_NE(Scene().Model(), Old);
+  EXPECT_EQ(LoadedTextures(*FForm, Scene().Model()), OldTextures);
+  EXPECT_EQ(Scene().Model()->Core().FrameCount(), Frames) << "the motion goes on";
   Frame();
   EXPECT_EQ(Caption().rfind("Pos: ", 0), 0u) << Caption();
 }
@@ -166,26 +169,26 @@ TEST_F(FormDropTest, FilesThatFailAreReportedAndTheSceneStays) {
       {"readme.txt", "is not a model (.pmx), a motion (.vmd) or a song"},
   };
   for (const TCase& C : Cases) {
-    const TPmxController* Controller = FForm->PmxController();
-    const std::string Model = FForm->ModelPath();
-    const std::vector<std::string> Motions = FForm->Motions().FileNames();
-    const std::uint32_t CameraFrames = FForm->Camera().FrameCount();
+    const TSceneModel* Controller = Scene().Model();
+    const std::string Model = FForm->Scene().ModelPath();
+    const std::vector<std::string> Motions = Scene().Motions().FileNames();
+    const std::uint32_t CameraFrames = Scene().Camera().FrameCount();
     FReports.clear();
     Drop(FDir / C.File);
     ASSERT_EQ(FReports.size(), 1u) << C.File;
     EXPECT_NE(FReports[0].find(C.Message), std::string::npos) << FReports[0];
-    EXPECT_EQ(FForm->PmxController(), Controller) << C.File;
-    EXPECT_EQ(FForm->ModelPath(), Model);
-    EXPECT_EQ(FForm->Motions().FileNames(), Motions);
-    EXPECT_EQ(FForm->Camera().FrameCount(), CameraFrames);
-    EXPECT_EQ(FForm->Song(), nullptr);
+    EXPECT_EQ(Scene().Model(), Controller) << C.File;
+    EXPECT_EQ(FForm->Scene().ModelPath(), Model);
+    EXPECT_EQ(Scene().Motions().FileNames(), Motions);
+    EXPECT_EQ(Scene().Camera().FrameCount(), CameraFrames);
+    EXPECT_EQ(FForm->Scene().Song(), nullptr);
     Frame();
     EXPECT_EQ(Caption().rfind("Pos: ", 0), 0u) << Caption();
   }
 }
 
 TEST_F(FormDropTest, MotionsJoinOrReplaceAndTheirCameraKeysTakeTheCamera) {
-  const std::vector<std::string> Start = FForm->Motions().FileNames();
+  const std::vector<std::string> Start = Scene().Motions().FileNames();
   ASSERT_EQ(Start.size(), 1u);
   // A camera of its own: a file with camera keys only joins the dance and drives the camera.
   TVmdBuilder Camera;
@@ -194,10 +197,10 @@ TEST_F(FormDropTest, MotionsJoinOrReplaceAndTheirCameraKeysTakeTheCamera) {
   Camera.SaveToFile((FDir / "カメラ.vmd").string());
   Drop(FDir / "カメラ.vmd");
   ASSERT_TRUE(FReports.empty()) << FReports[0];
-  EXPECT_EQ(FForm->Motions().FileNames(),
+  EXPECT_EQ(Scene().Motions().FileNames(),
             (std::vector<std::string>{Start[0], (FDir / "カメラ.vmd").string()}));
-  EXPECT_EQ(FForm->Camera().FrameCount(), 777u);
-  EXPECT_TRUE(FForm->CameraPlaying());
+  EXPECT_EQ(Scene().Camera().FrameCount(), 777u);
+  EXPECT_TRUE(Scene().CameraPlaying());
 
   // A body motion keying bones the dance keys too replaces the dance, not the camera.
   TVmdBuilder Body;
@@ -206,26 +209,28 @@ TEST_F(FormDropTest, MotionsJoinOrReplaceAndTheirCameraKeysTakeTheCamera) {
   Body.SaveToFile((FDir / "body.vmd").string());
   Drop(FDir / "body.vmd");
   ASSERT_TRUE(FReports.empty()) << FReports[0];
-  EXPECT_EQ(FForm->Motions().FileNames(), (std::vector<std::string>{(FDir / "カメラ.vmd").string(),
-                                                                    (FDir / "body.vmd").string()}));
-  EXPECT_EQ(FForm->PmxController()->Core().FrameCount(), 60u);
-  EXPECT_EQ(FForm->Camera().FrameCount(), 777u);
+  EXPECT_EQ(
+      Scene().Motions().FileNames(),
+      (std::vector<std::string>{(FDir / "カメラ.vmd").string(), (FDir / "body.vmd").string()}));
+  EXPECT_EQ(Scene().Model()->Core().FrameCount(), 60u);
+  EXPECT_EQ(Scene().Camera().FrameCount(), 777u);
   Frame();
 }
 
 // Paused, what is dropped shows at the frame the timeline stands at: a motion poses her at once,
 // and so does a new model under the motion.
 TEST_F(FormDropTest, WhilePausedDroppedMotionsAndModelsShowTheTimelinesFrame) {
-  ASSERT_FALSE(FForm->EnableMotion());
+  ASSERT_FALSE(Scene().Playing());
   // The centre 1 unit (10 in the file) above its rest place all along.
   TVmdBuilder Body;
   Body.AddBoneKey("センター", 0, NewVector3f(0, 1, 0));
   Body.AddBoneKey("センター", 59, NewVector3f(0, 1, 0));
   Body.SaveToFile((FDir / "body.vmd").string());
   const fs::path Folder = FDir / "model";
-  fs::copy(fs::path(FForm->BaseDirectory()) / "mmd/model", Folder, fs::copy_options::recursive);
+  fs::copy(fs::path(FForm->Scene().BaseDirectory()) / "mmd/model", Folder,
+           fs::copy_options::recursive);
   auto CentreRaised = [&] {
-    const TPmxController& C = *FForm->PmxController();
+    const TSceneModel& C = *Scene().Model();
     const int Centre = C.Pmx().IndexOfBone("センター");
     EXPECT_GE(Centre, 0);
     if (Centre < 0) return -1.0f;
@@ -239,18 +244,18 @@ TEST_F(FormDropTest, WhilePausedDroppedMotionsAndModelsShowTheTimelinesFrame) {
   ASSERT_TRUE(FReports.empty()) << FReports[0];
   Frame();
   EXPECT_NEAR(CentreRaised(), 1.0f, 1e-5f) << "the dropped model";
-  EXPECT_FALSE(FForm->EnableMotion());
+  EXPECT_FALSE(Scene().Playing());
 }
 
 TEST_F(FormDropTest, ASongBecomesTheMusicAndTheLoopGrowsToIt) {
-  const double Dance = FForm->Clock().Length();
+  const double Dance = Scene().Clock().Length();
   ASSERT_GT(Dance, 0.0);
   WriteSilentWav(FDir / "歌.wav", static_cast<int>(Dance) + 3000);
   Drop(FDir / "歌.wav");
   ASSERT_TRUE(FReports.empty()) << FReports[0];
-  ASSERT_NE(FForm->Song(), nullptr);
-  EXPECT_EQ(FForm->Song()->FileName(), (FDir / "歌.wav").string());
-  EXPECT_NEAR(FForm->Clock().Length(), Dance + 3000.0, 30.0);
+  ASSERT_NE(FForm->Scene().Song(), nullptr);
+  EXPECT_EQ(FForm->Scene().Song()->FileName(), (FDir / "歌.wav").string());
+  EXPECT_NEAR(Scene().Clock().Length(), Dance + 3000.0, 30.0);
   Frame();
 }
 

@@ -1,4 +1,4 @@
-#include "shell/SceneFiles.h"
+#include "scene/SceneFiles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,17 +6,18 @@
 #include <set>
 #include <string_view>
 
-#include "shell/UMainForm2Camera.h"
+#include "scene/SceneCamera.h"
 
 namespace fs = std::filesystem;
 
-// The fixed places below the executable's folder, as UMainForm2.h names them (repeated so that
-// this unit needs no window).
 namespace {
 
-constexpr const char* kFixedModel = "mmd/model/model.pmx";
-constexpr const char* kFixedMotionFolder = "mmd/motion/";
-constexpr const char* kFixedMotion = "motion.vmd";
+std::string LowerExtension(const std::string& APath) {
+  std::string Ext = fs::path(APath).extension().string();
+  std::transform(Ext.begin(), Ext.end(), Ext.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  return Ext;
+}
 
 std::string Absolute(const std::string& APath) {
   if (APath.empty()) return APath;
@@ -42,19 +43,22 @@ std::set<std::string> TracksOf(const TVmd& AVmd) {
 
 }  // namespace
 
+bool IsSongFile(const std::string& APath) {
+  const std::string Ext = LowerExtension(APath);
+  return Ext == ".wav" || Ext == ".ogg" || Ext == ".mp3" || Ext == ".flac";
+}
+
 TFileKind KindOfFile(const std::string& APath) {
-  std::string Ext = fs::path(APath).extension().string();
-  std::transform(Ext.begin(), Ext.end(), Ext.begin(),
-                 [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  const std::string Ext = LowerExtension(APath);
   if (Ext == ".pmx") return TFileKind::fkModel;
   if (Ext == ".vmd") return TFileKind::fkMotion;
   if (IsSongFile(APath)) return TFileKind::fkSong;
   return TFileKind::fkUnknown;
 }
 
-TSceneFiles ResolveSceneFiles(const TViewerOptions& AOptions, const std::string& ABaseDirectory) {
+TSceneFiles ResolveSceneFiles(const TNamedFiles& AOptions, const std::string& ABaseDirectory) {
   TSceneFiles Files;
-  Files.Named = AOptions.HasFiles();
+  Files.Named = !AOptions.ModelPath.empty() || !AOptions.MotionPaths.empty();
   Files.ModelPath =
       AOptions.ModelPath.empty() ? ABaseDirectory + kFixedModel : Absolute(AOptions.ModelPath);
   for (const std::string& Motion : AOptions.MotionPaths)

@@ -1,6 +1,6 @@
 // PlaybackClock: the dance's clock: play and pause, the timeline's jumps and frame steps, the loop
 // over the longer of the motion and the song, and the song as the master clock while it plays.
-// Part of the shell; depends on the standard library only (the song behind an interface).
+// Part of the scene; depends on the standard library only (the song behind an interface).
 #pragma once
 
 #include <functional>
@@ -25,7 +25,8 @@ class ISongPlayer {
 
 class TPlaybackClock {
  public:
-  // Milliseconds of a monotonic clock; tests pass a simulated one.
+  // Milliseconds of a monotonic clock: the shell passes the system's, tests a simulated one.
+  // Without one, time stands still (a clock that is only sought, as an offline render's).
   using TTimeSource = std::function<double()>;
   explicit TPlaybackClock(TTimeSource ANow = {});
 

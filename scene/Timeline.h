@@ -1,10 +1,10 @@
 // Timeline: the keys that move the dance's clock: Home restarts, PageUp and PageDown jump 5 s,
-// comma and period step one frame (pausing first). Part of the shell; depends on PlaybackClock.
+// comma and period step one frame (pausing first). Part of the scene; depends on PlaybackClock.
 #pragma once
 
 #include <cstdint>
 
-#include "shell/PlaybackClock.h"
+#include "scene/PlaybackClock.h"
 
 // Virtual-key codes of the timeline's keys and the overlay's.
 enum : std::uint16_t {

@@ -1,7 +1,7 @@
 // SceneFiles: which files make the viewer's scene: those named on the command line or dropped on
 // the window, else the fixed folder beside the executable; the motion files merged into one
 // motion by the rule that a file replaces the loaded ones it shares a track with.
-// Part of the shell; depends on formats (the VMD reader) and the command line's options.
+// Part of the scene; depends on formats (the VMD reader).
 #pragma once
 
 #include <memory>
@@ -9,12 +9,28 @@
 #include <vector>
 
 #include "formats/Vmd.h"
-#include "shell/CommandLine.h"
+
+// The fixed places of the model and the motion below the executable's folder.
+inline constexpr const char* kFixedModel = "mmd/model/model.pmx";
+inline constexpr const char* kFixedMotionFolder = "mmd/motion/";
+inline constexpr const char* kFixedMotion = "motion.vmd";
+
+// True when APath names a song the viewer plays: .wav, .ogg, .mp3 or .flac in any letter case.
+// The one rule for songs, however the file was given.
+bool IsSongFile(const std::string& APath);
 
 enum class TFileKind : std::uint8_t { fkModel, fkMotion, fkSong, fkUnknown };
 
 // By the extension, in any letter case.
 TFileKind KindOfFile(const std::string& APath);
+
+// The files a user named (command line), as given; empty when not named.
+struct TNamedFiles {
+  std::string ModelPath;
+  std::vector<std::string> MotionPaths;
+  std::string CameraPath;
+  std::string AudioPath;
+};
 
 struct TSceneFiles {
   std::string ModelPath;                 // absolute
@@ -25,12 +41,13 @@ struct TSceneFiles {
   bool Named = false;
 };
 
-// The command line's files made absolute (so that a model's folder is known whatever the working
+// The named files made absolute (so that a model's folder is known whatever the working
 // directory); without model and motions the fixed folder below ABaseDirectory ("/"-terminated).
 // A model alone has no motion; motions alone go with the fixed folder's model.
-TSceneFiles ResolveSceneFiles(const TViewerOptions& AOptions, const std::string& ABaseDirectory);
+TSceneFiles ResolveSceneFiles(const TNamedFiles& ANamed, const std::string& ABaseDirectory);
 
-// The motion files of a scene, each kept whole, and the one motion they merge into.
+// The motion files of a scene, each kept whole and read once (copies of a set share the files),
+// and the one motion they merge into.
 class TMotionSet {
  public:
   // Reads AFileName (the reader's error propagates, the set unchanged) and adds it after the
@@ -50,5 +67,5 @@ class TMotionSet {
 
  private:
   std::vector<std::string> FFileNames;
-  std::vector<std::unique_ptr<TVmd>> FFiles;
+  std::vector<std::shared_ptr<const TVmd>> FFiles;
 };

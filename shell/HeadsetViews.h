@@ -1,6 +1,6 @@
-// The viewer's headset mode, the parts that need no window: the monitor that shows the headset,
-// one eye's camera from the tracked pose, and the point between the eyes. Part of the UMainForm2
-// module; depends on the vector math and the runtime's records (hmd/runtime).
+// The headset outputs' window-free parts: the monitor that shows the headset, one eye's camera
+// from the tracked pose, and the point between the eyes. Part of the shell; depends on the vector
+// math and the runtime's records (hmd/runtime).
 #pragma once
 
 #include <string>
@@ -43,10 +43,6 @@ struct THeadsetEyeCamera {
 };
 THeadsetEyeCamera HeadsetEyeCamera(float AYaw, float APitch, const TVec3f& APosition,
                                    const hmdPosef& APose, const hmdVector3f& AViewAdjust);
-
-// View x projection of one eye.
-TMatrix4f HeadsetEyeMVP(float AYaw, float APitch, const TVec3f& APosition, const hmdPosef& APose,
-                        const hmdFovPort& AFov, const hmdVector3f& AViewAdjust);
 
 // The point between the viewer's eyes in scene coordinates: the midpoint of both tracked eye
 // positions, turned by the viewer's yaw and pitch, plus the viewer's position.

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/PlaybackClock.h"
-#include "shell/Timeline.h"
+#include "scene/PlaybackClock.h"
+#include "scene/Timeline.h"
 
 namespace {
 

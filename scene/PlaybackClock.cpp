@@ -1,7 +1,6 @@
-#include "shell/PlaybackClock.h"
+#include "scene/PlaybackClock.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace {
@@ -11,16 +10,10 @@ namespace {
 constexpr double kSnapMilliseconds = 100.0;
 constexpr double kGlide = 0.1;
 
-double SteadyMilliseconds() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 TPlaybackClock::TPlaybackClock(TTimeSource ANow)
-    : FNow(ANow ? std::move(ANow) : TTimeSource(SteadyMilliseconds)) {
+    : FNow(ANow ? std::move(ANow) : TTimeSource([] { return 0.0; })) {
   FStartedAt = Now();
 }
 

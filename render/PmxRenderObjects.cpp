@@ -1,4 +1,4 @@
-#include "character/PmxRenderObjects.h"
+#include "render/PmxRenderObjects.h"
 
 #include <cstring>
 #include <vector>

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "character/UPmxController.h"
 #include "math/VectorMath.h"
+#include "render/ModelDrawing.h"
 #include "tests/gl/GLCoreFixture.h"
 #include "tests/support/PmxWriter.h"
 
@@ -179,9 +179,11 @@ class OutlineTest : public TOpenGLTest {
     FShadow->Unbind();
   }
   void TearDown() override {
+    // The drawing takes its items out of the programs first.
+    FController.reset();
+    FModel.reset();
     FMain.reset();
     FBones.reset();
-    FController.reset();
     FShadow.reset();
     fs::remove_all(FDir);
     TOpenGLTest::TearDown();
@@ -201,12 +203,10 @@ class OutlineTest : public TOpenGLTest {
     Mat.EdgeSize = 1;  // every vertex has edge scale 1
     const std::string Path = (FDir / "sphere.pmx").string();
     B.SaveToFile(Path);
-    FMain->Items().clear();
-    FBones->Items().clear();
     FController.reset();
-    FController =
-        std::make_unique<TPmxController>(FGL.get(), FMain.get(), FBones.get(), Path,
-                                         (FDir / "none.vmd").string(), FDir.string() + "/");
+    FModel = std::make_unique<TSceneModel>(Path);
+    FController = std::make_unique<TModelDrawing>(FGL.get(), FMain.get(), FBones.get(), *FModel,
+                                                  FDir.string() + "/");
   }
 
   // The model alone (no ground), as a frame draws it: 45-degree vertical field of view, the eye
@@ -236,7 +236,8 @@ class OutlineTest : public TOpenGLTest {
 
   std::unique_ptr<TMainProgram> FMain;
   std::unique_ptr<TBoneProgram> FBones;
-  std::unique_ptr<TPmxController> FController;
+  std::unique_ptr<TSceneModel> FModel;
+  std::unique_ptr<TModelDrawing> FController;
   std::unique_ptr<TShadowFBO> FShadow;
   fs::path FDir;
 };

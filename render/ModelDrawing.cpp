@@ -1,4 +1,4 @@
-#include "character/PmxController.h"
+#include "render/ModelDrawing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,73 +26,45 @@ TVector4f OverlayColor(const std::string& ANameJp) {
 
 }  // namespace
 
-std::string MissingMorphsReport(const std::vector<std::string>& ANames) {
-  if (ANames.empty()) return {};
-  std::string Report = "Quenlor: the motion keys " + std::to_string(ANames.size()) +
-                       (ANames.size() == 1 ? " morph" : " morphs") +
-                       " that the model does not have; their keys are ignored:\n  ";
-  for (size_t I = 0; I < ANames.size(); ++I) Report += (I == 0 ? "" : ", ") + ANames[I];
-  return Report + "\n";
-}
-
-void LoadMotionReportingMissingMorphs(TPmxControllerCore& ACore, const TVmd& AMotion) {
-  // The core names a missing morph at each of its keys; the list names it once, in the order of
-  // its first key.
-  std::vector<std::string> Missing;
-  ACore.LoadMotion(AMotion, [&](std::span<const uint8_t> ARawName) {
-    std::string Name = DecodeVmdName(ARawName);
-    if (std::find(Missing.begin(), Missing.end(), Name) == Missing.end())
-      Missing.push_back(std::move(Name));
-  });
-  const std::string Report = MissingMorphsReport(Missing);
-  if (Report.empty()) return;
-  std::fputs(Report.c_str(), stderr);
-  std::fflush(stderr);
-}
-
-TPmxController::TPmxController(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
-                               const std::string& AFileName, const std::string& AMotionFileName,
-                               const std::string& ABaseDir) {
-  const size_t MainItems = AProgram->Items().size();
-  const size_t BoneItems = ABoneProgram->Items().size();
+TModelDrawing::TModelDrawing(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
+                             TSceneModel& AModel, const std::string& ABaseDir)
+    : FProgram(AProgram),
+      FBoneProgram(ABoneProgram),
+      FSceneModel(&AModel),
+      FPmx(AModel.Pmx()),
+      FCore(AModel.Core()) {
   try {
-    auto Plane = std::make_unique<TPmxPlane>(AProgram);
-    AProgram->Items().push_back(std::move(Plane));
-
-    FPmx = std::make_unique<TPmx>();
-    FPmx->LoadFromFile(AFileName);
-    const std::string ModelDir = std::filesystem::path(AFileName).parent_path().string();
-    FCore = std::make_unique<TPmxControllerCore>(*FPmx);
-
-    BuildTextures(AOpenGL->Sampler(), ModelDir, ABaseDir);
-    BuildModel(AProgram);
-    BuildBoneItems(ABoneProgram);
-
-    // The rest pose with every IK chain solved once.
-    FCore->SetSkinTarget(this);
-    FCore->ApplyMorph();
-    FCore->UpdateBoneMatrix();
-
-    LoadMotion(AMotionFileName);
+    BuildTextures(AOpenGL->Sampler(), AModel.Folder(), ABaseDir);
+    BuildModel();
+    BuildBoneItems();
   } catch (...) {
     // Nothing this constructor appended may be drawn after its textures are gone.
-    auto& Main = AProgram->Items();
-    while (Main.size() > MainItems) TakeOut(Main, Main.back().get());
-    auto& Bones = ABoneProgram->Items();
-    while (Bones.size() > BoneItems) TakeOut(Bones, Bones.back().get());
-    FModel = nullptr;
-    FRefBones.clear();
+    TakeItemsOut();
     throw;
   }
+  // The pose the core stands in, written into the new buffers.
+  FCore.SetSkinTarget(this);
+  FCore.UpdateBoneMatrix();
 }
 
-TPmxController::~TPmxController() = default;
+TModelDrawing::~TModelDrawing() {
+  FCore.SetSkinTarget(nullptr);
+  TakeItemsOut();
+}
 
-void TPmxController::BuildTextures(GLuint ASampler, const std::string& AModelDir,
-                                   const std::string& ABaseDir) {
-  FPmxTextures.resize(static_cast<size_t>(FPmx->TextureCount()));
-  for (int I = 0; I < FPmx->TextureCount(); ++I) {
-    const auto Path = ResolveModelTexturePath(AModelDir, FPmx->GetTexture(I));
+void TModelDrawing::TakeItemsOut() {
+  if (FModel) TakeOut(FProgram->Items(), FModel);
+  FModel = nullptr;
+  for (TBone* Bone : FRefBones)
+    if (Bone) TakeOut(FBoneProgram->Items(), Bone);
+  FRefBones.clear();
+}
+
+void TModelDrawing::BuildTextures(GLuint ASampler, const std::string& AModelDir,
+                                  const std::string& ABaseDir) {
+  FPmxTextures.resize(static_cast<size_t>(FPmx.TextureCount()));
+  for (int I = 0; I < FPmx.TextureCount(); ++I) {
+    const auto Path = ResolveModelTexturePath(AModelDir, FPmx.GetTexture(I));
     if (!Path) continue;
     try {
       FPmxTextures[I] = TTexture::CreateFromFile(ASampler, Path->string());
@@ -114,20 +86,20 @@ void TPmxController::BuildTextures(GLuint ASampler, const std::string& AModelDir
   }
 }
 
-void TPmxController::BuildModel(TMainProgram* AProgram) {
-  auto VAO = std::make_shared<TPmxVAO>(AProgram, *FPmx);
+void TModelDrawing::BuildModel() {
+  auto VAO = std::make_shared<TPmxVAO>(FProgram, FPmx);
   FPmxVAO = VAO;
   auto Model = std::make_unique<TModel>();
   int FaceOffset = 0;
   std::vector<uint32_t> Indices;
-  for (int M = 0; M < FPmx->MaterialCount(); ++M) {
-    const TPmxMaterial* Material = FPmx->GetMaterial(M);
+  for (int M = 0; M < FPmx.MaterialCount(); ++M) {
+    const TPmxMaterial* Material = FPmx.GetMaterial(M);
     const int Count = Material->NumberOfVertex;
     // A trailing partial triangle is not drawn.
     const int Triangles = Count / 3;
     Indices.assign(static_cast<size_t>(Count), 0u);
     for (int J = 0; J < Triangles; ++J) {
-      const TPmxInt3& Face = *FPmx->GetFace(FaceOffset + J);
+      const TPmxInt3& Face = *FPmx.GetFace(FaceOffset + J);
       Indices[3 * J] = static_cast<uint32_t>(Face.X);
       Indices[3 * J + 1] = static_cast<uint32_t>(Face.Y);
       Indices[3 * J + 2] = static_cast<uint32_t>(Face.Z);
@@ -145,46 +117,33 @@ void TPmxController::BuildModel(TMainProgram* AProgram) {
     TTexture* Sphere = Material->SphereTextureIndex == -1
                            ? nullptr
                            : FPmxTextures[Material->SphereTextureIndex].get();
-    auto Mesh = std::make_unique<TPmxMesh>(AProgram, VAO, Indices, Texture, Toon, Material, Sphere);
-    Mesh->SetMaterialStates(&FCore->MaterialStates(), M);
+    auto Mesh = std::make_unique<TPmxMesh>(FProgram, VAO, Indices, Texture, Toon, Material, Sphere);
+    Mesh->SetMaterialStates(&FCore.MaterialStates(), M);
     Model->Items().push_back(std::move(Mesh));
     FaceOffset += Triangles;
   }
   FModel = Model.get();
-  AProgram->Items().push_back(std::move(Model));
+  FProgram->Items().push_back(std::move(Model));
 }
 
-void TPmxController::BuildBoneItems(TBoneProgram* ABoneProgram) {
-  const int BoneCount = FPmx->BoneCount();
+void TModelDrawing::BuildBoneItems() {
+  const int BoneCount = FPmx.BoneCount();
   FRefBones.assign(static_cast<size_t>(BoneCount), nullptr);
   for (int I = 0; I < BoneCount; ++I) {
-    const TPmxBone& Bone = *FPmx->GetBone(I);
+    const TPmxBone& Bone = *FPmx.GetBone(I);
     if (!HasFlag(Bone.Flags, bfDisplay)) continue;
     const TVector3f Head = Bone.Position;
     TVector3f Tail;
     if (HasFlag(Bone.Flags, bfConnection)) {
       if (Bone.ConnectionBoneIndex == -1) continue;
-      Tail = FPmx->GetBone(Bone.ConnectionBoneIndex)->Position;
+      Tail = FPmx.GetBone(Bone.ConnectionBoneIndex)->Position;
     } else {
       Tail = Add3f(Head, Bone.PositionOffset);
     }
-    auto Item = std::make_unique<TBone>(ABoneProgram, Head, Tail, OverlayColor(Bone.NameJp));
+    auto Item = std::make_unique<TBone>(FBoneProgram, Head, Tail, OverlayColor(Bone.NameJp));
     Item->SetVisible(false);
     FRefBones[I] = Item.get();
-    ABoneProgram->Items().push_back(std::move(Item));
-  }
-}
-
-void TPmxController::LoadMotion(const std::string& AMotionFileName) {
-  FVmd = std::make_unique<TVmd>();
-  std::error_code Error;
-  if (!std::filesystem::exists(AMotionFileName, Error)) return;
-  try {
-    FVmd->LoadFromFile(AMotionFileName);
-    LoadMotionReportingMissingMorphs(*FCore, *FVmd);
-  } catch (...) {
-    FVmd.reset();
-    throw;
+    FBoneProgram->Items().push_back(std::move(Item));
   }
 }
 
@@ -192,7 +151,7 @@ void TPmxController::LoadMotion(const std::string& AMotionFileName) {
 
 // Writes the morphed texture coordinates (xy of channel 0) and additional UV 1 (xy of channel 1)
 // into their buffers, two floats per vertex; a channel the core does not fill is left alone.
-void TPmxController::WriteMorphedUVs(const TPmxControllerCore& ACore) {
+void TModelDrawing::WriteMorphedUVs(const TPmxControllerCore& ACore) {
   std::shared_ptr<TPmxVAO> VAO = FPmxVAO.lock();
   if (!VAO) return;
   const size_t Count = static_cast<size_t>(ACore.VertexCount());
@@ -211,19 +170,19 @@ void TPmxController::WriteMorphedUVs(const TPmxControllerCore& ACore) {
   }
 }
 
-void TPmxController::BonesPosed(const TPmxControllerCore& ACore) {
+void TModelDrawing::BonesPosed(const TPmxControllerCore& ACore) {
   // A hidden model drops out of both passes, so its shadow goes too.
   if (FModel) FModel->SetVisible(ACore.Visible());
   // Morphs are applied before every pose; the UV buffers follow only a changed UV morph.
   if (ACore.UVsChanged()) {
     WriteMorphedUVs(ACore);
-    FCore->ClearUVsChanged();
+    FCore.ClearUVsChanged();
   }
   const std::vector<TMatrix4f>& Global = ACore.BoneGlobalMatrix();
   for (size_t I = 0; I < FRefBones.size(); ++I) {
     TBone* Item = FRefBones[I];
     if (!Item) continue;
-    const TPmxBone& Bone = *FPmx->GetBone(static_cast<int>(I));
+    const TPmxBone& Bone = *FPmx.GetBone(static_cast<int>(I));
     const TVector3f Head = XYZ3f(Global[I].W);
     // Without a connection the tail keeps the rest-pose offset, not turned with the bone.
     const TVector3f Tail = HasFlag(Bone.Flags, bfConnection)
@@ -233,26 +192,26 @@ void TPmxController::BonesPosed(const TPmxControllerCore& ACore) {
   }
 }
 
-float* TPmxController::MapPositions() {
+float* TModelDrawing::MapPositions() {
   FMappedVAO = FPmxVAO.lock();
   if (!FMappedVAO) return nullptr;
   return static_cast<float*>(FMappedVAO->PositionBuffer()->Map(baWriteOnly));
 }
 
 // Both buffers may be mapped at once: bind the one to unmap first.
-void TPmxController::UnmapPositions() {
+void TModelDrawing::UnmapPositions() {
   if (!FMappedVAO) return;
   FMappedVAO->PositionBuffer()->Bind();
   FMappedVAO->PositionBuffer()->Unmap();
 }
 
-float* TPmxController::MapNormals() {
+float* TModelDrawing::MapNormals() {
   if (!FMappedVAO) FMappedVAO = FPmxVAO.lock();
   if (!FMappedVAO) return nullptr;
   return static_cast<float*>(FMappedVAO->NormalBuffer()->Map(baWriteOnly));
 }
 
-void TPmxController::UnmapNormals() {
+void TModelDrawing::UnmapNormals() {
   if (!FMappedVAO) return;
   FMappedVAO->NormalBuffer()->Bind();
   FMappedVAO->NormalBuffer()->Unmap();

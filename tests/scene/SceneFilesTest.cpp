@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "math/VectorGeometry.h"
-#include "shell/SceneFiles.h"
+#include "scene/SceneFiles.h"
 #include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
@@ -43,14 +43,14 @@ class SceneFilesResolve : public ::testing::Test {
 };
 
 TEST_F(SceneFilesResolve, WithoutFilesTheFixedFolderWithWhatExistsThere) {
-  const TSceneFiles Bare = ResolveSceneFiles(TViewerOptions(), FBaseText);
+  const TSceneFiles Bare = ResolveSceneFiles(TNamedFiles(), FBaseText);
   EXPECT_EQ(Bare.ModelPath, FBaseText + "mmd/model/model.pmx");
   EXPECT_TRUE(Bare.MotionPaths.empty());
   EXPECT_EQ(Bare.CameraPath, "");
   EXPECT_FALSE(Bare.Named);
   Touch("mmd/motion/motion.vmd");
   Touch("mmd/motion/camera.vmd");
-  const TSceneFiles Full = ResolveSceneFiles(TViewerOptions(), FBaseText);
+  const TSceneFiles Full = ResolveSceneFiles(TNamedFiles(), FBaseText);
   EXPECT_EQ(Full.MotionPaths, std::vector<std::string>{FBaseText + "mmd/motion/motion.vmd"});
   EXPECT_EQ(Full.CameraPath, FBaseText + "mmd/motion/camera.vmd");
 }
@@ -59,7 +59,7 @@ TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) 
   Touch("mmd/motion/motion.vmd");
   Touch("mmd/motion/camera.vmd");
   const std::string Cwd = fs::current_path().string();
-  TViewerOptions ModelOnly;
+  TNamedFiles ModelOnly;
   ModelOnly.ModelPath = "モデル 1/a.pmx";
   const TSceneFiles M = ResolveSceneFiles(ModelOnly, FBaseText);
   EXPECT_EQ(M.ModelPath, Cwd + "/モデル 1/a.pmx");
@@ -67,7 +67,7 @@ TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) 
   EXPECT_EQ(M.CameraPath, "");
   EXPECT_TRUE(M.Named);
 
-  TViewerOptions MotionsOnly;
+  TNamedFiles MotionsOnly;
   MotionsOnly.MotionPaths = {"../x/body.vmd", "/abs/face.vmd"};
   MotionsOnly.AudioPath = "./song.ogg";
   const TSceneFiles D = ResolveSceneFiles(MotionsOnly, FBaseText);

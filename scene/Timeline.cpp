@@ -1,4 +1,4 @@
-#include "shell/Timeline.h"
+#include "scene/Timeline.h"
 
 bool TimelineKeyDown(std::uint16_t AKey, TPlaybackClock& AClock) {
   switch (AKey) {

@@ -1,5 +1,6 @@
-// TPmxController on the real driver: construction from files (textures, toon ramps, meshes,
-// overlay items), the vertex buffers read back from GL, failure clean-up, drawing.
+// TModelDrawing on the real driver: construction from a loaded model (textures, toon ramps,
+// meshes, overlay items), the vertex buffers read back from GL, failure clean-up, drawing; and
+// the scene renderer's ground.
 #include <gmock/gmock.h>
 #include <unistd.h>
 
@@ -10,8 +11,9 @@
 #include <fstream>
 #include <functional>
 
-#include "character/UPmxController.h"
 #include "math/Errors.h"
+#include "render/ModelDrawing.h"
+#include "render/SceneRenderer.h"
 #include "tests/character/CoreFixture.h"
 #include "tests/gl/GLCoreFixture.h"
 
@@ -94,10 +96,10 @@ int AddSphere(TPmxBuilder& AB, float ARadius, float AEdgeScale = 1.0f) {
 // A model with every construction case: textures present, missing and broken; materials with
 // each toon selection; displayed bones with and without a connection, "ＩＫ" in the name, and a
 // connection to nothing; a morph with a vertex offset.
-struct TSceneModel {
+struct TRigModel {
   TPmxBuilder B;
   int Root, Child, IKBone, Loose, Hidden;
-  TSceneModel() {
+  TRigModel() {
     Root = B.AddBone("センター", NewVector3f(0, 0, 0));
     Child = B.AddBone("左足ＩＫ親", NewVector3f(0, 1, 0), Root);
     IKBone = B.AddBone("IK", NewVector3f(0.5f, 0, 0), Root);  // ASCII letters: grey
@@ -155,10 +157,11 @@ class ControllerTest : public TOpenGLTest {
     std::ofstream(FDir / "model" / "broken.png") << "not an image";
   }
   void TearDown() override {
-    // The shell's order: the programs (and with them every item) before the controller.
+    // The drawing takes its items out of the programs and leaves the model's core.
+    FController.reset();
+    FModel.reset();
     FMain.reset();
     FBones.reset();
-    FController.reset();
     FShadow.reset();
     fs::remove_all(FDir);
     TOpenGLTest::TearDown();
@@ -171,8 +174,15 @@ class ControllerTest : public TOpenGLTest {
   void Create(const TPmxBuilder& AModel, const TVmdBuilder* AMotion = nullptr) {
     AModel.SaveToFile(ModelPath());
     if (AMotion) AMotion->SaveToFile(MotionPath());
-    FController = std::make_unique<TPmxController>(FGL.get(), FMain.get(), FBones.get(),
-                                                   ModelPath(), MotionPath(), BaseDir());
+    FModel = std::make_unique<TSceneModel>(ModelPath());
+    if (AMotion) {
+      TMotionSet Motions;
+      Motions.Add(MotionPath());
+      FModel->SetMotions(std::move(Motions),
+                         [](const std::string& AText) { std::fputs(AText.c_str(), stderr); });
+    }
+    FController =
+        std::make_unique<TModelDrawing>(FGL.get(), FMain.get(), FBones.get(), *FModel, BaseDir());
   }
 
   // A 32 x 32 colour target, bound, cleared to black and set as the viewport, for one frame
@@ -214,19 +224,19 @@ class ControllerTest : public TOpenGLTest {
 
   std::unique_ptr<TMainProgram> FMain;
   std::unique_ptr<TBoneProgram> FBones;
-  std::unique_ptr<TPmxController> FController;
+  std::unique_ptr<TSceneModel> FModel;
+  std::unique_ptr<TModelDrawing> FController;
   std::unique_ptr<TShadowFBO> FShadow;
   fs::path FDir;
 };
 
 }  // namespace
 
-TEST_F(ControllerTest, ConstructionAppendsThePlaneTheModelAndHiddenBoneLines) {
-  TSceneModel M;
+TEST_F(ControllerTest, ConstructionAppendsTheModelAndHiddenBoneLines) {
+  TRigModel M;
   Create(M.B);
-  ASSERT_EQ(FMain->Items().size(), 2u);
-  EXPECT_NE(dynamic_cast<TPmxPlane*>(FMain->Items()[0].get()), nullptr);
-  EXPECT_EQ(FMain->Items()[1].get(), FController->Model());
+  ASSERT_EQ(FMain->Items().size(), 1u);
+  EXPECT_EQ(FMain->Items()[0].get(), FController->Model());
   ASSERT_EQ(FController->Model()->Items().size(), 4u);
 
   const auto& Ref = FController->RefBones();
@@ -244,13 +254,13 @@ TEST_F(ControllerTest, ConstructionAppendsThePlaneTheModelAndHiddenBoneLines) {
   EXPECT_EQ(Color(M.IKBone).X, 0.5f);  // ASCII "IK"
   EXPECT_EQ(Color(M.IKBone).W, 0.5f);
   // Head to connected bone, or head plus offset.
-  EXPECT_TRUE(Near3(Ref[M.Root]->Position2(), FController->Pmx().GetBone(M.Child)->Position));
+  EXPECT_TRUE(Near3(Ref[M.Root]->Position2(), FModel->Pmx().GetBone(M.Child)->Position));
   EXPECT_TRUE(Near3(Ref[M.Child]->Position2(),
-                    Add3f(FController->Pmx().GetBone(M.Child)->Position, NewVector3f(0, 0.5f, 0))));
+                    Add3f(FModel->Pmx().GetBone(M.Child)->Position, NewVector3f(0, 0.5f, 0))));
 }
 
 TEST_F(ControllerTest, TexturesAreOptionalAndToonRampsAreChosenPerMaterial) {
-  TSceneModel M;
+  TRigModel M;
   Create(M.B);
   const auto& Tex = FController->PmxTextures();
   ASSERT_EQ(Tex.size(), 3u);
@@ -276,7 +286,7 @@ TEST_F(ControllerTest, TexturesAreOptionalAndToonRampsAreChosenPerMaterial) {
 }
 
 TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
-  TSceneModel M;
+  TRigModel M;
   TVmdBuilder Motion;
   Motion.AddBoneKey("センター", 0, NewVector3f(0, 0, 0), AsVector4(TurnAbout(0, 0, 1, 0.5f)));
   Motion.AddBoneKey("センター", 30, NewVector3f(1, 0, 0), AsVector4(TurnAbout(1, 0, 0, 0.5f)));
@@ -284,7 +294,7 @@ TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
   Create(M.B, &Motion);
   auto VAO = FController->PmxVAO();
   ASSERT_NE(VAO, nullptr);
-  const size_t N = static_cast<size_t>(FController->Pmx().VertexCount());
+  const size_t N = static_cast<size_t>(FModel->Pmx().VertexCount());
   EXPECT_EQ(BufferSize(*VAO->PositionBuffer()), static_cast<GLint>(12 * N));
   EXPECT_EQ(BufferSize(*VAO->NormalBuffer()), static_cast<GLint>(12 * N));
   EXPECT_EQ(BufferSize(*VAO->TexCoordBuffer()), static_cast<GLint>(8 * N));
@@ -297,24 +307,24 @@ TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
   };
   SameAsExpected("rest pose");
   for (double Frame : {0.0, 7.5, 20.0, 31.0}) {
-    FController->ApplyMotionByFrame(Frame);
+    FModel->Core().ApplyMotionByFrame(Frame);
     Expected.Core->ApplyMotionByFrame(Frame);
     SameAsExpected("motion");
   }
-  FController->SetMorphRate(0, 0.0f);
+  FModel->Core().SetMorphRate(0, 0.0f);
   Expected.Core->SetMorphRate(0, 0.0f);
   SameAsExpected("morph");
-  FController->FaceTurn(TVec3f(0, 1, 5));
-  FController->CockHead(5);
+  FModel->Core().FaceTurn(TVec3f(0, 1, 5));
+  FModel->Core().CockHead(5);
   SameAsExpected("behaviours");
 
   // The overlay line of a bone without a connection keeps its rest offset; its buffer holds the
   // shape between its two points.
   TBone* Line = FController->RefBones()[M.Child];
-  const TVector3f Head = XYZ3f(FController->Core().BoneGlobalMatrix()[M.Child].W);
+  const TVector3f Head = XYZ3f(FModel->Core().BoneGlobalMatrix()[M.Child].W);
   EXPECT_TRUE(Near3(Line->Position1(), Head, 0));
-  EXPECT_TRUE(Near3(Line->Position2(),
-                    Add3f(Head, FController->Pmx().GetBone(M.Child)->PositionOffset), 0));
+  EXPECT_TRUE(
+      Near3(Line->Position2(), Add3f(Head, FModel->Pmx().GetBone(M.Child)->PositionOffset), 0));
   auto* BoneVAO = static_cast<TBoneVAO*>(Line->VAO().get());
   const auto Shape = TBone::BuildVertices(Line->Position1(), Line->Position2());
   EXPECT_EQ(ReadBuffer(*BoneVAO->PositionBuffer(), 18),
@@ -324,10 +334,10 @@ TEST_F(ControllerTest, VertexBuffersHoldTheSkinnedPoseReadBackFromGL) {
 // The morphs a motion keys that the model lacks are listed once each, under a heading that says
 // what the list is, on one line: a real pair of files can miss dozens.
 TEST_F(ControllerTest, MotionFileIsOptionalAndUnmatchedMorphKeysGoToStderr) {
-  TSceneModel M;
+  TRigModel M;
   Create(M.B);
-  EXPECT_EQ(FController->Vmd().FrameCount(), 0u);
-  EXPECT_EQ(FController->Core().MotionList(), nullptr);
+  EXPECT_EQ(FModel->Motion().FrameCount(), 0u);
+  EXPECT_EQ(FModel->Core().MotionList(), nullptr);
   FMain->Items().clear();
   FBones->Items().clear();
   FController.reset();
@@ -343,23 +353,22 @@ TEST_F(ControllerTest, MotionFileIsOptionalAndUnmatchedMorphKeysGoToStderr) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Quenlor: the motion keys 2 morphs that the model does not have; their keys are "
             "ignored:\n  ウインク, まばたき\n");
-  EXPECT_EQ(FController->Vmd().FrameCount(), 7u);
-  EXPECT_EQ(FController->Core().SkinMotionList()->size(), 1u);
+  EXPECT_EQ(FModel->Motion().FrameCount(), 7u);
+  EXPECT_EQ(FModel->Core().SkinMotionList()->size(), 1u);
 }
 
 TEST_F(ControllerTest, FailedConstructionTakesItsItemsOutOfThePrograms) {
-  TSceneModel M;
+  TRigModel M;
   fs::remove(FDir / "Toon" / "toon07.bmp");
   M.B.SaveToFile(ModelPath());
-  EXPECT_ANY_THROW(
-      TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(), BaseDir()));
+  TSceneModel Model(ModelPath());
+  EXPECT_ANY_THROW(TModelDrawing(FGL.get(), FMain.get(), FBones.get(), Model, BaseDir()));
   EXPECT_TRUE(FMain->Items().empty());
   EXPECT_TRUE(FBones->Items().empty());
 
   // A missing model fails with the file layer's message; a bad motion with the reader's.
   try {
-    TPmxController(FGL.get(), FMain.get(), FBones.get(), (FDir / "none.pmx").string(), MotionPath(),
-                   BaseDir());
+    TSceneModel Missing((FDir / "none.pmx").string());
     ADD_FAILURE() << "no error for a missing model";
   } catch (const std::exception& E) {
     EXPECT_NE(std::string(E.what()).find("none.pmx"), std::string::npos) << E.what();
@@ -372,7 +381,8 @@ TEST_F(ControllerTest, FailedConstructionTakesItsItemsOutOfThePrograms) {
     std::ofstream(MotionPath(), std::ios::binary) << Bytes;
   }
   try {
-    TPmxController(FGL.get(), FMain.get(), FBones.get(), ModelPath(), MotionPath(), BaseDir());
+    TMotionSet Motions;
+    Motions.Add(MotionPath());
     ADD_FAILURE() << "no error for a bad motion";
   } catch (const std::exception& E) {
     // Named, with the reader's own text.
@@ -423,7 +433,7 @@ TEST(BoneShape, SixVerticesFromBaseToTip) {
   EXPECT_EQ(TBone::LineIndices.size(), 24u);
 }
 
-TEST_F(ControllerTest, AnEmptyModelBuildsOnlyThePlaneAndAnswersEveryCall) {
+TEST_F(ControllerTest, AnEmptyModelBuildsAnEmptyModelItemAndAnswersEveryCall) {
   TPmxBuilder Empty;
   TVmdBuilder Motion;
   Motion.AddBoneKey("センター", 10);
@@ -433,17 +443,17 @@ TEST_F(ControllerTest, AnEmptyModelBuildsOnlyThePlaneAndAnswersEveryCall) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Quenlor: the motion keys 1 morph that the model does not have; their keys are "
             "ignored:\n  まばたき\n");
-  ASSERT_EQ(FMain->Items().size(), 2u);
+  ASSERT_EQ(FMain->Items().size(), 1u);
   EXPECT_TRUE(FController->Model()->Items().empty());
   EXPECT_TRUE(FBones->Items().empty());
-  EXPECT_EQ(FController->MorphCount(), 0);
-  EXPECT_EQ(FController->Vmd().FrameCount(), 11u);
-  FController->ApplyMotionByTime(1234);
-  FController->NextFrame();
-  FController->FaceTurn(TVec3f(0, 1, 5));
-  FController->CockHead(10);
-  FController->Mabataki(1);
-  EXPECT_THROW(FController->SetMorphRate(0, 1), ERangeError);
+  EXPECT_EQ(FModel->Core().MorphCount(), 0);
+  EXPECT_EQ(FModel->Motion().FrameCount(), 11u);
+  FModel->Core().ApplyMotionByTime(1234);
+  FModel->Core().NextFrame();
+  FModel->Core().FaceTurn(TVec3f(0, 1, 5));
+  FModel->Core().CockHead(10);
+  FModel->Core().Mabataki(1);
+  EXPECT_THROW(FModel->Core().SetMorphRate(0, 1), ERangeError);
   FController->SetPosition(NewVector3f(1, 2, 3));
   EXPECT_EQ(FController->Position().Y, 2.0f);
 }
@@ -779,7 +789,7 @@ TEST_F(ControllerTest, MaterialMorphsReachTheFragment) {
     C.Set(Entry.Material);
     B.Morphs[Morph].Data.push_back(Entry);
     Create(B);
-    FController->SetMorphRate(Morph, C.Weight);
+    FModel->Core().SetMorphRate(Morph, C.Weight);
     const std::unique_ptr<TColorFBO> Target = BlackTarget();
     RenderModelPass();
     EXPECT_NEAR(ReadPixel(16, 16)[0], C.Red, 2.5f / 255) << C.Name;
@@ -824,15 +834,43 @@ TEST_F(ControllerTest, UVMorphsRewriteTheUVBuffersOnlyWhenAUVChanged) {
   const float Marker[2] = {9, 9};
   glBindBuffer(GL_ARRAY_BUFFER, VAO->TexCoordBuffer()->Handle());
   glBufferSubData(GL_ARRAY_BUFFER, 0, sizeof Marker, Marker);
-  FController->SetMorphRate(Shape, 1);
+  FModel->Core().SetMorphRate(Shape, 1);
   EXPECT_EQ(ReadBuffer(*VAO->TexCoordBuffer(), 2), std::vector<float>({9, 9}));
 
-  FController->SetMorphRate(UV, 0.5f);
+  FModel->Core().SetMorphRate(UV, 0.5f);
   EXPECT_EQ(ReadBuffer(*VAO->TexCoordBuffer(), 6),
             std::vector<float>({0, 0.2f, 0.1f + 0.25f, 0.2f - 0.125f, 0.2f, 0.2f}));
   EXPECT_EQ(ReadBuffer(*VAO->UV1Buffer(), 6), RestUV1);
-  FController->SetMorphRate(UV1, 1);
+  FModel->Core().SetMorphRate(UV1, 1);
   EXPECT_EQ(ReadBuffer(*VAO->UV1Buffer(), 6),
             std::vector<float>({0.3f, 0, 0.3f, 0.4f, 0.3f + 0.25f, 0.8f + 0.5f}));
-  EXPECT_FALSE(FController->Core().UVsChanged());
+  EXPECT_FALSE(FModel->Core().UVsChanged());
+}
+
+// The ground is the renderer's, not a model's: it comes with the first model, first in the list
+// (drawn before every model), stays one however often the model is replaced, and a scene whose
+// model never loaded stays blank.
+TEST_F(ControllerTest, TheRendererHasOneGroundThatComesWithTheFirstModel) {
+  TRigModel M;
+  M.B.SaveToFile(ModelPath());
+  TSceneRenderer Renderer(FGL.get(), BaseDir());
+  EXPECT_TRUE(Renderer.Program().Items().empty());
+  auto Count = [&] {
+    int N = 0;
+    for (const auto& Item : Renderer.Program().Items())
+      N += dynamic_cast<TPmxPlane*>(Item.get()) != nullptr;
+    return N;
+  };
+  std::unique_ptr<TSceneModel> Models[2];
+  for (int Round = 0; Round < 2; ++Round) {
+    Models[Round] = std::make_unique<TSceneModel>(ModelPath());
+    auto Drawing = Renderer.MakeDrawing(*Models[Round]);
+    if (Round > 0) Renderer.RemoveDrawingOf(Models[Round - 1].get());
+    Renderer.AddDrawing(std::move(Drawing));
+    ASSERT_EQ(Renderer.Program().Items().size(), 2u) << Round;
+    EXPECT_NE(dynamic_cast<TPmxPlane*>(Renderer.Program().Items()[0].get()), nullptr) << Round;
+    EXPECT_EQ(Renderer.Program().Items()[1].get(),
+              Renderer.DrawingOf(Models[Round].get())->Model());
+    EXPECT_EQ(Count(), 1) << Round;
+  }
 }

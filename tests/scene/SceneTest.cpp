@@ -1,0 +1,216 @@
+// The scene without GL or SDL: a model and motions read from files written the way real ones are
+// (file units, left-handed), posed at a time as the window's frame poses it: paused and playing,
+// a motion shorter than the loop, the camera track and the face turn, files that fail.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "math/VectorGeometry.h"
+#include "scene/Scene.h"
+#include "tests/support/PmxWriter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SceneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDir = fs::temp_directory_path() /
+           ("quenlor_scenetest_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    // A centre with a head 15 file units (1.5 units) above it; the morph 照れ lets the head turn.
+    TPmxBuilder B;
+    B.Settings.FileFrame = true;
+    const int Centre = B.AddBone("センター", NewVector3f(0, 0, 0));
+    B.AddBone("頭", NewVector3f(0, 15, 0), Centre);
+    B.AddMorph("照れ", mkVertex);
+    B.SaveToFile(Model());
+    // The centre rises 10 file units (1 unit) from frame 0 to frame 30 on linear curves.
+    TVmdBuilder Dance;
+    Dance.FileFrame = true;
+    Dance.AddBoneKey("センター", 0, NewVector3f(0, 0, 0));
+    Dance.AddBoneKey("センター", 30, NewVector3f(0, 10, 0));
+    Dance.SaveToFile(Motion());
+  }
+  void TearDown() override { fs::remove_all(FDir); }
+
+  std::string Model() const { return (FDir / "model.pmx").string(); }
+  std::string Motion() const { return (FDir / "dance.vmd").string(); }
+  TSceneFiles Files() const { return TSceneFiles{Model(), {Motion()}, "", "", true}; }
+  // How far the centre stands above its rest place in the first model.
+  static float CentreRise(const TScene& AScene) {
+    const TSceneModel& M = *AScene.Model();
+    const int Centre = M.Pmx().IndexOfBone("センター");
+    return M.Core().BoneGlobalMatrix()[Centre].W.Y;
+  }
+
+  fs::path FDir;
+};
+
+TEST_F(SceneTest, PausedTheTimelinesFrameIsPosedOnceAndPlayingFollowsTheTime) {
+  double Now = 0;
+  TScene Scene([&] { return Now; });
+  Scene.Load(Files());
+  const TVec3f Eye(0, 1.5f, 5);
+  // Paused at start: the next frame shows frame 0 of the dance at any time asked.
+  Scene.AdvanceTo(500, Eye);
+  EXPECT_NEAR(CentreRise(Scene), 0.5f, 1e-5f) << "frame 15 of 30";
+  Scene.AdvanceTo(900, Eye);
+  EXPECT_NEAR(CentreRise(Scene), 0.5f, 1e-5f) << "paused: the pose stays";
+  Scene.Clock().Seek(900);
+  Scene.TimelineMoved();
+  EXPECT_FALSE(Scene.Playing());
+  Scene.AdvanceTo(Scene.Clock().Position(), Eye);
+  EXPECT_NEAR(CentreRise(Scene), 0.9f, 1e-5f) << "frame 27 after a jump";
+  Scene.TogglePlaying();
+  EXPECT_TRUE(Scene.Clock().Running());
+  Now += 100;
+  Scene.AdvanceTo(Scene.Clock().Position(), Eye);
+  EXPECT_DOUBLE_EQ(Scene.DanceTime(), 1000.0);
+  EXPECT_NEAR(CentreRise(Scene), 1.0f, 1e-5f) << "frame 30";
+  Scene.TogglePlaying();
+  EXPECT_FALSE(Scene.Clock().Running());
+}
+
+// The dance is 31 frames long; a longer loop (a song) holds its last frame instead of starting
+// it over, and the offline render's forced pose shows any time.
+TEST_F(SceneTest, AMotionShorterThanTheLoopHoldsItsLastFrame) {
+  TScene Scene;
+  Scene.Load(Files());
+  EXPECT_NEAR(Scene.Clock().Length(), 31 * 100.0 / 3.0, 1e-9);
+  const struct {
+    double Time;
+    float Rise;
+  } Cases[] = {{0, 0}, {250, 0.25f}, {1000, 1}, {1030, 1}, {1500, 1}, {60000, 1}};
+  for (const auto& C : Cases) {
+    Scene.AdvanceTo(C.Time, TVec3f(0, 1.5f, 5), true);
+    EXPECT_NEAR(CentreRise(Scene), C.Rise, 1e-5f) << C.Time << " ms";
+  }
+}
+
+// A camera track plays from the start and moves with the dance's time; the face turns to the
+// camera's eye while it plays and to the viewer otherwise, and never without the switch.
+TEST_F(SceneTest, TheFaceTurnsToTheCameraWhileItPlaysElseToTheViewer) {
+  // As authoring tools write it: file units, a negative distance puts the eye in front of her.
+  TVmdBuilder Camera;
+  Camera.FileFrame = true;
+  Camera.AddCameraKey(0, NewVector3f(0, 15, 0), -50, NewVector3f(0, 0, 0));
+  Camera.AddCameraKey(30, NewVector3f(10, 15, 0), -50, NewVector3f(0, 0, 0));
+  const std::string CameraPath = (FDir / "camera.vmd").string();
+  Camera.SaveToFile(CameraPath);
+  TSceneFiles Files = this->Files();
+  Files.CameraPath = CameraPath;
+  TScene Scene;
+  Scene.Load(Files);
+  ASSERT_TRUE(Scene.CameraPlaying());
+  const TVec3f Viewer(-2, 1.5f, 4);
+  // The head as a core of its own poses it at ATime, then in one more frame the face turned to
+  // AEye (from where the head stands) and the motion again.
+  auto HeadTurnedTo = [&](const TVec3f* AEye, double ATime) {
+    TSceneModel Reference(Model());
+    TMotionSet Motions;
+    Motions.Add(Motion());
+    Reference.SetMotions(std::move(Motions), {});
+    Reference.Core().ApplyMotionByTime(ATime);
+    Reference.Core().BeginFrame();
+    if (AEye) Reference.Core().FaceTurn(*AEye);
+    Reference.Core().ApplyMotionByTime(ATime);
+    Reference.Core().EndFrame();
+    return Reference.Core().BoneGlobalMatrix()[1];
+  };
+  auto SameHead = [&](const TMatrix4f& AExpected) {
+    const TMatrix4f& Head = Scene.Model()->Core().BoneGlobalMatrix()[1];
+    for (int I = 0; I < 16; ++I)
+      if (std::fabs(Head.V[I] - AExpected.V[I]) > 1e-5f) return false;
+    return true;
+  };
+
+  Scene.AdvanceTo(500, Viewer, true);
+  const TCameraPose Half = Scene.CameraPose();
+  EXPECT_NEAR(Half.Target.X, 0.5f, 1e-4f) << "the target halfway at frame 15";
+  EXPECT_NEAR(Half.Eye.Z, 5.0f, 1e-4f) << "in front of her, 5 units away";
+  EXPECT_TRUE(SameHead(HeadTurnedTo(nullptr, 500))) << "the switch is off";
+  const TMatrix4f Still = Scene.Model()->Core().BoneGlobalMatrix()[1];
+
+  Scene.ToggleFaceTurn();
+  Scene.AdvanceTo(500, Viewer, true);
+  EXPECT_TRUE(SameHead(HeadTurnedTo(&Half.Eye, 500))) << "to the camera";
+  EXPECT_FALSE(SameHead(Still));
+  Scene.SetCameraOn(false);
+  EXPECT_FALSE(Scene.CameraPlaying());
+  Scene.AdvanceTo(500, Viewer, true);
+  EXPECT_TRUE(SameHead(HeadTurnedTo(&Viewer, 500))) << "to the viewer";
+  EXPECT_FALSE(SameHead(HeadTurnedTo(&Half.Eye, 500)));
+
+  // In a headset the head is the camera: the track is not even read.
+  TScene Headset;
+  Headset.SetCameraAllowed(false);
+  Headset.Load(Files);
+  EXPECT_FALSE(Headset.HasCamera());
+  EXPECT_FALSE(Headset.CameraPlaying());
+}
+
+TEST_F(SceneTest, FilesThatFailLeaveTheSceneAsItWas) {
+  std::ofstream(FDir / "broken.vmd") << "not a motion";
+  std::ofstream(FDir / "broken.pmx") << "not a model";
+  TScene Scene;
+  Scene.Load(Files());
+  const TSceneModel* Model = Scene.Model();
+  const std::vector<std::string> Motions = Scene.Motions().FileNames();
+  EXPECT_ANY_THROW(Scene.AddMotionFile((FDir / "broken.vmd").string()));
+  EXPECT_ANY_THROW(Scene.AddMotionFile((FDir / "missing.vmd").string()));
+  EXPECT_EQ(Scene.Model(), Model);
+  EXPECT_EQ(Scene.Motions().FileNames(), Motions);
+  EXPECT_EQ(Scene.Model()->Core().FrameCount(), 31u);
+  EXPECT_ANY_THROW(TSceneModel((FDir / "broken.pmx").string()));
+
+  // A scene whose model cannot be read stays empty and answers every call.
+  TSceneFiles Bad = Files();
+  Bad.ModelPath = (FDir / "broken.pmx").string();
+  TScene Empty;
+  EXPECT_ANY_THROW(Empty.Load(Bad));
+  EXPECT_EQ(Empty.Model(), nullptr);
+  Empty.AdvanceTo(100, TVec3f(0, 0, 0));
+  Empty.TogglePhysics();
+  EXPECT_FALSE(Empty.PhysicsEnabled());
+}
+
+// A model dropped in place of the first one dances the scene's motion from where the timeline
+// stands; a motion dropped later joins, and its missing morphs are reported once.
+TEST_F(SceneTest, AReplacedModelDancesTheMotionAndDroppedMotionsJoin) {
+  std::vector<std::string> Warnings;
+  TScene Scene;
+  Scene.SetOnWarning([&](const std::string& AText) { Warnings.push_back(AText); });
+  Scene.Load(Files());
+  Scene.AdvanceTo(250, TVec3f(0, 1.5f, 5));
+  Scene.ReplaceModel(std::make_unique<TSceneModel>(Model()));
+  EXPECT_EQ(Scene.Models().size(), 1u);
+  EXPECT_EQ(Scene.Model()->Core().FrameCount(), 31u);
+  Scene.AdvanceTo(250, TVec3f(0, 1.5f, 5));
+  EXPECT_NEAR(CentreRise(Scene), 0.25f, 1e-5f) << "paused, the new model shows the frame";
+
+  TVmdBuilder Face;
+  Face.AddMorphKey("照れ", 0, 1.0f);
+  Face.AddMorphKey("まばたき", 40, 1.0f);
+  Face.AddMorphKey("まばたき", 41, 0.0f);
+  const std::string FacePath = (FDir / "face.vmd").string();
+  Face.SaveToFile(FacePath);
+  Scene.AddMotionFile(FacePath);
+  EXPECT_EQ(Scene.Motions().FileNames(), (std::vector<std::string>{Motion(), FacePath}));
+  EXPECT_EQ(Scene.Model()->Core().FrameCount(), 42u);
+  EXPECT_NEAR(Scene.Clock().Length(), 42 * 100.0 / 3.0, 1e-9);
+  ASSERT_EQ(Warnings.size(), 1u);
+  EXPECT_EQ(Warnings[0],
+            "Quenlor: the motion keys 1 morph that the model does not have; their keys are "
+            "ignored:\n  まばたき\n");
+}
+
+}  // namespace
