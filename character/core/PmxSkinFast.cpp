@@ -271,11 +271,12 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
   alignas(16) TSdefRows Rows[SdefBatch];
   size_t SdefNext = 0, SdefBatchEnd = 0;
   for (size_t V = 0; V < VertexCount; ++V) {
-    const TSkinRecord R = ReadSkinRecord(S);
     const TVec3f& P = FSkinVertices[V];
     const TVector3f& Nr = FRestNormals[V];
     const TLanes PX = Splat(P.X), PY = Splat(P.Y), PZ = Splat(P.Z);
     const TLanes NX = Splat(Nr.X), NY = Splat(Nr.Y), NZ = Splat(Nr.Z);
+    // Read right before the tests on its slot count, which then take the reader's own tests over.
+    const TSkinRecord R = ReadSkinRecord(S);
     TLanes OutP, OutN;
     if (R.Count == 1) {
       const int32_t B = R.Bone(0);
@@ -384,7 +385,6 @@ __attribute__((target("avx"))) void SkinStreamWide(
   size_t SdefNext = ASdefFirst, SdefBatchStart = ASdefFirst, SdefBatchEnd = ASdefFirst;
   for (size_t Record = AFirst; Record < AEnd; ++Record) {
     const size_t V = AIndexed ? AVertexOf[Record] : Record;
-    const TSkinRecord R = ReadSkinRecord(S);
     const TVec3f& P = APositionsIn[V];
     const TVector3f& N = ANormalsIn[V];
     TLanes8 X, Y, Z;
@@ -402,6 +402,8 @@ __attribute__((target("avx"))) void SkinStreamWide(
       Y = TLanes8{P.Y, P.Y, P.Y, P.Y, N.Y, N.Y, N.Y, N.Y};
       Z = TLanes8{P.Z, P.Z, P.Z, P.Z, N.Z, N.Z, N.Z, N.Z};
     }
+    // Read right before the tests on its slot count, which then take the reader's own tests over.
+    const TSkinRecord R = ReadSkinRecord(S);
     TLanes8 Out;
     if (R.Count == 1) {
       const int32_t B = R.Bone(0);
