@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/physics/PmxPhysics.h"
 #include "tests/character/GeneratedCharacter.h"

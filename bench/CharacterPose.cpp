@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "character/core/CameraMotion.h"
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxReferenceCore.h"

@@ -1,5 +1,5 @@
-// Construction of the controller core's tables, the motion key tables, the public operations that
-// both paths share, and the IK routines both paths call.
+// Construction of the controller core's tables, the motion key tables, and the public operations
+// that both paths share.
 #include "character/core/PmxControllerCore.h"
 
 #include <algorithm>
@@ -9,6 +9,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "character/core/PmxKeyInterpolation.h"
+#include "character/core/PmxSdef.h"
+#include "character/core/PmxSkinStream.h"
 #include "formats/TextDecoding.h"
 #include "math/Errors.h"
 
@@ -226,134 +229,6 @@ void TPmxControllerCore::BuildIKTables() {
     }
     FIKChains.push_back(Chain);
   }
-}
-
-TQuaternion SkinMatrixRotation(const TMatrix4f& AM) {
-  auto E = [&AM](int ARow, int ACol) { return AM.V[4 * ARow + ACol]; };
-  const float Trace = E(0, 0) + E(1, 1) + E(2, 2);
-  float X, Y, Z, W;
-  if (Trace >= E(0, 0) && Trace >= E(1, 1) && Trace >= E(2, 2)) {
-    const float S = 2.0f * std::sqrt(1.0f + Trace);  // 4w
-    W = 0.25f * S;
-    X = (E(1, 2) - E(2, 1)) / S;
-    Y = (E(2, 0) - E(0, 2)) / S;
-    Z = (E(0, 1) - E(1, 0)) / S;
-  } else if (E(0, 0) >= E(1, 1) && E(0, 0) >= E(2, 2)) {
-    const float S = 2.0f * std::sqrt(1.0f + E(0, 0) - E(1, 1) - E(2, 2));  // 4x
-    X = 0.25f * S;
-    W = (E(1, 2) - E(2, 1)) / S;
-    Y = (E(0, 1) + E(1, 0)) / S;
-    Z = (E(0, 2) + E(2, 0)) / S;
-  } else if (E(1, 1) >= E(2, 2)) {
-    const float S = 2.0f * std::sqrt(1.0f - E(0, 0) + E(1, 1) - E(2, 2));  // 4y
-    Y = 0.25f * S;
-    W = (E(2, 0) - E(0, 2)) / S;
-    X = (E(0, 1) + E(1, 0)) / S;
-    Z = (E(1, 2) + E(2, 1)) / S;
-  } else {
-    const float S = 2.0f * std::sqrt(1.0f - E(0, 0) - E(1, 1) + E(2, 2));  // 4z
-    Z = 0.25f * S;
-    W = (E(0, 1) - E(1, 0)) / S;
-    X = (E(0, 2) + E(2, 0)) / S;
-    Y = (E(1, 2) + E(2, 1)) / S;
-  }
-  TQuaternion Q{{{X, Y, Z}}, W};
-  NormalizeQuaternionInPlace(Q);
-  return Q;
-}
-
-// Skinning stream word layout: header (bits 0-2 slot count 0, 1, 2 or 4; bit 3 some slot has no
-// bone; bit 4 SDEF), then the slots' bone indices, then (for 2 and 4 slots) their weights as float
-// bits. One slot means BDEF1 (no weight); 0 slots means an unknown method (the vertex keeps its
-// rest place). An SDEF vertex adds its fixed points C, cr0, cr1 (nine floats); the index of its
-// bone pair in FSdefPairs and its weight w1 go to FSdefArcOf and FSdefT, in stream order, for the
-// pass that turns them into rotation matrices many vertices at a time. An SDEF vertex with a slot
-// that has no bone is skinned as BDEF2: its turn about C needs both bones' rotations.
-void TPmxControllerCore::BuildSkinStream() {
-  const int BoneCount = FPmx.BoneCount();
-  const int VertexCount = FPmx.VertexCount();
-  FSkinStream.clear();
-  FSkinStream.reserve(static_cast<size_t>(VertexCount) * 6);
-  FSdefPairs.clear();
-  FSdefArcOf.clear();
-  FSdefT.clear();
-  std::map<std::pair<int, int>, uint32_t> PairIndex;
-  auto Bits = [](float F) {
-    uint32_t U;
-    std::memcpy(&U, &F, sizeof U);
-    return U;
-  };
-  FSkinChunks.clear();
-  for (int V = 0; V < VertexCount; ++V) {
-    if (static_cast<uint32_t>(V) % SkinChunkVertices == 0)
-      FSkinChunks.push_back({static_cast<uint32_t>(V), static_cast<uint32_t>(FSkinStream.size()),
-                             static_cast<uint32_t>(FSdefT.size())});
-    const TPmxVertex& Vertex = *FPmx.GetVertex(V);
-    int Bones[4];
-    float Weights[4];
-    uint32_t Count = 0;
-    switch (Vertex.BoneWeightMethod) {
-      case bwBDEF1:
-        Count = 1;
-        Bones[0] = Vertex.BoneWeight.BDEF1.BoneIndex;
-        break;
-      case bwBDEF2:
-      case bwSDEF:
-        Count = 2;
-        Bones[0] = Vertex.BoneWeight.BDEF2.Bone1Index;
-        Bones[1] = Vertex.BoneWeight.BDEF2.Bone2Index;
-        Weights[0] = Vertex.BoneWeight.BDEF2.Bone1Weight;
-        Weights[1] = 1.0f - Weights[0];
-        break;
-      case bwBDEF4:
-      case bwQDEF: {
-        const TPmxBoneWeightBDEF4& W = Vertex.BoneWeight.BDEF4;
-        Count = 4;
-        Bones[0] = W.Bone1Index;
-        Bones[1] = W.Bone2Index;
-        Bones[2] = W.Bone3Index;
-        Bones[3] = W.Bone4Index;
-        Weights[0] = W.Bone1Weight;
-        Weights[1] = W.Bone2Weight;
-        Weights[2] = W.Bone3Weight;
-        Weights[3] = W.Bone4Weight;
-        break;
-      }
-      default:
-        break;
-    }
-    uint32_t Header = Count;
-    for (uint32_t S = 0; S < Count; ++S)
-      if (Bones[S] < 0 || Bones[S] >= BoneCount) {
-        Bones[S] = -1;
-        Header |= 8u;
-      }
-    const bool Sdef = Vertex.BoneWeightMethod == bwSDEF && !(Header & 8u);
-    if (Sdef) Header |= 16u;
-    FSkinStream.push_back(Header);
-    for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(static_cast<uint32_t>(Bones[S]));
-    if (Count >= 2)
-      for (uint32_t S = 0; S < Count; ++S) FSkinStream.push_back(Bits(Weights[S]));
-    if (Sdef) {
-      const std::pair<int, int> Pair(Bones[0], Bones[1]);
-      auto Found = PairIndex.find(Pair);
-      if (Found == PairIndex.end()) {
-        Found = PairIndex.emplace(Pair, static_cast<uint32_t>(FSdefPairs.size())).first;
-        FSdefPairs.push_back(Pair);
-      }
-      FSdefArcOf.push_back(Found->second);
-      FSdefT.push_back(Weights[1]);
-      const TSdefPoints Points = SdefPoints(Vertex.BoneWeight.SDEF);
-      for (const TVector3f& Point : {Points.C, Points.Cr0, Points.Cr1})
-        for (int K = 0; K < 3; ++K) FSkinStream.push_back(Bits(Point.V[K]));
-    }
-  }
-  FSkinStream.shrink_to_fit();
-  FSdefArcOf.shrink_to_fit();
-  FSdefT.shrink_to_fit();
-  FSdefArcs.resize(FSdefPairs.size());
-  FNormalMatrix.assign(static_cast<size_t>(BoneCount), TMatrix4f{});
-  FBonePairs.assign(static_cast<size_t>(BoneCount), TPmxSkinBonePair{});
 }
 
 // ---- motion tables ------------------------------------------------------------------------------
@@ -622,90 +497,8 @@ void TPmxControllerCore::FaceTurn(const TVec3f& AEye) {
   const TVec3f Dir = (AEye - Head).Normalize();
   const TQuaternion Q = QuaternionFromTo(TVec3f(0.0f, 0.0f, 1.0f), Dir);
   const float D = TVec3f(0.0f, 0.0f, -1.0f).Dot((Head - AEye).Normalize());
-  // The eye must lie within about 72.5 degrees of the head's +Z.
+  // In front: within about 72.5 degrees (acos 0.3) of +Z seen from the head; NaN is not.
   if (!(D >= 0.3)) return;
   if (FHasTereMorph) FBoneRotations[FHeadBone] = Q;
   PoseChanged();
-}
-
-// ---- IK routines --------------------------------------------------------------------------------
-
-void LimitAngles(TVector3f& A, const TPmxIKLink& ALink, bool AReflect) {
-  for (int C = 0; C < 3; ++C) {
-    const float Lo = ALink.LowerLimit.V[C], Hi = ALink.UpperLimit.V[C];
-    if (A.V[C] < Lo) {
-      const float R = 2.0f * Lo - A.V[C];
-      A.V[C] = (AReflect && R <= Hi) ? R : Lo;
-    } else if (A.V[C] > Hi) {
-      const float R = 2.0f * Hi - A.V[C];
-      A.V[C] = (AReflect && R >= Lo) ? R : Hi;
-    }
-  }
-}
-
-namespace {
-
-// +-88 degrees: the middle Euler angle never reaches the gimbal lock.
-constexpr float MiddleAngleLimit = 1.535889744758606f;
-
-// Arc sine of a matrix entry; rounding can push an entry of a rotation matrix just beyond +-1,
-// which must not become NaN.
-float SafeArcSin(float AX) {
-  return ArcSinSingle(ClampSingle(AX, -1.0f, 1.0f));
-}
-
-TQuaternion AxisTurn(float AX, float AY, float AZ, float AAngle) {
-  return QuaternionFromAxisAngle(TVec3f(AX, AY, AZ), AAngle);
-}
-
-}  // namespace
-
-bool LimitedLinkRotation(const TQuaternion& AC, const TPmxIKLink& ALink, bool AReflect,
-                         TQuaternion& AResult) {
-  const TMatrix4f M = QuaternionToMatrix4f(AC);
-  TVector3f A{{0.0f, 0.0f, 0.0f}};
-  switch (ALink.Euler) {
-    case etXYZ:
-      A.Y = ClampSingle(SafeArcSin(-M.V[2]), -MiddleAngleLimit, MiddleAngleLimit);
-      A.X = ArcTan2Single(M.V[6], M.V[10]);
-      A.Z = ArcTan2Single(M.V[1], M.V[0]);
-      LimitAngles(A, ALink, AReflect);
-      AResult = MulQuaternion(MulQuaternion(AxisTurn(1, 0, 0, A.X), AxisTurn(0, 1, 0, A.Y)),
-                              AxisTurn(0, 0, 1, A.Z));
-      return true;
-    case etYZX:
-      A.Z = ClampSingle(SafeArcSin(-M.V[4]), -MiddleAngleLimit, MiddleAngleLimit);
-      A.X = ArcTan2Single(M.V[6], M.V[5]);
-      A.Y = ArcTan2Single(M.V[8], M.V[0]);
-      LimitAngles(A, ALink, AReflect);
-      AResult = MulQuaternion(MulQuaternion(AxisTurn(0, 1, 0, A.Y), AxisTurn(0, 0, 1, A.Z)),
-                              AxisTurn(1, 0, 0, A.X));
-      return true;
-    case etZXY:
-      A.X = ClampSingle(SafeArcSin(-M.V[9]), -MiddleAngleLimit, MiddleAngleLimit);
-      A.Y = ArcTan2Single(M.V[8], M.V[10]);
-      A.Z = ArcTan2Single(M.V[1], M.V[5]);
-      LimitAngles(A, ALink, AReflect);
-      AResult = MulQuaternion(MulQuaternion(AxisTurn(0, 0, 1, A.Z), AxisTurn(1, 0, 0, A.X)),
-                              AxisTurn(0, 1, 0, A.Y));
-      return true;
-  }
-  return false;
-}
-
-bool IKLinkTurn(const TMatrix4f& ALinkGlobal, const TVector3f& AEffector, const TVector3f& AGoal,
-                float ALimitAngle, TQuaternion& ATurn) {
-  const TMatrix4f Inv = InvertedMatrix4f(ALinkGlobal);
-  const TVector3f E = Normalized3f(TransformPoint3f(AEffector, Inv));
-  const TVector3f G = Normalized3f(TransformPoint3f(AGoal, Inv));
-  // Rounding can put the dot product of two unit vectors just beyond +-1.
-  float Angle = ArcCosSingle(ClampSingle(Dot3f(E, G), -1.0f, 1.0f));
-  if (!(Angle > 1e-5f)) return false;
-  if (Angle > ALimitAngle) Angle = ALimitAngle;
-  TVector3f Axis = Cross3f(E, G);
-  NormalizeInPlace3f(Axis);
-  // Opposite directions (or a zero vector) give no axis; a turn about none would be NaN.
-  if (Axis.X == 0.0f && Axis.Y == 0.0f && Axis.Z == 0.0f) return false;
-  ATurn = QuaternionFromAxisAngleDeg(Axis, RadiansToDegrees(Angle));
-  return true;
 }

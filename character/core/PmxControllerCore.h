@@ -3,7 +3,9 @@
 // tables of one motion, and turns them into bone matrices and skinned vertices written into
 // caller-provided storage (IPmxSkinTarget). No GL, no files, no clocks: TPmxController maps its
 // GPU buffers and hands the pointers over; tests and fuzz targets hand plain arrays.
-// Depends on formats/pmxlib.h and the vector math only (library quenlor_character_core).
+// Depends on formats/pmxlib.h and the vector math only (library quenlor_character_core). A target
+// of plain arrays is in MemorySkinTarget.h; the other headers of character/core are the core's
+// own internals.
 #pragma once
 
 #include <algorithm>
@@ -24,74 +26,10 @@
 #include "math/VectorTypes.h"
 
 class TPmxControllerCore;
-
-// Skin stream words an SDEF vertex adds after its weights (its points C, R0 and R1).
-inline constexpr uint32_t PmxSkinSdefWords = 9;
-
-// One bone's skinning matrix rows (floats 0-3 of each row) beside the rows of its rotation-only
-// copy (floats 4-7), for skinning a position and a normal in one 256-bit value.
-struct alignas(32) TPmxSkinBonePair {
-  float Rows[4][8];
-};
-
-// sin X by its Taylor series up to X^11 for |X| <= pi/2 (error below 1e-7), std::sin beyond: the
-// slerps of SDEF vertices stay inline and need no library call.
-[[gnu::always_inline]] inline float ShortArcSin(float X) {
-  if (!(std::fabs(X) <= 1.5707964f)) return std::sin(X);
-  const float X2 = X * X;
-  return X *
-         (1.0f + X2 * (-0.16666667f +
-                       X2 * (0.0083333333f +
-                             X2 * (-1.984127e-4f + X2 * (2.7557319e-6f + X2 * -2.5052108e-8f)))));
-}
-
-// The short arc between two unit quaternions (the slerp between them), set up once for many
-// points on it: one arc cosine per arc, two sines per point.
-struct TRotationArc {
-  TQuaternion From, To;  // To negated when the two point apart
-  float Omega;           // the angle between them
-  bool Straight;         // (nearly) the same rotation: the straight line between them
-};
-inline TRotationArc RotationArc(const TQuaternion& A, const TQuaternion& B) {
-  TRotationArc R{A, B, 0.0f, true};
-  float CosOm = A.ImagPart.X * B.ImagPart.X + A.ImagPart.Y * B.ImagPart.Y +
-                A.ImagPart.Z * B.ImagPart.Z + A.RealPart * B.RealPart;
-  if (CosOm < 0.0f) {
-    CosOm = -CosOm;
-    R.To = TQuaternion{{{-B.ImagPart.X, -B.ImagPart.Y, -B.ImagPart.Z}}, -B.RealPart};
-  }
-  if (1.0f - CosOm > 1e-30f) {
-    R.Straight = false;
-    R.Omega = ArcCosSingle(CosOm);
-  }
-  return R;
-}
-// The rotation matrix (rows X, Y, Z; row-vector convention) of the point at T on the arc. The
-// point is sin((1 - T) w) From + sin(T w) To, which is the slerp up to its length; the matrix
-// divides the length out (entries scaled by 2 / |q|^2), so no square root and no division by
-// sin w. A point of length 0 (only for T far outside [0, 1]) gives the identity.
-[[gnu::always_inline]] inline TMatrix4f RotationArcMatrix(const TRotationArc& AArc, float T) {
-  float S0, S1;
-  if (!AArc.Straight) {
-    S0 = ShortArcSin((1.0f - T) * AArc.Omega);
-    S1 = ShortArcSin(T * AArc.Omega);
-  } else {
-    S0 = 1.0f - T;
-    S1 = T;
-  }
-  const TQuaternion &A = AArc.From, &B = AArc.To;
-  const float x = S0 * A.ImagPart.X + S1 * B.ImagPart.X, y = S0 * A.ImagPart.Y + S1 * B.ImagPart.Y,
-              z = S0 * A.ImagPart.Z + S1 * B.ImagPart.Z, w = S0 * A.RealPart + S1 * B.RealPart;
-  const float N = x * x + y * y + z * z + w * w;
-  if (!(N > 1e-30f)) return IdentityMatrix4f;
-  const float S = 2.0f / N;
-  TMatrix4f R;
-  R.X = TVector4f{{1.0f - S * (y * y + z * z), S * (x * y + w * z), S * (x * z - w * y), 0.0f}};
-  R.Y = TVector4f{{S * (x * y - w * z), 1.0f - S * (x * x + z * z), S * (y * z + w * x), 0.0f}};
-  R.Z = TVector4f{{S * (x * z + w * y), S * (y * z - w * x), 1.0f - S * (x * x + y * y), 0.0f}};
-  R.W = TVector4f{{0.0f, 0.0f, 0.0f, 1.0f}};
-  return R;
-}
+// The fast path's skinning records (PmxSkinStream.h) and SDEF arcs (PmxSdef.h), held by the core
+// but used only inside character/core.
+struct TPmxSkinBonePair;
+struct TRotationArc;
 
 // Where UpdateBoneMatrix writes a pose: three floats per vertex for positions and for normals,
 // in vertex order. A Map that yields nullptr skips that half of the write.
@@ -104,33 +42,6 @@ class IPmxSkinTarget {
   virtual void UnmapPositions() = 0;
   virtual float* MapNormals() = 0;
   virtual void UnmapNormals() = 0;
-};
-
-// Skinning into plain memory; counts the writes so that callers can tell whether a pose was
-// written at all.
-class TMemorySkinTarget : public IPmxSkinTarget {
- public:
-  explicit TMemorySkinTarget(int AVertexCount)
-      : Positions(3 * static_cast<size_t>(AVertexCount)),
-        Normals(3 * static_cast<size_t>(AVertexCount)) {}
-  float* MapPositions() override {
-    ++PositionWrites;
-    return WithPositions ? Positions.data() : nullptr;
-  }
-  void UnmapPositions() override {}
-  float* MapNormals() override {
-    ++NormalWrites;
-    return WithNormals ? Normals.data() : nullptr;
-  }
-  void UnmapNormals() override {}
-
-  std::vector<float> Positions;
-  std::vector<float> Normals;
-  int PositionWrites = 0;
-  int NormalWrites = 0;
-  // A half withheld (Map yields nullptr) is not written.
-  bool WithPositions = true;
-  bool WithNormals = true;
 };
 
 // One material as drawn this frame: the model's values with every material morph applied
@@ -147,6 +58,8 @@ struct TMaterialMorphState {
   float EdgeSize;
   TVector4f TextureMul, TextureAdd, SphereMul, SphereAdd, ToonMul, ToonAdd;
 };
+// The model's values of one material, tints neutral.
+TMaterialMorphState MaterialBaseState(const TPmxMaterial& AMaterial);
 
 // The four curves of a bone key (X, Y, Z, rotation); all linear for keys without easing.
 struct TBoneKeyCurves {
@@ -232,7 +145,12 @@ class TPmxControllerCore {
   void Mabataki(float ARate);
   // Turns the neck bone "首" by AValue degrees about its local Y axis (accumulating).
   void CockHead(float AValue);
-  // Turns the head bone "頭" toward the eye point AEye (model space) when the eye is in front.
+  // Turns the head bone "頭" toward the eye point AEye (model space): its rotation is set (not
+  // added to) to the turn from +Z to the direction from the head's place to AEye. It turns only
+  // when the model has both the head bone and a morph "照れ", and the eye is in front: within
+  // about 72.5 degrees of +Z seen from the head (that direction's Z at least 0.3; an eye at the
+  // head's place is not). Otherwise the head keeps its rotation (without "照れ" the model is
+  // still posed again, unchanged).
   void FaceTurn(const TVec3f& AEye);
 
   // ---- rigid-body physics (models with rigid bodies; see PmxCorePhysics.cpp) ----
@@ -533,136 +451,3 @@ class TPmxControllerCore {
   std::vector<TSwitchEvent> FShowEvents;
   std::vector<std::pair<int, std::vector<TSwitchEvent>>> FIKEvents;  // (IK bone, events)
 };
-
-// ---- routines shared by both paths --------------------------------------------------------------
-
-// A when T is 0, B when T is 1, the straight line between otherwise.
-inline TVector3f InterpolateVector(const TVector3f& A, const TVector3f& B, float T) {
-  if (T == 0.0f) return A;
-  if (T == 1.0f) return B;
-  return Lerp3f(A, B, T);
-}
-// Per axis: each component follows its own fraction, with the same exact ends; equal fractions
-// give the same floats as the single-fraction form.
-inline float InterpolateScalar(float A, float B, float T) {
-  if (T == 0.0f) return A;
-  if (T == 1.0f) return B;
-  return A + (B - A) * T;
-}
-inline TVector3f InterpolateVector(const TVector3f& A, const TVector3f& B, float TX, float TY,
-                                   float TZ) {
-  return TVector3f{{InterpolateScalar(A.X, B.X, TX), InterpolateScalar(A.Y, B.Y, TY),
-                    InterpolateScalar(A.Z, B.Z, TZ)}};
-}
-// A when T is 0, B when T is 1, the short spherical arc between otherwise.
-inline TQuaternion InterpolateQuaternion(const TQuaternion& A, const TQuaternion& B, float T) {
-  if (T == 0.0f) return A;
-  if (T == 1.0f) return B;
-  return SlerpQuaternion(A, B, T);
-}
-// ---- SDEF
-// -----------------------------------------------------------------------------------------
-
-// The rotation of a skinning matrix whose rows X, Y, Z are a rotation (row-vector convention, as
-// UnitQuaternionToMatrix4f builds them): the inverse bind is a pure translation, so this is the
-// bone's model-space rotation. Read from the largest of w, x, y, z so that no division is by a
-// small number; normalised.
-TQuaternion SkinMatrixRotation(const TMatrix4f& AM);
-// AV turned by the rotation rows of AR, summed in the order x, y, z (no translation row).
-inline TVector3f RotateVector(const TVector3f& AV, const TMatrix4f& AR) {
-  TVector3f R;
-  for (int Col = 0; Col < 3; ++Col)
-    R.V[Col] = AV.X * AR.V[Col] + AV.Y * AR.V[4 + Col] + AV.Z * AR.V[8 + Col];
-  return R;
-}
-// The fixed points of an SDEF vertex: its centre C and the points cr0, cr1 that bone 1 and bone 2
-// carry (halfway between C and R0, R1 moved so that their weighted mean is C). The reader keeps C,
-// R0 and R1 as the file stores them, in file units with Z unmirrored: they are positions, so they
-// are scaled and mirrored here like every vertex position before they meet one.
-struct TSdefPoints {
-  TVector3f C, Cr0, Cr1;
-};
-inline TSdefPoints SdefPoints(const TPmxBoneWeightSDEF& AW) {
-  const float W0 = AW.Bone1Weight, W1 = 1.0f - W0;
-  TVector3f C = AW.SDEF_C, R0 = AW.SDEF_R0, R1 = AW.SDEF_R1;
-  ConvertPosition(C);
-  ConvertPosition(R0);
-  ConvertPosition(R1);
-  const TVector3f Rw = Add3f(Scaled3f(R0, W0), Scaled3f(R1, W1));
-  const TVector3f Rr0 = Sub3f(Add3f(C, R0), Rw), Rr1 = Sub3f(Add3f(C, R1), Rw);
-  return TSdefPoints{C, Scaled3f(Add3f(C, Rr0), 0.5f), Scaled3f(Add3f(C, Rr1), 0.5f)};
-}
-
-// Ramp from the rest pose at frame -1 to the first key at AKeyFrame (a frame number widened to
-// double, so that a key at frame 2^32 - 1 cannot wrap).
-inline float FirstKeyRamp(double AFrame, double AKeyFrame) {
-  return static_cast<float>((AFrame + 1.0) / (AKeyFrame + 1.0));
-}
-inline float FirstKeyWeight(float AWeight, double AFrame, double AKeyFrame) {
-  return static_cast<float>(static_cast<double>(AWeight) * (AFrame + 1.0) / (AKeyFrame + 1.0));
-}
-// Position of AFrame between the keys at APrev < AFrame <= ANext.
-inline float SegmentRatio(double AFrame, double APrev, double ANext) {
-  if (ANext == AFrame) return 1.0f;
-  return static_cast<float>((AFrame - APrev) / (ANext - APrev));
-}
-inline TQuaternion KeyRotation(const TVmdMotion& AKey) {
-  return TQuaternion{{{AKey.Rotation.X, AKey.Rotation.Y, AKey.Rotation.Z}}, AKey.Rotation.W};
-}
-
-// ---- morph kinds ----
-
-// Morph data entries a walk through nested group morphs may look at in one ApplyMorph, over all
-// groups: a file's groups can name each other so that the paths through them grow exponentially.
-// Models have a few hundred; entries beyond the budget are not looked at.
-inline constexpr int GroupMorphWalkBudget = 1 << 16;
-
-// The model's values of one material, tints neutral.
-TMaterialMorphState MaterialBaseState(const TPmxMaterial& AMaterial);
-// Accumulators of a material no morph touches: factors 1 and sums 0 in every field.
-TMaterialMorphState MaterialMulIdentity();
-TMaterialMorphState MaterialAddIdentity();
-// One material-morph offset at weight AWeight folded into a material's accumulators: operation 0
-// multiplies every factor by lerp(1, value, w) (tints: TextureMul, SphereMul, ToonMul), operation 1
-// adds value * w to every sum (tints: TextureAdd, SphereAdd, ToonAdd); other operations nothing.
-// False for an operation that is neither.
-bool AccumulateMaterialMorph(TMaterialMorphState& AMul, TMaterialMorphState& AAdd,
-                             const TPmxMorphMaterial& AData, float AWeight);
-// base * factor + sum per value; the tints as accumulated.
-TMaterialMorphState CombineMaterialMorphs(const TMaterialMorphState& ABase,
-                                          const TMaterialMorphState& AMul,
-                                          const TMaterialMorphState& AAdd);
-// UV channel of a UV-kind morph (0 UV, 1-4 additional UV 1-4), -1 for other kinds.
-inline int UVMorphChannel(TPmxMorphKind AKind) {
-  return AKind >= mkUV && AKind <= mkAddUV4 ? static_cast<int>(AKind) - static_cast<int>(mkUV) : -1;
-}
-inline TQuaternion BoneMorphRotation(const TPmxMorphBone& AData) {
-  return TQuaternion{{{AData.RotateValue.X, AData.RotateValue.Y, AData.RotateValue.Z}},
-                     AData.RotateValue.W};
-}
-
-// Iterations one IK chain may run in one pose: its loop count, cut only where a file's count (up
-// to 2^31 - 1) would let the link visits of all chains pass 2^16 per pose and stall every frame.
-// Models use tens of iterations; no chain is cut below 256.
-inline int IKIterationLimit(int ALoopCount, size_t AChainCount, size_t ALinkCount) {
-  constexpr int64_t LinkVisitBudget = int64_t(1) << 16;
-  constexpr int64_t Floor = 256;
-  const int64_t Visits = static_cast<int64_t>(std::max<size_t>(1, AChainCount)) *
-                         static_cast<int64_t>(std::max<size_t>(1, ALinkCount));
-  const int64_t Limit = std::max(Floor, LinkVisitBudget / Visits);
-  return static_cast<int>(std::min<int64_t>(ALoopCount, Limit));
-}
-
-// Keeps the Euler angles A (radians, X, Y, Z) inside the link's limits: an angle beyond a bound
-// is mirrored back into the range when AReflect is set and the mirror image fits, else clamped.
-void LimitAngles(TVector3f& A, const TPmxIKLink& ALink, bool AReflect);
-// The new rotation of a limited link turned to AC: AC decomposed into Euler angles of the link's
-// order (middle angle clamped to +-88 degrees), limited, recomposed. False when the link's order
-// is none of the three (the rotation is then left alone).
-bool LimitedLinkRotation(const TQuaternion& AC, const TPmxIKLink& ALink, bool AReflect,
-                         TQuaternion& AResult);
-// The turn of one IK link whose model-space matrix is ALinkGlobal so that the effector at AEffector
-// points toward AGoal: false when the link is not turned (the angle is at most 1e-5 radians or the
-// turn has no axis), else the turn, its angle capped at ALimitAngle.
-bool IKLinkTurn(const TMatrix4f& ALinkGlobal, const TVector3f& AEffector, const TVector3f& AGoal,
-                float ALimitAngle, TQuaternion& ATurn);

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "character/core/PmxControllerCore.h"
+#include "character/core/PmxSkinStream.h"
 
 namespace {
 // A motion frame further ahead than this since the last one is a jump (a seek), not time passing.
@@ -22,15 +23,14 @@ void TPmxControllerCore::BuildSkinParts(const std::vector<uint8_t>& AMovedBones)
   FSkinBesideStep = TSkinPart{};
   FSkinAfterStep = TSkinPart{};
   std::vector<uint8_t> PairSeen(FSdefPairs.size(), 0);
-  size_t Word = 0, Sdef = 0;
+  const uint32_t* Cursor = FSkinStream.data();
+  size_t Sdef = 0;
   for (uint32_t V = 0; V < FSkinVertices.size(); ++V) {
-    const uint32_t Header = FSkinStream[Word];
-    const uint32_t Count = Header & 7u;
-    const size_t Words =
-        1 + Count + (Count >= 2 ? Count : 0) + (Header & 16u ? PmxSkinSdefWords : 0);
+    const uint32_t* Start = Cursor;
+    const TSkinRecord Record = ReadSkinRecord(Cursor);
     bool Moved = false;
-    for (uint32_t S = 0; S < Count; ++S) {
-      const auto Bone = static_cast<int32_t>(FSkinStream[Word + 1 + S]);
+    for (uint32_t S = 0; S < Record.Count; ++S) {
+      const int32_t Bone = Record.Bone(S);
       if (Bone >= 0 && static_cast<size_t>(Bone) < AMovedBones.size() && AMovedBones[Bone])
         Moved = true;
     }
@@ -40,9 +40,8 @@ void TPmxControllerCore::BuildSkinParts(const std::vector<uint8_t>& AMovedBones)
                              static_cast<uint32_t>(Part.Stream.size()),
                              static_cast<uint32_t>(Part.SdefT.size())});
     Part.VertexOf.push_back(V);
-    Part.Stream.insert(Part.Stream.end(), FSkinStream.begin() + Word,
-                       FSkinStream.begin() + Word + Words);
-    if (Header & 16u) {
+    Part.Stream.insert(Part.Stream.end(), Start, Cursor);
+    if (Record.Sdef()) {
       const uint32_t Pair = FSdefArcOf[Sdef];
       Part.SdefArcOf.push_back(Pair);
       Part.SdefT.push_back(FSdefT[Sdef]);
@@ -50,7 +49,6 @@ void TPmxControllerCore::BuildSkinParts(const std::vector<uint8_t>& AMovedBones)
       PairSeen[Pair] = 1;
       ++Sdef;
     }
-    Word += Words;
   }
 }
 

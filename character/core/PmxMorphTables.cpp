@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "character/core/PmxControllerCore.h"
+#include "character/core/PmxMorphKinds.h"
 
 void TPmxControllerCore::BuildMorphTables() {
   const int VertexCount = FPmx.VertexCount();

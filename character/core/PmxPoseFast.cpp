@@ -8,7 +8,10 @@
 
 #include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
+#include "character/core/PmxIKMath.h"
+#include "character/core/PmxKeyInterpolation.h"
 #include "character/core/PmxLanes.h"
+#include "character/core/PmxMorphKinds.h"
 
 using namespace pmx_lanes;
 

@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#include "character/core/PmxIKMath.h"
+#include "character/core/PmxKeyInterpolation.h"
+#include "character/core/PmxMorphKinds.h"
+#include "character/core/PmxSdef.h"
 #include "math/Errors.h"
 
 // ---- motion sampling ----------------------------------------------------------------------------

@@ -11,6 +11,8 @@
 #include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxLanes.h"
+#include "character/core/PmxSdef.h"
+#include "character/core/PmxSkinStream.h"
 
 using namespace pmx_lanes;
 
@@ -30,7 +32,8 @@ inline TLanes Transform(TLanes X, TLanes Y, TLanes Z, const TMatrix4f& M) {
   return ((X * Row(M, 0) + Y * Row(M, 1)) + Z * Row(M, 2)) + Row(M, 3);
 }
 
-inline float WeightOf(uint32_t ABits) {
+// A float from its bits in the stream.
+inline float FloatOfBits(uint32_t ABits) {
   float F;
   std::memcpy(&F, &ABits, sizeof F);
   return F;
@@ -70,24 +73,19 @@ template <class TV, class TMask>
                                                  TMask& ARedo) {
   const TV One = TV{} + 1.0f;
   const TV A0 = (One - AT) * AOmega, A1 = AT * AOmega;
-  // ShortArcSin's polynomial.
-#define QUENLOR_SIN(X, X2)                               \
-  ((X) * (1.0f + (X2) * (-0.16666667f +                  \
-                         (X2) * (0.0083333333f +         \
-                                 (X2) * (-1.984127e-4f + \
-                                         (X2) * (2.7557319e-6f + (X2) * -2.5052108e-8f))))))
   const TV Sq0 = A0 * A0, Sq1 = A1 * A1;
   // Straight lanes take 1 - T and T; picked bit by bit (a vector ?: on integer masks falls apart
   // into branches without AVX2).
   TMask Bits[4];
-  const TV Choices[4] = {One - AT, QUENLOR_SIN(A0, Sq0), AT, QUENLOR_SIN(A1, Sq1)};
+  TV Choices[4] = {One - AT, {}, AT, {}};
+  SinPolynomial(A0, Sq0, Choices[1]);
+  SinPolynomial(A1, Sq1, Choices[3]);
   std::memcpy(Bits, Choices, sizeof Bits);
   const TMask Picked[2] = {(AStraight & Bits[0]) | (~AStraight & Bits[1]),
                            (AStraight & Bits[2]) | (~AStraight & Bits[3])};
   TV S0, S1;
   std::memcpy(&S0, &Picked[0], sizeof S0);
   std::memcpy(&S1, &Picked[1], sizeof S1);
-#undef QUENLOR_SIN
   // |A| <= 1.5707964f (false for NaN), by float compares only: 256-bit integer operations would
   // need AVX2.
   const TV Limit = TV{} + 1.5707964f;
@@ -230,29 +228,29 @@ __attribute__((target("avx"))) void SdefMatrices8(const TRotationArc* AArcs, con
   }
 }
 
-// An SDEF vertex from its stream extras (C, cr0, cr1) and its rotation rows: the position turned
+// An SDEF vertex from its record's points (C, cr0, cr1) and its rotation rows: the position turned
 // about C, plus the places of cr0 and cr1 carried by the two bones and weighted; the normal turned
 // by the same rotation. The same operations in the same order as the reference, lane by lane.
 template <int AStride>
-inline void SkinSdef(const uint32_t* AExtra, float AW0, float AW1, const float* ARows,
+inline void SkinSdef(const uint32_t* APoints, float AW0, float AW1, const float* ARows,
                      const TVec3f& AP, const TVector3f& AN, const float* AM0, const float* AM1,
                      TLanes& AOutP, TLanes& AOutN) {
   TLanes R0, R1, R2;
   std::memcpy(&R0, ARows, sizeof R0);
   std::memcpy(&R1, ARows + 4, sizeof R1);
   std::memcpy(&R2, ARows + 8, sizeof R2);
-  const float C[3] = {WeightOf(AExtra[0]), WeightOf(AExtra[1]), WeightOf(AExtra[2])};
+  const float C[3] = {FloatOfBits(APoints[0]), FloatOfBits(APoints[1]), FloatOfBits(APoints[2])};
   auto Turn = [&](float X, float Y, float Z) {
     return (Splat(X) * R0 + Splat(Y) * R1) + Splat(Z) * R2;
   };
   auto Carry = [](const uint32_t* APoint, const float* AM) {
-    const TLanes X = Splat(WeightOf(APoint[0])), Y = Splat(WeightOf(APoint[1])),
-                 Z = Splat(WeightOf(APoint[2]));
+    const TLanes X = Splat(FloatOfBits(APoint[0])), Y = Splat(FloatOfBits(APoint[1])),
+                 Z = Splat(FloatOfBits(APoint[2]));
     return ((X * RowAt<AStride>(AM, 0) + Y * RowAt<AStride>(AM, 1)) + Z * RowAt<AStride>(AM, 2)) +
            RowAt<AStride>(AM, 3);
   };
-  AOutP = (Turn(AP.X - C[0], AP.Y - C[1], AP.Z - C[2]) + Carry(AExtra + 3, AM0) * AW0) +
-          Carry(AExtra + 6, AM1) * AW1;
+  AOutP = (Turn(AP.X - C[0], AP.Y - C[1], AP.Z - C[2]) + Carry(APoints + 3, AM0) * AW0) +
+          Carry(APoints + 6, AM1) * AW1;
   AOutN = Turn(AN.X, AN.Y, AN.Z);
 }
 
@@ -273,48 +271,43 @@ void TPmxControllerCore::SkinStream(float* APositions, float* ANormals) const {
   alignas(16) TSdefRows Rows[SdefBatch];
   size_t SdefNext = 0, SdefBatchEnd = 0;
   for (size_t V = 0; V < VertexCount; ++V) {
-    const uint32_t Header = *S++;
-    const uint32_t Count = Header & 7u;
     const TVec3f& P = FSkinVertices[V];
     const TVector3f& Nr = FRestNormals[V];
     const TLanes PX = Splat(P.X), PY = Splat(P.Y), PZ = Splat(P.Z);
     const TLanes NX = Splat(Nr.X), NY = Splat(Nr.Y), NZ = Splat(Nr.Z);
+    // Read right before the tests on its slot count, which then take the reader's own tests over.
+    const TSkinRecord R = ReadSkinRecord(S);
     TLanes OutP, OutN;
-    if (Count == 1) {
-      const int32_t B = static_cast<int32_t>(S[0]);
-      S += 1;
+    if (R.Count == 1) {
+      const int32_t B = R.Bone(0);
       if (B >= 0) {
         OutP = Transform(PX, PY, PZ, M[B]);
         OutN = Transform(NX, NY, NZ, N[B]);
       } else {
         OutP = OutN = TLanes{0.0f, 0.0f, 0.0f, 0.0f};
       }
-    } else if (Count == 2) {
-      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]);
-      const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
-      S += 4;
-      if (Header & 16u) {
+    } else if (R.Count == 2) {
+      const int32_t B0 = R.Bone(0), B1 = R.Bone(1);
+      const float W0 = R.Weight(0), W1 = R.Weight(1);
+      if (R.Sdef()) {
         if (SdefNext == SdefBatchEnd) {
           SdefBatchEnd = std::min(SdefNext + SdefBatch, FSdefT.size());
           SdefMatrices4(FSdefArcs.data(), FSdefArcOf.data() + SdefNext, FSdefT.data() + SdefNext,
                         SdefBatchEnd - SdefNext, Rows);
         }
-        SkinSdef<4>(S, W0, W1, Rows[SdefNext++ % SdefBatch], P, Nr, M[B0].V, M[B1].V, OutP, OutN);
-        S += PmxSkinSdefWords;
-      } else if (!(Header & 8u)) {
+        SkinSdef<4>(R.SdefPoints(), W0, W1, Rows[SdefNext++ % SdefBatch], P, Nr, M[B0].V, M[B1].V,
+                    OutP, OutN);
+      } else if (!R.WithoutBone()) {
         OutP = Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1;
         OutN = Transform(NX, NY, NZ, N[B0]) * W0 + Transform(NX, NY, NZ, N[B1]) * W1;
       } else {
         OutP = Term(B0, W0, PX, PY, PZ, M) + Term(B1, W1, PX, PY, PZ, M);
         OutN = Term(B0, W0, NX, NY, NZ, N) + Term(B1, W1, NX, NY, NZ, N);
       }
-    } else if (Count == 4) {
-      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]),
-                    B2 = static_cast<int32_t>(S[2]), B3 = static_cast<int32_t>(S[3]);
-      const float W0 = WeightOf(S[4]), W1 = WeightOf(S[5]), W2 = WeightOf(S[6]),
-                  W3 = WeightOf(S[7]);
-      S += 8;
-      if (!(Header & 8u)) {
+    } else if (R.Count == 4) {
+      const int32_t B0 = R.Bone(0), B1 = R.Bone(1), B2 = R.Bone(2), B3 = R.Bone(3);
+      const float W0 = R.Weight(0), W1 = R.Weight(1), W2 = R.Weight(2), W3 = R.Weight(3);
+      if (!R.WithoutBone()) {
         OutP = ((Transform(PX, PY, PZ, M[B0]) * W0 + Transform(PX, PY, PZ, M[B1]) * W1) +
                 Transform(PX, PY, PZ, M[B2]) * W2) +
                Transform(PX, PY, PZ, M[B3]) * W3;
@@ -346,6 +339,33 @@ typedef float TLanes8 __attribute__((vector_size(32)));
 static_assert(sizeof(TVec3f) == 12 && sizeof(TVector3f) == 12,
               "positions and normals are three floats in a row, array elements back to back");
 
+// Row R of a bone's pair: the skinning matrix's floats in lanes 0-3, the rotation-only copy's in
+// lanes 4-7.
+[[gnu::always_inline, gnu::target("avx")]] inline TLanes8 PairRow(const TPmxSkinBonePair& ABone,
+                                                                  int R) {
+  return *reinterpret_cast<const TLanes8*>(ABone.Rows[R]);
+}
+// (x, y, z, 1) times both matrices of a pair, summed in the order x, y, z, translation: X, Y, Z
+// hold a position's coordinate in lanes 0-3 and a normal's in lanes 4-7.
+[[gnu::always_inline, gnu::target("avx")]] inline TLanes8 PairTransform(
+    const TLanes8& X, const TLanes8& Y, const TLanes8& Z, const TPmxSkinBonePair& ABone) {
+  return ((X * PairRow(ABone, 0) + Y * PairRow(ABone, 1)) + Z * PairRow(ABone, 2)) +
+         PairRow(ABone, 3);
+}
+[[gnu::always_inline, gnu::target("avx")]] inline TLanes8 PairWeighed(
+    const TLanes8& X, const TLanes8& Y, const TLanes8& Z, const TPmxSkinBonePair& ABone, float W) {
+  return PairTransform(X, Y, Z, ABone) * TLanes8{W, W, W, W, W, W, W, W};
+}
+// One slot's share; a slot without a bone contributes nothing (zero).
+[[gnu::always_inline, gnu::target("avx")]] inline TLanes8 PairTerm(const TLanes8& X,
+                                                                   const TLanes8& Y,
+                                                                   const TLanes8& Z,
+                                                                   const TPmxSkinBonePair* ABones,
+                                                                   int32_t ABone, float W) {
+  if (ABone < 0) return TLanes8{0, 0, 0, 0, 0, 0, 0, 0};
+  return PairWeighed(X, Y, Z, ABones[ABone], W);
+}
+
 // The records [AFirst, AEnd) of a stream laid out as SkinStream's (AStream at AFirst's header,
 // ASdefFirst the number of SDEF records before AFirst), with the position and the normal of a
 // vertex computed together in one 256-bit value; ABones holds per bone the four rows of its
@@ -360,18 +380,11 @@ __attribute__((target("avx"))) void SkinStreamWide(
     const TVector3f* ANormalsIn, const TPmxSkinBonePair* ABones, const TRotationArc* AArcs,
     const uint32_t* ASdefArcOf, const float* ASdefT, size_t ASdefCount, float* APositions,
     float* ANormals) {
-#define QUENLOR_ROW(B, R) (*reinterpret_cast<const TLanes8*>(ABones[B].Rows[R]))
-#define QUENLOR_XFORM(B) \
-  (((X * QUENLOR_ROW(B, 0) + Y * QUENLOR_ROW(B, 1)) + Z * QUENLOR_ROW(B, 2)) + QUENLOR_ROW(B, 3))
-#define QUENLOR_WEIGHED(B, W) (QUENLOR_XFORM(B) * TLanes8{W, W, W, W, W, W, W, W})
-#define QUENLOR_TERM(B, W) ((B) < 0 ? TLanes8{0, 0, 0, 0, 0, 0, 0, 0} : QUENLOR_WEIGHED(B, W))
   const uint32_t* S = AStream;
   alignas(32) TSdefRows Rows[SdefBatch];
   size_t SdefNext = ASdefFirst, SdefBatchStart = ASdefFirst, SdefBatchEnd = ASdefFirst;
   for (size_t Record = AFirst; Record < AEnd; ++Record) {
     const size_t V = AIndexed ? AVertexOf[Record] : Record;
-    const uint32_t Header = *S++;
-    const uint32_t Count = Header & 7u;
     const TVec3f& P = APositionsIn[V];
     const TVector3f& N = ANormalsIn[V];
     TLanes8 X, Y, Z;
@@ -389,16 +402,16 @@ __attribute__((target("avx"))) void SkinStreamWide(
       Y = TLanes8{P.Y, P.Y, P.Y, P.Y, N.Y, N.Y, N.Y, N.Y};
       Z = TLanes8{P.Z, P.Z, P.Z, P.Z, N.Z, N.Z, N.Z, N.Z};
     }
+    // Read right before the tests on its slot count, which then take the reader's own tests over.
+    const TSkinRecord R = ReadSkinRecord(S);
     TLanes8 Out;
-    if (Count == 1) {
-      const int32_t B = static_cast<int32_t>(S[0]);
-      S += 1;
-      Out = B >= 0 ? QUENLOR_XFORM(B) : TLanes8{0, 0, 0, 0, 0, 0, 0, 0};
-    } else if (Count == 2) {
-      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]);
-      const float W0 = WeightOf(S[2]), W1 = WeightOf(S[3]);
-      S += 4;
-      if (Header & 16u) {
+    if (R.Count == 1) {
+      const int32_t B = R.Bone(0);
+      Out = B >= 0 ? PairTransform(X, Y, Z, ABones[B]) : TLanes8{0, 0, 0, 0, 0, 0, 0, 0};
+    } else if (R.Count == 2) {
+      const int32_t B0 = R.Bone(0), B1 = R.Bone(1);
+      const float W0 = R.Weight(0), W1 = R.Weight(1);
+      if (R.Sdef()) {
         TLanes Position, Normal;
         if (SdefNext == SdefBatchEnd) {
           SdefBatchStart = SdefNext;
@@ -406,28 +419,26 @@ __attribute__((target("avx"))) void SkinStreamWide(
           SdefMatrices8(AArcs, ASdefArcOf + SdefNext, ASdefT + SdefNext, SdefBatchEnd - SdefNext,
                         Rows);
         }
-        SkinSdef<8>(S, W0, W1, Rows[SdefNext++ - SdefBatchStart], P, N, ABones[B0].Rows[0],
-                    ABones[B1].Rows[0], Position, Normal);
-        S += PmxSkinSdefWords;
+        SkinSdef<8>(R.SdefPoints(), W0, W1, Rows[SdefNext++ - SdefBatchStart], P, N,
+                    ABones[B0].Rows[0], ABones[B1].Rows[0], Position, Normal);
         Out = __builtin_shufflevector(Position, Normal, 0, 1, 2, 3, 4, 5, 6, 7);
-      } else if (!(Header & 8u)) {
-        Out = QUENLOR_WEIGHED(B0, W0) + QUENLOR_WEIGHED(B1, W1);
+      } else if (!R.WithoutBone()) {
+        Out = PairWeighed(X, Y, Z, ABones[B0], W0) + PairWeighed(X, Y, Z, ABones[B1], W1);
       } else {
-        Out = QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1);
+        Out = PairTerm(X, Y, Z, ABones, B0, W0) + PairTerm(X, Y, Z, ABones, B1, W1);
       }
-    } else if (Count == 4) {
-      const int32_t B0 = static_cast<int32_t>(S[0]), B1 = static_cast<int32_t>(S[1]),
-                    B2 = static_cast<int32_t>(S[2]), B3 = static_cast<int32_t>(S[3]);
-      const float W0 = WeightOf(S[4]), W1 = WeightOf(S[5]), W2 = WeightOf(S[6]),
-                  W3 = WeightOf(S[7]);
-      S += 8;
-      // Header bit 8: some slot has no bone and adds nothing; without it every slot is a bone.
-      if (!(Header & 8u))
-        Out = ((QUENLOR_WEIGHED(B0, W0) + QUENLOR_WEIGHED(B1, W1)) + QUENLOR_WEIGHED(B2, W2)) +
-              QUENLOR_WEIGHED(B3, W3);
+    } else if (R.Count == 4) {
+      const int32_t B0 = R.Bone(0), B1 = R.Bone(1), B2 = R.Bone(2), B3 = R.Bone(3);
+      const float W0 = R.Weight(0), W1 = R.Weight(1), W2 = R.Weight(2), W3 = R.Weight(3);
+      // Without a slot lacking a bone every slot is a bone: no test per slot.
+      if (!R.WithoutBone())
+        Out = ((PairWeighed(X, Y, Z, ABones[B0], W0) + PairWeighed(X, Y, Z, ABones[B1], W1)) +
+               PairWeighed(X, Y, Z, ABones[B2], W2)) +
+              PairWeighed(X, Y, Z, ABones[B3], W3);
       else
-        Out = ((QUENLOR_TERM(B0, W0) + QUENLOR_TERM(B1, W1)) + QUENLOR_TERM(B2, W2)) +
-              QUENLOR_TERM(B3, W3);
+        Out = ((PairTerm(X, Y, Z, ABones, B0, W0) + PairTerm(X, Y, Z, ABones, B1, W1)) +
+               PairTerm(X, Y, Z, ABones, B2, W2)) +
+              PairTerm(X, Y, Z, ABones, B3, W3);
     } else {
       Out = TLanes8{P.X, P.Y, P.Z, 0.0f, N.X, N.Y, N.Z, 0.0f};
     }
@@ -446,10 +457,6 @@ __attribute__((target("avx"))) void SkinStreamWide(
       _mm_store_ss(ANormals + 3 * V + 2, _mm_movehl_ps(Normal, Normal));
     }
   }
-#undef QUENLOR_TERM
-#undef QUENLOR_WEIGHED
-#undef QUENLOR_XFORM
-#undef QUENLOR_ROW
 }
 
 bool CpuHasAVX() {

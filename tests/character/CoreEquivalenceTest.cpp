@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxReferenceCore.h"
 #include "tests/character/GeneratedCharacter.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/core/PmxReferenceCore.h"
 #include "tests/support/PmxWriter.h"

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "character/core/PmxIKMath.h"
 #include "tests/character/CoreFixture.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "character/core/PmxMorphKinds.h"
 #include "tests/character/CoreFixture.h"
 
 namespace {

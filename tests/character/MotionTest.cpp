@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "character/core/PmxKeyInterpolation.h"
 #include "tests/character/CoreFixture.h"
 
 namespace {

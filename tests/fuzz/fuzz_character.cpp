@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "character/core/CameraMotion.h"
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 #include "tests/fuzz/FuzzInput.h"
 

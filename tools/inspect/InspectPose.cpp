@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "character/core/CameraMotion.h"
+#include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 
 namespace {
