@@ -1,8 +1,9 @@
 // TPmxControllerCore: the CPU side of the character controller. It holds the pose state of one
 // model (bone rotations and translations, morph weights, morphed rest positions), the keyframe
 // tables of one motion, and turns them into bone matrices and skinned vertices written into
-// caller-provided storage (IPmxSkinTarget). No GL, no files, no clocks: TPmxController maps its
-// GPU buffers and hands the pointers over; tests and fuzz targets hand plain arrays.
+// caller-provided storage (IPmxSkinTarget). No GL, no files, no clocks: the renderer's
+// TModelDrawing maps its GPU buffers and hands the pointers over; tests and fuzz targets hand
+// plain arrays.
 // Depends on formats/pmxlib.h and the vector math only (library quenlor_character_core). A target
 // of plain arrays is in MemorySkinTarget.h; the other headers of character/core are the core's
 // own internals.
