@@ -8,7 +8,7 @@
 
 #include "character/UPmxController.h"
 #include "gl/Bitmap.h"
-#include "tests/character/GeneratedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
 
 namespace fs = std::filesystem;
 

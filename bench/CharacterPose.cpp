@@ -16,8 +16,8 @@
 #include "character/core/CameraMotion.h"
 #include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/character/GeneratedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
+#include "tools/testbed/PmxReferenceCore.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/character/GeneratedCharacter.h"
-#include "tests/character/RiggedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
+#include "tools/testbed/PmxReferenceCore.h"
+#include "tools/testbed/RiggedCharacter.h"
 
 namespace {
 

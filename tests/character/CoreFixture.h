@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
+#include "tools/testbed/PmxReferenceCore.h"
 
 struct TCoreRig {
   TPmx Pmx;

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "character/UPmxController.h"
+#include "formats/PmxWriter.h"
 #include "math/VectorMath.h"
 #include "tests/gl/GLCoreFixture.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 

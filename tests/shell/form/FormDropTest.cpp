@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "character/UPmxController.h"
+#include "formats/PmxWriter.h"
 #include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
 #include "shell/Application.h"
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
