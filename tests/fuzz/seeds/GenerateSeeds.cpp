@@ -10,7 +10,7 @@
 
 #include "formats/PmxPhysicsWriter.h"
 #include "formats/PmxWriter.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 #include "tests/support/RichModel.h"
 #include "tools/demo/DemoImages.h"
 #include "tools/testbed/GeneratedCharacter.h"
