@@ -8,7 +8,7 @@
 
 #include "gl/Bitmap.h"
 #include "render/ModelDrawing.h"
-#include "tests/character/GeneratedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 #include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
 #include "character/physics/PmxPhysics.h"
-#include "tests/character/GeneratedCharacter.h"
-#include "tests/character/RiggedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
+#include "tools/testbed/RiggedCharacter.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "character/core/MemorySkinTarget.h"
 #include "character/core/ParallelChunks.h"
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/character/GeneratedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
+#include "tools/testbed/PmxReferenceCore.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/character/GeneratedCharacter.h"
-#include "tests/character/RiggedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
+#include "tools/testbed/PmxReferenceCore.h"
+#include "tools/testbed/RiggedCharacter.h"
 
 namespace {
 

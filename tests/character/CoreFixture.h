@@ -11,8 +11,8 @@
 
 #include "character/core/MemorySkinTarget.h"
 #include "character/core/PmxControllerCore.h"
-#include "character/core/PmxReferenceCore.h"
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
+#include "tools/testbed/PmxReferenceCore.h"
 
 struct TCoreRig {
   TPmx Pmx;

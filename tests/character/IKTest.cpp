@@ -30,6 +30,13 @@ float Angle(const TQuaternion& Q) {
                            std::fabs(Q.RealPart));
 }
 
+// V turned by the unit quaternion Q = (u, w): V + 2w (u x V) + 2 u x (u x V).
+TVector3f Rotated(const TQuaternion& Q, const TVector3f& V) {
+  const TVec3f U(Q.ImagPart.X, Q.ImagPart.Y, Q.ImagPart.Z), P(V.X, V.Y, V.Z);
+  const TVec3f T = U.Cross(P) * (2.0f * Q.RealPart), T2 = U.Cross(U.Cross(P)) * 2.0f;
+  return NewVector3f(P.X + T.X + T2.X, P.Y + T.Y + T2.Y, P.Z + T.Z + T2.Z);
+}
+
 bool Finite(const TQuaternion& Q) {
   return std::isfinite(Q.ImagPart.X) && std::isfinite(Q.ImagPart.Y) &&
          std::isfinite(Q.ImagPart.Z) && std::isfinite(Q.RealPart);
@@ -192,36 +199,57 @@ TEST(IK, LimitAnglesReflectsInTheFirstHalfAndClampsInTheSecond) {
 }
 
 TEST(IK, EachEulerOrderDecomposesAndRecomposesByItsTable) {
-  // The angles are read as a turn about one axis after another and recomposed with the product
-  // of the table, whose order is the reverse of the reading: a turn about a single axis comes back
-  // unchanged, a turn about several comes back as the table's product of the same angles.
-  const float X = 0.4f, Y = -0.3f, Z = 0.25f;
-  const TQuaternion Qx = TurnAbout(1, 0, 0, X), Qy = TurnAbout(0, 1, 0, Y),
-                    Qz = TurnAbout(0, 0, 1, Z);
+  // Each order reads the link's rotation as a turn about one axis after another (fixed axes) and
+  // recomposes it in the reverse order: XYZ reads X, then Y, then Z and gives Z first, then Y, then
+  // X. The result is checked by where it takes the unit vectors, worked out by hand with
+  // Rx(a): (x, y, z) -> (x, y c - z s, y s + z c), Ry(a): (x c + z s, y, -x s + z c),
+  // Rz(a): (x c - y s, x s + y c, z); the middle angle is 30 degrees (c = 0.8660254, s = 0.5),
+  // the outer ones +90 and -90 degrees.
+  const float Right = 1.5707963f, Thirty = 0.5235988f, C = 0.8660254f, S = 0.5f;
   struct TCase {
     TEulerType Order;
-    TQuaternion Read, Recomposed;
+    float X, Y, Z;
+    TQuaternion Read;  // the turns in reading order
+    TVector3f Ex, Ey, Ez;
   };
+  auto Tx = [](float A) { return TurnAbout(1, 0, 0, A); };
+  auto Ty = [](float A) { return TurnAbout(0, 1, 0, A); };
+  auto Tz = [](float A) { return TurnAbout(0, 0, 1, A); };
   const TCase Cases[] = {
-      {etXYZ, MulQuaternion(MulQuaternion(Qz, Qy), Qx), MulQuaternion(MulQuaternion(Qx, Qy), Qz)},
-      {etYZX, MulQuaternion(MulQuaternion(Qx, Qz), Qy), MulQuaternion(MulQuaternion(Qy, Qz), Qx)},
-      {etZXY, MulQuaternion(MulQuaternion(Qy, Qx), Qz), MulQuaternion(MulQuaternion(Qz, Qx), Qy)},
+      // Rz(-90) then Ry(30) then Rx(90): ex -> (0, -1, 0) -> (0, -1, 0) -> (0, 0, -1);
+      // ey -> (1, 0, 0) -> (c, 0, -s) -> (c, s, 0); ez -> ez -> (s, 0, c) -> (s, -c, 0).
+      {etXYZ, Right, Thirty, -Right,
+       MulQuaternion(Tz(-Right), MulQuaternion(Ty(Thirty), Tx(Right))), NewVector3f(0, 0, -1),
+       NewVector3f(C, S, 0), NewVector3f(S, -C, 0)},
+      // Rx(-90) then Rz(30) then Ry(90): ex -> ex -> (c, s, 0) -> (0, s, -c);
+      // ey -> (0, 0, -1) -> (0, 0, -1) -> (-1, 0, 0); ez -> (0, 1, 0) -> (-s, c, 0) -> (0, c, s).
+      {etYZX, -Right, Right, Thirty,
+       MulQuaternion(Tx(-Right), MulQuaternion(Tz(Thirty), Ty(Right))), NewVector3f(0, S, -C),
+       NewVector3f(-1, 0, 0), NewVector3f(0, C, S)},
+      // Ry(-90) then Rx(30) then Rz(90): ex -> (0, 0, 1) -> (0, -s, c) -> (s, 0, c);
+      // ey -> ey -> (0, c, s) -> (-c, 0, s); ez -> (-1, 0, 0) -> (-1, 0, 0) -> (0, -1, 0).
+      {etZXY, Thirty, -Right, Right,
+       MulQuaternion(Ty(-Right), MulQuaternion(Tx(Thirty), Tz(Right))), NewVector3f(S, 0, C),
+       NewVector3f(-C, 0, S), NewVector3f(0, -1, 0)},
   };
-  for (const TCase& C : Cases) {
+  for (const TCase& K : Cases) {
     TPmxIKLink Link{};
     Link.AngleLimit = 1;
-    Link.Euler = C.Order;
+    Link.Euler = K.Order;
     Link.LowerLimit = NewVector3f(-3, -3, -3);
     Link.UpperLimit = NewVector3f(3, 3, 3);
     TQuaternion R;
-    ASSERT_TRUE(LimitedLinkRotation(C.Read, Link, false, R));
-    EXPECT_TRUE(SameTurn(R, C.Recomposed)) << static_cast<int>(C.Order);
-    for (const TQuaternion& Single : {Qx, Qy, Qz}) {
+    ASSERT_TRUE(LimitedLinkRotation(K.Read, Link, false, R));
+    EXPECT_TRUE(Near3(Rotated(R, NewVector3f(1, 0, 0)), K.Ex)) << static_cast<int>(K.Order);
+    EXPECT_TRUE(Near3(Rotated(R, NewVector3f(0, 1, 0)), K.Ey)) << static_cast<int>(K.Order);
+    EXPECT_TRUE(Near3(Rotated(R, NewVector3f(0, 0, 1)), K.Ez)) << static_cast<int>(K.Order);
+    // A turn about a single axis comes back unchanged.
+    for (const TQuaternion& Single : {Tx(K.X), Ty(K.Y), Tz(K.Z)}) {
       ASSERT_TRUE(LimitedLinkRotation(Single, Link, false, R));
-      EXPECT_TRUE(SameTurn(R, Single)) << static_cast<int>(C.Order);
+      EXPECT_TRUE(SameTurn(R, Single)) << static_cast<int>(K.Order);
     }
   }
-  // The middle angle stops at 88 degrees.
+  // The middle angle stops at 88 degrees (88 / 180 * pi = 1.5358897 radians).
   TPmxIKLink Link{};
   Link.AngleLimit = 1;
   Link.Euler = etXYZ;
@@ -229,11 +257,11 @@ TEST(IK, EachEulerOrderDecomposesAndRecomposesByItsTable) {
   Link.UpperLimit = NewVector3f(3, 3, 3);
   TQuaternion R;
   ASSERT_TRUE(LimitedLinkRotation(TurnAbout(0, 1, 0, 1.56f), Link, false, R));
-  EXPECT_TRUE(SameTurn(R, TurnAbout(0, 1, 0, 1.535889744758606f)));
+  EXPECT_TRUE(SameTurn(R, TurnAbout(0, 1, 0, 1.5358897f)));
 
   TPmxIKLink Unknown{};
   Unknown.Euler = static_cast<TEulerType>(7);
-  EXPECT_FALSE(LimitedLinkRotation(Qx, Unknown, false, R));
+  EXPECT_FALSE(LimitedLinkRotation(TurnAbout(1, 0, 0, 0.4f), Unknown, false, R));
 }
 
 TEST(IK, OppositeDirectionsAndRoundingPutNoNaNIntoThePose) {

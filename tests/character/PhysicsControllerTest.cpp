@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/PmxPhysicsWriter.h"
 #include "tests/character/CoreFixture.h"
-#include "tests/support/PmxPhysicsWriter.h"
 
 namespace {
 

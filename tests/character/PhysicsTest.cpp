@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "character/physics/PmxPhysics.h"
+#include "formats/PmxPhysicsWriter.h"
 #include "math/VectorGeometry.h"
 #include "math/VectorMath.h"
-#include "tests/support/PmxPhysicsWriter.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <numbers>
 
 #include "tests/character/CoreFixture.h"
-#include "tests/character/GeneratedCharacter.h"
+#include "tools/testbed/GeneratedCharacter.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/PmxWriter.h"
 #include "formats/pmxlib.h"
 #include "math/VectorGeometry.h"
-#include "tests/support/PmxWriter.h"
 #include "tests/support/RichModel.h"
 
 // The message of the Exception AAction raises; "" when it raises none. Any other exception type

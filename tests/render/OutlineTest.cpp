@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "formats/PmxWriter.h"
 #include "math/VectorMath.h"
 #include "render/ModelDrawing.h"
 #include "tests/gl/GLCoreFixture.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/PmxWriter.h"
 #include "math/VectorGeometry.h"
 #include "scene/SceneFiles.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/PmxWriter.h"
 #include "math/VectorGeometry.h"
 #include "scene/Scene.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 // and the fuzzers' seed corpus. Depends on the PMX writer only.
 #pragma once
 
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
 
 // A model that uses every section and every kind of record: all weight methods (and an unknown
 // one), additional UVs, shared and own toons, every bone field, IK with and without limits, every

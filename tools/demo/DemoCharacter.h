@@ -1,13 +1,13 @@
 // DemoCharacter: the default character of the viewer, built in code: a stylised girl with twin
 // tails (skeleton with conventional Japanese bone names and leg IK, materials, morphs), her dance
 // motion, the camera that films it, her textures and the ten shared toon ramps.
-// Depends on the PMX/VMD writer (tests/support) and tools/demo/DemoImages.
+// Depends on the PMX/VMD writer (formats/PmxWriter.h) and tools/demo/DemoImages.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
 #include "tools/demo/DemoImages.h"
 
 // Where the character stands: the viewer starts at (0, 1.7, 2) looking along -Z, and from there a

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "tests/support/PmxPhysicsWriter.h"
+#include "formats/PmxPhysicsWriter.h"
 
 namespace {
 

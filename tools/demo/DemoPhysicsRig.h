@@ -1,11 +1,12 @@
 // The default character's rigid bodies and joints: twin tails as jointed chains, a pleated skirt of
 // hinged panels, the chest ribbon's tails on springs, and the head, chest, hips and legs as bodies
-// that follow their bones for the rest to collide with. Depends on the PMX writer (tests/support).
+// that follow their bones for the rest to collide with. Depends on the PMX writer
+// (formats/PmxWriter.h).
 #pragma once
 
 #include <vector>
 
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
 
 // Pleat columns of the skirt, each a panel from the waist and one below it.
 inline constexpr int kDemoSkirtColumns = 8;

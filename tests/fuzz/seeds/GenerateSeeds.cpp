@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "math/VectorGeometry.h"  // before GeneratedCharacter.h, which uses it
-#include "tests/character/GeneratedCharacter.h"
-#include "tests/gl/images_fixtures.h"
-#include "tests/support/PmxPhysicsWriter.h"
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxPhysicsWriter.h"
+#include "formats/PmxWriter.h"
+#include "tests/gl/ImageFixtures.h"
 #include "tests/support/RichModel.h"
 #include "tools/demo/DemoImages.h"
+#include "tools/testbed/GeneratedCharacter.h"
 
 namespace {
 

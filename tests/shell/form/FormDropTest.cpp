@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/PmxWriter.h"
 #include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
 #include "scene/Timeline.h"
@@ -22,7 +23,6 @@
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
 #include "shell/ViewerScene.h"
-#include "tests/support/PmxWriter.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

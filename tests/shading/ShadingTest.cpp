@@ -209,27 +209,49 @@ TEST_F(ShadingTest, LightMatricesFollowPositionAndCenterButNotColor) {
   EXPECT_THAT(Light.Color().V, ::testing::ElementsAre(1, 1, 1, 1));
 
   Light.SetPosition(TVector3f{{5, 10, 10}});
-  const TMatrix4f Expected = MulMatrix4f(
-      LookAtMatrix4f(TVector4f{{5, 10, 10, 1}}, TVector4f{{0, 0, 0, 1}}, TVector4f{{0, 1, 0, 0}}),
-      PerspectiveMatrix4fDeg(45, 1, 1, 250));
-  EXPECT_THAT(Light.MVPMatrix().V, ::testing::ElementsAreArray(Expected.V));
-  const TMatrix4f ExpectedShadow = MulMatrix4f(Expected, ShadowBiasMatrix);
-  EXPECT_THAT(Light.ShadowMatrix().V, ::testing::ElementsAreArray(ExpectedShadow.V));
-
-  // The origin lands in the middle of the map at a depth inside (0, 1).
-  const TVector3f Origin = ShadowCoord(TVector3f{{0, 0, 0}});
-  EXPECT_NEAR(Origin.X, 0.5f, 1e-6f);
-  EXPECT_NEAR(Origin.Y, 0.5f, 1e-6f);
-  EXPECT_GT(Origin.Z, 0.0f);
-  EXPECT_LT(Origin.Z, 1.0f);
+  // The light at L = (5, 10, 10) looks at the origin, 15 away: forward f = (-1, -2, -2) / 3; right
+  // r = f x (0, 1, 0) normalised = (2, 0, -1) / sqrt(5); up u = r x f = (-2, 5, -4) / (3 sqrt(5)).
+  // A 45 degree frustum, square, from 1 to 250: a point at distance d along f lands at depth
+  // 251/249 - 500 / (249 d), i.e. -1 at d = 1, +1 at d = 250, 3265/3735 = 0.8741633 at d = 15; one
+  // d tan(22.5 deg) = d (sqrt(2) - 1) to the right (or up) of the axis lands on the right (or top)
+  // edge. The shadow matrix maps each coordinate v to v / 2 + 0.5.
+  const float Sqrt5 = std::sqrt(5.0f), Edge = 15 * (std::sqrt(2.0f) - 1);
+  const TVector3f L{{5, 10, 10}}, F{{-1.0f / 3, -2.0f / 3, -2.0f / 3}},
+      R{{2 / Sqrt5, 0, -1 / Sqrt5}}, U{{-2 / (3 * Sqrt5), 5 / (3 * Sqrt5), -4 / (3 * Sqrt5)}};
+  auto At = [](const TVector3f& AFrom, float AT, const TVector3f& ADir) {
+    return TVector3f{{AFrom.X + AT * ADir.X, AFrom.Y + AT * ADir.Y, AFrom.Z + AT * ADir.Z}};
+  };
+  auto Project = [](const TVector3f& P, const TMatrix4f& M) {
+    const TVector4f C = RowTimesMatrix4f(ExtendVector3f(P, 1), M);
+    return TVector3f{{C.X / C.W, C.Y / C.W, C.Z / C.W}};
+  };
+  const float Mid = 3265.0f / 3735;
+  struct {
+    const char* Name;
+    TVector3f Point, Clip;
+  } const Points[] = {
+      {"centre", TVector3f{{0, 0, 0}}, TVector3f{{0, 0, Mid}}},
+      {"near", At(L, 1, F), TVector3f{{0, 0, -1}}},
+      {"far", At(L, 250, F), TVector3f{{0, 0, 1}}},
+      {"right edge", At(TVector3f{{0, 0, 0}}, Edge, R), TVector3f{{1, 0, Mid}}},
+      {"top edge", At(TVector3f{{0, 0, 0}}, Edge, U), TVector3f{{0, 1, Mid}}},
+      {"left half way", At(TVector3f{{0, 0, 0}}, -Edge / 2, R), TVector3f{{-0.5f, 0, Mid}}},
+  };
+  for (const auto& P : Points) {
+    const TVector3f Clip = Project(P.Point, Light.MVPMatrix()), Map = ShadowCoord(P.Point);
+    for (int C = 0; C < 3; ++C) {
+      EXPECT_NEAR(Clip.V[C], P.Clip.V[C], 2e-5f) << P.Name << " " << C;
+      EXPECT_NEAR(Map.V[C], P.Clip.V[C] / 2 + 0.5f, 2e-5f) << P.Name << " " << C;
+    }
+  }
+  const TMatrix4f ShadowBefore = Light.ShadowMatrix();
 
   const TMatrix4f Before = Light.MVPMatrix();
   Light.SetColor(TVector4f{{0.5f, 0.25f, 1, 1}});
   EXPECT_THAT(Light.MVPMatrix().V, ::testing::ElementsAreArray(Before.V));
   Light.SetCenter(TVector3f{{1, 0, 0}});
   EXPECT_THAT(Light.MVPMatrix().V, ::testing::Not(::testing::ElementsAreArray(Before.V)));
-  EXPECT_THAT(Light.ShadowMatrix().V,
-              ::testing::Not(::testing::ElementsAreArray(ExpectedShadow.V)));
+  EXPECT_THAT(Light.ShadowMatrix().V, ::testing::Not(::testing::ElementsAreArray(ShadowBefore.V)));
 
   // Activate uploads the light on every call, also when the program is already current.
   FMain->Activate();
@@ -289,12 +311,13 @@ TEST_F(ShadingTest, TexturedToonRampedQuadsReadTheRampTopWhenFacingTheLight) {
   AddQuad(0, 10, -10, 10, 0, TVector3f{{0.8660254f, -0.5f, 0}}, true, Material);
   LitPass(kTopDown);
 
-  auto Expected = [&](const std::array<std::uint8_t, 3>& ARamp, int C) {
-    const float Lit[3] = {0.7f, 0.6f, 0.5f};
-    return Lit[C] * (T[C] / 255.0f) * (ARamp[C] / 255.0f);
-  };
-  EXPECT_THAT(GroundPixel(-5, 3), ColorNear(Expected(A, 0), Expected(A, 1), Expected(A, 2)));
-  EXPECT_THAT(GroundPixel(5, -3), ColorNear(Expected(B, 0), Expected(B, 1), Expected(B, 2)));
+  // Facing the light: (diffuse + ambient) x texture x ramp, with diffuse + ambient =
+  // (0.5 + 0.2, 0.4 + 0.2, 0.3 + 0.2) = (0.7, 0.6, 0.5) and T = (0.8, 128/255, 1):
+  // ramp A = (1, 0.8, 0.6): (0.7 x 0.8, 0.6 x 0.50196 x 0.8, 0.5 x 0.6) = (0.56, 0.24094, 0.3);
+  // ramp B = (128/255, 1, 64/255): (0.56 x 0.50196, 0.6 x 0.50196, 0.5 x 0.25098)
+  //                              = (0.28110, 0.30118, 0.12549).
+  EXPECT_THAT(GroundPixel(-5, 3), ColorNear(0.56f, 0.24094f, 0.3f));
+  EXPECT_THAT(GroundPixel(5, -3), ColorNear(0.28110f, 0.30118f, 0.12549f));
 }
 
 TEST_F(ShadingTest, ShadowPassWritesDepthsThatSaveImageMapsToGreyLevels) {

@@ -1,5 +1,6 @@
-// PmxWriter: builds PMX (2.0 / 2.1) and VMD files in memory from the readers' own records, for
-// test fixtures, generated demo assets and benchmarks. Depends on formats/pmxlib.h.
+// PmxWriter: builds PMX (2.0 / 2.1) and VMD files in memory from the readers' own records: the
+// demo-asset generator writes the default character with it, and tests and benchmarks build their
+// models and motions with it. Depends on formats/pmxlib.h only (no files but the one it saves).
 //
 // The records are given as the readers return them, in the system's frame (positions already
 // x 0.1 and Z-mirrored, faces in the reader's winding, IK limits as derived): the writer inverts

@@ -7,7 +7,7 @@
 
 #include "gl/Bitmap.h"
 #include "gl/Textures.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 
 using fixtures::Bytes;
 

@@ -5,7 +5,7 @@
 // pose or the look (vertex morphs including "まばたき" and "照れ", nested group morphs, bone,
 // material and UV morphs), and a long motion with keys for most bones, the IK bones and every
 // morph, stored out of order. Deterministic for a given seed.
-// Header-only; depends on the PMX/VMD writer (tests/support).
+// Header-only; depends on the PMX/VMD writer (formats/PmxWriter.h).
 #pragma once
 
 #include <algorithm>
@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
+#include "math/VectorGeometry.h"
 
 struct TGeneratedCharacterOptions {
   int VertexCount = 100000;

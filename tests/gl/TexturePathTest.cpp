@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "gl/TexturePath.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 
 namespace fs = std::filesystem;
 

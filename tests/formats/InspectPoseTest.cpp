@@ -7,10 +7,10 @@
 #include <cmath>
 #include <numbers>
 
+#include "formats/PmxPhysicsWriter.h"
 #include "tests/formats/FormatsTestUtil.h"
 #include "tests/formats/InspectorProcess.h"
 #include "tests/formats/JsonReader.h"
-#include "tests/support/PmxPhysicsWriter.h"
 
 namespace {
 

@@ -1,13 +1,12 @@
 // Textures on the real driver: uploads from bitmaps and files (TGA, DDS mip chains, PNG/JPEG/BMP
 // through the codec), sampler binding, and files that must fail without leaving a texture.
-#include "gl/Textures.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "gl/Textures.h"
 #include "gl/tgaimage.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 #include "tests/support/GLTestContext.h"
 
 using fixtures::Bytes;

@@ -2,13 +2,13 @@
 // first bones, spheres simulated on the last ones (the hair and skirt chains), each hinged to its
 // parent's body (a chain's root to the first follower), and cross links between simulated bodies
 // seven apart, as skirts have. For the physics benchmark and the equivalence tests.
-// Header-only; depends on the PMX writer's physics records (tests/support).
+// Header-only; depends on the PMX writer's physics records (formats/PmxPhysicsWriter.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "tests/support/PmxPhysicsWriter.h"
+#include "formats/PmxPhysicsWriter.h"
 
 struct TGeneratedRig {
   int FollowerBodies = 60, SimulatedBodies = 120, JointCount = 230;

@@ -3,7 +3,7 @@
 
 #include "gl/Bitmap.h"
 #include "gl/DDS.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 
 using fixtures::Bytes;
 using fixtures::Dds;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "gl/tgaimage.h"
-#include "tests/gl/images_fixtures.h"
+#include "tests/gl/ImageFixtures.h"
 
 using fixtures::Bytes;
 using fixtures::Pixel;

@@ -1,5 +1,5 @@
 // The literal algorithm of the controller core, kept as the yardstick of the fast path.
-#include "character/core/PmxReferenceCore.h"
+#include "tools/testbed/PmxReferenceCore.h"
 
 #include <cstring>
 

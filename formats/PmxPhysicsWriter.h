@@ -1,5 +1,6 @@
-// Rigid bodies and joints for generated models, given in the viewer's frame and written the way a
-// file holds them (the reader keeps them unconverted), plus a pendulum chain rig for tests.
+// PmxPhysicsWriter: rigid bodies and joints for generated models, given in the viewer's frame and
+// written the way a file holds them (the reader keeps them unconverted), plus a pendulum chain rig.
+// The demo generator and tests use it; header-only, depends on formats/PmxWriter.h.
 #pragma once
 
 #include <cmath>
@@ -7,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/PmxWriter.h"
+#include "formats/PmxWriter.h"
 
 // File frame of a viewer-frame place: scaled up, Z mirrored; X and Y turns negated.
 inline TVector3f FilePosition(const TVector3f& A) {
