@@ -853,6 +853,8 @@ TEST_F(ControllerTest, UVMorphsRewriteTheUVBuffersOnlyWhenAUVChanged) {
 TEST_F(ControllerTest, TheRendererHasOneGroundThatComesWithTheFirstModel) {
   TRigModel M;
   M.B.SaveToFile(ModelPath());
+  // Declared before the renderer: a drawing goes while its model still exists.
+  std::unique_ptr<TSceneModel> Models[2];
   TSceneRenderer Renderer(FGL.get(), BaseDir());
   EXPECT_TRUE(Renderer.Program().Items().empty());
   auto Count = [&] {
@@ -861,7 +863,6 @@ TEST_F(ControllerTest, TheRendererHasOneGroundThatComesWithTheFirstModel) {
       N += dynamic_cast<TPmxPlane*>(Item.get()) != nullptr;
     return N;
   };
-  std::unique_ptr<TSceneModel> Models[2];
   for (int Round = 0; Round < 2; ++Round) {
     Models[Round] = std::make_unique<TSceneModel>(ModelPath());
     auto Drawing = Renderer.MakeDrawing(*Models[Round]);
