@@ -23,9 +23,10 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUENLOR_SOAK_FRAMES="${QUENLOR_SOAK_FRAMES:-20000}" \
   -DQUENLOR_SOAK_HEADSET_FRAMES="${QUENLOR_SOAK_HEADSET_FRAMES:-20000}" >/dev/null
 cmake --build "$BUILD_DIR" -j"$JOBS"
-# All three soaks at once, each with its own X server, in a process group of their own so that a
-# run that fails early stops them too.
-setsid bash -c 'cd "$1" && exec ctest --output-on-failure -L soak -j3' _ "$BUILD_DIR" \
+# All three soaks at once, each with its own X server, at the lowest priority: they take what the
+# other tests and the sanitizer build leave (the soaks check leaks and GL errors, not speed). In a
+# process group of their own, so that a run that fails early stops them too.
+setsid nice -n 19 bash -c 'cd "$1" && exec ctest --output-on-failure -L soak -j3' _ "$BUILD_DIR" \
   >"$BUILD_DIR/soak.log" 2>&1 &
 soaks=$!
 trap 'kill -- -"$soaks" 2>/dev/null || true' EXIT
