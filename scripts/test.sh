@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test. Ends with CTest's summary line.
-#  1. The normal tree (BUILD_DIR, g++): unit, GL and end-to-end tests; and the three soaks, which
-#     run in a CTest of their own from the moment the tree is built, beside everything that
-#     follows (the desktop soak mostly waits on its 13 ms frame pacing), so that they are off the
-#     critical path.
+#  1. The normal tree (BUILD_DIR, g++): unit, GL, end-to-end and soak tests.
 #  2. The sanitizer tree (ASAN_BUILD_DIR, clang with AddressSanitizer, UndefinedBehaviorSanitizer
 #     and LeakSanitizer, plus the libFuzzer targets): the whole suite again, end-to-end included,
 #     and every fuzz target for QUENLOR_FUZZ_SECONDS (default 60) as tests labelled "fuzz".
-# The sanitizer tree is built while the normal tree's tests run. Each run's results are printed
-# when it is complete; the first that failed ends the script, so the last line is always the
-# summary of the run that decided the outcome.
+# The sanitizer tree is built while the normal tree's tests run (the soak mostly waits on its
+# frame pacing). The normal tree's results are printed when they are complete; if they failed, the
+# script ends there, so the last line is always the summary of the run that decided the outcome.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -23,15 +20,7 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUENLOR_SOAK_FRAMES="${QUENLOR_SOAK_FRAMES:-20000}" \
   -DQUENLOR_SOAK_HEADSET_FRAMES="${QUENLOR_SOAK_HEADSET_FRAMES:-20000}" >/dev/null
 cmake --build "$BUILD_DIR" -j"$JOBS"
-# All three soaks at once, each with its own X server, at the lowest priority: they take what the
-# other tests and the sanitizer build leave (the soaks check leaks and GL errors, not speed). In a
-# process group of their own, so that a run that fails early stops them too.
-setsid nice -n 19 bash -c 'cd "$1" && exec ctest --output-on-failure -L soak -j3' _ "$BUILD_DIR" \
-  >"$BUILD_DIR/soak.log" 2>&1 &
-soaks=$!
-trap 'kill -- -"$soaks" 2>/dev/null || true' EXIT
-(cd "$BUILD_DIR" && ctest --output-on-failure -LE soak -j"$JOBS" --timeout 1500) \
-  >"$BUILD_DIR/ctest.log" 2>&1 &
+(cd "$BUILD_DIR" && ctest --output-on-failure -j"$JOBS" --timeout 1500) >"$BUILD_DIR/ctest.log" 2>&1 &
 normal_tests=$!
 
 CC=clang CXX=clang++ cmake -S . -B "$ASAN_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -53,12 +42,5 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressi
 # LeakSanitizer can only name a library that is still mapped at exit, and the GL driver is unloaded
 # when the last context goes: keep the driver's libraries loaded so that the suppressions match.
 export LD_PRELOAD=$(bash tests/sanitizers/gl-driver-libs.sh)
-asan_status=0
-(cd "$ASAN_BUILD_DIR" && ctest --output-on-failure -j"$JOBS" --timeout 1500) || asan_status=$?
-[ "$asan_status" -eq 0 ] || exit "$asan_status"
-
-soak_status=0
-wait "$soaks" || soak_status=$?
-trap - EXIT
-cat "$BUILD_DIR/soak.log"
-exit "$soak_status"
+cd "$ASAN_BUILD_DIR"
+ctest --output-on-failure -j"$JOBS" --timeout 1500
