@@ -51,3 +51,8 @@ void TSceneModel::SetMotions(TMotionSet AMotions, const TSceneWarning& AWarn) {
 double TSceneModel::MotionLength() const {
   return FCore->FrameCount() * kMotionFrameMilliseconds;
 }
+
+void TSceneModel::SetPlacement(const TModelPlacement& APlacement) {
+  FPlacement = APlacement;
+  FPlacementMatrix = ::PlacementMatrix(APlacement);
+}

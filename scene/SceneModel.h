@@ -10,6 +10,7 @@
 
 #include "character/core/PmxControllerCore.h"
 #include "formats/pmxlib.h"
+#include "scene/SceneDescription.h"
 #include "scene/SceneFiles.h"
 
 // Where the scene's warnings go (the shell writes them on stderr); nothing when empty.
@@ -47,10 +48,22 @@ class TSceneModel {
   // The motion's length in milliseconds (30 frames a second), 0 without keys.
   double MotionLength() const;
 
+  // Where the model stands in the scene; the core poses it about its own origin and the drawing
+  // places it (PlacementMatrix).
+  const TModelPlacement& Placement() const { return FPlacement; }
+  const TMatrix4f& PlacementMatrix() const { return FPlacementMatrix; }
+  void SetPlacement(const TModelPlacement& APlacement);
+  // A stage: left alone by the face turn, and not what the shadow is fitted to.
+  bool Stage() const { return FStage; }
+  void SetStage(bool AValue) { FStage = AValue; }
+
  private:
   std::string FPath;
   std::unique_ptr<TPmx> FPmx;
   TMotionSet FMotions;
   std::unique_ptr<TVmd> FMotion;  // declared before the core, which samples it
   std::unique_ptr<TPmxControllerCore> FCore;
+  TModelPlacement FPlacement;
+  TMatrix4f FPlacementMatrix = IdentityMatrix4f;
+  bool FStage = false;
 };
