@@ -59,9 +59,10 @@ void TSceneRenderer::StepLight(float ADeltaX) {
   FLight.SetPosition(Position);
 }
 
-void TSceneRenderer::ToggleBoneOverlay() {
-  for (const std::unique_ptr<TRenderItem>& Item : FBoneProgram->Items())
-    if (auto* Bone = dynamic_cast<TBone*>(Item.get())) Bone->SetVisible(!Bone->Visible());
+void TSceneRenderer::ToggleBoneOverlay(const TSceneModel* AModel) {
+  const TModelDrawing* Drawing = DrawingOf(AModel);
+  if (!Drawing) return;
+  for (TBone* Bone : Drawing->RefBones()) Bone->SetVisible(!Bone->Visible());
 }
 
 void TSceneRenderer::ShadowPass() {

@@ -42,8 +42,8 @@ class TSceneRenderer {
   TLight& Light() { return FLight; }
   // Moves the light sideways (the arrow keys).
   void StepLight(float ADeltaX);
-  // B: the bone overlay on or off.
-  void ToggleBoneOverlay();
+  // B: the bone overlay of AModel on or off (nothing without a drawing of it).
+  void ToggleBoneOverlay(const TSceneModel* AModel);
 
   // The depth of every model and the ground from the light, into the shadow map.
   void ShadowPass();

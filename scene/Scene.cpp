@@ -1,62 +1,136 @@
 #include "scene/Scene.h"
 
+#include <algorithm>
+
+#include "math/VectorGeometry.h"
 #include "scene/SceneCamera.h"
 
 TScene::TScene(TPlaybackClock::TTimeSource ANow) : FClock(std::move(ANow)) {}
 
-void TScene::Load(const TSceneFiles& AFiles) {
-  if (FCameraAllowed && !AFiles.CameraPath.empty()) {
-    auto CameraFile = std::make_unique<TVmd>();
-    CameraFile->LoadFromFile(AFiles.CameraPath);
-    FCameraFile = std::move(CameraFile);
+std::vector<std::string> TScene::Load(const TSceneDescription& AScene) {
+  std::unique_ptr<TVmd> CameraFile;
+  if (FCameraAllowed && !AScene.CameraPath.empty()) {
+    CameraFile = std::make_unique<TVmd>();
+    CameraFile->LoadFromFile(AScene.CameraPath);
   }
-  TMotionSet Motions;
-  for (const std::string& Path : AFiles.MotionPaths) Motions.Add(Path);
-  auto Model = std::make_unique<TSceneModel>(AFiles.ModelPath);
-  FModels.clear();
-  FModels.push_back(std::move(Model));
-  SetMotions(std::move(Motions));
+  std::vector<std::string> Failures;
+  std::vector<std::unique_ptr<TSceneModel>> Models;
+  for (const TSceneEntry& Entry : AScene.Models) {
+    try {
+      TMotionSet Motions;
+      for (const std::string& Path : Entry.MotionPaths) Motions.Add(Path);
+      auto Model = std::make_unique<TSceneModel>(Entry.Path);
+      Model->SetPlacement(Entry.Placement);
+      Model->SetStage(Entry.Stage);
+      Model->SetMotions(std::move(Motions), FWarn);
+      Models.push_back(std::move(Model));
+    } catch (const std::exception& E) {
+      Failures.emplace_back(E.what());
+    }
+  }
+  FModels = std::move(Models);
+  FSelected = 0;
+  // Nothing to show: no camera track either (the window shows an empty scene where it stands).
+  if (FModels.empty()) CameraFile.reset();
+  FCameraFile = std::move(CameraFile);
+  FCameraPath = FCameraFile ? AScene.CameraPath : std::string();
+  MotionsChanged();
   FClock.Stop();
   FClock.Seek(0.0);
+  return Failures;
 }
 
 void TScene::Clear() {
   FModels.clear();
-  FMotions = TMotionSet();
+  FSelected = 0;
   FCameraFile.reset();
+  FCameraPath.clear();
   FCamera = TCameraMotion();
   FCameraOn = false;
   FClock.SetMotionLength(0.0);
 }
 
 void TScene::ReplaceModel(std::unique_ptr<TSceneModel> AModel) {
-  AModel->SetMotions(FMotions, FWarn);
-  if (FModels.empty())
+  if (FModels.empty()) {
+    AModel->SetMotions(TMotionSet(), FWarn);
     FModels.push_back(std::move(AModel));
-  else
-    FModels.front() = std::move(AModel);
-  FPoseDue = true;
-  LoadCamera();
+    FSelected = 0;
+  } else {
+    TSceneModel& Old = *FModels[FSelected];
+    AModel->SetPlacement(Old.Placement());
+    AModel->SetStage(Old.Stage());
+    AModel->SetMotions(Old.Motions(), FWarn);
+    FModels[FSelected] = std::move(AModel);
+  }
+  MotionsChanged();
+}
+
+void TScene::AddModel(std::unique_ptr<TSceneModel> AModel) {
+  FModels.push_back(std::move(AModel));
+  FSelected = FModels.size() - 1;
+  MotionsChanged();
+}
+
+std::unique_ptr<TSceneModel> TScene::RemoveSelected() {
+  if (FModels.empty()) return nullptr;
+  std::unique_ptr<TSceneModel> Removed = std::move(FModels[FSelected]);
+  FModels.erase(FModels.begin() + static_cast<std::ptrdiff_t>(FSelected));
+  if (FSelected >= FModels.size()) FSelected = 0;
+  MotionsChanged();
+  return Removed;
+}
+
+void TScene::SelectNext() {
+  if (!FModels.empty()) FSelected = (FSelected + 1) % FModels.size();
+}
+
+const TMotionSet& TScene::Motions() const {
+  static const TMotionSet kNone;
+  const TSceneModel* Model = Selected();
+  return Model ? Model->Motions() : kNone;
 }
 
 void TScene::AddMotionFile(const std::string& APath) {
+  TSceneModel* Model = Selected();
+  if (!Model) throw std::runtime_error("No model to add \"" + APath + "\" to");
   auto File = std::make_unique<TVmd>();
   File->LoadFromFile(APath);
   const bool HasCameraKeys = !File->CameraMotions().empty();
-  TMotionSet Motions = FMotions;
+  TMotionSet Motions = Model->Motions();
   Motions.AddOrReplace(APath, std::move(File));
-  SetMotions(std::move(Motions));
+  Model->SetMotions(std::move(Motions), FWarn);
   // Camera keys in the dropped file take the camera over from a camera file.
-  if (HasCameraKeys) FCameraFile.reset();
-  LoadCamera();
+  if (HasCameraKeys) {
+    FCameraFile.reset();
+    FCameraPath.clear();
+  }
+  MotionsChanged();
   FClock.Seek(FClock.Position());
 }
 
-void TScene::SetMotions(TMotionSet AMotions) {
-  for (const std::unique_ptr<TSceneModel>& Model : FModels) Model->SetMotions(AMotions, FWarn);
-  FMotions = std::move(AMotions);
-  const TSceneModel* First = Model();
-  FClock.SetMotionLength(First ? First->MotionLength() : 0.0);
+TSceneDescription TScene::Describe() const {
+  TSceneDescription Result;
+  for (const std::unique_ptr<TSceneModel>& Model : FModels) {
+    TSceneEntry Entry;
+    Entry.Path = Model->Path();
+    Entry.MotionPaths = Model->Motions().FileNames();
+    Entry.Placement = Model->Placement();
+    Entry.Stage = Model->Stage();
+    Result.Models.push_back(std::move(Entry));
+  }
+  Result.CameraPath = FCameraPath;
+  return Result;
+}
+
+double TScene::MotionLength() const {
+  double Length = 0.0;
+  for (const std::unique_ptr<TSceneModel>& Model : FModels)
+    Length = std::max(Length, Model->MotionLength());
+  return Length;
+}
+
+void TScene::MotionsChanged() {
+  FClock.SetMotionLength(MotionLength());
   // Paused or not, the next frame shows the motion where the timeline stands (frame 0 at start),
   // not the rest pose the model was read in.
   FPoseDue = true;
@@ -68,9 +142,14 @@ void TScene::LoadCamera() {
   if (FCameraFile) {
     FCamera = TCameraMotion(FCameraFile->CameraMotions());
   } else {
-    // Without a camera file the camera keys of any of the merged motions drive the camera.
-    const std::unique_ptr<TVmd> Merged = FMotions.Merged();
-    FCamera = TCameraMotion(Merged->CameraMotions());
+    // Without a camera file the camera keys of the models' motions drive the camera: the first
+    // model's whose motions have any.
+    FCamera = TCameraMotion();
+    for (const std::unique_ptr<TSceneModel>& Model : FModels) {
+      if (Model->Motion().CameraMotions().empty()) continue;
+      FCamera = TCameraMotion(Model->Motion().CameraMotions());
+      break;
+    }
   }
   // A camera track plays from the start; walking is a key away.
   FCameraOn = !FCamera.Empty();
@@ -102,16 +181,18 @@ void TScene::TogglePhysics() {
 
 void TScene::AdvanceTo(double AMilliseconds, const TVec3f& AViewerEye, bool AForceMotion) {
   FDanceTime = AMilliseconds;
-  const TSceneModel* First = Model();
-  const double Length = First ? First->MotionLength() : 0.0;
+  const double Length = MotionLength();
   const double MotionTime = HeldMotionTime(AMilliseconds, Length);
   if (CameraPlaying()) {
-    const std::uint32_t DanceFrames = First ? First->Core().FrameCount() : 0;
+    std::uint32_t DanceFrames = 0;
+    for (const std::unique_ptr<TSceneModel>& Model : FModels)
+      DanceFrames = std::max(DanceFrames, Model->Core().FrameCount());
     FCameraPose = FCamera.Sample(CameraFrameAt(MotionTime, DanceFrames, FCamera.FrameCount()));
   }
   // Paused, the pose changes only when the timeline moved.
   const bool Move = FPlaying || FPoseDue || AForceMotion;
   FPoseDue = false;
+  const TVec3f Eye = CameraPlaying() ? FCameraPose.Eye : AViewerEye;
   for (const std::unique_ptr<TSceneModel>& Model : FModels) {
     TPmxControllerCore& Core = Model->Core();
     // Face turn and motion are posed together and skinned once, also when one of them throws.
@@ -120,7 +201,9 @@ void TScene::AdvanceTo(double AMilliseconds, const TVec3f& AViewerEye, bool AFor
       TPmxControllerCore& Core;
       ~TEndFrame() { Core.EndFrame(); }
     } End{Core};
-    if (FFaceTurn) Core.FaceTurn(CameraPlaying() ? FCameraPose.Eye : AViewerEye);
+    // The eye as the model sees it: about its own origin, before its placement.
+    if (FFaceTurn && !Model->Stage())
+      Core.FaceTurn(TransformPoint3f(Eye, InvertedMatrix4f(Model->PlacementMatrix())));
     if (Move) Core.ApplyMotionByTime(HeldMotionTime(AMilliseconds, Model->MotionLength()));
   }
 }

@@ -11,6 +11,7 @@
 #include "character/core/CameraMotion.h"
 #include "math/VectorMath.h"
 #include "scene/PlaybackClock.h"
+#include "scene/SceneDescription.h"
 #include "scene/SceneFiles.h"
 #include "scene/SceneModel.h"
 
@@ -25,23 +26,39 @@ class TScene {
   // A headset has no camera track: the head is the camera. Set before Load.
   void SetCameraAllowed(bool AValue) { FCameraAllowed = AValue; }
 
-  // The camera file (when the camera is allowed) and the motions are read before the model, so
-  // that one that cannot be read leaves an empty scene, as a broken model does. The song is the
-  // shell's. Throws the reader's error.
-  void Load(const TSceneFiles& AFiles);
+  // Reads the scene AScene names (paths absolute, ResolveScene): the camera file (when the camera
+  // is allowed), then each model with its motions, placement and kind. A camera file that cannot
+  // be read throws with the scene left empty. A model (or its motion) that cannot be read is left
+  // out and the rest of the scene stays: the returned messages name each such file (empty when
+  // all loaded). The song is the shell's.
+  std::vector<std::string> Load(const TSceneDescription& AScene);
   // Empties the scene: no models, motions or camera track (a scene whose drawing failed).
   void Clear();
-  // Puts AModel in place of the first model (or adds it to an empty scene): the motion plays on
-  // it from where the timeline stands.
+  // Puts AModel in place of the selected model (or adds it to an empty scene), with the selected
+  // model's motions, placement and kind: the motion plays on it from where the timeline stands.
   void ReplaceModel(std::unique_ptr<TSceneModel> AModel);
-  // Reads APath and adds it to the motions by the merge-or-replace rule; camera keys in it take
-  // over from a camera file. The reader's error leaves the scene as it was.
+  // Adds AModel after the others (its motions, placement and kind as set on it) and selects it.
+  void AddModel(std::unique_ptr<TSceneModel> AModel);
+  // Takes the selected model out of the scene and returns it (the caller drops its drawing
+  // first); the next one is selected. nullptr in an empty scene.
+  std::unique_ptr<TSceneModel> RemoveSelected();
+  // Reads APath and adds it to the selected model's motions by the merge-or-replace rule; camera
+  // keys in it take over from a camera file. The reader's error leaves the scene as it was.
   void AddMotionFile(const std::string& APath);
 
   const std::vector<std::unique_ptr<TSceneModel>>& Models() const { return FModels; }
   // The first model, or nullptr in an empty scene.
   TSceneModel* Model() const { return FModels.empty() ? nullptr : FModels.front().get(); }
-  const TMotionSet& Motions() const { return FMotions; }
+  // Tab: the model the window's commands act on (dropped files, Delete, bones).
+  TSceneModel* Selected() const { return FModels.empty() ? nullptr : FModels[FSelected].get(); }
+  int SelectedIndex() const { return static_cast<int>(FSelected); }
+  void SelectNext();
+  // The motions of the selected model.
+  const TMotionSet& Motions() const;
+  // The scene as files name it (paths as loaded); song and offset are the shell's to fill in.
+  TSceneDescription Describe() const;
+  // The longest of the models' motions in milliseconds: what the loop runs over with the song.
+  double MotionLength() const;
 
   // ---- time ----
   TPlaybackClock& Clock() { return FClock; }
@@ -68,25 +85,28 @@ class TScene {
   // ---- switches ----
   bool FaceTurn() const { return FFaceTurn; }
   void ToggleFaceTurn() { FFaceTurn = !FFaceTurn; }
-  // Rigid-body physics of every model (the first model's state is the scene's).
+  // Rigid-body physics of every model (the first model's state is the scene's); each model's
+  // bodies live in a world of their own.
   bool PhysicsEnabled() const;
   void TogglePhysics();
 
   // Poses the scene at AMilliseconds of the dance: the camera, then for each model the face turn
-  // towards the camera's eye while it plays, else towards AViewerEye (when the face turn is on),
-  // and the motion while it plays or after the timeline moved (always when AForceMotion), each
-  // model skinned once. A motion shorter than the loop holds its last frame.
+  // towards the camera's eye while it plays, else towards AViewerEye (when the face turn is on;
+  // never a stage's), and the motion while it plays or after the timeline moved (always when
+  // AForceMotion), each model skinned once. A motion shorter than the loop holds its last frame.
   void AdvanceTo(double AMilliseconds, const TVec3f& AViewerEye, bool AForceMotion = false);
 
  private:
-  void SetMotions(TMotionSet AMotions);
-  // The camera track of the camera file, or of the merged motion's camera keys without one.
+  // The models' motions changed: the loop's length, the camera, and a pose at the next frame.
+  void MotionsChanged();
+  // The camera track of the camera file, or of the camera keys of the models' motions without one.
   void LoadCamera();
 
   TSceneWarning FWarn;
   bool FCameraAllowed = true;
   std::vector<std::unique_ptr<TSceneModel>> FModels;
-  TMotionSet FMotions;
+  std::size_t FSelected = 0;
+  std::string FCameraPath;
   std::unique_ptr<TVmd> FCameraFile;  // nullptr: the motions' own camera keys
   TPlaybackClock FClock;
   double FDanceTime = 0.0;

@@ -56,23 +56,27 @@ TFileKind KindOfFile(const std::string& APath) {
   return TFileKind::fkUnknown;
 }
 
-TSceneFiles ResolveSceneFiles(const TNamedFiles& AOptions, const std::string& ABaseDirectory) {
-  TSceneFiles Files;
-  Files.Named = !AOptions.ModelPath.empty() || !AOptions.MotionPaths.empty();
-  Files.ModelPath =
-      AOptions.ModelPath.empty() ? ABaseDirectory + kFixedModel : Absolute(AOptions.ModelPath);
-  for (const std::string& Motion : AOptions.MotionPaths)
-    Files.MotionPaths.push_back(Absolute(Motion));
-  Files.CameraPath = Absolute(AOptions.CameraPath);
-  Files.AudioPath = Absolute(AOptions.AudioPath);
-  if (!Files.Named) {
+TSceneDescription ResolveScene(const TSceneDescription& ANamed,
+                               const std::string& ABaseDirectory) {
+  TSceneDescription Scene = ANamed;
+  Scene.Named = !ANamed.Models.empty();
+  for (TSceneEntry& Entry : Scene.Models) {
+    Entry.Path = Entry.Path.empty() ? ABaseDirectory + kFixedModel : Absolute(Entry.Path);
+    for (std::string& Motion : Entry.MotionPaths) Motion = Absolute(Motion);
+  }
+  Scene.CameraPath = Absolute(ANamed.CameraPath);
+  Scene.SongPath = Absolute(ANamed.SongPath);
+  if (!Scene.Named) {
+    TSceneEntry Fixed;
+    Fixed.Path = ABaseDirectory + kFixedModel;
     std::error_code Error;
     const std::string Motion = ABaseDirectory + kFixedMotionFolder + kFixedMotion;
     const std::string Camera = ABaseDirectory + kFixedMotionFolder + kDefaultCameraFileName;
-    if (fs::exists(Motion, Error)) Files.MotionPaths.push_back(Motion);
-    if (Files.CameraPath.empty() && fs::exists(Camera, Error)) Files.CameraPath = Camera;
+    if (fs::exists(Motion, Error)) Fixed.MotionPaths.push_back(Motion);
+    if (Scene.CameraPath.empty() && fs::exists(Camera, Error)) Scene.CameraPath = Camera;
+    Scene.Models.push_back(std::move(Fixed));
   }
-  return Files;
+  return Scene;
 }
 
 void TMotionSet::Add(const std::string& AFileName) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/Vmd.h"
+#include "scene/SceneDescription.h"
 
 // The fixed places of the model and the motion below the executable's folder.
 inline constexpr const char* kFixedModel = "mmd/model/model.pmx";
@@ -24,27 +25,11 @@ enum class TFileKind : std::uint8_t { fkModel, fkMotion, fkSong, fkUnknown };
 // By the extension, in any letter case.
 TFileKind KindOfFile(const std::string& APath);
 
-// The files a user named (command line), as given; empty when not named.
-struct TNamedFiles {
-  std::string ModelPath;
-  std::vector<std::string> MotionPaths;
-  std::string CameraPath;
-  std::string AudioPath;
-};
-
-struct TSceneFiles {
-  std::string ModelPath;                 // absolute
-  std::vector<std::string> MotionPaths;  // absolute, merged in this order
-  std::string CameraPath;                // absolute; empty: the motions' own camera keys
-  std::string AudioPath;                 // absolute; empty: no music
-  // False for the fixed folder, where a missing motion or camera file just means none.
-  bool Named = false;
-};
-
-// The named files made absolute (so that a model's folder is known whatever the working
-// directory); without model and motions the fixed folder below ABaseDirectory ("/"-terminated).
-// A model alone has no motion; motions alone go with the fixed folder's model.
-TSceneFiles ResolveSceneFiles(const TNamedFiles& ANamed, const std::string& ABaseDirectory);
+// The scene a user named (command line) with every path made absolute (so that a model's folder
+// is known whatever the working directory). An entry without a model file is the default
+// character (the fixed folder's model below ABaseDirectory, "/"-terminated). Without any model
+// the fixed folder's model, with its motion and camera files when they are there (Named false).
+TSceneDescription ResolveScene(const TSceneDescription& ANamed, const std::string& ABaseDirectory);
 
 // The motion files of a scene, each kept whole and read once (copies of a set share the files),
 // and the one motion they merge into.

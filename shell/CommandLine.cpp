@@ -64,7 +64,11 @@ constexpr TKeyHelp kKeys[] = {
     {"F1", "on-screen display"},
     {"C", "motion camera / walking"},
     {"E", "she turns her face to you"},
-    {"B", "bones"},
+    {"B", "bones of the selected model"},
+    {"Tab", "select the next model"},
+    {"Delete", "remove the selected model"},
+    {"O", "orbit view (drag turns, Shift+drag pans, wheel zooms) / walking"},
+    {"Ctrl+S", "save the scene (a .toml scene file; the caption says where)"},
     {"M", "multisampling on / off"},
     {"X", "physics on / off (hair, skirt and ribbons swing)"},
     {"Print Screen", "screenshot (BMP in the working folder)"},
@@ -79,7 +83,26 @@ namespace {
 // A model, a motion or a song by its name: what a bare argument is taken as.
 bool IsFileArgument(const std::string& AArg) {
   const std::string Ext = LowerExtension(AArg);
-  return Ext == ".pmx" || Ext == ".vmd" || IsSongFile(AArg);
+  return Ext == ".pmx" || Ext == ".vmd" || Ext == ".toml" || IsSongFile(AArg);
+}
+
+// "X,Y,Z" or "X,Y,Z,YAW": model units and degrees.
+bool ParsePlacement(const std::string& AText, TModelPlacement& APlacement) {
+  std::vector<double> Values;
+  std::size_t Start = 0;
+  while (true) {
+    const std::size_t Comma = AText.find(',', Start);
+    double Value = 0;
+    if (!ParseNumber(AText.substr(Start, Comma - Start), Value) || std::fabs(Value) > 1e6)
+      return false;
+    Values.push_back(Value);
+    if (Comma == std::string::npos) break;
+    Start = Comma + 1;
+  }
+  if (Values.size() != 3 && Values.size() != 4) return false;
+  for (int I = 0; I < 3; ++I) APlacement.At[I] = static_cast<float>(Values[I]);
+  APlacement.YawDegrees = Values.size() == 4 ? static_cast<float>(Values[3]) : 0.0f;
+  return true;
 }
 
 }  // namespace
@@ -103,6 +126,14 @@ bool FitSizeToScreen(int& AWidth, int& AHeight, int AScreenWidth, int AScreenHei
 TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
   TViewerOptions Options;
   bool FilesOnly = false;  // after "--" every argument is a file
+  bool Placed = false;     // the last model has its --at
+  auto StartModel = [&](const std::string& APath, bool AStage) {
+    TSceneEntry Entry;
+    Entry.Path = APath;
+    Entry.Stage = AStage;
+    Options.Models.push_back(std::move(Entry));
+    Placed = false;
+  };
   for (std::size_t I = 0; I < AArgs.size(); ++I) {
     const std::string& Arg = AArgs[I];
     if (!FilesOnly && Arg == "--") {
@@ -133,6 +164,19 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
       } else if (Name == "--version") {
         NoValue();
         Options.ShowVersion = true;
+      } else if (Name == "--stage") {
+        const std::string V = Value();
+        if (LowerExtension(V) != ".pmx") throw EUsageError("--stage wants a model (.pmx): " + V);
+        StartModel(V, true);
+      } else if (Name == "--at") {
+        const std::string V = Value();
+        if (Options.Models.empty() || Options.Models.back().Path.empty())
+          throw EUsageError("--at places the model named before it: " + V);
+        if (Placed) throw EUsageError("one --at for each model: " + V);
+        if (!ParsePlacement(V, Options.Models.back().Placement))
+          throw EUsageError("--at wants X,Y,Z or X,Y,Z,YAW (model units, degrees), not '" + V +
+                            "'");
+        Placed = true;
       } else if (Name == "--camera") {
         Options.CameraPath = Value();
       } else if (Name == "--audio") {
@@ -195,18 +239,28 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
     }
     const std::string Ext = LowerExtension(Arg);
     if (Ext == ".pmx") {
-      if (!Options.ModelPath.empty()) throw EUsageError("only one model: " + Arg);
-      Options.ModelPath = Arg;
+      StartModel(Arg, false);
     } else if (Ext == ".vmd") {
-      Options.MotionPaths.push_back(Arg);
+      // Motions before any model are the default character's.
+      if (Options.Models.empty()) StartModel("", false);
+      Options.Models.back().MotionPaths.push_back(Arg);
+    } else if (Ext == ".toml") {
+      if (!Options.ScenePath.empty()) throw EUsageError("only one scene file: " + Arg);
+      Options.ScenePath = Arg;
     } else if (IsSongFile(Arg)) {
       if (!Options.AudioPath.empty()) throw EUsageError("only one song: " + Arg);
       Options.AudioPath = Arg;
     } else {
-      throw EUsageError("not a model (.pmx), a motion (.vmd) or a song (WAV, OGG, MP3, FLAC): " +
-                        Arg);
+      throw EUsageError(
+          "not a model (.pmx), a motion (.vmd), a scene (.toml) or a song (WAV, OGG, MP3, FLAC): " +
+          Arg);
     }
   }
+  // A scene file names the models, the camera and the song itself.
+  if (!Options.ScenePath.empty() &&
+      (!Options.Models.empty() || !Options.CameraPath.empty() || !Options.AudioPath.empty()))
+    throw EUsageError("a scene file opens alone, without models, motions, camera or song: " +
+                      Options.ScenePath);
   if (Options.ToSeconds >= 0 && Options.ToSeconds <= Options.FromSeconds)
     throw EUsageError("--to must be later than --from");
   if (!Options.Rendering() && (Options.ToSeconds >= 0 || Options.FromSeconds > 0))
@@ -217,16 +271,22 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
 }
 
 std::string UsageText() {
-  return "Usage: quenlor [MODEL.pmx] [MOTION.vmd ...] [--camera CAMERA.vmd] [--audio SONG]\n"
-         "               [--audio-offset MS] [--size WxH] [--fullscreen]\n"
+  return "Usage: quenlor [MODEL.pmx [--at X,Y,Z[,YAW]] [MOTION.vmd ...] ...]\n"
+         "               [--stage STAGE.pmx [--at X,Y,Z[,YAW]] [MOTION.vmd ...] ...]\n"
+         "               [--camera CAMERA.vmd] [--audio SONG] [--audio-offset MS]\n"
+         "               [--size WxH] [--fullscreen]\n"
          "               [--headset [openxr|legacy] | --no-headset]\n"
+         "       quenlor SCENE.toml [options]\n"
          "       quenlor --render OUT [--fps 30|60] [--size WxH] [--from S] [--to S] [files as "
          "above]\n"
          "       quenlor --help | --version\n"
          "\n"
          "Without files the viewer opens mmd/model/model.pmx and mmd/motion/motion.vmd beside\n"
-         "itself. Several motions merge (a body and a facial motion); camera keys in any of them\n"
-         "drive the camera. SONG is WAV, OGG, MP3 or FLAC; a positive --audio-offset starts it\n"
+         "itself. Each model starts a dancer (--stage a stage) and the motions after it are hers;\n"
+         "motions before any model go to that default character. --at places the model before it\n"
+         "(model units; YAW in degrees about the vertical). Several motions merge (a body and a\n"
+         "facial motion); camera keys in any of them drive the camera. A scene file (.toml) holds\n"
+         "all of these. SONG is WAV, OGG, MP3 or FLAC; a positive --audio-offset starts it\n"
          "later than the dance. --render OUT writes numbered PNGs into the folder OUT, or a video\n"
          "when OUT ends in .mp4 (needs ffmpeg), without a window.\n";
 }
@@ -239,7 +299,8 @@ std::string KeyTable() {
     Table += Line + K.Action + "\n";
   }
   return Table +
-         "Files dropped on the window: a .pmx replaces the model, a .vmd adds its motion, a song\n"
+         "Files dropped on the window: a .pmx replaces the selected model (with Shift held, it is\n"
+         "added), a .vmd adds its motion to the selected model, a .toml opens that scene, a song\n"
          "becomes the music.\n";
 }
 

@@ -17,9 +17,11 @@ inline constexpr const char* kQuenlorVersion = "1.0.0";
 enum class THeadsetChoice : std::uint8_t { hcAuto, hcOpenXR, hcLegacy, hcOff };
 
 struct TViewerOptions {
-  // Files to open; an empty model and no motions mean the fixed folder beside the executable.
-  std::string ModelPath;
-  std::vector<std::string> MotionPaths;  // merged in order: a body and a facial motion, say
+  // Models and stages in order, each with its motions (merged in order: a body and a facial
+  // motion, say) and placement; an entry without a model file is the default character. None,
+  // and no scene file: the fixed folder beside the executable.
+  std::vector<TSceneEntry> Models;
+  std::string ScenePath;  // a scene file, opened alone
   std::string CameraPath;
   std::string AudioPath;
   double AudioOffsetMs = 0.0;  // positive: the song starts this much later than the dance
@@ -37,8 +39,11 @@ struct TViewerOptions {
   bool ShowVersion = false;
 
   bool Rendering() const { return !RenderOut.empty(); }
-  bool HasFiles() const { return !ModelPath.empty() || !MotionPaths.empty(); }
-  TNamedFiles NamedFiles() const { return {ModelPath, MotionPaths, CameraPath, AudioPath}; }
+  bool HasFiles() const { return !Models.empty() || !ScenePath.empty(); }
+  // The scene the files name, paths as given.
+  TSceneDescription Description() const {
+    return {Models, CameraPath, AudioPath, AudioOffsetMs, true};
+  }
 };
 
 // A command line the viewer cannot follow; what() is the one line shown above the usage.
@@ -58,8 +63,10 @@ inline constexpr const char* kSongKindsMessage =
 bool FitSizeToScreen(int& AWidth, int& AHeight, int AScreenWidth, int AScreenHeight);
 
 // Parses the arguments after the program name. Files are told apart by their extension (.pmx a
-// model, .vmd a motion, IsSongFile a song); options take "--name value" or "--name=value". Throws
-// EUsageError.
+// model, .vmd a motion, IsSongFile a song, .toml a scene file); options take "--name value" or
+// "--name=value". Each model file (or --stage FILE) starts a model, and the motions after it are
+// its own; --at X,Y,Z[,YAW] places the model before it; motions before any model go to the default
+// character. Throws EUsageError.
 TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs);
 
 // The usage lines (--help and usage errors) and the keys the viewer understands.

@@ -122,6 +122,11 @@ std::vector<std::string> OverlayLines(const TOverlayInfo& AInfo) {
   for (const std::string& Name : AInfo.MotionNames)
     Motions += (Motions.empty() ? "" : " + ") + Name;
   Lines.push_back("motion: " + (Motions.empty() ? std::string("-") : Motions));
+  if (AInfo.SceneModels.size() > 1) {
+    Lines.push_back("models (Tab selects):");
+    for (std::size_t I = 0; I < AInfo.SceneModels.size(); ++I)
+      Lines.push_back((static_cast<int>(I) == AInfo.Selected ? "> " : "  ") + AInfo.SceneModels[I]);
+  }
   if (!AInfo.SongName.empty()) Lines.push_back("song: " + AInfo.SongName);
   if (AInfo.Physics >= 0) Lines.push_back(AInfo.Physics ? "physics: on" : "physics: off");
   Lines.push_back("P play  Home  PgUp/PgDn 5 s  , . frame  C camera  X physics  F1 hide");

@@ -14,8 +14,12 @@ struct TOverlayInfo {
   double TimeMilliseconds = 0.0;
   double LengthMilliseconds = 0.0;
   double FramesPerSecond = 0.0;
-  std::string ModelName;
-  std::vector<std::string> MotionNames;
+  std::string ModelName;                 // the selected model's
+  std::vector<std::string> MotionNames;  // the selected model's
+  // Every model of the scene by name (a stage's marked), listed when there are several; the
+  // selected one is marked.
+  std::vector<std::string> SceneModels;
+  int Selected = -1;
   std::string SongName;
   int Physics = -1;  // -1: the model has none to switch, 0: off, 1: on
   bool Playing = false;

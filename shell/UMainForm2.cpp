@@ -204,7 +204,7 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
           break;
         // The cursor hides while the window has the focus (the mouse turns the viewer).
         case SDL_WINDOWEVENT_FOCUS_GAINED:
-          SDL_ShowCursor(SDL_DISABLE);
+          if (!FViewer.Orbit.On) SDL_ShowCursor(SDL_DISABLE);
           break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
           SDL_ShowCursor(SDL_ENABLE);
@@ -223,12 +223,28 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
       FormKeyUp(VirtualKeyOf(AEvent.key.keysym.sym), ShiftStateOf(AEvent.key.keysym.mod));
       break;
     case SDL_MOUSEMOTION:
-      if (FMouseMoveAttached)
+      if (FViewer.Orbit.On) {
+        // The orbit view: the cursor is free; a drag turns (Shift: pans) the view.
+        if (FViewer.Orbit.Dragging)
+          OrbitDrag(FViewer.Orbit, AEvent.motion.xrel, AEvent.motion.yrel,
+                    (SDL_GetModState() & KMOD_SHIFT) != 0);
+      } else if (FMouseMoveAttached) {
         FormMouseMove(ShiftStateOf(SDL_GetModState()), AEvent.motion.x, AEvent.motion.y);
+      }
       break;
     case SDL_MOUSEBUTTONDOWN:
+      if (AEvent.button.button == SDL_BUTTON_LEFT) FViewer.Orbit.Dragging = FViewer.Orbit.On;
       // Every second click of a series is a double click, as on the original platform.
       if (AEvent.button.clicks >= 2 && AEvent.button.clicks % 2 == 0) FormDblClick();
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (AEvent.button.button == SDL_BUTTON_LEFT) FViewer.Orbit.Dragging = false;
+      break;
+    case SDL_MOUSEWHEEL:
+      if (FViewer.Orbit.On)
+        OrbitZoom(FViewer.Orbit, AEvent.wheel.direction == SDL_MOUSEWHEEL_FLIPPED
+                                     ? -AEvent.wheel.y
+                                     : AEvent.wheel.y);
       break;
     case SDL_DROPFILE:
       // A file dropped on the window; SDL hands over the name's memory.
@@ -260,15 +276,18 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
   const double Time = Scene.Clock().Position();
   // Read every frame, also while the camera has the view, so that walking on starts afresh.
   const float MoveTime = FrameMoveSeconds();
-  if (Scene.CameraPlaying())
-    // The camera has the view: keys and mouse do not move the walking viewer meanwhile.
+  if (Scene.CameraPlaying() || FViewer.Orbit.On)
+    // The camera or the orbit view has the view: keys and mouse do not walk meanwhile.
     FViewer.PendingYaw = FViewer.PendingPitch = 0.0f;
   else
     MoveViewer(FViewer, IdentityQuaternion, MoveTime);
   Scene.AdvanceTo(Time, FViewer.Position);
   SDL_SetWindowTitle(
       FWindow,
-      PositionCaption(Scene.CameraPlaying() ? Scene.CameraPose().Eye : FViewer.Position).c_str());
+      Caption(Scene.CameraPlaying() ? Scene.CameraPose().Eye
+              : FViewer.Orbit.On    ? OrbitEye(FViewer.Orbit)
+                                    : FViewer.Position)
+          .c_str());
   DrawDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
 }
@@ -277,7 +296,7 @@ void TForm2::AppIdleForHeadset(bool& ADone) {
   ADone = false;
   TScene& Scene = FScene->Scene();
   FHeadset->DrawFrame(&Scene, FScene->Renderer(), FViewer, FrameMoveSeconds());
-  SDL_SetWindowTitle(FWindow, PositionCaption(FViewer.Position).c_str());
+  SDL_SetWindowTitle(FWindow, Caption(FViewer.Position).c_str());
   if (IsMinimized()) SDL_Delay(10);
 }
 
@@ -286,7 +305,7 @@ void TForm2::AppIdleForOpenXr(bool& ADone) {
   switch (
       FXr->DrawFrame(FWindow, &FScene->Scene(), FScene->Renderer(), FViewer, FrameMoveSeconds())) {
     case TXrStep::xoDrawn:
-      SDL_SetWindowTitle(FWindow, PositionCaption(FViewer.Position).c_str());
+      SDL_SetWindowTitle(FWindow, Caption(FViewer.Position).c_str());
       if (IsMinimized()) SDL_Delay(10);
       break;
     case TXrStep::xoWaiting:
@@ -371,7 +390,11 @@ void TForm2::FormKeyDown(std::uint16_t AKey, TShiftState AShift) {
       FViewer.ForwardKeys |= kLetterKey;
       break;
     case 'S':
-      FViewer.BackwardKeys |= kLetterKey;
+      // Ctrl+S saves the scene; S alone walks back.
+      if (AShift & ssCtrl)
+        SaveScene();
+      else
+        FViewer.BackwardKeys |= kLetterKey;
       break;
     case 'A':
       FViewer.LeftKeys |= kLetterKey;
@@ -427,11 +450,21 @@ void TForm2::FormKeyUp(std::uint16_t AKey, TShiftState /*AShift*/) {
       Application.Terminate();
       break;
     case 'B':
-      if (FScene->Renderer()) FScene->Renderer()->ToggleBoneOverlay();
+      // The selected model's bones.
+      if (FScene->Renderer()) FScene->Renderer()->ToggleBoneOverlay(FScene->Scene().Selected());
+      break;
+    case VK_TAB:
+      FScene->Scene().SelectNext();
+      break;
+    case VK_DELETE:
+      FScene->RemoveSelected();
       break;
     case 'C':
       // The motion's camera or walking from where it stands (window only).
       ToggleCamera();
+      break;
+    case 'O':
+      ToggleOrbit();
       break;
     case 'E':
       FScene->Scene().ToggleFaceTurn();
@@ -536,6 +569,45 @@ void TForm2::ToggleHeadsetFullScreen() {
   FormResize();
 }
 
+void TForm2::SaveScene() {
+  Application.Guarded([&] {
+    const std::string Path = FScene->SaveScene();
+    // The caption says where for a few seconds, after the position.
+    FCaptionNote = "  Saved " + Path;
+    FCaptionNoteUntil = SDL_GetTicks() + kCaptionNoteMilliseconds;
+  });
+}
+
+std::string TForm2::Caption(const TVec3f& AEye) {
+  std::string Text = PositionCaption(AEye);
+  if (!FCaptionNote.empty()) {
+    if (static_cast<std::int32_t>(SDL_GetTicks() - FCaptionNoteUntil) < 0)
+      Text += FCaptionNote;
+    else
+      FCaptionNote.clear();
+  }
+  return Text;
+}
+
+void TForm2::ToggleOrbit() {
+  if (IsHeadsetMode()) return;
+  TScene& Scene = FScene->Scene();
+  if (FViewer.Orbit.On) {
+    StopOrbit(FViewer);
+    SDL_ShowCursor(SDL_DISABLE);
+    return;
+  }
+  // From where the view stands now (the camera's eye while it plays); the camera gives way.
+  TVec3f Eye = FViewer.Position;
+  if (Scene.CameraPlaying()) {
+    Eye = Scene.CameraPose().Eye;
+    Scene.SetCameraOn(false);
+  }
+  const TSceneModel* Selected = Scene.Selected();
+  StartOrbit(FViewer, Eye, Selected ? ModelCentre(*Selected) : TVec3f(0.0f, 1.0f, 0.0f));
+  SDL_ShowCursor(SDL_ENABLE);
+}
+
 void TForm2::ToggleCamera() {
   TScene& Scene = FScene->Scene();
   if (!Scene.HasCamera() || IsHeadsetMode()) return;
@@ -546,6 +618,7 @@ void TForm2::ToggleCamera() {
     ViewerAnglesOf(Camera.Eye, Camera.Target, FViewer.Yaw, FViewer.Pitch);
     Scene.SetCameraOn(false);
   } else {
+    StopOrbit(FViewer);
     Scene.SetCameraOn(true);
   }
   // Mouse turns made meanwhile belong to neither.
@@ -562,7 +635,11 @@ void TForm2::DropFile(const std::string& APath) {
   Application.Guarded([&] {
     switch (KindOfFile(APath)) {
       case TFileKind::fkModel:
-        FScene->ReplaceModel(APath);
+        // With Shift held the model joins the scene; else it takes the selected one's place.
+        if (SDL_GetModState() & KMOD_SHIFT)
+          FScene->AddModel(APath);
+        else
+          FScene->ReplaceModel(APath);
         break;
       case TFileKind::fkMotion:
         FScene->AddMotionFile(APath);
@@ -570,10 +647,13 @@ void TForm2::DropFile(const std::string& APath) {
       case TFileKind::fkSong:
         FScene->LoadSong(APath);
         break;
+      case TFileKind::fkScene:
+        FScene->OpenScene(APath);
+        break;
       case TFileKind::fkUnknown:
         throw Exception("\"" + Name +
-                        "\" is not a model (.pmx), a motion (.vmd) or a song (WAV, OGG, MP3, "
-                        "FLAC)");
+                        "\" is not a model (.pmx), a motion (.vmd), a scene (.toml) or a song "
+                        "(WAV, OGG, MP3, FLAC)");
     }
   });
 }
@@ -605,10 +685,16 @@ void TForm2::DrawOverlay() {
   Info.LengthMilliseconds = Scene.Clock().Length();
   Info.FramesPerSecond = FFps;
   Info.Playing = Scene.Playing();
-  if (const TSceneModel* Model = Scene.Model()) {
+  if (const TSceneModel* Model = Scene.Selected()) {
     Info.ModelName = Model->Pmx().ModelNameJp();
     Info.Physics = Model->Core().PhysicsEnabled() ? 1 : 0;
   }
+  for (const std::unique_ptr<TSceneModel>& Model : Scene.Models()) {
+    std::string Name = Model->Pmx().ModelNameJp();
+    if (Name.empty()) Name = std::filesystem::path(Model->Path()).filename().string();
+    Info.SceneModels.push_back(Model->Stage() ? Name + " (stage)" : Name);
+  }
+  Info.Selected = Scene.SelectedIndex();
   if (Info.ModelName.empty())
     Info.ModelName = std::filesystem::path(FScene->ModelPath()).filename().string();
   for (const std::string& File : Scene.Motions().FileNames())

@@ -77,6 +77,12 @@ class TForm2 {
   // Saves a pending screenshot of the back buffer, reads the frame for the overlay, then swaps.
   void PresentDesktopFrame();
   void ToggleCamera();
+  // O: the orbit view around the selected model, or walking on from it.
+  void ToggleOrbit();
+  // Ctrl+S: saves the scene and says where in the caption.
+  void SaveScene();
+  // The caption: the eye's position, then a note (where the scene was saved) while it lasts.
+  std::string Caption(const TVec3f& AEye);
   void ToggleHeadsetFullScreen();
   void ToggleOverlay();
   void DrawOverlay();
@@ -109,6 +115,9 @@ class TForm2 {
   bool FMouseMoveAttached = true;
   // Print Screen in the window: the next frame saves its picture before the swap.
   bool FScreenShotPending = false;
+  static constexpr std::uint32_t kCaptionNoteMilliseconds = 5000;
+  std::string FCaptionNote;
+  std::uint32_t FCaptionNoteUntil = 0;
   std::unique_ptr<TOverlay> FOverlay;
   std::uint32_t FFpsSince = 0;
   int FFpsFrames = 0;

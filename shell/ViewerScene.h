@@ -25,6 +25,10 @@ double SteadyMilliseconds();
 void DesktopView(const TScene& AScene, const TViewerState& AViewer, int AWidth, int AHeight,
                  TMatrix4f& AView, TMatrix4f& AProjection);
 
+// The middle of AModel's bones as posed, where it stands in the scene: what the orbit view turns
+// around. The origin when it has no bones.
+TVec3f ModelCentre(const TSceneModel& AModel);
+
 class TViewerScene {
  public:
   // An empty scene on the system's clock.
@@ -35,16 +39,29 @@ class TViewerScene {
   TViewerScene& operator=(const TViewerScene&) = delete;
 
   // Makes the renderer on AOpenGL, then reads the command line's files (or the fixed folder's)
-  // into the scene and draws them; the song last, so that one that cannot be played is reported
-  // (thrown) with the dance in place. A model or motion that cannot be read throws with the scene
-  // left empty.
+  // into the scene and draws them; the song last. A camera file that cannot be read throws with
+  // the scene left empty; a model that cannot be read or drawn is left out, and once the rest of
+  // the scene stands, the error naming each such file is thrown. A song that cannot be played
+  // is thrown with the dance in place.
   void Load(TOpenGL* AOpenGL);
 
-  // A file dropped on the window: a model replaces the character, a motion joins or replaces the
-  // motions, a song becomes the music. Each throws the reader's error with nothing changed.
+  // Files dropped on the window. Each throws the reader's error with nothing changed.
+  // A model in place of the selected one (its motions and placement go over to it).
   void ReplaceModel(const std::string& APath);
+  // A model added to the scene (Shift held), standing at the origin, selected.
+  void AddModel(const std::string& APath);
+  // A motion for the selected model (joins or replaces its motions).
   void AddMotionFile(const std::string& APath);
   void LoadSong(const std::string& APath);
+  // Delete: the selected model and its drawing go.
+  void RemoveSelected();
+  // A scene file dropped on the window: its scene in place of the one showing, its song (or
+  // silence) in place of the music. A file that cannot be read leaves everything as it was; the
+  // models that fail are left out and reported (thrown) once the rest stands.
+  void OpenScene(const std::string& APath);
+  // Ctrl+S: the scene showing saved as a scene file, over the one it came from or last went to,
+  // else as scene.toml in the working folder (scene_2.toml, ... when that is taken). Returns where.
+  std::string SaveScene();
 
   // Also to set the scene's switches before Load (a headset has no camera track).
   TScene& Scene() { return FScene; }
@@ -53,13 +70,26 @@ class TViewerScene {
   TSceneRenderer* Renderer() const { return FRenderer.get(); }
   const TSongPlayer* Song() const { return FSong.get(); }
   const std::string& BaseDirectory() const { return FBaseDirectory; }
-  // The model file of the scene (named even when it could not be read).
+  // The model file of the selected model (named even when it could not be read).
   const std::string& ModelPath() const { return FModelPath; }
+  // The scene file the scene came from or was last saved to; empty when none.
+  const std::string& ScenePath() const { return FScenePath; }
+  // The scene as files name it: the models, the camera, the song and its offset.
+  TSceneDescription Describe() const;
 
  private:
+  // Reads AResolved into the scene and draws it; the models that failed are returned.
+  std::vector<std::string> LoadResolved(const TSceneDescription& AResolved);
+  // The song of a scene just loaded: AResolved's (with its offset), or none.
+  void TakeSongOf(const TSceneDescription& AResolved);
+  // Drawings for the scene's models; a model that cannot be drawn leaves the scene.
+  void DrawModels(std::vector<std::string>& AFailures);
+
   TViewerOptions FOptions;
   std::string FBaseDirectory;
   std::string FModelPath;
+  std::string FScenePath;
+  double FSongOffsetMs = 0.0;
   TScene FScene;
   std::unique_ptr<TSceneRenderer> FRenderer;
   std::unique_ptr<TSongPlayer> FSong;  // the music the clock follows; nullptr: none

@@ -91,7 +91,7 @@ std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
     case SDLK_BACKSPACE:
       return 8;
     case SDLK_TAB:
-      return 9;
+      return VK_TAB;
     case SDLK_RETURN:
       return 13;
     case SDLK_LSHIFT:
@@ -130,7 +130,7 @@ std::uint16_t VirtualKeyOf(SDL_Keycode AKey) {
     case SDLK_INSERT:
       return 45;
     case SDLK_DELETE:
-      return 46;
+      return VK_DELETE;
     case SDLK_F1:
       return VK_F1;
     case SDLK_COMMA:
@@ -183,4 +183,66 @@ void ViewerAnglesOf(const TVec3f& AEye, const TVec3f& ATarget, float& AYaw, floa
 bool DesktopFrameDue(std::uint32_t ANow, std::uint32_t APrevTick) {
   // Unsigned difference: the tick's wrap-around after 49.7 days is harmless.
   return static_cast<std::uint32_t>(ANow - APrevTick) >= 13u;
+}
+
+namespace {
+constexpr float kOrbitTurnPerPixel = 0.01f;
+constexpr float kOrbitPanPerPixel = 0.002f;
+constexpr float kOrbitMaxPitch = 89.0f * 3.14159265f / 180.0f;
+constexpr float kOrbitMinDistance = 0.2f;
+constexpr float kOrbitMaxDistance = 500.0f;
+}  // namespace
+
+TVec3f OrbitEye(const TOrbitView& AOrbit) {
+  const float C = std::cos(AOrbit.Pitch);
+  return AOrbit.Target + TVec3f(C * std::sin(AOrbit.Yaw), std::sin(AOrbit.Pitch),
+                                C * std::cos(AOrbit.Yaw)) *
+                             AOrbit.Distance;
+}
+
+void StartOrbit(TViewerState& AViewer, const TVec3f& AEye, const TVec3f& ATarget) {
+  TOrbitView& Orbit = AViewer.Orbit;
+  const TVec3f Offset = AEye - ATarget;
+  Orbit.Target = ATarget;
+  Orbit.Distance =
+      std::clamp(std::sqrt(Offset.X * Offset.X + Offset.Y * Offset.Y + Offset.Z * Offset.Z),
+                 kOrbitMinDistance, kOrbitMaxDistance);
+  Orbit.Yaw = std::atan2(Offset.X, Offset.Z);
+  Orbit.Pitch = std::clamp(std::asin(std::clamp(Offset.Y / Orbit.Distance, -1.0f, 1.0f)),
+                           -kOrbitMaxPitch, kOrbitMaxPitch);
+  Orbit.Dragging = false;
+  Orbit.On = true;
+}
+
+void StopOrbit(TViewerState& AViewer) {
+  if (!AViewer.Orbit.On) return;
+  AViewer.Position = OrbitEye(AViewer.Orbit);
+  ViewerAnglesOf(AViewer.Position, AViewer.Orbit.Target, AViewer.Yaw, AViewer.Pitch);
+  AViewer.Orbit.On = false;
+  AViewer.Orbit.Dragging = false;
+  // Mouse turns made meanwhile belong to neither.
+  AViewer.PendingYaw = AViewer.PendingPitch = 0.0f;
+}
+
+void OrbitDrag(TOrbitView& AOrbit, int ADx, int ADy, bool APan) {
+  if (!APan) {
+    // Dragging right takes the eye round to the left, so that the model turns with the cursor.
+    AOrbit.Yaw -= static_cast<float>(ADx) * kOrbitTurnPerPixel;
+    AOrbit.Pitch = std::clamp(AOrbit.Pitch + static_cast<float>(ADy) * kOrbitTurnPerPixel,
+                              -kOrbitMaxPitch, kOrbitMaxPitch);
+    return;
+  }
+  // The view's right and up directions at the eye.
+  const TVec3f Right(std::cos(AOrbit.Yaw), 0.0f, -std::sin(AOrbit.Yaw));
+  const TVec3f Up(-std::sin(AOrbit.Pitch) * std::sin(AOrbit.Yaw), std::cos(AOrbit.Pitch),
+                  -std::sin(AOrbit.Pitch) * std::cos(AOrbit.Yaw));
+  const float Step = AOrbit.Distance * kOrbitPanPerPixel;
+  // The picture follows the cursor: the target moves the other way.
+  AOrbit.Target = AOrbit.Target - Right * (static_cast<float>(ADx) * Step) +
+                  Up * (static_cast<float>(ADy) * Step);
+}
+
+void OrbitZoom(TOrbitView& AOrbit, int AClicks) {
+  AOrbit.Distance = std::clamp(AOrbit.Distance * std::pow(0.9f, static_cast<float>(AClicks)),
+                               kOrbitMinDistance, kOrbitMaxDistance);
 }

@@ -27,6 +27,8 @@ using TShiftState = std::uint8_t;
 // Virtual-key codes the commands use (main-row digits and letters are their ASCII codes; the
 // timeline's are in scene/Timeline.h).
 enum : std::uint16_t {
+  VK_TAB = 9,
+  VK_DELETE = 46,
   VK_ESCAPE = 27,
   VK_SNAPSHOT = 44,
   VK_LEFT = 37,
@@ -38,6 +40,17 @@ enum : std::uint16_t {
 // Bits of the walking key sets: each set moves while any of its keys is held.
 inline constexpr std::uint8_t kLetterKey = 1;  // W, A, S or D
 inline constexpr std::uint8_t kArrowKey = 2;   // Up or Down
+
+// The orbit view (O): the eye looks at Target from Distance away, Yaw about the vertical (0: the
+// eye on the target's +Z side) and Pitch above the horizontal (radians); the cursor stays free.
+struct TOrbitView {
+  bool On = false;
+  TVec3f Target{0.0f, 1.0f, 0.0f};
+  float Distance = 3.0f;
+  float Yaw = 0.0f;
+  float Pitch = 0.0f;
+  bool Dragging = false;  // the left button is held
+};
 
 // The walking viewer; one per window.
 struct TViewerState {
@@ -56,6 +69,7 @@ struct TViewerState {
   bool LowerKey = false;          // key 5
   // The window's centre in screen coordinates, where the mouse is kept.
   TPoint ScreenCenter;
+  TOrbitView Orbit;
 };
 
 // Walking goes by time: a held key moves the viewer 1/30 of a unit (8/30 with Shift) and the eye
@@ -76,6 +90,20 @@ void MoveViewer(TViewerState& AViewer, const TQuaternion& AHeadOrientation, floa
 // The yaw and pitch (radians) that make the walking viewer look from AEye towards ATarget (roll
 // is lost: walking has none). Direction (0, 0, -1) is yaw 0, pitch 0.
 void ViewerAnglesOf(const TVec3f& AEye, const TVec3f& ATarget, float& AYaw, float& APitch);
+
+// Where the orbit view's eye stands.
+TVec3f OrbitEye(const TOrbitView& AOrbit);
+// O: the orbit view around ATarget from where AEye stands (the view turns to the target, the eye
+// stays); O again: walking on from the orbit view's eye, looking at its target.
+void StartOrbit(TViewerState& AViewer, const TVec3f& AEye, const TVec3f& ATarget);
+void StopOrbit(TViewerState& AViewer);
+// A drag of ADx, ADy pixels (right, down): the eye goes round the target (0.01 radians a pixel,
+// the pitch kept within 89 degrees of level), or with APan the target and eye move together
+// across the view (0.002 of the distance a pixel, so that the picture follows the cursor).
+void OrbitDrag(TOrbitView& AOrbit, int ADx, int ADy, bool APan);
+// AClicks of the wheel (positive: away from the user) zoom in by 10% each; the distance stays
+// between 0.2 and 500 units.
+void OrbitZoom(TOrbitView& AOrbit, int AClicks);
 
 // True when a desktop frame is due: at least 13 ms since the last one, in unsigned 32-bit tick
 // arithmetic (so the tick's wrap-around is harmless).

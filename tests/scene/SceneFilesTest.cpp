@@ -43,15 +43,17 @@ class SceneFilesResolve : public ::testing::Test {
 };
 
 TEST_F(SceneFilesResolve, WithoutFilesTheFixedFolderWithWhatExistsThere) {
-  const TSceneFiles Bare = ResolveSceneFiles(TNamedFiles(), FBaseText);
-  EXPECT_EQ(Bare.ModelPath, FBaseText + "mmd/model/model.pmx");
-  EXPECT_TRUE(Bare.MotionPaths.empty());
+  const TSceneDescription Bare = ResolveScene(TSceneDescription(), FBaseText);
+  ASSERT_EQ(Bare.Models.size(), 1u);
+  EXPECT_EQ(Bare.Models[0].Path, FBaseText + "mmd/model/model.pmx");
+  EXPECT_TRUE(Bare.Models[0].MotionPaths.empty());
   EXPECT_EQ(Bare.CameraPath, "");
   EXPECT_FALSE(Bare.Named);
   Touch("mmd/motion/motion.vmd");
   Touch("mmd/motion/camera.vmd");
-  const TSceneFiles Full = ResolveSceneFiles(TNamedFiles(), FBaseText);
-  EXPECT_EQ(Full.MotionPaths, std::vector<std::string>{FBaseText + "mmd/motion/motion.vmd"});
+  const TSceneDescription Full = ResolveScene(TSceneDescription(), FBaseText);
+  EXPECT_EQ(Full.Models[0].MotionPaths,
+            std::vector<std::string>{FBaseText + "mmd/motion/motion.vmd"});
   EXPECT_EQ(Full.CameraPath, FBaseText + "mmd/motion/camera.vmd");
 }
 
@@ -59,23 +61,31 @@ TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) 
   Touch("mmd/motion/motion.vmd");
   Touch("mmd/motion/camera.vmd");
   const std::string Cwd = fs::current_path().string();
-  TNamedFiles ModelOnly;
-  ModelOnly.ModelPath = "モデル 1/a.pmx";
-  const TSceneFiles M = ResolveSceneFiles(ModelOnly, FBaseText);
-  EXPECT_EQ(M.ModelPath, Cwd + "/モデル 1/a.pmx");
-  EXPECT_TRUE(M.MotionPaths.empty()) << "a model alone stands still";
+  TSceneDescription ModelOnly;
+  ModelOnly.Models.push_back(TSceneEntry{"モデル 1/a.pmx", {}, {}, false});
+  const TSceneDescription M = ResolveScene(ModelOnly, FBaseText);
+  ASSERT_EQ(M.Models.size(), 1u);
+  EXPECT_EQ(M.Models[0].Path, Cwd + "/モデル 1/a.pmx");
+  EXPECT_TRUE(M.Models[0].MotionPaths.empty()) << "a model alone stands still";
   EXPECT_EQ(M.CameraPath, "");
   EXPECT_TRUE(M.Named);
 
-  TNamedFiles MotionsOnly;
-  MotionsOnly.MotionPaths = {"../x/body.vmd", "/abs/face.vmd"};
-  MotionsOnly.AudioPath = "./song.ogg";
-  const TSceneFiles D = ResolveSceneFiles(MotionsOnly, FBaseText);
-  EXPECT_EQ(D.ModelPath, FBaseText + "mmd/model/model.pmx");
-  EXPECT_EQ(D.MotionPaths,
+  // Motions before any model: the default character's; then a stage placed and moving.
+  TSceneDescription Named;
+  Named.Models = {TSceneEntry{"", {"../x/body.vmd", "/abs/face.vmd"}, {}, false},
+                  TSceneEntry{"s/stage.pmx", {"s/lights.vmd"}, TModelPlacement{{1, 2, 3}, 45}, true}};
+  Named.SongPath = "./song.ogg";
+  Named.SongOffsetMs = 120;
+  const TSceneDescription D = ResolveScene(Named, FBaseText);
+  ASSERT_EQ(D.Models.size(), 2u);
+  EXPECT_EQ(D.Models[0].Path, FBaseText + "mmd/model/model.pmx");
+  EXPECT_EQ(D.Models[0].MotionPaths,
             (std::vector<std::string>{(fs::current_path().parent_path() / "x/body.vmd").string(),
                                       "/abs/face.vmd"}));
-  EXPECT_EQ(D.AudioPath, Cwd + "/song.ogg");
+  EXPECT_EQ(D.Models[1], (TSceneEntry{Cwd + "/s/stage.pmx", {Cwd + "/s/lights.vmd"},
+                                      TModelPlacement{{1, 2, 3}, 45}, true}));
+  EXPECT_EQ(D.SongPath, Cwd + "/song.ogg");
+  EXPECT_EQ(D.SongOffsetMs, 120);
   EXPECT_EQ(D.CameraPath, "");
 }
 

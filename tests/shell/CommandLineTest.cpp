@@ -193,8 +193,9 @@ class CommandLineParse : public ::testing::TestWithParam<TParseCase> {};
 TEST_P(CommandLineParse, FillsTheOptions) {
   const TParseCase& C = GetParam();
   const TViewerOptions O = ParseCommandLine(C.Args);
-  EXPECT_EQ(O.ModelPath, C.Model);
-  EXPECT_EQ(O.MotionPaths, C.Motions);
+  ASSERT_LE(O.Models.size(), 1u);
+  EXPECT_EQ(O.Models.empty() ? "" : O.Models[0].Path, C.Model);
+  EXPECT_EQ(O.Models.empty() ? std::vector<std::string>() : O.Models[0].MotionPaths, C.Motions);
   EXPECT_EQ(O.CameraPath, C.Camera);
   EXPECT_EQ(O.AudioPath, C.Audio);
   EXPECT_DOUBLE_EQ(O.AudioOffsetMs, C.OffsetMs);
@@ -222,7 +223,18 @@ struct TErrorCase {
 const TErrorCase kErrorCases[] = {
     {"UnknownOption", {"--bogus"}, "--bogus"},
     {"MissingValue", {"m.pmx", "--camera"}, "--camera needs a value"},
-    {"TwoModels", {"a.pmx", "b.pmx"}, "b.pmx"},
+    {"AtBeforeAnyModel", {"--at", "1,2,3", "a.pmx"}, "--at places the model named before it"},
+    {"AtAfterDefaultCharactersMotion", {"d.vmd", "--at", "1,2,3"}, "named before it"},
+    {"AtTwice", {"a.pmx", "--at", "1,2,3", "--at=4,5,6"}, "one --at for each model: 4,5,6"},
+    {"AtTwoNumbers", {"a.pmx", "--at", "1,2"}, "'1,2'"},
+    {"AtFiveNumbers", {"a.pmx", "--at", "1,2,3,4,5"}, "'1,2,3,4,5'"},
+    {"AtEmptyPart", {"a.pmx", "--at", "1,,3"}, "'1,,3'"},
+    {"AtNotANumber", {"a.pmx", "--at", "1,2,z"}, "'1,2,z'"},
+    {"AtHuge", {"a.pmx", "--at", "1e9,0,0"}, "'1e9,0,0'"},
+    {"StageNotAModel", {"--stage", "s.vmd"}, "--stage wants a model (.pmx): s.vmd"},
+    {"TwoSceneFiles", {"a.toml", "b.toml"}, "only one scene file: b.toml"},
+    {"SceneFileWithModels", {"a.toml", "m.pmx"}, "a scene file opens alone"},
+    {"SceneFileWithSong", {"--audio", "s.ogg", "a.toml"}, "a scene file opens alone"},
     {"TwoSongs", {"a.wav", "--audio", "b.mp3"}, "b.mp3"},
     {"UnknownFileType", {"notes.txt"}, "notes.txt"},
     {"SizeWithoutX", {"--size", "640"}, "'640'"},
@@ -265,6 +277,50 @@ TEST_P(CommandLineError, IsAUsageErrorNamingTheProblem) {
 
 INSTANTIATE_TEST_SUITE_P(Table, CommandLineError, ::testing::ValuesIn(kErrorCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// Several models: each model file (or --stage) starts one, the motions after it are its own,
+// --at places the one before it, motions before any model are the default character's.
+TEST(CommandLineScene, GroupsMotionsAndPlacementsWithTheModelBeforeThem) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::vector<TSceneEntry> Models;
+    std::string Camera, Audio, Scene;
+  } Cases[] = {
+      {{"A.pmx", "a.vmd", "a_face.vmd", "B.pmx", "b.vmd", "--stage", "S.pmx", "s.vmd", "--camera",
+        "cam.vmd", "--audio", "song.ogg"},
+       {{"A.pmx", {"a.vmd", "a_face.vmd"}, {}, false},
+        {"B.pmx", {"b.vmd"}, {}, false},
+        {"S.pmx", {"s.vmd"}, {}, true}},
+       "cam.vmd",
+       "song.ogg",
+       ""},
+      {{"d.vmd", "f.vmd", "B.pmx", "--at", "-8,0,2.5", "b.vmd"},
+       {{"", {"d.vmd", "f.vmd"}, {}, false}, {"B.pmx", {"b.vmd"}, {{-8, 0, 2.5f}, 0}, false}},
+       "",
+       "",
+       ""},
+      {{"--stage=S1.pmx", "--at", "0,0,-30,180", "--stage", "S2.pmx", "A.pmx", "--at=5,0,0,-90"},
+       {{"S1.pmx", {}, {{0, 0, -30}, 180}, true},
+        {"S2.pmx", {}, {}, true},
+        {"A.pmx", {}, {{5, 0, 0}, -90}, false}},
+       "",
+       "",
+       ""},
+      {{"--size", "640x360", "my.scene.TOML"}, {}, "", "", "my.scene.TOML"},
+  };
+  for (const TCase& C : Cases) {
+    const TViewerOptions O = ParseCommandLine(C.Args);
+    EXPECT_EQ(O.Models, C.Models) << C.Args[0];
+    EXPECT_EQ(O.CameraPath, C.Camera);
+    EXPECT_EQ(O.AudioPath, C.Audio);
+    EXPECT_EQ(O.ScenePath, C.Scene);
+    EXPECT_TRUE(O.HasFiles());
+    const TSceneDescription D = O.Description();
+    EXPECT_EQ(D.Models, C.Models);
+    EXPECT_EQ(D.CameraPath, C.Camera);
+    EXPECT_EQ(D.SongPath, C.Audio);
+  }
+}
 
 // A window asked larger than the screen keeps its shape and shrinks until both sides fit.
 TEST(CommandLineSize, FitsTheScreenKeepingItsShape) {
@@ -344,7 +400,8 @@ TEST(CommandLineHandle, HelpVersionAndUsageErrorExitStatuses) {
     EXPECT_NE(Err.find(C.Stderr), std::string::npos) << Err;
     if (C.Status == -1) {
       EXPECT_TRUE(Out.empty() && Err.empty());
-      EXPECT_EQ(Options.ModelPath, "m.pmx");
+      ASSERT_EQ(Options.Models.size(), 1u);
+      EXPECT_EQ(Options.Models[0].Path, "m.pmx");
     }
   }
 }

@@ -46,6 +46,13 @@ TEST(Overlay, LinesShowTimeFrameNamesPhysicsAndKeys) {
   EXPECT_EQ(Bare[0], "1:01.2 / 3:20.0  paused");
   EXPECT_EQ(Bare[3], "motion: -");
   EXPECT_NEAR(OverlayProgress(Info), 61234.0 / 200000.0, 1e-12);
+  // Several models: listed after the selected one's motions, the selected one marked.
+  Info.SceneModels = {"初音ミク", "ルカ", "ステージ (stage)"};
+  Info.Selected = 1;
+  const std::vector<std::string> Scene = OverlayLines(Info);
+  const std::vector<std::string> Listed(Scene.begin() + 4, Scene.begin() + 8);
+  EXPECT_EQ(Listed, (std::vector<std::string>{"models (Tab selects):", "  初音ミク", "> ルカ",
+                                              "  ステージ (stage)"}));
 }
 
 // The frame shown is the one being played: 30 per second, counted down (1.999 frames in is frame

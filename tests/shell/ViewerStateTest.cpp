@@ -228,6 +228,9 @@ TEST(VirtualKeyTest, CommandKeysMapToTheirCodes) {
       {SDLK_q, 'Q'},
       {SDLK_p, 'P'},
       {SDLK_b, 'B'},
+      {SDLK_o, 'O'},
+      {SDLK_TAB, 9},
+      {SDLK_DELETE, 46},
       // Keypad digits are not the main-row digits.
       {SDLK_KP_5, 0},
       {SDLK_KP_6, 0},
@@ -293,6 +296,58 @@ TEST_F(MoveViewerTest, WalkingFromACameraHeadsAlongItsLineOfSight) {
     EXPECT_NEAR(Along.Y, Sight.Y, 1e-5f);
     EXPECT_NEAR(Along.Z, Sight.Z, 1e-5f);
   }
+}
+
+// The orbit view: it starts where the eye stands, goes round the target by dragging, pans with
+// Shift, zooms with the wheel, and walking goes on from its eye looking at its target. Expected
+// places worked by hand.
+TEST(OrbitViewTest, StartsWhereTheEyeStandsTurnsPansZoomsAndWalksOn) {
+  TViewerState V;
+  StartOrbit(V, TVec3f(0.0f, 1.0f, 4.0f), TVec3f(0.0f, 1.0f, 0.0f));
+  ASSERT_TRUE(V.Orbit.On);
+  EXPECT_NEAR(V.Orbit.Distance, 4.0f, 1e-6f);
+  auto Near = [](const TVec3f& A, const TVec3f& B) {
+    return std::fabs(A.X - B.X) < 1e-4f && std::fabs(A.Y - B.Y) < 1e-4f &&
+           std::fabs(A.Z - B.Z) < 1e-4f;
+  };
+  EXPECT_TRUE(Near(OrbitEye(V.Orbit), TVec3f(0, 1, 4))) << "the eye stays where it stood";
+
+  // 157.08 pixels right at 0.01 radians a pixel: a quarter turn, the eye goes round to -X.
+  OrbitDrag(V.Orbit, 157, 0, false);
+  const TVec3f Quarter = OrbitEye(V.Orbit);
+  EXPECT_NEAR(Quarter.X, -4.0f * std::sin(1.57f), 1e-4f);
+  EXPECT_NEAR(Quarter.Z, 4.0f * std::cos(1.57f), 1e-4f);
+  OrbitDrag(V.Orbit, -157, 0, false);
+  // Up or down by far more than a quarter turn stops 1 degree short of straight above.
+  OrbitDrag(V.Orbit, 0, 1000, false);
+  EXPECT_NEAR(V.Orbit.Pitch, 89.0f * 3.14159265f / 180.0f, 1e-5f);
+  OrbitDrag(V.Orbit, 0, -V.Orbit.Pitch / 0.01f, false);
+
+  // Shift+drag 100 pixels right and 50 down at distance 4: the target moves 0.8 left and 0.4 up
+  // (0.002 x 4 a pixel), the eye with it.
+  const float Pitch = V.Orbit.Pitch;
+  OrbitDrag(V.Orbit, 100, 50, true);
+  EXPECT_NEAR(V.Orbit.Target.X, -0.8f, 1e-3f);
+  EXPECT_NEAR(V.Orbit.Target.Y, 1.0f + 0.4f * std::cos(Pitch), 1e-3f);
+  EXPECT_NEAR(V.Orbit.Distance, 4.0f, 1e-6f);
+
+  // Two clicks in: 4 x 0.9 x 0.9; a thousand out stops at 500.
+  OrbitZoom(V.Orbit, 2);
+  EXPECT_NEAR(V.Orbit.Distance, 3.24f, 1e-5f);
+  OrbitZoom(V.Orbit, -1000);
+  EXPECT_NEAR(V.Orbit.Distance, 500.0f, 1e-3f);
+  OrbitZoom(V.Orbit, -2 + 1000 + 1000);
+  EXPECT_NEAR(V.Orbit.Distance, 0.2f, 1e-6f);
+
+  // Walking on: from the orbit's eye, looking at its target.
+  const TVec3f Eye = OrbitEye(V.Orbit), Target = V.Orbit.Target;
+  StopOrbit(V);
+  EXPECT_FALSE(V.Orbit.On);
+  EXPECT_TRUE(Near(V.Position, Eye));
+  float Yaw = 0, Pitch2 = 0;
+  ViewerAnglesOf(Eye, Target, Yaw, Pitch2);
+  EXPECT_NEAR(V.Yaw, Yaw, 1e-6f);
+  EXPECT_NEAR(V.Pitch, Pitch2, 1e-6f);
 }
 
 }  // namespace

@@ -374,7 +374,7 @@ TEST(ViewerCommandLineTest, HelpVersionAndUsageErrors) {
       {"--headset bogus", 2, "quenlor: unknown headset kind 'bogus'"},
       {"--version", 0, "quenlor "},
       {"--size 12", 2, "quenlor: --size wants WIDTHxHEIGHT"},
-      {"a.pmx b.pmx", 2, "Usage: quenlor"},
+      {"--at 1,2,3 a.pmx", 2, "Usage: quenlor"},
   };
   for (const TCase& C : Cases) {
     const std::string Out = Shell("env -u DISPLAY timeout 20 " + (kBin / "quenlor").string() + " " +
