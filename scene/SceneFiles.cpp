@@ -53,6 +53,7 @@ TFileKind KindOfFile(const std::string& APath) {
   if (Ext == ".pmx") return TFileKind::fkModel;
   if (Ext == ".vmd") return TFileKind::fkMotion;
   if (IsSongFile(APath)) return TFileKind::fkSong;
+  if (Ext == ".toml") return TFileKind::fkScene;
   return TFileKind::fkUnknown;
 }
 

@@ -20,9 +20,9 @@ inline constexpr const char* kFixedMotion = "motion.vmd";
 // The one rule for songs, however the file was given.
 bool IsSongFile(const std::string& APath);
 
-enum class TFileKind : std::uint8_t { fkModel, fkMotion, fkSong, fkUnknown };
+enum class TFileKind : std::uint8_t { fkModel, fkMotion, fkSong, fkScene, fkUnknown };
 
-// By the extension, in any letter case.
+// By the extension, in any letter case (.toml is a scene file).
 TFileKind KindOfFile(const std::string& APath);
 
 // The scene a user named (command line) with every path made absolute (so that a model's folder

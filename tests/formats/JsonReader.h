@@ -10,13 +10,14 @@
 #include <vector>
 
 // Just enough JSON to read the inspector's output back: objects, arrays, numbers, strings
-// (escapes \" \\ \n only), null.
+// (escapes \" \\ \n only), booleans, null.
 struct TJson {
-  enum { jNull, jNumber, jString, jArray, jObject } Kind = jNull;
+  enum { jNull, jBool, jNumber, jString, jArray, jObject } Kind = jNull;
   double Number = 0;
   std::string Text;
   std::vector<TJson> Items;
   std::map<std::string, TJson> Members;
+  bool Flag = false;  // a boolean's value
 
   const TJson& operator[](const std::string& AKey) const {
     static const TJson Missing;
@@ -96,6 +97,15 @@ class TJsonReader {
     if (C == '"') {
       V.Kind = TJson::jString;
       return String(V.Text);
+    }
+    for (const bool Flag : {false, true}) {
+      const std::string Word = Flag ? "true" : "false";
+      if (FText.compare(FPos, Word.size(), Word) == 0) {
+        FPos += Word.size();
+        V.Kind = TJson::jBool;
+        V.Flag = Flag;
+        return true;
+      }
     }
     if (FText.compare(FPos, 4, "null") == 0) {
       FPos += 4;

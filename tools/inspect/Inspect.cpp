@@ -1,5 +1,6 @@
-// quenlor-inspect: reads a PMX model or a VMD motion with the viewer's own readers and prints the
-// document as read (after the coordinate conversion) as JSON on stdout. A file the readers reject
+// quenlor-inspect: reads a PMX model, a VMD motion or a scene file with the viewer's own readers
+// and prints the document as read (after the coordinate conversion; a scene resolved) as JSON on
+// stdout. A file the readers reject
 // prints the reader's message on stderr and exits 1, so a user can see why a model does not load.
 #include <algorithm>
 #include <cstdio>
@@ -11,16 +12,19 @@
 #include "formats/PmxPhysicsFrame.h"
 #include "formats/ReaderMessages.h"
 #include "formats/pmxlib.h"
+#include "scene/SceneFile.h"
 #include "tools/inspect/InspectDocument.h"
 #include "tools/inspect/InspectMotion.h"
 #include "tools/inspect/InspectPose.h"
+#include "tools/inspect/InspectScene.h"
 #include "tools/inspect/JsonWriter.h"
 
 namespace {
 
 const char* const Usage =
     "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
-    "  FILE        a .pmx model or a .vmd motion\n"
+    "  FILE        a .pmx model, a .vmd motion or a .toml scene file (printed resolved:\n"
+    "              every path absolute, each model's motions and placement)\n"
     "  --vertices  (models) also print every vertex and face; every morph's entries, rigid\n"
     "              body, joint and soft body are always printed (physics in the viewer's frame)\n"
     "  --keys      (motions) also print every key of every section\n";
@@ -581,6 +585,9 @@ int main(int argc, char** argv) {
         if (PoseFile != "-") Vmd.LoadFromFile(PoseFile);
         WritePoseFrames(J, Pmx, Vmd, Frames, Physics, Skinned);
       }
+    } else if (EndsWithNoCase(FileName, ".toml")) {
+      // The scene reader's message names the file and the line, as the viewer shows it.
+      WriteScene(J, ReadSceneFile(FileName));
     } else {
       const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
       // The extension decides; without a known one, the signature does.

@@ -89,15 +89,29 @@ void TJsonWriter::Int(int64_t AValue) {
   FOut.append(std::to_string(AValue));
 }
 
-void TJsonWriter::Float(float AValue) {
-  BeforeValue();
+namespace {
+
+template <typename T>
+void AppendNumber(std::string& AOut, T AValue) {
   if (!std::isfinite(AValue)) {
-    FOut.append("null");
+    AOut.append("null");
     return;
   }
   char Buffer[32];
   const auto R = std::to_chars(Buffer, Buffer + sizeof(Buffer), AValue);
-  FOut.append(Buffer, R.ptr);
+  AOut.append(Buffer, R.ptr);
+}
+
+}  // namespace
+
+void TJsonWriter::Float(float AValue) {
+  BeforeValue();
+  AppendNumber(FOut, AValue);
+}
+
+void TJsonWriter::Double(double AValue) {
+  BeforeValue();
+  AppendNumber(FOut, AValue);
 }
 
 void TJsonWriter::Bool(bool AValue) {

@@ -1,7 +1,7 @@
 // TJsonWriter: a small streaming JSON writer for the inspector. Objects and arrays break one
 // member per line with two-space indentation; arrays and objects opened inline stay on one line
-// (vectors, index triples, small records). Floats are written in their shortest form that reads
-// back to the same float; NaN and infinities, which JSON cannot hold, become null.
+// (vectors, index triples, small records). Floats and doubles are written in their shortest form
+// that reads back to the same value; NaN and infinities, which JSON cannot hold, become null.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@ class TJsonWriter {
   void String(std::string_view AText);
   void Int(int64_t AValue);
   void Float(float AValue);
+  void Double(double AValue);
   void Bool(bool AValue);
   void Null();
   // An inline array of floats.
