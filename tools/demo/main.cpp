@@ -1,9 +1,11 @@
-// quenlor_demo: writes the default character (model, textures, motion) and the ten toon ramps
-// below a folder, laid out as the viewer expects them beside its executable.
+// quenlor_demo: writes the default character (model, textures, motion), the ten toon ramps, and the
+// duet around the demo stage (stage, its lamps' motion, the mirrored dance, the scene file) below a
+// folder, laid out as the viewer expects them beside its executable.
 #include <cstdio>
 #include <string>
 
 #include "tools/demo/DemoCharacter.h"
+#include "tools/demo/DemoStage.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -11,7 +13,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string Error;
-  if (!WriteDemoAssets(argv[1], Error)) {
+  if (!WriteDemoAssets(argv[1], Error) || !WriteDemoStageAssets(argv[1], Error)) {
     std::fprintf(stderr, "quenlor_demo: %s\n", Error.c_str());
     return 1;
   }
