@@ -7,6 +7,7 @@
 #include "formats/ReaderMessages.h"
 #include "gl/TexturePath.h"
 #include "math/Errors.h"
+#include "math/VectorGeometry.h"
 
 namespace {
 
@@ -27,16 +28,18 @@ TVector4f OverlayColor(const std::string& ANameJp) {
 }  // namespace
 
 TModelDrawing::TModelDrawing(TOpenGL* AOpenGL, TMainProgram* AProgram, TBoneProgram* ABoneProgram,
-                             TSceneModel& AModel, const std::string& ABaseDir)
+                             TSceneModel& AModel, const std::string& ABaseDir,
+                             TTextureCache* ATextures)
     : FProgram(AProgram),
       FBoneProgram(ABoneProgram),
       FSceneModel(&AModel),
       FPmx(AModel.Pmx()),
       FCore(AModel.Core()) {
   try {
-    BuildTextures(AOpenGL->Sampler(), AModel.Folder(), ABaseDir);
+    BuildTextures(AOpenGL->Sampler(), AModel.Folder(), ABaseDir, ATextures);
     BuildModel();
     BuildBoneItems();
+    MeasureBoneReach();
   } catch (...) {
     // Nothing this constructor appended may be drawn after its textures are gone.
     TakeItemsOut();
@@ -61,13 +64,17 @@ void TModelDrawing::TakeItemsOut() {
 }
 
 void TModelDrawing::BuildTextures(GLuint ASampler, const std::string& AModelDir,
-                                  const std::string& ABaseDir) {
+                                  const std::string& ABaseDir, TTextureCache* ACache) {
+  auto Load = [&](const std::string& APath) -> std::shared_ptr<TTexture> {
+    if (ACache) return ACache->Get(ASampler, APath);
+    return TTexture::CreateFromFile(ASampler, APath);
+  };
   FPmxTextures.resize(static_cast<size_t>(FPmx.TextureCount()));
   for (int I = 0; I < FPmx.TextureCount(); ++I) {
     const auto Path = ResolveModelTexturePath(AModelDir, FPmx.GetTexture(I));
     if (!Path) continue;
     try {
-      FPmxTextures[I] = TTexture::CreateFromFile(ASampler, Path->string());
+      FPmxTextures[I] = Load(Path->string());
     } catch (const std::exception&) {
       // An unreadable model texture only loses its picture.
     }
@@ -79,7 +86,7 @@ void TModelDrawing::BuildTextures(GLuint ASampler, const std::string& AModelDir,
     std::snprintf(Name, sizeof Name, "Toon/toon%.2d.bmp", I + 1);
     const std::string Path = Base + Name;
     try {
-      FPmxSharedTextures[I] = TTexture::CreateFromFile(ASampler, Path);
+      FPmxSharedTextures[I] = Load(Path);
     } catch (const Exception& E) {
       throw Exception(ReadFileErrorMessage(TReadFileRole::rfImage, Path, E.what()));
     }
@@ -145,6 +152,65 @@ void TModelDrawing::BuildBoneItems() {
     FRefBones[I] = Item.get();
     FBoneProgram->Items().push_back(std::move(Item));
   }
+}
+
+void TModelDrawing::MeasureBoneReach() {
+  const int BoneCount = FPmx.BoneCount();
+  FBoneReach.assign(static_cast<size_t>(BoneCount), -1.0f);
+  // A bone of no weight does not move the vertex.
+  auto Follow = [&](int ABone, float AWeight, const TVector3f& APosition) {
+    // An index the file got wrong names no bone: the core does not follow it either.
+    if (AWeight == 0.0f || ABone < 0 || ABone >= BoneCount) return;
+    float& Reach = FBoneReach[static_cast<size_t>(ABone)];
+    Reach = std::max(Reach, Distance3f(APosition, FPmx.GetBone(ABone)->Position));
+  };
+  for (int I = 0; I < FPmx.VertexCount(); ++I) {
+    const TPmxVertex& V = *FPmx.GetVertex(I);
+    const TVector3f P = V.Position;
+    const TPmxBoneWeight& W = V.BoneWeight;
+    switch (V.BoneWeightMethod) {
+      case bwBDEF1:
+        Follow(W.BDEF1.BoneIndex, 1.0f, P);
+        break;
+      case bwBDEF2:
+      case bwSDEF:
+        Follow(W.BDEF2.Bone1Index, W.BDEF2.Bone1Weight, P);
+        Follow(W.BDEF2.Bone2Index, 1.0f - W.BDEF2.Bone1Weight, P);
+        break;
+      default:
+        Follow(W.BDEF4.Bone1Index, W.BDEF4.Bone1Weight, P);
+        Follow(W.BDEF4.Bone2Index, W.BDEF4.Bone2Weight, P);
+        Follow(W.BDEF4.Bone3Index, W.BDEF4.Bone3Weight, P);
+        Follow(W.BDEF4.Bone4Index, W.BDEF4.Bone4Weight, P);
+        break;
+    }
+  }
+  // Room for what moves vertices besides the bones (vertex morphs, the spherical blend's bulge).
+  for (float& Reach : FBoneReach)
+    if (Reach >= 0) Reach = Reach * 1.05f + 0.02f;
+}
+
+void TModelDrawing::AddBoundsTo(TShadowFit& AFit, bool ACaster) const {
+  const std::vector<TMatrix4f>& Global = FCore.BoneGlobalMatrix();
+  const TMatrix4f& Placement = FSceneModel->PlacementMatrix();
+  const size_t Count = std::min(Global.size(), FBoneReach.size());
+  for (size_t I = 0; I < Count; ++I) {
+    if (FBoneReach[I] < 0) continue;
+    const TVector3f Centre = TransformPoint3f(Global[I].W, Placement);
+    if (ACaster)
+      AFit.AddCaster(Centre, FBoneReach[I]);
+    else
+      AFit.AddReceiver(Centre, FBoneReach[I]);
+  }
+}
+
+void TModelDrawing::RenderModel(const TMatrix4f& APlacedMVP) const {
+  if (FModel) FModel->Render(APlacedMVP);
+}
+
+void TModelDrawing::RenderBones(const TMatrix4f& APlacedMVP) const {
+  for (TBone* Bone : FRefBones)
+    if (Bone) Bone->Render(APlacedMVP);
 }
 
 // ---- skin target --------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "render/SceneRenderer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
@@ -22,7 +23,7 @@ TSceneRenderer::~TSceneRenderer() {
 
 std::unique_ptr<TModelDrawing> TSceneRenderer::MakeDrawing(TSceneModel& AModel) {
   return std::make_unique<TModelDrawing>(FOpenGL, FProgram.get(), FBoneProgram.get(), AModel,
-                                         FBaseDir);
+                                         FBaseDir, &FTextures);
 }
 
 void TSceneRenderer::AddDrawing(std::unique_ptr<TModelDrawing> ADrawing) {
@@ -53,6 +54,52 @@ TModelDrawing* TSceneRenderer::DrawingOf(const TSceneModel* AModel) const {
   return nullptr;
 }
 
+bool TSceneRenderer::GroundShown() const {
+  if (!FGround) return false;
+  for (const std::unique_ptr<TModelDrawing>& D : FDrawings)
+    if (D->SceneModel().Stage()) return false;
+  return true;
+}
+
+namespace {
+
+// The ground square's corners (TPmxPlane).
+constexpr float kGroundHalfSize = 10.0f;
+// The fitted window's longer side in shadow-map texels.
+constexpr float kFittedShadowTexels = 1024.0f;
+// tan(22.5 degrees): the sides of the default 45-degree frustum.
+constexpr float kDefaultShadowSlope = 0.41421356f;
+
+}  // namespace
+
+void TSceneRenderer::FitShadowFrustum() {
+  TShadowFit Fit(FLight.ViewMatrix());
+  for (const std::unique_ptr<TModelDrawing>& D : FDrawings)
+    if (D->Shown()) D->AddBoundsTo(Fit, !D->SceneModel().Stage());
+  if (GroundShown())
+    for (float X : {-kGroundHalfSize, kGroundHalfSize})
+      for (float Z : {-kGroundHalfSize, kGroundHalfSize})
+        Fit.AddReceiver(NewVector3f(X, 0.0f, Z), 0.0f);
+  TLightFrustum Frustum;
+  FShadowViewportWidth = FShadowFBO->Width(), FShadowViewportHeight = FShadowFBO->Height();
+  if (Fit.Fit(Frustum)) {
+    // The software rasteriser pays for every texel drawn: the dancers get kFittedShadowTexels
+    // along the longer side of their window, square texels, never fewer per unit than the
+    // default frustum gives, and at most the whole map.
+    const float Size = static_cast<float>(FShadowFBO->Width());
+    const float Width = Frustum.Right - Frustum.Left, Height = Frustum.Top - Frustum.Bottom;
+    const float Density = std::max(kFittedShadowTexels / std::max(Width, Height),
+                                   Size / (2.0f * kDefaultShadowSlope));
+    FShadowViewportWidth = static_cast<int>(std::min(Size, std::ceil(Width * Density)));
+    FShadowViewportHeight = static_cast<int>(std::min(Size, std::ceil(Height * Density)));
+    Frustum.MapWidth = static_cast<float>(FShadowViewportWidth) / Size;
+    Frustum.MapHeight = static_cast<float>(FShadowViewportHeight) / Size;
+    if (!FLight.Frustum() || !(*FLight.Frustum() == Frustum)) FLight.SetFrustum(Frustum);
+  } else if (FLight.Frustum()) {
+    FLight.ResetFrustum();
+  }
+}
+
 void TSceneRenderer::StepLight(float ADeltaX) {
   TVector3f Position = FLight.Position();
   Position.X += ADeltaX;
@@ -66,18 +113,24 @@ void TSceneRenderer::ToggleBoneOverlay(const TSceneModel* AModel) {
 }
 
 void TSceneRenderer::ShadowPass() {
+  FitShadowFrustum();
   // The program uploads its copy of the light on activation.
   FProgram->Light() = FLight;
   FProgram->Activate();
   FShadowFBO->Bind();
   FShadowFBO->Clear({cmDepth});
-  FShadowFBO->SetViewport(0, 0, FShadowFBO->Width(), FShadowFBO->Height());
+  FShadowFBO->SetViewport(0, 0, FShadowViewportWidth, FShadowViewportHeight);
   FProgram->ActivateRenderPass1();
   glEnable(GL_CULL_FACE);
   glCullFace(GL_FRONT);
   glPolygonOffset(1.1f, 4.0f);
   glEnable(GL_POLYGON_OFFSET_FILL);
-  FProgram->Render(FLight.MVPMatrix());
+  // The depth pass reads no light position or shadow matrix: only the placed matrix changes.
+  const TMatrix4f& LightMVP = FLight.MVPMatrix();
+  // The ground casts onto nothing (it lies under everything), so it stays out: on the software
+  // rasteriser it would cost as many texels as the whole frustum.
+  for (const std::unique_ptr<TModelDrawing>& D : FDrawings)
+    D->RenderModel(MulMatrix4f(D->Placement(), LightMVP));
   glDisable(GL_POLYGON_OFFSET_FILL);
   glFlush();
   glFinish();
@@ -94,9 +147,18 @@ void TSceneRenderer::MainPass(const TMatrix4f& AView, const TMatrix4f& AProjecti
   glEnable(GL_CULL_FACE);
   glCullFace(GL_BACK);
   FProgram->ActivateRenderPass2();
-  FProgram->Render(MVP);
+  // The ground first, under every model; each item with its own placement.
+  if (GroundShown()) {
+    FProgram->SetPlacement(IdentityMatrix4f);
+    FGround->Render(MVP);
+  }
+  for (const std::unique_ptr<TModelDrawing>& D : FDrawings) {
+    FProgram->SetPlacement(D->Placement());
+    D->RenderModel(MulMatrix4f(D->Placement(), MVP));
+  }
   FBoneProgram->Activate();
-  FBoneProgram->Render(MVP);
+  for (const std::unique_ptr<TModelDrawing>& D : FDrawings)
+    D->RenderBones(MulMatrix4f(D->Placement(), MVP));
 }
 
 void TSceneRenderer::DrawFrame(TFrameBufferObject& ATarget, int AWidth, int AHeight,

@@ -1,7 +1,9 @@
 // TSceneRenderer: draws a scene with GL: the two programs, the shadow map, the light, the one
-// ground plane and one TModelDrawing per model. Every output (the window, both headsets, the
-// offline render) draws through it: a shadow pass, then the lit, outline and bone-overlay passes
-// for each view. Depends on render/ModelDrawing, scene (the models), shading and gl.
+// ground plane and one TModelDrawing per model, each placed by its model's placement. Every output
+// (the window, both headsets, the offline render) draws through it: a shadow pass, then the lit,
+// outline and bone-overlay passes for each view. The ground is drawn only while no model is a
+// stage (a stage receives the shadows instead); the light's frustum is fitted to the dancers at
+// every shadow pass. Depends on render/ModelDrawing, scene (the models), shading and gl.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +30,8 @@ class TSceneRenderer {
   TSceneRenderer& operator=(const TSceneRenderer&) = delete;
 
   // A drawing for AModel, built now but not yet drawn (the error, with nothing changed, when
-  // its textures cannot be made); hand it to AddDrawing once the model is in the scene.
+  // its textures cannot be made); hand it to AddDrawing once the model is in the scene. Its
+  // images come from the renderer's texture cache: drawings of one file share one texture.
   std::unique_ptr<TModelDrawing> MakeDrawing(TSceneModel& AModel);
   void AddDrawing(std::unique_ptr<TModelDrawing> ADrawing);
   // Drops the drawing of AModel (which must still exist); nothing when it has none.
@@ -39,14 +42,23 @@ class TSceneRenderer {
   // The drawing of AModel, or nullptr.
   TModelDrawing* DrawingOf(const TSceneModel* AModel) const;
 
+  // The ground is drawn (and receives the shadow): there is a drawing and none is a stage's.
+  bool GroundShown() const;
+  const TTextureCache& Textures() const { return FTextures; }
+
   TLight& Light() { return FLight; }
   // Moves the light sideways (the arrow keys).
   void StepLight(float ADeltaX);
   // B: the bone overlay of AModel on or off (nothing without a drawing of it).
   void ToggleBoneOverlay(const TSceneModel* AModel);
 
-  // The depth of every model and the ground from the light, into the shadow map.
+  // Fits the light's frustum to the shown dancers (FitShadowFrustum), then draws the depth of
+  // every model, placed, from the light into the shadow map (the ground casts onto nothing).
   void ShadowPass();
+  // The light's frustum around the shown dancers (the models that are not stages), placed, its
+  // depth range reaching the stages or the ground behind them, drawn into a corner of the map of
+  // at most 1024 texels along its longer side; the default frustum and the whole map without one.
+  void FitShadowFrustum();
   // The lit and outline passes and the bone overlay seen through AView and AProjection, into the
   // bound framebuffer's current viewport of AViewportWidth x AViewportHeight pixels (the outline
   // and the sphere maps depend on them).
@@ -67,6 +79,9 @@ class TSceneRenderer {
   std::unique_ptr<TMainProgram> FProgram;
   std::unique_ptr<TBoneProgram> FBoneProgram;
   std::unique_ptr<TShadowFBO> FShadowFBO;
+  TTextureCache FTextures;
+  // The corner of the shadow map the fitted frustum is drawn into.
+  int FShadowViewportWidth = 0, FShadowViewportHeight = 0;
   std::vector<std::unique_ptr<TModelDrawing>> FDrawings;
   TPmxPlane* FGround = nullptr;  // owned by the main program's items; made with the first model
 };

@@ -34,12 +34,32 @@ void TLight::SetPosition(const TVector3f& AValue) {
   UpdateMatrices();
 }
 
+void TLight::SetFrustum(const TLightFrustum& AFrustum) {
+  FFrustum = AFrustum;
+  FFitted = true;
+  UpdateMatrices();
+}
+
+void TLight::ResetFrustum() {
+  FFitted = false;
+  UpdateMatrices();
+}
+
 void TLight::UpdateMatrices() {
-  const TMatrix4f View = LookAtMatrix4f(ExtendVector3f(FPosition, 1), ExtendVector3f(FCenter, 1),
-                                        TVector4f{{0, 1, 0, 0}});
-  const TMatrix4f Projection = PerspectiveMatrix4fDeg(45, 1, 1, 250);
-  FMVPMatrix = MulMatrix4f(View, Projection);
-  FShadowMatrix = MulMatrix4f(FMVPMatrix, ShadowBiasMatrix);
+  FViewMatrix = LookAtMatrix4f(ExtendVector3f(FPosition, 1), ExtendVector3f(FCenter, 1),
+                               TVector4f{{0, 1, 0, 0}});
+  const TLightFrustum& F = FFrustum;
+  const TMatrix4f Projection =
+      FFitted ? FrustumMatrix4f(F.Left * F.Near, F.Right * F.Near, F.Bottom * F.Near,
+                                F.Top * F.Near, F.Near, F.Far)
+              : PerspectiveMatrix4fDeg(45, 1, 1, 250);
+  FMVPMatrix = MulMatrix4f(FViewMatrix, Projection);
+  TMatrix4f Bias = ShadowBiasMatrix;
+  if (FFitted) {
+    Bias.X.X *= F.MapWidth, Bias.W.X *= F.MapWidth;
+    Bias.Y.Y *= F.MapHeight, Bias.W.Y *= F.MapHeight;
+  }
+  FShadowMatrix = MulMatrix4f(FMVPMatrix, Bias);
 }
 
 // ---- TMainProgram ----
@@ -110,6 +130,14 @@ void TMainProgram::Activate() {
   glUniformMatrix4fv(FShadowMatrixLocation, 1, GL_FALSE, FLight->ShadowMatrix().V);
 }
 
+void TMainProgram::SetPlacement(const TMatrix4f& APlacement) {
+  const TVector3f P = TransformPoint3f(FLight->Position(), InvertedMatrix4f(APlacement));
+  glUniform3f(FLightPositionLocation, P.X, P.Y, P.Z);
+  glUniformMatrix4fv(FShadowMatrixLocation, 1, GL_FALSE,
+                     MulMatrix4f(APlacement, FLight->ShadowMatrix()).V);
+  glUniformMatrix4fv(FViewMatrixLocation, 1, GL_FALSE, MulMatrix4f(APlacement, FViewMatrix).V);
+}
+
 void TMainProgram::ActivateRenderPass1() {
   glUniformSubroutinesuiv(GL_VERTEX_SHADER, 1, &FVertexRenderPass1Index);
   glUniformSubroutinesuiv(GL_FRAGMENT_SHADER, 1, &FFragmentRenderPass1Index);
@@ -145,6 +173,7 @@ float TMainProgram::EdgeWidthScale(float AProjectionScaleY, int AViewportHeight)
 
 void TMainProgram::SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY,
                                     int AViewportWidth, int AViewportHeight) {
+  FViewMatrix = AView;
   glUniformMatrix4fv(FViewMatrixLocation, 1, GL_FALSE, AView.V);
   glUniform1f(FEdgeWidthScaleLocation, EdgeWidthScale(AProjectionScaleY, AViewportHeight));
   glUniform1f(FEdgePixelsLocation, EdgePixelsPerUnit(AViewportHeight));

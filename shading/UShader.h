@@ -8,8 +8,21 @@
 #include "gl/UCommon2.h"
 #include "math/VectorTypes.h"
 
+// The window of the light's view that the shadow map covers: the slopes x / depth and y / depth
+// of its sides in the light's view space (depth = -z, the distance along the light's line of
+// sight), and the depth range, all ahead of the light.
+struct TLightFrustum {
+  float Left = -1.0f, Right = 1.0f, Bottom = -1.0f, Top = 1.0f;
+  float Near = 1.0f, Far = 250.0f;
+  // The share of the shadow map's width and height (from its corner) the frustum is drawn into:
+  // a smaller share costs fewer texels to draw.
+  float MapWidth = 1.0f, MapHeight = 1.0f;
+  bool operator==(const TLightFrustum&) const = default;
+};
+
 // The single light: where it stands, what it looks at, its colour, and the matrices derived
-// from them (view-projection for the depth pass, model space -> shadow-map texture space).
+// from them (view-projection for the depth pass, world space -> shadow-map texture space). Its
+// frustum is a 45-degree square from 1 to 250 units unless a fitted one is set.
 class TLight {
  public:
   TLight();
@@ -21,15 +34,26 @@ class TLight {
   // Plain field: the matrices do not depend on the colour.
   const TVector4f& Color() const { return FColor; }
   void SetColor(const TVector4f& AValue) { FColor = AValue; }
+  // The shadow map covers AFrustum (its sides and depths must be ordered, Near > 0) with the
+  // same line of sight; ResetFrustum goes back to the 45-degree square.
+  void SetFrustum(const TLightFrustum& AFrustum);
+  void ResetFrustum();
+  // The fitted frustum, or nothing while the default one is used.
+  const TLightFrustum* Frustum() const { return FFitted ? &FFrustum : nullptr; }
+  // World space -> the light's view space (it looks along -Z from its position).
+  const TMatrix4f& ViewMatrix() const { return FViewMatrix; }
   const TMatrix4f& MVPMatrix() const { return FMVPMatrix; }
   const TMatrix4f& ShadowMatrix() const { return FShadowMatrix; }
 
  private:
   void UpdateMatrices();
 
+  TLightFrustum FFrustum;
+  bool FFitted = false;
   TVector3f FCenter{{0, 0, 0}};
   TVector3f FPosition{{0, 10, 10}};
   TVector4f FColor{{1, 1, 1, 1}};
+  TMatrix4f FViewMatrix;
   TMatrix4f FMVPMatrix;
   TMatrix4f FShadowMatrix;
 };
@@ -58,8 +82,14 @@ class TMainProgram : public TProgram {
   const TLight& Light() const { return *FLight; }
 
   // Makes the program current (when it is not), then uploads the light's position, colour and
-  // shadow matrix on every call.
+  // shadow matrix on every call, for an unplaced model (see SetPlacement).
   void Activate() override;
+  // The next items are drawn placed by APlacement (model-to-world, rigid: a turn and a move;
+  // program current): the light's position taken into the model's frame, the shadow matrix and
+  // the view matrix of the last SetViewTransform made to start from the model's frame, so that the
+  // item is lit, shadowed and sphere-mapped as if its vertices had been moved. The caller draws
+  // with APlacement * its view-projection.
+  void SetPlacement(const TMatrix4f& APlacement);
   // Depth pass: subroutine "recordDepth" in both stages.
   void ActivateRenderPass1();
   // Lit pass: subroutine "shadeWithShadow" in both stages.
@@ -71,9 +101,9 @@ class TMainProgram : public TProgram {
   int RenderPass() const { return FRenderPass; }
 
   // The camera of the coming lit pass (program current): the view matrix that turns normals for
-  // the sphere map, the projection's vertical scale (row Y, column Y) and the viewport's size in
-  // pixels for the outline. An edge size of 1 is two pixels wide at 1080 lines, in proportion to
-  // the height on other viewports, at least one pixel.
+  // the sphere map (kept for SetPlacement), the projection's vertical scale (row Y, column Y) and
+  // the viewport's size in pixels for the outline. An edge size of 1 is two pixels wide at 1080
+  // lines, in proportion to the height on other viewports, at least one pixel.
   void SetViewTransform(const TMatrix4f& AView, float AProjectionScaleY, int AViewportWidth,
                         int AViewportHeight);
   // Outline width in pixels per unit of edge size.
@@ -115,6 +145,7 @@ class TMainProgram : public TProgram {
 
  private:
   std::unique_ptr<TLight> FLight;
+  TMatrix4f FViewMatrix = IdentityMatrix4f;
   GLint FPositionLocation = -1;
   GLint FTexCoordLocation = -1;
   GLint FNormalLocation = -1;
