@@ -152,6 +152,8 @@ std::vector<std::string> TViewerScene::LoadResolved(const TSceneDescription& ARe
     throw;
   }
   DrawModels(Failures);
+  // Nothing could be shown: an empty scene, without the camera track either.
+  if (FScene.Models().empty()) FScene.Clear();
   if (const TSceneModel* Selected = FScene.Selected()) FModelPath = Selected->Path();
   return Failures;
 }

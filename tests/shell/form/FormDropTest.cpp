@@ -23,6 +23,7 @@
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
 #include "shell/ViewerScene.h"
+#include "scene/SceneFile.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -166,7 +167,7 @@ TEST_F(FormDropTest, FilesThatFailAreReportedAndTheSceneStays) {
       {"noise.ogg",
        "noise.ogg\": cannot play this kind of file (WAV, OGG, MP3, FLAC are supported)"},
       {"missing.vmd", "Cannot open file"},
-      {"readme.txt", "is not a model (.pmx), a motion (.vmd) or a song"},
+      {"readme.txt", "is not a model (.pmx), a motion (.vmd), a scene (.toml) or a song"},
   };
   for (const TCase& C : Cases) {
     const TSceneModel* Controller = Scene().Model();
@@ -331,6 +332,75 @@ TEST_F(FormDropTest, F1ShowsTheOverlayInTheWindowButNeverInAScreenshot) {
   EXPECT_FALSE(FForm->OverlayVisible());
   Frame();
   EXPECT_TRUE(ShownCorner(*FForm) == Plain);
+  fs::current_path(Before);
+}
+
+// A scene in the window: Shift+drop adds a model, Tab selects, a plain drop replaces the selected
+// one (which keeps its place and motions), Delete removes it, Ctrl+S saves the scene and dropping
+// the saved file opens the same scene; a scene file that cannot be read changes nothing.
+TEST_F(FormDropTest, ModelsAreAddedReplacedRemovedSavedAndReopened) {
+  const fs::path Before = fs::current_path();
+  fs::current_path(FDir);  // the first save lands in the working directory
+  const std::string Base = FForm->Scene().BaseDirectory();
+  const fs::path Model = fs::path(Base) / "mmd/model/model.pmx";
+  const fs::path Stage = fs::path(Base) / "mmd/stage/stage.pmx";
+  auto Paths = [&] {
+    std::vector<std::string> Result;
+    for (const auto& M : Scene().Models()) Result.push_back(M->Path());
+    return Result;
+  };
+  ASSERT_EQ(Scene().Models().size(), 1u);
+  const std::vector<std::string> DefaultMotions = Scene().Models()[0]->Motions().FileNames();
+
+  SDL_SetModState(KMOD_LSHIFT);
+  Drop(Stage);
+  SDL_SetModState(KMOD_NONE);
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(Paths(), (std::vector<std::string>{Model.string(), Stage.string()}));
+  EXPECT_EQ(Scene().SelectedIndex(), 1) << "the added model is selected";
+  EXPECT_EQ(FForm->Scene().Renderer()->Drawings().size(), 2u);
+  Frame();
+
+  // Tab round to the character, then a plain drop replaces her where she stands.
+  FForm->FormKeyUp(VK_TAB, 0);
+  EXPECT_EQ(Scene().SelectedIndex(), 0);
+  Drop(Model);
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(Paths(), (std::vector<std::string>{Model.string(), Stage.string()}));
+  EXPECT_EQ(Scene().Models()[0]->Motions().FileNames(), DefaultMotions);
+  Frame();
+
+  // Ctrl+S: scene.toml in the working folder, said in the caption.
+  FForm->FormKeyDown('S', ssCtrl);
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  const fs::path Saved = FDir / "scene.toml";
+  ASSERT_TRUE(fs::exists(Saved));
+  Frame();
+  EXPECT_NE(Caption().find("Saved " + Saved.string()), std::string::npos) << Caption();
+  EXPECT_EQ(Caption().rfind("Pos: (", 0), 0u) << Caption();
+  const TSceneDescription Described = FForm->Scene().Describe();
+
+  // Delete the stage; an unreadable scene file changes nothing; the saved one brings it back.
+  FForm->FormKeyUp(VK_TAB, 0);
+  FForm->FormKeyUp(VK_DELETE, 0);
+  EXPECT_EQ(Paths(), std::vector<std::string>{Model.string()});
+  EXPECT_EQ(FForm->Scene().Renderer()->Drawings().size(), 1u);
+  Frame();
+  std::ofstream(FDir / "broken.toml") << "[[model]]\nfile = 3\n";
+  Drop(FDir / "broken.toml");
+  ASSERT_EQ(FReports.size(), 1u);
+  EXPECT_NE(FReports[0].find("broken.toml:2:"), std::string::npos) << FReports[0];
+  EXPECT_EQ(Paths(), std::vector<std::string>{Model.string()});
+  FReports.clear();
+  Drop(Saved);
+  ASSERT_TRUE(FReports.empty()) << FReports[0];
+  EXPECT_EQ(FForm->Scene().Describe(), Described);
+  EXPECT_EQ(FForm->Scene().Renderer()->Drawings().size(), 2u);
+  Frame();
+  // A second save goes over the file the scene came from.
+  FForm->FormKeyDown('S', ssCtrl);
+  EXPECT_FALSE(fs::exists(FDir / "scene_2.toml"));
+  EXPECT_EQ(ReadSceneFile(Saved.string()), Described);
   fs::current_path(Before);
 }
 
