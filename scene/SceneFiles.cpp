@@ -57,8 +57,7 @@ TFileKind KindOfFile(const std::string& APath) {
   return TFileKind::fkUnknown;
 }
 
-TSceneDescription ResolveScene(const TSceneDescription& ANamed,
-                               const std::string& ABaseDirectory) {
+TSceneDescription ResolveScene(const TSceneDescription& ANamed, const std::string& ABaseDirectory) {
   TSceneDescription Scene = ANamed;
   Scene.Named = !ANamed.Models.empty();
   for (TSceneEntry& Entry : Scene.Models) {

@@ -184,11 +184,10 @@ std::string FfmpegCommand(const std::string& AFfmpeg, int AWidth, int AHeight, i
 
 std::string RenderFfmpegCommand(const TViewerOptions& AOptions, const std::string& AFfmpeg,
                                 int AWidth, int AHeight, const TRenderFrames& AFrames,
-                                const std::string& ASong) {
+                                const std::string& ASong, double ASongOffsetMs) {
   // A song that starts later than the dance is that much behind the dance's time.
   const double First = static_cast<double>(AFrames.First) * 1000.0 / AOptions.Fps;
-  return FfmpegCommand(AFfmpeg, AWidth, AHeight, AOptions.Fps, ASong,
-                       First - AOptions.AudioOffsetMs,
+  return FfmpegCommand(AFfmpeg, AWidth, AHeight, AOptions.Fps, ASong, First - ASongOffsetMs,
                        static_cast<double>(AFrames.Count) / AOptions.Fps, AOptions.RenderOut);
 }
 
@@ -271,7 +270,7 @@ int RenderFramesOf(const TViewerOptions& AOptions, const std::string& AFfmpeg) {
   if (!AFfmpeg.empty()) {
     const std::string Song = Viewer.Song() ? Viewer.Song()->FileName() : std::string();
     Encoder = std::make_unique<TEncoderProcess>(
-        RenderFfmpegCommand(AOptions, AFfmpeg, Width, Height, Frames, Song));
+        RenderFfmpegCommand(AOptions, AFfmpeg, Width, Height, Frames, Song, Viewer.SongOffsetMs()));
   } else {
     fs::create_directories(AOptions.RenderOut);
   }

@@ -34,10 +34,11 @@ std::string FfmpegCommand(const std::string& AFfmpeg, int AWidth, int AHeight, i
                           const std::string& AOut);
 
 // The ffmpeg command of a render of AFrames as AOptions ask for it (size AWidth x AHeight, into
-// AOptions.RenderOut), with ASong (may be empty) placed by the song offset against the first frame.
+// AOptions.RenderOut), with ASong (may be empty) placed by its offset ASongOffsetMs (the command
+// line's or the scene file's; positive: later than the dance) against the first frame.
 std::string RenderFfmpegCommand(const TViewerOptions& AOptions, const std::string& AFfmpeg,
                                 int AWidth, int AHeight, const TRenderFrames& AFrames,
-                                const std::string& ASong);
+                                const std::string& ASong, double ASongOffsetMs);
 
 // "[#####.....] 150/300 frames  24.1 frames/s  0:06 left".
 std::string ProgressLine(std::int64_t ADone, std::int64_t ATotal, double AFramesPerSecond);

@@ -242,9 +242,8 @@ void TForm2::Dispatch(const SDL_Event& AEvent) {
       break;
     case SDL_MOUSEWHEEL:
       if (FViewer.Orbit.On)
-        OrbitZoom(FViewer.Orbit, AEvent.wheel.direction == SDL_MOUSEWHEEL_FLIPPED
-                                     ? -AEvent.wheel.y
-                                     : AEvent.wheel.y);
+        OrbitZoom(FViewer.Orbit, AEvent.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -AEvent.wheel.y
+                                                                                  : AEvent.wheel.y);
       break;
     case SDL_DROPFILE:
       // A file dropped on the window; SDL hands over the name's memory.
@@ -282,12 +281,10 @@ void TForm2::AppIdleForDesktop(bool& ADone) {
   else
     MoveViewer(FViewer, IdentityQuaternion, MoveTime);
   Scene.AdvanceTo(Time, FViewer.Position);
-  SDL_SetWindowTitle(
-      FWindow,
-      Caption(Scene.CameraPlaying() ? Scene.CameraPose().Eye
-              : FViewer.Orbit.On    ? OrbitEye(FViewer.Orbit)
-                                    : FViewer.Position)
-          .c_str());
+  SDL_SetWindowTitle(FWindow, Caption(Scene.CameraPlaying() ? Scene.CameraPose().Eye
+                                      : FViewer.Orbit.On    ? OrbitEye(FViewer.Orbit)
+                                                            : FViewer.Position)
+                                  .c_str());
   DrawDesktopFrame();
   if (IsMinimized()) SDL_Delay(10);
 }

@@ -33,9 +33,10 @@ TVec3f ModelCentre(const TSceneModel& AModel) {
   if (Bones.empty()) return TransformPoint3f(TVec3f(0, 0, 0), AModel.PlacementMatrix());
   TVec3f Low(Bones[0].W.X, Bones[0].W.Y, Bones[0].W.Z), High = Low;
   for (const TMatrix4f& Bone : Bones) {
-    Low = TVec3f(std::fmin(Low.X, Bone.W.X), std::fmin(Low.Y, Bone.W.Y), std::fmin(Low.Z, Bone.W.Z));
-    High =
-        TVec3f(std::fmax(High.X, Bone.W.X), std::fmax(High.Y, Bone.W.Y), std::fmax(High.Z, Bone.W.Z));
+    Low =
+        TVec3f(std::fmin(Low.X, Bone.W.X), std::fmin(Low.Y, Bone.W.Y), std::fmin(Low.Z, Bone.W.Z));
+    High = TVec3f(std::fmax(High.X, Bone.W.X), std::fmax(High.Y, Bone.W.Y),
+                  std::fmax(High.Z, Bone.W.Z));
   }
   return TransformPoint3f((Low + High) * 0.5f, AModel.PlacementMatrix());
 }

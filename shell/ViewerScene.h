@@ -69,6 +69,8 @@ class TViewerScene {
   // nullptr when start-up failed before the programs existed.
   TSceneRenderer* Renderer() const { return FRenderer.get(); }
   const TSongPlayer* Song() const { return FSong.get(); }
+  // How much later than the dance the song starts (the command line's or the scene file's).
+  double SongOffsetMs() const { return FSongOffsetMs; }
   const std::string& BaseDirectory() const { return FBaseDirectory; }
   // The model file of the selected model (named even when it could not be read).
   const std::string& ModelPath() const { return FModelPath; }

@@ -195,9 +195,9 @@ constexpr float kOrbitMaxDistance = 500.0f;
 
 TVec3f OrbitEye(const TOrbitView& AOrbit) {
   const float C = std::cos(AOrbit.Pitch);
-  return AOrbit.Target + TVec3f(C * std::sin(AOrbit.Yaw), std::sin(AOrbit.Pitch),
-                                C * std::cos(AOrbit.Yaw)) *
-                             AOrbit.Distance;
+  return AOrbit.Target +
+         TVec3f(C * std::sin(AOrbit.Yaw), std::sin(AOrbit.Pitch), C * std::cos(AOrbit.Yaw)) *
+             AOrbit.Distance;
 }
 
 void StartOrbit(TViewerState& AViewer, const TVec3f& AEye, const TVec3f& ATarget) {

@@ -74,8 +74,9 @@ TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) 
 
   // Motions before any model: the default character's; then a stage placed and moving.
   TSceneDescription Named;
-  Named.Models = {TSceneEntry{"", {"../x/body.vmd", "/abs/face.vmd"}, {}, false},
-                  TSceneEntry{"s/stage.pmx", {"s/lights.vmd"}, TModelPlacement{{1, 2, 3}, 45}, true}};
+  Named.Models = {
+      TSceneEntry{"", {"../x/body.vmd", "/abs/face.vmd"}, {}, false},
+      TSceneEntry{"s/stage.pmx", {"s/lights.vmd"}, TModelPlacement{{1, 2, 3}, 45}, true}};
   Named.SongPath = "./song.ogg";
   Named.SongOffsetMs = 120;
   const TSceneDescription D = ResolveScene(Named, FBaseText);
@@ -84,8 +85,10 @@ TEST_F(SceneFilesResolve, NamedFilesAreMadeAbsoluteAndLeaveTheFixedMotionAlone) 
   EXPECT_EQ(D.Models[0].MotionPaths,
             (std::vector<std::string>{(fs::current_path().parent_path() / "x/body.vmd").string(),
                                       "/abs/face.vmd"}));
-  EXPECT_EQ(D.Models[1], (TSceneEntry{Cwd + "/s/stage.pmx", {Cwd + "/s/lights.vmd"},
-                                      TModelPlacement{{1, 2, 3}, 45}, true}));
+  EXPECT_EQ(
+      D.Models[1],
+      (TSceneEntry{
+          Cwd + "/s/stage.pmx", {Cwd + "/s/lights.vmd"}, TModelPlacement{{1, 2, 3}, 45}, true}));
   EXPECT_EQ(D.SongPath, Cwd + "/song.ogg");
   EXPECT_EQ(D.SongOffsetMs, 120);
   EXPECT_EQ(D.CameraPath, "");

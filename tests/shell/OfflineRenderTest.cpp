@@ -73,7 +73,8 @@ TEST(OfflineRender, SongOffsetPlacesTheSongInTheVideo) {
     Args.insert(Args.end(), C.Args.begin(), C.Args.end());
     const TViewerOptions O = ParseCommandLine(Args);
     const TRenderFrames Frames = RenderFrames(O.FromSeconds, O.ToSeconds, 60000, O.Fps);
-    const std::string Command = RenderFfmpegCommand(O, "ffmpeg", 64, 36, Frames, O.AudioPath);
+    const std::string Command =
+        RenderFfmpegCommand(O, "ffmpeg", 64, 36, Frames, O.AudioPath, O.AudioOffsetMs);
     EXPECT_NE(Command.find(C.SongPart), std::string::npos) << C.Args[1] << ": " << Command;
   }
 }

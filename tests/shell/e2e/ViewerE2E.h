@@ -162,6 +162,16 @@ inline std::string FindErrorBox(TViewer& AViewer, int ATries) {
 }
 
 // Changed pixels in the box around her (the ground and sky far from her never change).
+// Differing pixels inside the box [AX0, AX1) x [AY0, AY1); -1 when the sizes differ.
+inline int DifferentPixelsIn(const TPixels& A, const TPixels& B, int AX0, int AY0, int AX1,
+                             int AY1) {
+  if (A.Width != B.Width || A.Height != B.Height) return -1;
+  int N = 0;
+  for (int Y = AY0; Y < AY1; ++Y)
+    for (int X = AX0; X < AX1; ++X) N += A.At(X, Y) != B.At(X, Y);
+  return N;
+}
+
 inline int DifferentPixelsNearHer(const TPixels& A, const TPixels& B) {
   if (A.Width != B.Width || A.Height != B.Height) return -1;
   int N = 0;

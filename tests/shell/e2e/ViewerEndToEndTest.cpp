@@ -207,14 +207,6 @@ TEST_F(ViewerEndToEndTest, PPlaysTheDanceAndPauses) {
   EXPECT_EQ(V.WaitForExit(), 0);
 }
 
-// Differing pixels inside the box [AX0, AX1) x [AY0, AY1).
-int DifferentPixelsIn(const TPixels& A, const TPixels& B, int AX0, int AY0, int AX1, int AY1) {
-  int N = 0;
-  for (int Y = AY0; Y < AY1; ++Y)
-    for (int X = AX0; X < AX1; ++X) N += A.At(X, Y) != B.At(X, Y);
-  return N;
-}
-
 // Paused mid-dance with her tails swung by the physics, X switches physics off: the tails drop
 // back to where the bones alone put them (the skirt and chest ribbon too, and with them their
 // shadows on her) while her head stays exactly where it is; X again brings the physics back (from

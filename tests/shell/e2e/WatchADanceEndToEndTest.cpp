@@ -7,15 +7,25 @@ using namespace viewer_e2e;
 
 namespace {
 
+bool ClearlyDifferent(const e2e::TRgb& A, const e2e::TRgb& B) {
+  for (int C = 0; C < 3; ++C)
+    if (std::abs(A[C] - B[C]) > 40) return true;
+  return false;
+}
+
 int ClearlyDifferentPixels(const TPixels& A, const TPixels& B) {
   if (A.Width != B.Width || A.Height != B.Height || A.Width == 0) return -1;
   int N = 0;
-  for (std::size_t I = 0; I < A.Pixels.size(); ++I)
-    for (int C = 0; C < 3; ++C)
-      if (std::abs(A.Pixels[I][C] - B.Pixels[I][C]) > 40) {
-        ++N;
-        break;
-      }
+  for (std::size_t I = 0; I < A.Pixels.size(); ++I) N += ClearlyDifferent(A.Pixels[I], B.Pixels[I]);
+  return N;
+}
+
+// The same inside the box [AX0, AX1) x [AY0, AY1) (the pictures the same size).
+int ClearlyDifferentPixelsIn(const TPixels& A, const TPixels& B, int AX0, int AY0, int AX1,
+                             int AY1) {
+  int N = 0;
+  for (int Y = AY0; Y < AY1; ++Y)
+    for (int X = AX0; X < AX1; ++X) N += ClearlyDifferent(A.At(X, Y), B.At(X, Y));
   return N;
 }
 
@@ -392,6 +402,99 @@ TEST(ViewerWithoutDisplayTest, EndsWithAMessageInsteadOfRunningUnseen) {
             (kBin / "quenlor").string() + " 2>&1; echo status=$?");
   EXPECT_NE(Out.find("No display found"), std::string::npos) << Out;
   EXPECT_NE(Out.find("status=1"), std::string::npos) << Out;
+}
+
+// A scene file naming two default characters placed apart on the demo stage (absolute paths; no
+// camera, so the viewer walks from (0, 1.7, 2)).
+fs::path WriteDuetScene(const fs::path& AFolder, bool ASecondDancer = true) {
+  fs::create_directories(AFolder);
+  const fs::path Mmd = kBin / "mmd";
+  std::ofstream Out(AFolder / "duet.scene.toml");
+  auto Model = [&](const char* ATable, const fs::path& AFile, const fs::path& AMotion,
+                   const char* AAt) {
+    Out << "[[" << ATable << "]]\nfile = \"" << AFile.string() << "\"\nmotions = [\""
+        << AMotion.string() << "\"]\n"
+        << AAt << "\n";
+  };
+  Model("model", Mmd / "model/model.pmx", Mmd / "motion/motion.vmd", "at = [-8, 0, 0]");
+  if (ASecondDancer)
+    Model("model", Mmd / "model/model.pmx", Mmd / "motion/motion_mirror.vmd", "at = [8, 0, 0]");
+  Model("stage", Mmd / "stage/stage.pmx", Mmd / "motion/stage_lights.vmd", "");
+  return AFolder / "duet.scene.toml";
+}
+
+// Where the two dancers stand in a 960 x 540 window from the walking start: 0.8 units either side
+// of the middle, 4.5 units ahead (about 116 pixels either side of the centre).
+constexpr int kLeftDancerX0 = 300, kLeftDancerX1 = 420, kRightDancerX0 = 540, kRightDancerX1 = 660;
+constexpr int kDancerY0 = 170, kDancerY1 = 420;
+
+// A scene file from the command line: two dancers on the stage and no ground plane; Tab and Delete
+// take the second dancer out; Ctrl+S saves the scene over its file (the caption says so), and
+// opening the saved file shows the same picture.
+TEST_F(ViewerEndToEndTest, ASceneFileOpensEditsSavesAndReopensTheSame) {
+  const fs::path Scene = WriteDuetScene(FRoot / "scene");
+  TViewer V(kBin / "quenlor", FRoot / "work", {}, {Scene.string()});
+  ASSERT_FALSE(V.FindMainWindow().empty()) << V.Stderr();
+  V.Focus();
+  // Physics off: the poses follow the paused motion alone, the same in both processes.
+  Xdo("key x");
+  const TPixels Both = ReadBmp(V.ScreenShot());
+  ASSERT_EQ(Both.Width, 960);
+  EXPECT_EQ(Count(Both, [](auto C) { return Near(C, 77, 230, 140, 6); }), 0) << "no ground plane";
+
+  Xdo("key Tab");
+  Xdo("key Delete");
+  const TPixels One = ReadBmp(V.ScreenShot());
+  EXPECT_GT(DifferentPixelsIn(One, Both, kRightDancerX0, kDancerY0, kRightDancerX1, kDancerY1),
+            3000)
+      << "the second dancer is gone";
+  // The shadow map is fitted to the dancers that are left: her own shading may shift a little.
+  EXPECT_LT(ClearlyDifferentPixelsIn(One, Both, kLeftDancerX0, kDancerY0, kLeftDancerX1, kDancerY1),
+            150)
+      << "the first one stays";
+
+  Xdo("key ctrl+s");
+  ASSERT_TRUE(e2e::WaitFor(
+      [&] { return V.Caption().find("Saved " + Scene.string()) != std::string::npos; }, 5s))
+      << V.Caption();
+  const TPixels Saved = ReadBmp(V.ScreenShot());
+  Xdo("key Escape");
+  EXPECT_EQ(V.WaitForExit(), 0);
+  std::ifstream In(Scene);
+  const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(Text.find("motion_mirror"), std::string::npos) << Text;
+  EXPECT_EQ(Text.find("file = \"/"), std::string::npos) << "paths relative to the file: " << Text;
+  EXPECT_NE(Text.find("file = \"../"), std::string::npos) << Text;
+
+  TViewer Again(kBin / "quenlor", FRoot / "again", {}, {Scene.string()});
+  ASSERT_FALSE(Again.FindMainWindow().empty()) << Again.Stderr();
+  Again.Focus();
+  Xdo("key x");
+  EXPECT_EQ(e2e::DifferentPixels(ReadBmp(Again.ScreenShot()), Saved), 0);
+  Xdo("key Escape");
+  EXPECT_EQ(Again.WaitForExit(), 0);
+}
+
+// --render of a scene file draws the whole scene: both dancers on the stage.
+TEST_F(ViewerEndToEndTest, RenderOfASceneFileShowsEveryModel) {
+  const fs::path Duet = WriteDuetScene(FRoot / "duet"),
+                 Solo = WriteDuetScene(FRoot / "solo", false);
+  auto Render = [&](const fs::path& AScene, const char* AOut) {
+    const std::string Out =
+        Shell("cd " + FRoot.string() + " && env -u DISPLAY timeout 120 " +
+              (kBin / "quenlor").string() + " '" + AScene.string() + "' --render " + AOut +
+              " --size 960x540 --from 1 --to 1.03 2>&1; echo status=$?");
+    EXPECT_NE(Out.find("status=0"), std::string::npos) << Out;
+    return ReadPng(FRoot / AOut / "000030.png");
+  };
+  const TPixels Two = Render(Duet, "two"), One = Render(Solo, "one");
+  ASSERT_EQ(Two.Width, 960);
+  EXPECT_EQ(Count(Two, [](auto C) { return Near(C, 77, 230, 140, 6); }), 0) << "no ground plane";
+  EXPECT_GT(DifferentPixelsIn(Two, One, kRightDancerX0, kDancerY0, kRightDancerX1, kDancerY1), 3000)
+      << "the second dancer";
+  EXPECT_LT(ClearlyDifferentPixelsIn(Two, One, kLeftDancerX0, kDancerY0, kLeftDancerX1, kDancerY1),
+            150)
+      << "the first one in both";
 }
 
 }  // namespace

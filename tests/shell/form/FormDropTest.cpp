@@ -18,12 +18,12 @@
 #include "formats/PmxWriter.h"
 #include "gl/loader/OpenGLApis.h"
 #include "math/VectorGeometry.h"
+#include "scene/SceneFile.h"
 #include "scene/Timeline.h"
 #include "shell/Application.h"
 #include "shell/SongPlayer.h"
 #include "shell/UMainForm2.h"
 #include "shell/ViewerScene.h"
-#include "scene/SceneFile.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
