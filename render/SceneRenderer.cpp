@@ -118,7 +118,20 @@ void TSceneRenderer::ShadowPass() {
   FProgram->Light() = FLight;
   FProgram->Activate();
   FShadowFBO->Bind();
+  // Only the corner this frame draws and the one the last frame drew are cleared: the rest of the
+  // map still holds the far depth of an earlier clear. On the software rasteriser clearing all 16
+  // million texels each frame cost more than drawing the dancers.
+  const int ClearWidth = std::max(FShadowViewportWidth, FShadowDrawnWidth);
+  const int ClearHeight = std::max(FShadowViewportHeight, FShadowDrawnHeight);
+  const bool Scissored = ClearWidth < FShadowFBO->Width() || ClearHeight < FShadowFBO->Height();
+  if (Scissored) {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, ClearWidth, ClearHeight);
+  }
   FShadowFBO->Clear({cmDepth});
+  if (Scissored) glDisable(GL_SCISSOR_TEST);
+  FShadowDrawnWidth = FShadowViewportWidth;
+  FShadowDrawnHeight = FShadowViewportHeight;
   FShadowFBO->SetViewport(0, 0, FShadowViewportWidth, FShadowViewportHeight);
   FProgram->ActivateRenderPass1();
   glEnable(GL_CULL_FACE);

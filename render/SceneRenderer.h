@@ -70,6 +70,7 @@ class TSceneRenderer {
                  const TMatrix4f& AProjection);
 
   TMainProgram& Program() { return *FProgram; }
+  const TShadowFBO& ShadowMap() const { return *FShadowFBO; }
   TBoneProgram& BoneProgram() { return *FBoneProgram; }
 
  private:
@@ -82,6 +83,9 @@ class TSceneRenderer {
   TTextureCache FTextures;
   // The corner of the shadow map the fitted frustum is drawn into.
   int FShadowViewportWidth = 0, FShadowViewportHeight = 0;
+  // The corner of the map the last shadow pass drew into (the whole map before the first: its
+  // contents are unknown until cleared once).
+  int FShadowDrawnWidth = 1 << 30, FShadowDrawnHeight = 1 << 30;
   std::vector<std::unique_ptr<TModelDrawing>> FDrawings;
   TPmxPlane* FGround = nullptr;  // owned by the main program's items; made with the first model
 };

@@ -312,6 +312,46 @@ TEST_F(PlacedSceneTest, TheShadowFrustumIsFittedToTheDancersAndReachesTheStage) 
   EXPECT_GT(XMax - XMin, 1.0f);
 }
 
+// The depths of the whole shadow map.
+std::vector<float> ShadowDepths(const TSceneRenderer& ARenderer) {
+  const TShadowFBO& Map = ARenderer.ShadowMap();
+  std::vector<float> Depths(static_cast<std::size_t>(Map.Width()) * Map.Height());
+  glBindTexture(GL_TEXTURE_2D, Map.DepthTexture());
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, Depths.data());
+  return Depths;
+}
+
+// The shadow pass clears only the corner of the map it draws into and the one it drew into last:
+// after the dancers come closer together (a smaller corner), the map holds exactly what a
+// renderer that only ever drew the closer pair holds, the far depth everywhere else.
+TEST_F(PlacedSceneTest, TheShadowMapHoldsOnlyThisFramesDepthsWhenTheFittedCornerShrinks) {
+  TSceneModel& A = Add("dancer/dancer.pmx", TModelPlacement{{-40.0f, 0.0f, 0.0f}, 0.0f}, false);
+  TSceneModel& B = Add("dancer/dancer.pmx", TModelPlacement{{40.0f, 0.0f, 0.0f}, 0.0f}, false);
+  FRenderer->ShadowPass();
+  const std::vector<float> Apart = ShadowDepths(*FRenderer);
+  A.SetPlacement(TModelPlacement{{-5.0f, 0.0f, 0.0f}, 0.0f});
+  B.SetPlacement(TModelPlacement{{5.0f, 0.0f, 0.0f}, 0.0f});
+  FRenderer->ShadowPass();
+  const std::vector<float> Close = ShadowDepths(*FRenderer);
+
+  TSceneRenderer Fresh(FGL.get(), FDir.string() + "/");
+  Fresh.AddDrawing(Fresh.MakeDrawing(A));
+  Fresh.AddDrawing(Fresh.MakeDrawing(B));
+  Fresh.ShadowPass();
+  const std::vector<float> Reference = ShadowDepths(Fresh);
+  ASSERT_EQ(Close.size(), Reference.size());
+  std::size_t Drawn = 0, Differ = 0, Stale = 0;
+  for (std::size_t I = 0; I < Close.size(); ++I) {
+    Drawn += Close[I] < 1.0f;
+    Differ += Close[I] != Reference[I];
+    Stale += Apart[I] < 1.0f && Close[I] == Apart[I] && Reference[I] == 1.0f;
+  }
+  EXPECT_GT(Drawn, 1000u) << "the dancers are in the map";
+  EXPECT_EQ(Differ, 0u);
+  EXPECT_EQ(Stale, 0u) << "depths of the last frame left behind";
+  // The fresh renderer's drawings go while their models still exist.
+}
+
 // The fit on its own, the light at the origin looking down -Z: a caster of radius 1 at depth 10
 // spans slopes -1/9 .. 1/9 (its box's near face), depths 9 .. 11, with 2% of the width added on
 // each side; receivers only push the far depth.
