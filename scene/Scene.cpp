@@ -15,20 +15,51 @@ std::vector<std::string> TScene::Load(const TSceneDescription& AScene) {
     CameraFile = std::make_unique<TVmd>();
     CameraFile->LoadFromFile(AScene.CameraPath);
   }
+  // The models' files are read and their cores built side by side on the worker threads (each
+  // model its own files, core and bodies' world). The outcome of each (model, failure, warnings)
+  // is taken in the scene's order on this thread: the warning callback is the caller's.
+  struct TLoaded {
+    std::unique_ptr<TSceneModel> Model;
+    std::string Failure;
+    std::exception_ptr Error;  // not a reader's error: thrown on
+    std::vector<std::string> Warnings;
+  };
+  struct TJob {
+    const std::vector<TSceneEntry>& Entries;
+    std::vector<TLoaded> Loaded;
+  } Job{AScene.Models, std::vector<TLoaded>(AScene.Models.size())};
+  RunChunks(
+      AScene.Models.size(),
+      [](void* AJob, std::size_t I) {
+        TJob& J = *static_cast<TJob*>(AJob);
+        const TSceneEntry& Entry = J.Entries[I];
+        TLoaded& Out = J.Loaded[I];
+        try {
+          TMotionSet Motions;
+          for (const std::string& Path : Entry.MotionPaths) Motions.Add(Path);
+          auto Model = std::make_unique<TSceneModel>(Entry.Path);
+          Model->SetPlacement(Entry.Placement);
+          Model->SetStage(Entry.Stage);
+          Model->SetMotions(std::move(Motions),
+                            [&Out](const std::string& AText) { Out.Warnings.push_back(AText); });
+          Out.Model = std::move(Model);
+        } catch (const std::exception& E) {
+          Out.Failure = E.what();
+        } catch (...) {
+          Out.Error = std::current_exception();
+        }
+      },
+      &Job);
   std::vector<std::string> Failures;
   std::vector<std::unique_ptr<TSceneModel>> Models;
-  for (const TSceneEntry& Entry : AScene.Models) {
-    try {
-      TMotionSet Motions;
-      for (const std::string& Path : Entry.MotionPaths) Motions.Add(Path);
-      auto Model = std::make_unique<TSceneModel>(Entry.Path);
-      Model->SetPlacement(Entry.Placement);
-      Model->SetStage(Entry.Stage);
-      Model->SetMotions(std::move(Motions), FWarn);
-      Models.push_back(std::move(Model));
-    } catch (const std::exception& E) {
-      Failures.emplace_back(E.what());
-    }
+  for (TLoaded& Loaded : Job.Loaded) {
+    if (Loaded.Error) std::rethrow_exception(Loaded.Error);
+    if (FWarn)
+      for (const std::string& Warning : Loaded.Warnings) FWarn(Warning);
+    if (Loaded.Model)
+      Models.push_back(std::move(Loaded.Model));
+    else
+      Failures.push_back(std::move(Loaded.Failure));
   }
   FModels = std::move(Models);
   FSelected = 0;

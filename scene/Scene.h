@@ -31,7 +31,8 @@ class TScene {
   // is allowed), then each model with its motions, placement and kind. A camera file that cannot
   // be read throws with the scene left empty. A model (or its motion) that cannot be read is left
   // out and the rest of the scene stays: the returned messages name each such file (empty when
-  // all loaded). The song is the shell's.
+  // all loaded). The song is the shell's. The models' files are read side by side on the worker
+  // threads; the warnings come on this thread, in the models' order.
   std::vector<std::string> Load(const TSceneDescription& AScene);
   // Empties the scene: no models, motions or camera track (a scene whose drawing failed).
   void Clear();

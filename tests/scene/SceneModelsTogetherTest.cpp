@@ -3,7 +3,8 @@
 // close enough for their bodies to touch in a shared world move alike; a stage whose big bodies
 // fill the dancer's space leaves her alone; three different dancers with the face turn, a jump and
 // physics match three scenes of one; the skin targets are called on the caller's thread only; a
-// model whose frame fails reaches the caller while the others still get their frame.
+// model whose frame fails reaches the caller while the others still get their frame. Loading
+// (also side by side) keeps the scene's order for the models, the failures and the warnings.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -253,6 +254,47 @@ TEST_F(SceneModelsTogetherTest, AFailingModelReachesTheCallerAndTheOthersStillMo
   S.Frame();
   EXPECT_TRUE(SameBits(S.State(0), S.State(1)));
   EXPECT_TRUE(SameBits(S.State(0), S.State(2)));
+}
+
+// Five entries read side by side: the models that load keep the scene's order, each one that
+// fails is named once in that order, and the warnings of missing morphs arrive on this thread in
+// the models' order (two of the dancers' motions key a morph of their own that they lack).
+TEST_F(SceneModelsTogetherTest, LoadingKeepsTheScenesOrderForModelsFailuresAndWarnings) {
+  auto MotionKeying = [&](const std::string& AMorph) {
+    TVmdBuilder Face;
+    Face.AddMorphKey(AMorph, 0, 1.0f);
+    const std::string Path = (FDir / (AMorph + ".vmd")).string();
+    Face.SaveToFile(Path);
+    return Path;
+  };
+  TSceneDescription Five;
+  Five.Models = {Dancer(7), Dancer(7), Dancer(8), Dancer(9), Dancer(10)};
+  Five.Models[1].Path = (FDir / "missing.pmx").string();
+  Five.Models[2].MotionPaths.push_back((FDir / "missing.vmd").string());
+  Five.Models[3].MotionPaths.push_back(MotionKeying("ないモーフ1"));
+  Five.Models[4].MotionPaths.push_back(MotionKeying("ないモーフ2"));
+  std::vector<std::string> Warnings;
+  int ForeignWarnings = 0;
+  const std::thread::id Here = std::this_thread::get_id();
+  TScene Scene;
+  Scene.SetOnWarning([&](const std::string& AText) {
+    if (std::this_thread::get_id() != Here) ++ForeignWarnings;
+    Warnings.push_back(AText);
+  });
+  const std::vector<std::string> Failures = Scene.Load(Five);
+  ASSERT_EQ(Scene.Models().size(), 3u);
+  EXPECT_EQ(Scene.Models()[0]->Path(), Five.Models[0].Path);
+  EXPECT_EQ(Scene.Models()[1]->Path(), Five.Models[3].Path);
+  EXPECT_EQ(Scene.Models()[2]->Path(), Five.Models[4].Path);
+  ASSERT_EQ(Failures.size(), 2u);
+  EXPECT_NE(Failures[0].find("missing.pmx"), std::string::npos) << Failures[0];
+  EXPECT_NE(Failures[1].find("missing.vmd"), std::string::npos) << Failures[1];
+  // Each generated dance keys one morph no model has: one warning per model, in order.
+  ASSERT_EQ(Warnings.size(), 3u);
+  EXPECT_EQ(Warnings[0].find("ないモーフ"), std::string::npos) << Warnings[0];
+  EXPECT_NE(Warnings[1].find("ないモーフ1"), std::string::npos) << Warnings[1];
+  EXPECT_NE(Warnings[2].find("ないモーフ2"), std::string::npos) << Warnings[2];
+  EXPECT_EQ(ForeignWarnings, 0);
 }
 
 }  // namespace
