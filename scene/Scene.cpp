@@ -1,7 +1,9 @@
 #include "scene/Scene.h"
 
 #include <algorithm>
+#include <exception>
 
+#include "character/core/ParallelChunks.h"
 #include "math/VectorGeometry.h"
 #include "scene/SceneCamera.h"
 
@@ -13,20 +15,51 @@ std::vector<std::string> TScene::Load(const TSceneDescription& AScene) {
     CameraFile = std::make_unique<TVmd>();
     CameraFile->LoadFromFile(AScene.CameraPath);
   }
+  // The models' files are read and their cores built side by side on the worker threads (each
+  // model its own files, core and bodies' world). The outcome of each (model, failure, warnings)
+  // is taken in the scene's order on this thread: the warning callback is the caller's.
+  struct TLoaded {
+    std::unique_ptr<TSceneModel> Model;
+    std::string Failure;
+    std::exception_ptr Error;  // not a reader's error: thrown on
+    std::vector<std::string> Warnings;
+  };
+  struct TJob {
+    const std::vector<TSceneEntry>& Entries;
+    std::vector<TLoaded> Loaded;
+  } Job{AScene.Models, std::vector<TLoaded>(AScene.Models.size())};
+  RunChunks(
+      AScene.Models.size(),
+      [](void* AJob, std::size_t I) {
+        TJob& J = *static_cast<TJob*>(AJob);
+        const TSceneEntry& Entry = J.Entries[I];
+        TLoaded& Out = J.Loaded[I];
+        try {
+          TMotionSet Motions;
+          for (const std::string& Path : Entry.MotionPaths) Motions.Add(Path);
+          auto Model = std::make_unique<TSceneModel>(Entry.Path);
+          Model->SetPlacement(Entry.Placement);
+          Model->SetStage(Entry.Stage);
+          Model->SetMotions(std::move(Motions),
+                            [&Out](const std::string& AText) { Out.Warnings.push_back(AText); });
+          Out.Model = std::move(Model);
+        } catch (const std::exception& E) {
+          Out.Failure = E.what();
+        } catch (...) {
+          Out.Error = std::current_exception();
+        }
+      },
+      &Job);
   std::vector<std::string> Failures;
   std::vector<std::unique_ptr<TSceneModel>> Models;
-  for (const TSceneEntry& Entry : AScene.Models) {
-    try {
-      TMotionSet Motions;
-      for (const std::string& Path : Entry.MotionPaths) Motions.Add(Path);
-      auto Model = std::make_unique<TSceneModel>(Entry.Path);
-      Model->SetPlacement(Entry.Placement);
-      Model->SetStage(Entry.Stage);
-      Model->SetMotions(std::move(Motions), FWarn);
-      Models.push_back(std::move(Model));
-    } catch (const std::exception& E) {
-      Failures.emplace_back(E.what());
-    }
+  for (TLoaded& Loaded : Job.Loaded) {
+    if (Loaded.Error) std::rethrow_exception(Loaded.Error);
+    if (FWarn)
+      for (const std::string& Warning : Loaded.Warnings) FWarn(Warning);
+    if (Loaded.Model)
+      Models.push_back(std::move(Loaded.Model));
+    else
+      Failures.push_back(std::move(Loaded.Failure));
   }
   FModels = std::move(Models);
   FSelected = 0;
@@ -192,18 +225,90 @@ void TScene::AdvanceTo(double AMilliseconds, const TVec3f& AViewerEye, bool AFor
   // Paused, the pose changes only when the timeline moved.
   const bool Move = FPlaying || FPoseDue || AForceMotion;
   FPoseDue = false;
-  const TVec3f Eye = CameraPlaying() ? FCameraPose.Eye : AViewerEye;
-  for (const std::unique_ptr<TSceneModel>& Model : FModels) {
-    TPmxControllerCore& Core = Model->Core();
-    // Face turn and motion are posed together and skinned once, also when one of them throws.
-    Core.BeginFrame();
-    struct TEndFrame {
-      TPmxControllerCore& Core;
-      ~TEndFrame() { Core.EndFrame(); }
-    } End{Core};
+  const TModelFrameInputs Inputs{CameraPlaying() ? FCameraPose.Eye : AViewerEye, AMilliseconds,
+                                 Move, FFaceTurn};
+  if (FModels.size() < 2) {
+    for (const std::unique_ptr<TSceneModel>& Model : FModels) {
+      std::exception_ptr Error;
+      BeginModelFrame(*Model, Inputs, Error);
+      EndModelFrame(*Model, Error);
+      if (Error) std::rethrow_exception(Error);
+    }
+    return;
+  }
+  AdvanceModelsInParallel(Inputs);
+}
+
+void TScene::AdvanceModelsInParallel(const TModelFrameInputs& AInputs) {
+  // Each model's frame touches only that model (its core, its bodies' world, its buffers), so the
+  // models run side by side, one per task; the skinning and the physics' overlap inside a task run
+  // on that task's thread (ParallelChunks runs a call made during another one inline). Only the
+  // skin targets stay on this thread: they may be GL buffers, mapped here before and told the pose
+  // and unmapped here after.
+  struct TJob {
+    const std::vector<std::unique_ptr<TSceneModel>>& Models;
+    const TModelFrameInputs& Inputs;
+    std::vector<std::exception_ptr> Errors;
+    std::vector<uint8_t> Ended;
+  } Job{FModels, AInputs, std::vector<std::exception_ptr>(FModels.size()),
+        std::vector<uint8_t>(FModels.size(), 0)};
+  RunChunks(
+      FModels.size(),
+      [](void* AJob, std::size_t I) {
+        TJob& J = *static_cast<TJob*>(AJob);
+        BeginModelFrame(*J.Models[I], J.Inputs, J.Errors[I]);
+      },
+      &Job);
+  for (std::size_t I = 0; I < FModels.size(); ++I) {
+    try {
+      FModels[I]->Core().LendSkinTarget();
+    } catch (...) {
+      // Not lent: its frame ends here, where the target may be called.
+      if (!Job.Errors[I]) Job.Errors[I] = std::current_exception();
+      EndModelFrame(*FModels[I], Job.Errors[I]);
+      Job.Ended[I] = 1;
+    }
+  }
+  RunChunks(
+      FModels.size(),
+      [](void* AJob, std::size_t I) {
+        TJob& J = *static_cast<TJob*>(AJob);
+        if (!J.Ended[I]) EndModelFrame(*J.Models[I], J.Errors[I]);
+      },
+      &Job);
+  for (std::size_t I = 0; I < FModels.size(); ++I) {
+    try {
+      FModels[I]->Core().ReturnSkinTarget();
+    } catch (...) {
+      if (!Job.Errors[I]) Job.Errors[I] = std::current_exception();
+    }
+  }
+  // Every model has its frame; the first model's failure is the caller's.
+  for (const std::exception_ptr& Error : Job.Errors)
+    if (Error) std::rethrow_exception(Error);
+}
+
+void TScene::BeginModelFrame(TSceneModel& AModel, const TModelFrameInputs& AInputs,
+                             std::exception_ptr& AError) noexcept {
+  TPmxControllerCore& Core = AModel.Core();
+  // Face turn and motion are posed together and skinned once (EndModelFrame), also when one of
+  // them throws.
+  Core.BeginFrame();
+  try {
     // The eye as the model sees it: about its own origin, before its placement.
-    if (FFaceTurn && !Model->Stage())
-      Core.FaceTurn(TransformPoint3f(Eye, InvertedMatrix4f(Model->PlacementMatrix())));
-    if (Move) Core.ApplyMotionByTime(HeldMotionTime(AMilliseconds, Model->MotionLength()));
+    if (AInputs.FaceTurn && !AModel.Stage())
+      Core.FaceTurn(TransformPoint3f(AInputs.Eye, InvertedMatrix4f(AModel.PlacementMatrix())));
+    if (AInputs.Move)
+      Core.ApplyMotionByTime(HeldMotionTime(AInputs.Milliseconds, AModel.MotionLength()));
+  } catch (...) {
+    AError = std::current_exception();
+  }
+}
+
+void TScene::EndModelFrame(TSceneModel& AModel, std::exception_ptr& AError) noexcept {
+  try {
+    AModel.Core().EndFrame();
+  } catch (...) {
+    if (!AError) AError = std::current_exception();
   }
 }

@@ -4,6 +4,7 @@
 // Depends on scene (files, clock, models), character/core (the camera track); no GL, no SDL.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@ class TScene {
   // is allowed), then each model with its motions, placement and kind. A camera file that cannot
   // be read throws with the scene left empty. A model (or its motion) that cannot be read is left
   // out and the rest of the scene stays: the returned messages name each such file (empty when
-  // all loaded). The song is the shell's.
+  // all loaded). The song is the shell's. The models' files are read side by side on the worker
+  // threads; the warnings come on this thread, in the models' order.
   std::vector<std::string> Load(const TSceneDescription& AScene);
   // Empties the scene: no models, motions or camera track (a scene whose drawing failed).
   void Clear();
@@ -94,9 +96,24 @@ class TScene {
   // towards the camera's eye while it plays, else towards AViewerEye (when the face turn is on;
   // never a stage's), and the motion while it plays or after the timeline moved (always when
   // AForceMotion), each model skinned once. A motion shorter than the loop holds its last frame.
+  // Several models are posed side by side on the worker threads; their skin targets are called on
+  // this thread only. When a model's frame throws, every other model still gets its frame and the
+  // first failing model's error is thrown.
   void AdvanceTo(double AMilliseconds, const TVec3f& AViewerEye, bool AForceMotion = false);
 
  private:
+  // What every model's frame takes from the scene.
+  struct TModelFrameInputs {
+    TVec3f Eye;  // in the scene
+    double Milliseconds;
+    bool Move, FaceTurn;
+  };
+  void AdvanceModelsInParallel(const TModelFrameInputs& AInputs);
+  // A model's frame in two halves: the changes (a frame bracket opened), then the pose, physics
+  // step and skinning. An error goes to AError (the first one kept); the bracket always closes.
+  static void BeginModelFrame(TSceneModel& AModel, const TModelFrameInputs& AInputs,
+                              std::exception_ptr& AError) noexcept;
+  static void EndModelFrame(TSceneModel& AModel, std::exception_ptr& AError) noexcept;
   // The models' motions changed: the loop's length, the camera, and a pose at the next frame.
   void MotionsChanged();
   // The camera track of the camera file, or of the camera keys of the models' motions without one.

@@ -419,6 +419,37 @@ void TPmxControllerCore::EndFrame() {
   FMorphPending = FPosePending = false;
 }
 
+void TPmxControllerCore::LendSkinTarget() {
+  if (!FTarget || FTarget == &FLent || !(FMorphPending || FPosePending)) return;
+  // Mapped as one skinning pass maps them: positions, then normals.
+  FLent.Positions = FTarget->MapPositions();
+  try {
+    FLent.Normals = FTarget->MapNormals();
+  } catch (...) {
+    if (FLent.Positions) FTarget->UnmapPositions();
+    throw;
+  }
+  FLent.Owner = FTarget;
+  FLent.Posed = false;
+  FTarget = &FLent;
+}
+
+void TPmxControllerCore::ReturnSkinTarget() {
+  if (FTarget != &FLent) return;
+  IPmxSkinTarget& Owner = *FLent.Owner;
+  FTarget = &Owner;
+  // Unmapped whatever BonesPosed does, as a skinning pass unmaps.
+  struct TUnmap {
+    IPmxSkinTarget& Owner;
+    bool Positions, Normals;
+    ~TUnmap() {
+      if (Positions) Owner.UnmapPositions();
+      if (Normals) Owner.UnmapNormals();
+    }
+  } Unmap{Owner, FLent.Positions != nullptr, FLent.Normals != nullptr};
+  if (FLent.Posed) Owner.BonesPosed(*this);
+}
+
 void TPmxControllerCore::PoseChanged() {
   if (FInFrame)
     FPosePending = true;

@@ -118,6 +118,14 @@ class TPmxControllerCore {
   // Outside such a bracket every operation morphs and skins at once, as before.
   void BeginFrame();
   void EndFrame();
+  // The frame's pose and skinning on another thread: a skin target may be tied to the thread that
+  // set it (GL buffers). There, after the frame's changes, LendSkinTarget maps the target's buffers
+  // when EndFrame will skin; EndFrame may then run on any thread and skins into them without
+  // calling the target. ReturnSkinTarget, back on that thread after EndFrame (also after it threw),
+  // tells the target the final pose and unmaps. Both do nothing when no pose is due. A map that
+  // throws leaves nothing lent; a throwing BonesPosed still unmaps.
+  void LendSkinTarget();
+  void ReturnSkinTarget();
 
   // ---- show/IK state of the motion at the last sampled frame ----
   // False from a show/IK key that hides the model until one shows it again.
@@ -249,6 +257,21 @@ class TPmxControllerCore {
   bool FVisible = true;
   std::vector<uint8_t> FIKOff;  // per bone: 1 while the motion switches its IK chain off
   bool FInFrame = false, FMorphPending = false, FPosePending = false;
+  // The target while lent (LendSkinTarget): the buffers its owner mapped, and whether the bones
+  // were posed since, for the owner to hear of on return.
+  class TLentSkinTarget final : public IPmxSkinTarget {
+   public:
+    IPmxSkinTarget* Owner = nullptr;
+    float* Positions = nullptr;
+    float* Normals = nullptr;
+    bool Posed = false;
+    void BonesPosed(const TPmxControllerCore&) override { Posed = true; }
+    float* MapPositions() override { return Positions; }
+    void UnmapPositions() override {}
+    float* MapNormals() override { return Normals; }
+    void UnmapNormals() override {}
+  };
+  TLentSkinTarget FLent;
 
   // The pose changed: posed and skinned now, or at EndFrame inside a frame bracket.
   void PoseChanged();
