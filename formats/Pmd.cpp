@@ -25,16 +25,16 @@ constexpr size_t RigidBodyBytes = 20 + 2 + 1 + 2 + 1 + 12 * 3 + 4 * 5 + 1;
 constexpr size_t JointBytes = 20 + 4 + 4 + 12 * 8;
 constexpr size_t NameBytes = 20, CommentBytes = 256, ToonFileBytes = 100;
 
-static_assert(VertexBytes == 38 && MaterialBytes == 70 && BoneBytes == 39 &&
-              RigidBodyBytes == 83 && JointBytes == 124);
+static_assert(VertexBytes == 38 && MaterialBytes == 70 && BoneBytes == 39 && RigidBodyBytes == 83 &&
+              JointBytes == 124);
 
 // A fixed text field: the bytes up to the first zero (the rest is junk), without a trailing line
 // feed, decoded from Shift-JIS.
 std::string ReadFixedText(TByteStream& S, size_t ASize) {
   std::span<const uint8_t> Field = S.ReadSpan(ASize);
   const void* Zero = std::memchr(Field.data(), 0, Field.size());
-  size_t Length = Zero ? static_cast<size_t>(static_cast<const uint8_t*>(Zero) - Field.data())
-                       : Field.size();
+  size_t Length =
+      Zero ? static_cast<size_t>(static_cast<const uint8_t*>(Zero) - Field.data()) : Field.size();
   while (Length > 0 && (Field[Length - 1] == '\n' || Field[Length - 1] == '\r')) --Length;
   return Cp932ToUtf8(Field.first(Length));
 }
@@ -67,8 +67,8 @@ std::string Element(const char* ASection, size_t AIndex, const std::string* ANam
                   AUnit + ")");
 }
 
-void CheckIndex(int64_t AIndex, size_t ACount, const std::string& AElement, const std::string& AWhat,
-                const char* AUnit) {
+void CheckIndex(int64_t AIndex, size_t ACount, const std::string& AElement,
+                const std::string& AWhat, const char* AUnit) {
   if (AIndex < 0 || static_cast<uint64_t>(AIndex) >= ACount)
     RaiseIndexError(AElement, AWhat, AIndex, ACount, AUnit);
 }
@@ -286,8 +286,8 @@ void Validate(const TPmdModel& M) {
     const TPmdGroupMember& G = M.GroupMembers[I];
     CheckIndex(G.Bone, Bones, Element("bone group member", I), "bone index", "bones");
     if (G.Group == 0 || G.Group > M.BoneGroups.size())
-      RaiseIndexError(Element("bone group member", I), "group number", G.Group,
-                      M.BoneGroups.size(), "bone groups, numbered from 1");
+      RaiseIndexError(Element("bone group member", I), "group number", G.Group, M.BoneGroups.size(),
+                      "bone groups, numbered from 1");
   }
 
   for (size_t I = 0; I < M.RigidBodies.size(); ++I) {

@@ -286,7 +286,8 @@ void ConvertPmdModel(const TPmdModel& M, TPmx& P) {
     R.Kind = mkVertex;
     R.Data.resize(F.Entries.size());
     for (size_t D = 0; D < F.Entries.size(); ++D) {
-      R.Data[D].Vertex.VertexIndex = static_cast<int32_t>(M.Morphs[0].Entries[F.Entries[D].Index].Index);
+      R.Data[D].Vertex.VertexIndex =
+          static_cast<int32_t>(M.Morphs[0].Entries[F.Entries[D].Index].Index);
       R.Data[D].Vertex.PositionOffset = F.Entries[D].Offset;
       ConvertPosition(R.Data[D].Vertex.PositionOffset);
     }
@@ -316,8 +317,7 @@ void ConvertPmdModel(const TPmdModel& M, TPmx& P) {
     P.FDisplayFrameList.push_back(std::move(Frame));
   }
 
-  for (const TPmdRigidBody& B : M.RigidBodies)
-    P.FRigidBodyList.push_back(ConvertRigidBody(M, B));
+  for (const TPmdRigidBody& B : M.RigidBodies) P.FRigidBodyList.push_back(ConvertRigidBody(M, B));
   for (const TPmdJoint& J : M.Joints) P.FJointList.push_back(ConvertJoint(J));
 
   // The PMX header that would hold this model: UTF-8 texts (as decoded), no additional UVs.

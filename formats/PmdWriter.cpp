@@ -190,8 +190,8 @@ std::vector<uint8_t> TPmdBuilder::Build() const {
       FixedText(S, J.Name, 20, Junk);
       S.U32(J.BodyA);
       S.U32(J.BodyB);
-      for (const PmxFloat3* F : {&J.Position, &J.Rotation, &J.MoveLower, &J.MoveUpper,
-                                 &J.TurnLower, &J.TurnUpper, &J.MoveSpring, &J.TurnSpring})
+      for (const PmxFloat3* F : {&J.Position, &J.Rotation, &J.MoveLower, &J.MoveUpper, &J.TurnLower,
+                                 &J.TurnUpper, &J.MoveSpring, &J.TurnSpring})
         S.F3(*F);
     }
   }

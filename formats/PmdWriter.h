@@ -19,7 +19,9 @@ class TPmdBuilder {
   // the English block says "absent" when Model.HasEnglish is false.
   int OptionalBlocks = 4;
   // Added after a name's ending zero where the field has room (the junk real files carry).
-  std::string Junk = "\xFD\xFD" "junk";
+  std::string Junk =
+      "\xFD\xFD"
+      "junk";
 
   TPmdBuilder() {
     for (int I = 0; I < PmdToonCount; ++I) Model.ToonFiles[I] = StandardPmdToonFile(I);

@@ -374,11 +374,11 @@ class TPmx {
   void LoadFromFile(const std::string& AFileName);
   void LoadFromBytes(std::span<const uint8_t> ABytes);
   // Reads a model (a PMD model when the stream starts with "Pmd": see formats/Pmd.h; its
-  // messages name "PMD" where these name "PMX") from the stream's position (the signature) through its last section, then
-  // validates every index that skinning, morphing, IK and drawing follow: an index out of range
-  // fails the load with a message naming the section, the element and the index; a material's
-  // texture, sphere or toon index out of range becomes -1 (none). On failure what was read so
-  // far stays in the document.
+  // messages name "PMD" where these name "PMX") from the stream's position (the signature) through
+  // its last section, then validates every index that skinning, morphing, IK and drawing follow: an
+  // index out of range fails the load with a message naming the section, the element and the index;
+  // a material's texture, sphere or toon index out of range becomes -1 (none). On failure what was
+  // read so far stays in the document.
   //
   // After a successful load:
   //  - face indices are in [0, VertexCount);

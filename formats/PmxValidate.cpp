@@ -19,11 +19,11 @@ const char* Prefix(TModelFormat AFormat) {
   return AFormat == TModelFormat::mfPmd ? "PMD index out of range: " : "PMX index out of range: ";
 }
 
-[[noreturn]] void RaiseIndexError(TModelFormat AFormat, const std::string& AElement, const std::string& AWhat,
-                                  int64_t AIndex, size_t ACount, const char* AUnit) {
-  throw Exception(Prefix(AFormat) + AElement + ": " + AWhat + " " +
-                  std::to_string(AIndex) + " (the model has " + std::to_string(ACount) + " " +
-                  AUnit + ")");
+[[noreturn]] void RaiseIndexError(TModelFormat AFormat, const std::string& AElement,
+                                  const std::string& AWhat, int64_t AIndex, size_t ACount,
+                                  const char* AUnit) {
+  throw Exception(Prefix(AFormat) + AElement + ": " + AWhat + " " + std::to_string(AIndex) +
+                  " (the model has " + std::to_string(ACount) + " " + AUnit + ")");
 }
 
 bool InRange(int64_t AIndex, size_t ACount) {
@@ -52,7 +52,8 @@ void TPmx::ValidateIndices() {
 
   for (size_t I = 0; I < FFaceList.size(); ++I) {
     if (!InRange(FFaceList[I], Vertices))
-      RaiseIndexError(FFormat, Element("face", I / 3), "vertex index", FFaceList[I], Vertices, "vertices");
+      RaiseIndexError(FFormat, Element("face", I / 3), "vertex index", FFaceList[I], Vertices,
+                      "vertices");
   }
 
   // Unused weight slots carry bone -1 (and weight 0); they contribute nothing.
@@ -145,10 +146,9 @@ void TPmx::ValidateIndices() {
   for (size_t I = 0; I < FMaterialList.size(); ++I) {
     const TPmxMaterial& M = FMaterialList[I];
     if (M.NumberOfVertex < 0 || static_cast<uint64_t>(M.NumberOfVertex) > FFaceList.size() - Used)
-      throw Exception(Prefix(FFormat) + Element("material", I, &M.NameJp) +
-                      ": face index count " + std::to_string(M.NumberOfVertex) +
-                      " starting at face index " + std::to_string(Used) +
-                      " runs past the face list (the model has " +
+      throw Exception(Prefix(FFormat) + Element("material", I, &M.NameJp) + ": face index count " +
+                      std::to_string(M.NumberOfVertex) + " starting at face index " +
+                      std::to_string(Used) + " runs past the face list (the model has " +
                       std::to_string(FFaceList.size()) + " face indices)");
     Used += static_cast<size_t>(M.NumberOfVertex);
   }

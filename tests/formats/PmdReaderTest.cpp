@@ -61,8 +61,8 @@ TPmdBuilder SmallModel() {
   M.HasEnglish = true;
   M.NameEn = "Small";
   M.CommentEn = "comment";
-  const char* English[] = {"center", "leg_L", "knee_L", "ankle_L", "leg IK_L", "arm_L",
-                           "arm twist_L", "wrist_L"};
+  const char* English[] = {"center",   "leg_L", "knee_L",      "ankle_L",
+                           "leg IK_L", "arm_L", "arm twist_L", "wrist_L"};
   for (size_t I = 0; I < M.Bones.size(); ++I) M.Bones[I].NameEn = English[I];
   M.Morphs[Blink].NameEn = "blink";
   return B;
@@ -208,10 +208,9 @@ TEST(PmdReader, BoneKindsBecomePmxFlags) {
     uint8_t Kind;
     uint16_t Flags;
   } Cases[] = {
-      {pbkRotate, 0x1B},          {pbkRotateMove, 0x1F},      {pbkIK, 0x1F},
-      {pbkUnused, 0x1B},          {pbkIKLinked, 0x1B},        {pbkRotationFollow, 0x11B},
-      {pbkIKTarget, 0x1B},        {pbkHidden, 0x03},          {pbkTwist, 0x41B},
-      {pbkRotationScaled, 0x11B},
+      {pbkRotate, 0x1B},   {pbkRotateMove, 0x1F},      {pbkIK, 0x1F},       {pbkUnused, 0x1B},
+      {pbkIKLinked, 0x1B}, {pbkRotationFollow, 0x11B}, {pbkIKTarget, 0x1B}, {pbkHidden, 0x03},
+      {pbkTwist, 0x41B},   {pbkRotationScaled, 0x11B},
   };
   for (const TCase& C : Cases) {
     TPmdBuilder B;
@@ -407,8 +406,7 @@ TEST(PmdReader, HostileAndTruncatedFilesAreRejectedWithTheirMessage) {
        "PMD value out of range: face index count 4 is not a multiple of 3"},
       {"material cover short", [](TPmdBuilder& B) { B.Model.Materials[0].IndexCount = 2; },
        "PMD value out of range: the materials cover 2 face indices (the model has 3)"},
-      {"material cover long",
-       [](TPmdBuilder& B) { B.Model.Materials[0].IndexCount = 0xFFFFFFFF; },
+      {"material cover long", [](TPmdBuilder& B) { B.Model.Materials[0].IndexCount = 0xFFFFFFFF; },
        "PMD value out of range: the materials cover 4294967295 face indices (the model has 3)"},
       {"vertex bone", [](TPmdBuilder& B) { B.Model.Vertices[1].Bone[1] = 8; },
        Range + "vertex 1: bone 2 index 8 (the model has 8 bones)"},
@@ -448,9 +446,11 @@ TEST(PmdReader, HostileAndTruncatedFilesAreRejectedWithTheirMessage) {
       {"group member bone", [](TPmdBuilder& B) { B.Model.GroupMembers[2].Bone = 8; },
        Range + "bone group member 2: bone index 8 (the model has 8 bones)"},
       {"group number 0", [](TPmdBuilder& B) { B.Model.GroupMembers[0].Group = 0; },
-       Range + "bone group member 0: group number 0 (the model has 2 bone groups, numbered from 1)"},
+       Range +
+           "bone group member 0: group number 0 (the model has 2 bone groups, numbered from 1)"},
       {"group number 3", [](TPmdBuilder& B) { B.Model.GroupMembers[1].Group = 3; },
-       Range + "bone group member 1: group number 3 (the model has 2 bone groups, numbered from 1)"},
+       Range +
+           "bone group member 1: group number 3 (the model has 2 bone groups, numbered from 1)"},
       {"body bone",
        [](TPmdBuilder& B) {
          TPmdRigidBody Body{};
