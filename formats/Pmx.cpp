@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "formats/FileBytes.h"
+#include "formats/Pmd.h"
 #include "formats/ReaderMessages.h"
 #include "formats/TextDecoding.h"
 
@@ -231,12 +232,20 @@ void TPmx::LoadFromBytes(std::span<const uint8_t> ABytes) {
 
 void TPmx::LoadFromStream(TByteStream& AStream) {
   Clear();
-  ReadSections(AStream);
+  TByteStream Peek = AStream;
+  if (Peek.Remaining() >= 3 && std::memcmp(Peek.ReadSpan(3).data(), "Pmd", 3) == 0) {
+    // The PMD reader checks its own indices; the checks below then hold the converted model to
+    // what every later stage relies on (a loop of parents is found there).
+    ConvertPmdModel(ReadPmd(AStream), *this);
+  } else {
+    ReadSections(AStream);
+  }
   ValidateIndices();
 }
 
 void TPmx::Clear() {
   FHeader = TPmxHeader{};
+  FFormat = TModelFormat::mfPmx;
   FModelNameJp.clear();
   FModelNameEn.clear();
   FCommentJp.clear();

@@ -360,6 +360,12 @@ void DeriveIKLinkLimits(TPmxIKLink& ALink, const PmxFloat3& AFileLower,
 
 // ---- the document -----------------------------------------------------------------------------
 
+// The file a document was read from: a PMX model, or a PMD model seen as the PMX model it
+// describes (formats/Pmd.h).
+enum class TModelFormat : uint8_t { mfPmx, mfPmd };
+
+struct TPmdModel;
+
 class TPmx {
  public:
   // Reads the whole file, then LoadFromBytes. Fails with the file layer's error when the file
@@ -367,11 +373,12 @@ class TPmx {
   // the reader's text means (ReadFileErrorMessage).
   void LoadFromFile(const std::string& AFileName);
   void LoadFromBytes(std::span<const uint8_t> ABytes);
-  // Reads a model from the stream's position (the signature) through its last section, then
-  // validates every index that skinning, morphing, IK and drawing follow: an index out of range
-  // fails the load with a message naming the section, the element and the index; a material's
-  // texture, sphere or toon index out of range becomes -1 (none). On failure what was read so
-  // far stays in the document.
+  // Reads a model (a PMD model when the stream starts with "Pmd": see formats/Pmd.h; its
+  // messages name "PMD" where these name "PMX") from the stream's position (the signature) through
+  // its last section, then validates every index that skinning, morphing, IK and drawing follow: an
+  // index out of range fails the load with a message naming the section, the element and the index;
+  // a material's texture, sphere or toon index out of range becomes -1 (none). On failure what was
+  // read so far stays in the document.
   //
   // After a successful load:
   //  - face indices are in [0, VertexCount);
@@ -436,6 +443,7 @@ class TPmx {
 
   // Whole lists, for tools and for writing a document back out.
   const TPmxHeader& Header() const { return FHeader; }
+  TModelFormat Format() const { return FFormat; }
   const std::vector<TPmxVertex>& VertexList() const { return FVertexList; }
   const std::vector<int32_t>& FaceList() const { return FFaceList; }  // 3 per triangle
   const std::vector<std::string>& TextureList() const { return FTextureList; }
@@ -451,8 +459,10 @@ class TPmx {
   void Clear();
   void ReadSections(TByteStream& AStream);
   void ValidateIndices();
+  friend void ConvertPmdModel(const TPmdModel& AModel, TPmx& APmx);
 
   TPmxHeader FHeader{};
+  TModelFormat FFormat = TModelFormat::mfPmx;
   std::string FModelNameJp, FModelNameEn, FCommentJp, FCommentEn;
   std::vector<TPmxVertex> FVertexList;
   std::vector<int32_t> FFaceList;

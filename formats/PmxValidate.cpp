@@ -14,11 +14,16 @@ std::string Element(const char* ASection, size_t AIndex, const std::string* ANam
   return Result;
 }
 
-[[noreturn]] void RaiseIndexError(const std::string& AElement, const std::string& AWhat,
-                                  int64_t AIndex, size_t ACount, const char* AUnit) {
-  throw Exception("PMX index out of range: " + AElement + ": " + AWhat + " " +
-                  std::to_string(AIndex) + " (the model has " + std::to_string(ACount) + " " +
-                  AUnit + ")");
+// The start of every message: the format the model was read from.
+const char* Prefix(TModelFormat AFormat) {
+  return AFormat == TModelFormat::mfPmd ? "PMD index out of range: " : "PMX index out of range: ";
+}
+
+[[noreturn]] void RaiseIndexError(TModelFormat AFormat, const std::string& AElement,
+                                  const std::string& AWhat, int64_t AIndex, size_t ACount,
+                                  const char* AUnit) {
+  throw Exception(Prefix(AFormat) + AElement + ": " + AWhat + " " + std::to_string(AIndex) +
+                  " (the model has " + std::to_string(ACount) + " " + AUnit + ")");
 }
 
 bool InRange(int64_t AIndex, size_t ACount) {
@@ -47,7 +52,8 @@ void TPmx::ValidateIndices() {
 
   for (size_t I = 0; I < FFaceList.size(); ++I) {
     if (!InRange(FFaceList[I], Vertices))
-      RaiseIndexError(Element("face", I / 3), "vertex index", FFaceList[I], Vertices, "vertices");
+      RaiseIndexError(FFormat, Element("face", I / 3), "vertex index", FFaceList[I], Vertices,
+                      "vertices");
   }
 
   // Unused weight slots carry bone -1 (and weight 0); they contribute nothing.
@@ -76,7 +82,7 @@ void TPmx::ValidateIndices() {
     }
     for (int K = 0; K < Used; ++K)
       if (!InRangeOrNone(Slots[K], Bones))
-        RaiseIndexError(Element("vertex", I),
+        RaiseIndexError(FFormat, Element("vertex", I),
                         "weight slot " + std::to_string(K + 1) + ": bone index", Slots[K], Bones,
                         "bones");
   }
@@ -85,19 +91,19 @@ void TPmx::ValidateIndices() {
     const TPmxBone& B = FBoneList[I];
     const std::string E = Element("bone", I, &B.NameJp);
     if (!InRangeOrNone(B.ParentIndex, Bones))
-      RaiseIndexError(E, "parent index", B.ParentIndex, Bones, "bones");
+      RaiseIndexError(FFormat, E, "parent index", B.ParentIndex, Bones, "bones");
     if (HasFlag(B.Flags, bfConnection) && !InRangeOrNone(B.ConnectionBoneIndex, Bones))
-      RaiseIndexError(E, "connection bone index", B.ConnectionBoneIndex, Bones, "bones");
+      RaiseIndexError(FFormat, E, "connection bone index", B.ConnectionBoneIndex, Bones, "bones");
     if ((HasFlag(B.Flags, bfAddRotation) || HasFlag(B.Flags, bfAddTranslation)) &&
         !InRangeOrNone(B.AddParentBoneIndex, Bones))
-      RaiseIndexError(E, "append parent bone index", B.AddParentBoneIndex, Bones, "bones");
+      RaiseIndexError(FFormat, E, "append parent bone index", B.AddParentBoneIndex, Bones, "bones");
     if (HasFlag(B.Flags, bfIK)) {
       // The solver moves the target and turns every link: neither may be "none".
       if (!InRange(B.IKTargetBoneIndex, Bones))
-        RaiseIndexError(E, "IK target bone index", B.IKTargetBoneIndex, Bones, "bones");
+        RaiseIndexError(FFormat, E, "IK target bone index", B.IKTargetBoneIndex, Bones, "bones");
       for (size_t L = 0; L < B.IKLinks.size(); ++L)
         if (!InRange(B.IKLinks[L].LinkBoneIndex, Bones))
-          RaiseIndexError(E, "IK link " + std::to_string(L) + ": bone index",
+          RaiseIndexError(FFormat, E, "IK link " + std::to_string(L) + ": bone index",
                           B.IKLinks[L].LinkBoneIndex, Bones, "bones");
     }
   }
@@ -115,7 +121,7 @@ void TPmx::ValidateIndices() {
         const int32_t P = FBoneList[I].ParentIndex;
         if (P == -1) break;
         if (State[P] == OnWalk)
-          throw Exception("PMX index out of range: " + Element("bone", I, &FBoneList[I].NameJp) +
+          throw Exception(Prefix(FFormat) + Element("bone", I, &FBoneList[I].NameJp) +
                           ": parent index " + std::to_string(P) +
                           " closes a loop in the parent chain");
         I = static_cast<size_t>(P);
@@ -130,7 +136,7 @@ void TPmx::ValidateIndices() {
     if (M.Kind != mkVertex) continue;
     for (size_t D = 0; D < M.Data.size(); ++D)
       if (!InRange(M.Data[D].Vertex.VertexIndex, Vertices))
-        RaiseIndexError(Element("morph", I, &M.NameJp),
+        RaiseIndexError(FFormat, Element("morph", I, &M.NameJp),
                         "offset " + std::to_string(D) + ": vertex index",
                         M.Data[D].Vertex.VertexIndex, Vertices, "vertices");
   }
@@ -140,10 +146,9 @@ void TPmx::ValidateIndices() {
   for (size_t I = 0; I < FMaterialList.size(); ++I) {
     const TPmxMaterial& M = FMaterialList[I];
     if (M.NumberOfVertex < 0 || static_cast<uint64_t>(M.NumberOfVertex) > FFaceList.size() - Used)
-      throw Exception("PMX index out of range: " + Element("material", I, &M.NameJp) +
-                      ": face index count " + std::to_string(M.NumberOfVertex) +
-                      " starting at face index " + std::to_string(Used) +
-                      " runs past the face list (the model has " +
+      throw Exception(Prefix(FFormat) + Element("material", I, &M.NameJp) + ": face index count " +
+                      std::to_string(M.NumberOfVertex) + " starting at face index " +
+                      std::to_string(Used) + " runs past the face list (the model has " +
                       std::to_string(FFaceList.size()) + " face indices)");
     Used += static_cast<size_t>(M.NumberOfVertex);
   }

@@ -16,6 +16,7 @@ constexpr TMeaning kMeanings[] = {
     {"Stream read error", "the file ends early"},
     {"未知のシグネチャ", "not a PMX file"},
     {"未知のバージョン", "a PMX version other than 2.0 and 2.1"},
+    {"未知のPMDバージョン", "a PMD version other than 1.0"},
     {"8以外のヘッダバイト列サイズには未対応", "a PMX header with other than 8 settings"},
     {"未知のエンコーディング", "a text encoding other than UTF-16 and UTF-8"},
     {"未対応のサイズ", "an index size other than 1, 2 or 4 bytes"},

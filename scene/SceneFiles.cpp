@@ -50,7 +50,7 @@ bool IsSongFile(const std::string& APath) {
 
 TFileKind KindOfFile(const std::string& APath) {
   const std::string Ext = LowerExtension(APath);
-  if (Ext == ".pmx") return TFileKind::fkModel;
+  if (Ext == ".pmx" || Ext == ".pmd") return TFileKind::fkModel;
   if (Ext == ".vmd") return TFileKind::fkMotion;
   if (IsSongFile(APath)) return TFileKind::fkSong;
   if (Ext == ".toml") return TFileKind::fkScene;

@@ -83,7 +83,7 @@ namespace {
 // A model, a motion or a song by its name: what a bare argument is taken as.
 bool IsFileArgument(const std::string& AArg) {
   const std::string Ext = LowerExtension(AArg);
-  return Ext == ".pmx" || Ext == ".vmd" || Ext == ".toml" || IsSongFile(AArg);
+  return Ext == ".pmx" || Ext == ".pmd" || Ext == ".vmd" || Ext == ".toml" || IsSongFile(AArg);
 }
 
 // "X,Y,Z" or "X,Y,Z,YAW": model units and degrees.
@@ -166,7 +166,8 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
         Options.ShowVersion = true;
       } else if (Name == "--stage") {
         const std::string V = Value();
-        if (LowerExtension(V) != ".pmx") throw EUsageError("--stage wants a model (.pmx): " + V);
+        if (KindOfFile(V) != TFileKind::fkModel)
+          throw EUsageError("--stage wants a model (.pmx or .pmd): " + V);
         StartModel(V, true);
       } else if (Name == "--at") {
         const std::string V = Value();
@@ -238,7 +239,7 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
       continue;
     }
     const std::string Ext = LowerExtension(Arg);
-    if (Ext == ".pmx") {
+    if (KindOfFile(Arg) == TFileKind::fkModel) {
       StartModel(Arg, false);
     } else if (Ext == ".vmd") {
       // Motions before any model are the default character's.
@@ -252,7 +253,8 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
       Options.AudioPath = Arg;
     } else {
       throw EUsageError(
-          "not a model (.pmx), a motion (.vmd), a scene (.toml) or a song (WAV, OGG, MP3, FLAC): " +
+          "not a model (.pmx or .pmd), a motion (.vmd), a scene (.toml) or a song (WAV, OGG, MP3, "
+          "FLAC): " +
           Arg);
     }
   }
@@ -282,8 +284,9 @@ std::string UsageText() {
          "       quenlor --help | --version\n"
          "\n"
          "Without files the viewer opens mmd/model/model.pmx and mmd/motion/motion.vmd beside\n"
-         "itself. Each model starts a dancer (--stage a stage) and the motions after it are hers;\n"
-         "motions before any model go to that default character. --at places the model before it\n"
+         "itself. A model is a .pmx or .pmd file. Each model starts a dancer (--stage a stage)\n"
+         "and the motions after it are hers; motions before any model go to that default\n"
+         "character. --at places the model before it\n"
          "(model units; YAW in degrees about the vertical). Several motions merge (a body and a\n"
          "facial motion); camera keys in any of them drive the camera. A scene file (.toml) holds\n"
          "all of these. SONG is WAV, OGG, MP3 or FLAC; a positive --audio-offset starts it\n"

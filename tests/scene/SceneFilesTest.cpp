@@ -18,14 +18,15 @@ namespace {
 
 TEST(SceneFiles, KindOfFileByExtensionInAnyCase) {
   const std::pair<const char*, TFileKind> Cases[] = {
-      {"a/ミク.pmx", TFileKind::fkModel},    {"A.PMX", TFileKind::fkModel},
-      {"d.vmd", TFileKind::fkMotion},        {"d.Vmd", TFileKind::fkMotion},
-      {"s.wav", TFileKind::fkSong},          {"s.OGG", TFileKind::fkSong},
-      {"s.mp3", TFileKind::fkSong},          {"s.flac", TFileKind::fkSong},
-      {"シーン/s.toml", TFileKind::fkScene}, {"S.TOML", TFileKind::fkScene},
-      {"s.Toml", TFileKind::fkScene},        {"toml", TFileKind::fkUnknown},
-      {"s.toml.bak", TFileKind::fkUnknown},  {"x.pmd", TFileKind::fkUnknown},
-      {"pmx", TFileKind::fkUnknown},         {"dir.vmd/file", TFileKind::fkUnknown},
+      {"a/ミク.pmx", TFileKind::fkModel},     {"A.PMX", TFileKind::fkModel},
+      {"d.vmd", TFileKind::fkMotion},         {"d.Vmd", TFileKind::fkMotion},
+      {"s.wav", TFileKind::fkSong},           {"s.OGG", TFileKind::fkSong},
+      {"s.mp3", TFileKind::fkSong},           {"s.flac", TFileKind::fkSong},
+      {"シーン/s.toml", TFileKind::fkScene},  {"S.TOML", TFileKind::fkScene},
+      {"s.Toml", TFileKind::fkScene},         {"toml", TFileKind::fkUnknown},
+      {"s.toml.bak", TFileKind::fkUnknown},   {"x.pmd", TFileKind::fkModel},
+      {"pmx", TFileKind::fkUnknown},          {"古い/X.PMD", TFileKind::fkModel},
+      {"dir.vmd/file", TFileKind::fkUnknown},
   };
   for (const auto& [Path, Kind] : Cases) EXPECT_EQ(KindOfFile(Path), Kind) << Path;
 }

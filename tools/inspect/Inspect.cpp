@@ -23,7 +23,7 @@ namespace {
 
 const char* const Usage =
     "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
-    "  FILE        a .pmx model, a .vmd motion or a .toml scene file (printed resolved:\n"
+    "  FILE        a .pmx or .pmd model, a .vmd motion or a .toml scene file (printed resolved:\n"
     "              every path absolute, each model's motions and placement)\n"
     "  --vertices  (models) also print every vertex and face; every morph's entries, rigid\n"
     "              body, joint and soft body are always printed (physics in the viewer's frame)\n"
@@ -339,7 +339,7 @@ void WriteSoftBodies(TJsonWriter& J, const TPmx& APmx) {
 void WritePmx(TJsonWriter& J, const TPmx& APmx, bool AVertices) {
   const TPmxHeader& H = APmx.Header();
   J.BeginObject();
-  StringMember(J, "format", "pmx");
+  StringMember(J, "format", APmx.Format() == TModelFormat::mfPmd ? "pmd" : "pmx");
   J.Key("header");
   J.BeginObject();
   FloatMember(J, "version", H.Version);
@@ -592,7 +592,7 @@ int main(int argc, char** argv) {
       const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
       // The extension decides; without a known one, the signature does.
       bool IsVmd = EndsWithNoCase(FileName, ".vmd");
-      if (!IsVmd && !EndsWithNoCase(FileName, ".pmx"))
+      if (!IsVmd && !EndsWithNoCase(FileName, ".pmx") && !EndsWithNoCase(FileName, ".pmd"))
         IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
       // The viewer's message for the file: its name, the reader's text and what that means.
       auto Read = [&](TReadFileRole ARole, auto&& ALoad) {

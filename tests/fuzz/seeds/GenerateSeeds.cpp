@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/PmdWriter.h"
 #include "formats/PmxPhysicsWriter.h"
 #include "formats/PmxWriter.h"
 #include "tests/gl/ImageFixtures.h"
@@ -99,6 +100,43 @@ void ModelSeeds() {
   Tiny.AddTriangle(A, Bv, C);
   Tiny.AddMaterial("mat", 3);
   Seed("pmx", "tiny.pmx", Tiny.Build());
+
+  // PMD: a leg with knee IK, a base and a vertex morph, a bone group, every optional block; and
+  // the same file ending after the required sections.
+  TPmdBuilder Pmd;
+  Pmd.Model.Name = "PMD";
+  Pmd.AddBone("センター", V3(0, 8, 0), PmdNoBone, pbkRotateMove);
+  Pmd.AddBone("左足", V3(1, 10, 2), 0, pbkRotate, 2);
+  Pmd.AddBone("左ひざ", V3(1, 5, 2), 1, pbkIKLinked, 3);
+  Pmd.AddBone("左足首", V3(1, 1, 2), 2, pbkIKTarget);
+  Pmd.AddBone("左足ＩＫ", V3(1, 1, 2), 0, pbkIK);
+  Pmd.AddBone("捩", V3(1, 7, 2), 1, pbkTwist, 2);
+  Pmd.AddBone("従", V3(0, 9, 0), 0, pbkRotationScaled, 1, 50);
+  Pmd.AddIK(4, 3, {2, 1});
+  Pmd.AddVertex(V3(0, 0, 0), 0);
+  Pmd.AddVertex(V3(1, 5, 2), 1, 2, 50);
+  Pmd.AddVertex(V3(0, 10, 0), 2, 3, 0);
+  Pmd.AddTriangle(0, 1, 2);
+  Pmd.AddMaterial(3, "skin.bmp*shine.sph", 0);
+  Pmd.AddMorph("base", 0);
+  Pmd.Model.Morphs[0].Entries = {{0, V3(0, 0, 0)}, {2, V3(0, 10, 0)}};
+  Pmd.AddMorph("あ", 3);
+  Pmd.Model.Morphs[1].Entries = {{1, V3(0, 1, 0)}};
+  Pmd.Model.MorphPanel = {1};
+  Pmd.Model.BoneGroups = {{"足", "Legs"}};
+  Pmd.Model.GroupMembers = {{1, 1}, {4, 1}};
+  Pmd.Model.HasEnglish = true;
+  Pmd.Model.ToonFiles[1] = "own.bmp";
+  TPmdRigidBody Body{};
+  Body.Bone = 1;
+  Body.Size = V3(1, 2, 0);
+  Pmd.Model.RigidBodies = {Body, Body};
+  TPmdJoint Joint{};
+  Joint.BodyB = 1;
+  Pmd.Model.Joints = {Joint};
+  Seed("pmd", "leg.pmd", Pmd.Build());
+  Pmd.OptionalBlocks = 0;
+  Seed("pmd", "leg_required_only.pmd", Pmd.Build());
 
   TGeneratedCharacterOptions Small;
   Small.VertexCount = 120;
