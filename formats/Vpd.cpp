@@ -31,7 +31,7 @@ std::string_view Content(std::string_view ALine) {
   return Trim(Comment == std::string_view::npos ? ALine : ALine.substr(0, Comment));
 }
 
-[[noreturn]] void Fail(int ALine, const std::string& AText) {
+[[noreturn]] void Fail(int64_t ALine, const std::string& AText) {
   throw Exception("line " + std::to_string(ALine) + ": " + AText);
 }
 
@@ -65,24 +65,24 @@ class TLineReader {
     if (!Line) Fail(FLine, "expected " + AExpected + ", found the end of the file");
     return *Line;
   }
-  int Line() const { return FLine; }
+  int64_t Line() const { return FLine; }
   size_t Remaining() const { return FText.size() - FPosition; }
 
  private:
   // The line after the last one: where the end of the text is reported.
-  int EndLine() const {
-    int Lines = 0;
+  int64_t EndLine() const {
+    int64_t Lines = 0;
     for (char C : FText) Lines += C == '\n';
     return Lines + (FText.empty() || FText.back() != '\n' ? 1 : 0) + 1;
   }
 
   std::string_view FText;
   size_t FPosition = 0;
-  int FLine = 0;
+  int64_t FLine = 0;
 };
 
 // "a,b,...;" with ACount finite numbers. Fails with AExpected on any other text.
-void ReadNumbers(std::string_view ALine, int ALineNumber, float* AValues, int ACount,
+void ReadNumbers(std::string_view ALine, int64_t ALineNumber, float* AValues, int ACount,
                  const std::string& AExpected) {
   if (ALine.empty() || ALine.back() != ';') Fail(ALineNumber, "expected " + AExpected);
   ALine.remove_suffix(1);
@@ -124,7 +124,8 @@ void ReadBlockEnd(TLineReader& ALines, const std::string& AWhose) {
 
 bool IsVpdText(std::span<const uint8_t> ABytes) {
   TLineReader Lines(std::string_view(reinterpret_cast<const char*>(ABytes.data()), ABytes.size()));
-  return Trim(Lines.RawLine()).ends_with(VpdSignatureEnd);
+  // As ReadVpd sees it: a comment after the signature does not hide it.
+  return Content(Lines.RawLine()).ends_with(VpdSignatureEnd);
 }
 
 TVpdPose ReadVpd(std::span<const uint8_t> ABytes) {

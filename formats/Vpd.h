@@ -33,7 +33,8 @@ struct TVpdPose {
   std::vector<TVpdMorph> Morphs;
 };
 
-// True when the text's first line ends with the VPD signature (trailing blanks and CR ignored).
+// True when the text's first line ends with the VPD signature (a comment after it, trailing
+// blanks and CR ignored): the one test ReadVpd applies to the signature.
 bool IsVpdText(std::span<const uint8_t> ABytes);
 
 // Reads a whole pose. Fails with an Exception whose text is `line N: expected ...`.
