@@ -52,6 +52,10 @@ void SetVmdBoneCurve(TVmdMotion& AKey, TVmdBoneChannel AChannel, uint8_t AX1, ui
     }
 }
 
+void SetVmdLinearBoneCurves(TVmdMotion& AKey) {
+  for (int I = 0; I < 64; ++I) AKey.Interpolation[I] = (I % 16) < 8 ? 20 : 107;
+}
+
 TBezierCurve VmdCameraCurve(const TVmdCameraMotion& AKey, TVmdCameraChannel AChannel) {
   const uint8_t* C = AKey.Interpolation + 4 * AChannel;
   return BezierFromBytes(ControlByte(C[0]), ControlByte(C[2]), ControlByte(C[1]),
@@ -77,8 +81,39 @@ void TVmd::LoadFromFile(const std::string& AFileName) {
 }
 
 void TVmd::LoadFromBytes(std::span<const uint8_t> ABytes) {
+  if (IsVpdText(ABytes)) {
+    LoadFromPose(ReadVpd(ABytes));
+    return;
+  }
   TByteStream Stream(ABytes);
   LoadFromStream(Stream);
+}
+
+void TVmd::LoadFromPose(const TVpdPose& APose) {
+  *this = TVmd();
+  // A name field holds the name's first bytes, NUL padded, as in a motion file.
+  auto SetName = [](char(&AField)[15], const std::string& AName) {
+    std::memset(AField, 0, sizeof(AField));
+    std::memcpy(AField, AName.data(), std::min(AName.size(), sizeof(AField)));
+  };
+  FMotionList.resize(APose.Bones.size());
+  for (size_t I = 0; I < APose.Bones.size(); ++I) {
+    TVmdMotion& M = FMotionList[I];
+    M = TVmdMotion{};
+    SetName(M.BoneName, APose.Bones[I].Name);
+    M.Position = APose.Bones[I].Position;
+    M.Rotation = APose.Bones[I].Rotation;
+    SetVmdLinearBoneCurves(M);
+  }
+  FSkinMotionList.resize(APose.Morphs.size());
+  for (size_t I = 0; I < APose.Morphs.size(); ++I) {
+    TVmdSkinMotion& M = FSkinMotionList[I];
+    M = TVmdSkinMotion{};
+    SetName(M.MorphName, APose.Morphs[I].Name);
+    M.Weight = APose.Morphs[I].Weight;
+  }
+  // Every key sits at frame 0.
+  FFrameCount = FMotionList.empty() && FSkinMotionList.empty() ? 0 : 1;
 }
 
 uint32_t TVmd::CameraFrameCount() const {

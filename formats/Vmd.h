@@ -1,8 +1,9 @@
 // TVmd: the VMD motion reader: bone and morph keyframes, then the optional camera, light,
 // self-shadow and show/IK sections. Fixed-size keys are read in one block per list straight into
 // records laid out like the file; positions, distances and rotations are converted into the
-// system's frame. Also the key curves' byte layouts. Depends on formats/PmxSettings.h,
-// formats/ByteStream.h, math/VectorTypes.h and math/BezierCurve.h.
+// system's frame. A VPD pose reads as a motion of one frame. Also the key curves' byte layouts.
+// Depends on formats/PmxSettings.h, formats/Vpd.h, formats/ByteStream.h, math/VectorTypes.h and
+// math/BezierCurve.h.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "formats/ByteStream.h"
 #include "formats/PmxSettings.h"
+#include "formats/Vpd.h"
 #include "math/BezierCurve.h"
 #include "math/VectorTypes.h"
 
@@ -100,6 +102,9 @@ TBezierCurve VmdBoneCurve(const TVmdMotion& AKey, TVmdBoneChannel AChannel);
 // Writes one channel's control bytes (0..127) in every row, as older authoring tools do.
 void SetVmdBoneCurve(TVmdMotion& AKey, TVmdBoneChannel AChannel, uint8_t AX1, uint8_t AY1,
                      uint8_t AX2, uint8_t AY2);
+// Straight-line curves on every channel (control points 20 and 107 in every row), as authoring
+// tools write a key without easing.
+void SetVmdLinearBoneCurves(TVmdMotion& AKey);
 // A camera key's curve for one channel: four bytes x1 x2 y1 y2 at 4 * channel.
 TBezierCurve VmdCameraCurve(const TVmdCameraMotion& AKey, TVmdCameraChannel AChannel);
 void SetVmdCameraCurve(TVmdCameraMotion& AKey, TVmdCameraChannel AChannel, uint8_t AX1, uint8_t AY1,
@@ -118,7 +123,13 @@ class TVmd {
   // when the file cannot be read, otherwise with the reader's text in a message that names the
   // file and says what the text means (ReadFileErrorMessage).
   void LoadFromFile(const std::string& AFileName);
+  // A VMD motion, or a VPD pose (text whose first line ends in "Pose Data file") read as the
+  // motion it stands for (LoadFromPose).
   void LoadFromBytes(std::span<const uint8_t> ABytes);
+  // A pose as a motion: one key at frame 0 per bone and morph it names, as a VMD with those keys
+  // reads (names cut to the key's 15 bytes, straight-line curves); the pose's values are already
+  // in the system's frame. Bones it does not name have no keys and stay at rest.
+  void LoadFromPose(const TVpdPose& APose);
   // Reads a motion from the stream's position: the bone and morph keys, then each optional
   // section that follows (camera, light, self-shadow, show/IK). The data may end cleanly before
   // any optional section; a section that starts must be complete.

@@ -22,8 +22,7 @@ int TVmdBuilder::AddBoneKey(std::string_view AName, uint32_t AFrame, const TVect
   M.FrameNum = AFrame;
   M.Position = APosition;
   M.Rotation = ARotation;
-  // Linear interpolation curves (control points 20/107 on every channel), as authoring tools write.
-  for (int I = 0; I < 64; ++I) M.Interpolation[I] = (I % 16) < 8 ? 20 : 107;
+  SetVmdLinearBoneCurves(M);
   Motions.push_back(M);
   return static_cast<int>(Motions.size() - 1);
 }

@@ -51,7 +51,8 @@ bool IsSongFile(const std::string& APath) {
 TFileKind KindOfFile(const std::string& APath) {
   const std::string Ext = LowerExtension(APath);
   if (Ext == ".pmx" || Ext == ".pmd") return TFileKind::fkModel;
-  if (Ext == ".vmd") return TFileKind::fkMotion;
+  // A pose (.vpd) reads as a motion of one frame.
+  if (Ext == ".vmd" || Ext == ".vpd") return TFileKind::fkMotion;
   if (IsSongFile(APath)) return TFileKind::fkSong;
   if (Ext == ".toml") return TFileKind::fkScene;
   return TFileKind::fkUnknown;

@@ -83,7 +83,8 @@ namespace {
 // A model, a motion or a song by its name: what a bare argument is taken as.
 bool IsFileArgument(const std::string& AArg) {
   const std::string Ext = LowerExtension(AArg);
-  return Ext == ".pmx" || Ext == ".pmd" || Ext == ".vmd" || Ext == ".toml" || IsSongFile(AArg);
+  return Ext == ".pmx" || Ext == ".pmd" || Ext == ".vmd" || Ext == ".vpd" || Ext == ".toml" ||
+         IsSongFile(AArg);
 }
 
 // "X,Y,Z" or "X,Y,Z,YAW": model units and degrees.
@@ -241,8 +242,8 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
     const std::string Ext = LowerExtension(Arg);
     if (KindOfFile(Arg) == TFileKind::fkModel) {
       StartModel(Arg, false);
-    } else if (Ext == ".vmd") {
-      // Motions before any model are the default character's.
+    } else if (Ext == ".vmd" || Ext == ".vpd") {
+      // Motions (and poses, motions of one frame) before any model are the default character's.
       if (Options.Models.empty()) StartModel("", false);
       Options.Models.back().MotionPaths.push_back(Arg);
     } else if (Ext == ".toml") {
@@ -253,8 +254,8 @@ TViewerOptions ParseCommandLine(const std::vector<std::string>& AArgs) {
       Options.AudioPath = Arg;
     } else {
       throw EUsageError(
-          "not a model (.pmx or .pmd), a motion (.vmd), a scene (.toml) or a song (WAV, OGG, MP3, "
-          "FLAC): " +
+          "not a model (.pmx or .pmd), a motion (.vmd), a pose (.vpd), a scene (.toml) or a song "
+          "(WAV, OGG, MP3, FLAC): " +
           Arg);
     }
   }
@@ -288,7 +289,8 @@ std::string UsageText() {
          "and the motions after it are hers; motions before any model go to that default\n"
          "character. --at places the model before it\n"
          "(model units; YAW in degrees about the vertical). Several motions merge (a body and a\n"
-         "facial motion); camera keys in any of them drive the camera. A scene file (.toml) holds\n"
+         "facial motion); camera keys in any of them drive the camera. A pose (.vpd) goes where a\n"
+         "motion goes and holds the bones and morphs it names. A scene file (.toml) holds\n"
          "all of these. SONG is WAV, OGG, MP3 or FLAC; a positive --audio-offset starts it\n"
          "later than the dance. --render OUT writes numbered PNGs into the folder OUT, or a video\n"
          "when OUT ends in .mp4 (needs ffmpeg), without a window.\n";
@@ -303,8 +305,9 @@ std::string KeyTable() {
   }
   return Table +
          "Files dropped on the window: a .pmx replaces the selected model (with Shift held, it is\n"
-         "added), a .vmd adds its motion to the selected model, a .toml opens that scene, a song\n"
-         "becomes the music.\n";
+         "added), a .vmd adds its motion to the selected model (a .vpd its pose), a .toml opens "
+         "that\n"
+         "scene, a song becomes the music.\n";
 }
 
 int HandleCommandLine(int AArgc, const char* const* AArgv, TViewerOptions& AOptions) {

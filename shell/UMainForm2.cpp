@@ -649,8 +649,8 @@ void TForm2::DropFile(const std::string& APath) {
         break;
       case TFileKind::fkUnknown:
         throw Exception("\"" + Name +
-                        "\" is not a model (.pmx), a motion (.vmd), a scene (.toml) or a song "
-                        "(WAV, OGG, MP3, FLAC)");
+                        "\" is not a model (.pmx, .pmd), a motion (.vmd), a pose (.vpd), a scene "
+                        "(.toml) or a song (WAV, OGG, MP3, FLAC)");
     }
   });
 }

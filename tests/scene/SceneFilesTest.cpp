@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/PmxWriter.h"
+#include "formats/VpdWriter.h"
 #include "math/VectorGeometry.h"
 #include "scene/SceneFiles.h"
 
@@ -26,7 +27,8 @@ TEST(SceneFiles, KindOfFileByExtensionInAnyCase) {
       {"s.Toml", TFileKind::fkScene},         {"toml", TFileKind::fkUnknown},
       {"s.toml.bak", TFileKind::fkUnknown},   {"x.pmd", TFileKind::fkModel},
       {"pmx", TFileKind::fkUnknown},          {"古い/X.PMD", TFileKind::fkModel},
-      {"dir.vmd/file", TFileKind::fkUnknown},
+      {"dir.vmd/file", TFileKind::fkUnknown}, {"ポーズ/p.vpd", TFileKind::fkMotion},
+      {"P.VPD", TFileKind::fkMotion},
   };
   for (const auto& [Path, Kind] : Cases) EXPECT_EQ(KindOfFile(Path), Kind) << Path;
 }
@@ -189,6 +191,41 @@ TEST(MotionSet, TrackNamesEndAtTheFirstZeroByte) {
     EXPECT_EQ(Set.AddOrReplace("first", Keys(C.First, C.FirstJunk)), 0);
     EXPECT_EQ(Set.AddOrReplace("second", Keys(C.Second, C.SecondJunk)), C.Replaced);
   }
+}
+
+// A pose file dropped on a dancing model: a pose that names a bone of the dance replaces the
+// dance file (the model holds the pose), a pose of the face alone replaces only the facial motion.
+TEST(MotionSet, ADroppedPoseFileReplacesTheMotionsItSharesATrackWith) {
+  const fs::path Dir = fs::temp_directory_path() / ("quenlor_pose_" + std::to_string(getpid()));
+  fs::create_directories(Dir);
+  const std::string Dance = (Dir / "dance.vmd").string(), Face = (Dir / "face.vmd").string();
+  const std::string Pose = (Dir / "pose.vpd").string(), Smile = (Dir / "smile.VPD").string();
+  TVmdBuilder DanceKeys, FaceKeys;
+  DanceKeys.AddBoneKey("センター", 0);
+  DanceKeys.AddBoneKey("左腕", 90);
+  FaceKeys.AddMorphKey("あ", 10, 1.0f);
+  DanceKeys.SaveToFile(Dance);
+  FaceKeys.SaveToFile(Face);
+  TVpdBuilder PoseText, SmileText;
+  PoseText.AddBone("左腕");
+  PoseText.AddBone("右腕");
+  SmileText.AddMorph("あ", 0.5f);
+  PoseText.SaveToFile(Pose);
+  SmileText.SaveToFile(Smile);
+
+  TMotionSet Set;
+  EXPECT_EQ(Set.AddOrReplace(Dance), 0);
+  EXPECT_EQ(Set.AddOrReplace(Face), 0);
+  EXPECT_EQ(Set.AddOrReplace(Smile), 1);
+  EXPECT_EQ(Set.FileNames(), (std::vector<std::string>{Dance, Smile}));
+  EXPECT_EQ(Set.Merged()->FrameCount(), 91u);  // the dance still runs, the face held
+  EXPECT_EQ(Set.AddOrReplace(Pose), 1);
+  EXPECT_EQ(Set.FileNames(), (std::vector<std::string>{Smile, Pose}));
+  const std::unique_ptr<TVmd> Merged = Set.Merged();
+  EXPECT_EQ(Merged->MotionCount(), 2);
+  EXPECT_EQ(Merged->SkinMotionCount(), 1);
+  EXPECT_EQ(Merged->FrameCount(), 1u);
+  fs::remove_all(Dir);
 }
 
 TEST(MotionSet, AFileThatCannotBeReadLeavesTheSetAsItWas) {

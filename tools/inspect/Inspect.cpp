@@ -1,7 +1,7 @@
-// quenlor-inspect: reads a PMX model, a VMD motion or a scene file with the viewer's own readers
-// and prints the document as read (after the coordinate conversion; a scene resolved) as JSON on
-// stdout. A file the readers reject
-// prints the reader's message on stderr and exits 1, so a user can see why a model does not load.
+// quenlor-inspect: reads a PMX model, a VMD motion, a VPD pose or a scene file with the viewer's
+// own readers and prints the document as read (after the coordinate conversion; a scene resolved)
+// as JSON on stdout. A file the readers reject prints the reader's message on stderr and exits 1,
+// so a user can see why a model does not load.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +23,9 @@ namespace {
 
 const char* const Usage =
     "usage: quenlor-inspect [--vertices] [--keys] FILE\n"
-    "  FILE        a .pmx or .pmd model, a .vmd motion or a .toml scene file (printed resolved:\n"
-    "              every path absolute, each model's motions and placement)\n"
+    "  FILE        a .pmx or .pmd model, a .vmd motion, a .vpd pose (its bones and morphs) or a\n"
+    "              .toml scene file (printed resolved: every path absolute, each model's motions\n"
+    "              and placement)\n"
     "  --vertices  (models) also print every vertex and face; every morph's entries, rigid\n"
     "              body, joint and soft body are always printed (physics in the viewer's frame)\n"
     "  --keys      (motions) also print every key of every section\n";
@@ -567,6 +568,11 @@ int main(int argc, char** argv) {
   }
   if (FileName.empty()) return UsageError();
   const bool Sampling = Camera || !PoseFile.empty();
+  // A pose holds one frame: without --frames it is sampled at 0.
+  if (!PoseFile.empty() && !HasFrames && EndsWithNoCase(PoseFile, ".vpd")) {
+    Frames = {0.0};
+    HasFrames = true;
+  }
   // The sampling forms take frames and nothing of the document forms, and one of them at a time.
   if (Sampling != HasFrames || (Sampling && (Vertices || Keys)) || (Camera && !PoseFile.empty()) ||
       ((Physics || Skinned) && PoseFile.empty()))
@@ -592,8 +598,12 @@ int main(int argc, char** argv) {
       const std::vector<uint8_t> Bytes = ReadFileBytes(FileName);
       // The extension decides; without a known one, the signature does.
       bool IsVmd = EndsWithNoCase(FileName, ".vmd");
-      if (!IsVmd && !EndsWithNoCase(FileName, ".pmx") && !EndsWithNoCase(FileName, ".pmd"))
+      bool IsVpd = EndsWithNoCase(FileName, ".vpd");
+      if (!IsVmd && !IsVpd && !EndsWithNoCase(FileName, ".pmx") &&
+          !EndsWithNoCase(FileName, ".pmd")) {
         IsVmd = Bytes.size() >= 20 && std::memcmp(Bytes.data(), "Vocaloid Motion Data", 20) == 0;
+        IsVpd = IsVpdText(Bytes);
+      }
       // The viewer's message for the file: its name, the reader's text and what that means.
       auto Read = [&](TReadFileRole ARole, auto&& ALoad) {
         try {
@@ -602,7 +612,11 @@ int main(int argc, char** argv) {
           throw Exception(ReadFileErrorMessage(ARole, FileName, E.what()));
         }
       };
-      if (IsVmd) {
+      if (IsVpd) {
+        TVpdPose Pose;
+        Read(TReadFileRole::rfMotion, [&] { Pose = ReadVpd(Bytes); });
+        WriteVpd(J, Pose);
+      } else if (IsVmd) {
         TVmd Vmd;
         Read(TReadFileRole::rfMotion, [&] { Vmd.LoadFromBytes(Bytes); });
         WriteVmd(J, Vmd, Keys);

@@ -160,3 +160,34 @@ void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys) {
   }
   J.EndObject();
 }
+
+void WriteVpd(TJsonWriter& J, const TVpdPose& APose) {
+  auto Text = [](const std::string& ACp932) {
+    return Cp932ToUtf8({reinterpret_cast<const uint8_t*>(ACp932.data()), ACp932.size()});
+  };
+  J.BeginObject();
+  StringMember(J, "format", "vpd");
+  StringMember(J, "modelName", Text(APose.ModelName));
+  IntMember(J, "boneCount", static_cast<int64_t>(APose.Bones.size()));
+  IntMember(J, "morphCount", static_cast<int64_t>(APose.Morphs.size()));
+  J.Key("bones");
+  J.BeginArray();
+  for (const TVpdBone& B : APose.Bones) {
+    J.BeginObject();
+    StringMember(J, "name", Text(B.Name));
+    Vec(J, "position", B.Position);
+    Vec(J, "rotation", B.Rotation);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.Key("morphs");
+  J.BeginArray();
+  for (const TVpdMorph& M : APose.Morphs) {
+    J.BeginObject(true);
+    StringMember(J, "name", Text(M.Name));
+    FloatMember(J, "weight", M.Weight);
+    J.EndObject();
+  }
+  J.EndArray();
+  J.EndObject();
+}

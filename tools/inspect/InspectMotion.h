@@ -1,4 +1,5 @@
-// InspectMotion: a VMD motion as the reader returns it, as the inspector's JSON document. Depends
+// InspectMotion: a VMD motion or a VPD pose as the readers return them, as the inspector's JSON
+// document. Depends
 // on the readers and the JSON writer.
 #pragma once
 
@@ -7,3 +8,6 @@
 
 // The frame count, key counts and names of every section; with AKeys every key as read.
 void WriteVmd(TJsonWriter& J, const TVmd& AVmd, bool AKeys);
+// A pose: the model it was made on, every bone (name, translation, rotation in the viewer's
+// frame) and morph (name, weight) in file order; names whole, not cut to a key's 15 bytes.
+void WriteVpd(TJsonWriter& J, const TVpdPose& APose);

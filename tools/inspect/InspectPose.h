@@ -13,9 +13,11 @@
 inline constexpr const char* PoseUsage =
     "usage: quenlor-inspect MODEL.pmx --pose MOTION.vmd [--physics] [--skinned] --frames "
     "F1,F2,...\n"
+    "       quenlor-inspect MODEL.pmx --pose POSE.vpd [--physics] [--skinned] [--frames F1,...]\n"
     "       quenlor-inspect CAMERA.vmd --camera --frames F1,F2,...\n"
     "  --pose      every bone (sampled local value, final model-space pose) and morph weight;\n"
-    "              MOTION.vmd '-': no motion, the rest pose\n"
+    "              MOTION.vmd '-': no motion, the rest pose; POSE.vpd: a pose, a motion of one\n"
+    "              frame (frame 0 when --frames is not given)\n"
     "  --physics   with --pose: the rigid bodies simulated from frame 0 at 30 frames a second\n"
     "              (without it, no physics)\n"
     "  --skinned   with --pose: also every vertex in order as [px, py, pz, nx, ny, nz], its\n"

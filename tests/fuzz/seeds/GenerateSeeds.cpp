@@ -11,6 +11,7 @@
 #include "formats/PmdWriter.h"
 #include "formats/PmxPhysicsWriter.h"
 #include "formats/PmxWriter.h"
+#include "formats/VpdWriter.h"
 #include "tests/gl/ImageFixtures.h"
 #include "tests/support/RichModel.h"
 #include "tools/demo/DemoImages.h"
@@ -166,6 +167,27 @@ void ModelSeeds() {
   Seed("vmd", "scene_camera_only.vmd", Scene.Build());
   Scene.OptionalSections = 3;
   Seed("vmd", "scene_no_show_ik.vmd", Scene.Build());
+
+  // Poses: as authoring tools write them (CRLF, comments, bones and morphs), the humanoid's every
+  // bone and morph, LF without comments, only morphs, nothing.
+  TVpdBuilder Pose;
+  Pose.ModelName = "初音ミク.osm";
+  Pose.AddBone("センター", V3(1.5f, 10, -4));
+  Pose.AddBone("左腕", V3(0, 0, 0), TVector4f{{0, 0, 0.70710677f, 0.70710677f}});
+  Pose.AddBone("左人差指先ＩＫ補助", V3(-2, 0, 8));
+  Pose.AddMorph("まばたき", 0.5f);
+  Seed("vpd", "pose.vpd", Pose.Build());
+  Seed("vmd", "pose.vpd", Pose.Build());
+  TVpdBuilder HumanPose;
+  for (const TPmxBone& B : Human.Model.Bones) HumanPose.AddBone(B.NameJp, V3(0, 0.5f, 0));
+  for (const TPmxMorph& M : Human.Model.Morphs) HumanPose.AddMorph(M.NameJp, 0.25f);
+  Seed("vpd", "humanoid.vpd", HumanPose.Build());
+  Pose.LineEnd = "\n";
+  Pose.Comments = false;
+  Seed("vpd", "pose_lf.vpd", Pose.Build());
+  Pose.Bones.clear();
+  Seed("vpd", "face.vpd", Pose.Build());
+  Seed("vpd", "empty.vpd", TVpdBuilder().Build());
 
   Seed("character", "rich.bin", ModelMotionPair(Rich.Build(), RichMotion90));
   Seed("character", "rich_no_motion.bin", ModelMotionPair(Rich.Build(), {}));

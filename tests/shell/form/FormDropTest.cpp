@@ -167,7 +167,8 @@ TEST_F(FormDropTest, FilesThatFailAreReportedAndTheSceneStays) {
       {"noise.ogg",
        "noise.ogg\": cannot play this kind of file (WAV, OGG, MP3, FLAC are supported)"},
       {"missing.vmd", "Cannot open file"},
-      {"readme.txt", "is not a model (.pmx), a motion (.vmd), a scene (.toml) or a song"},
+      {"readme.txt",
+       "is not a model (.pmx, .pmd), a motion (.vmd), a pose (.vpd), a scene (.toml) or a song"},
   };
   for (const TCase& C : Cases) {
     const TSceneModel* Controller = Scene().Model();
