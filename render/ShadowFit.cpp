@@ -1,6 +1,7 @@
 #include "render/ShadowFit.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "math/VectorGeometry.h"
 
@@ -57,5 +58,18 @@ bool TShadowFit::Fit(TLightFrustum& AOut) const {
   AOut.Near = std::max(kMinNear, 0.98f * FNear);
   // A receiver beyond the far plane would read as shadowed: the far depth goes past them all.
   AOut.Far = std::max(1.02f * FFar, AOut.Near + 0.01f);
+  // The window and the depth range move and grow in steps (a power of two near an eighth of their
+  // size), not with every swing of a tail: the shadow's texels and depths stay where they were, so
+  // its edges do not shimmer and a body that stands still keeps exactly its shading.
+  auto Snap = [](float& ALow, float& AHigh) {
+    const float Step = std::exp2(std::ceil(std::log2((AHigh - ALow) / 8.0f)));
+    ALow = std::floor(ALow / Step) * Step;
+    AHigh = std::ceil(AHigh / Step) * Step;
+  };
+  Snap(AOut.Left, AOut.Right);
+  Snap(AOut.Bottom, AOut.Top);
+  const float Near = AOut.Near;
+  Snap(AOut.Near, AOut.Far);
+  if (AOut.Near < kMinNear) AOut.Near = std::max(kMinNear, 0.5f * Near);
   return true;
 }

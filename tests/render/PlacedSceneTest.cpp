@@ -354,25 +354,36 @@ TEST_F(PlacedSceneTest, TheShadowMapHoldsOnlyThisFramesDepthsWhenTheFittedCorner
 
 // The fit on its own, the light at the origin looking down -Z: a caster of radius 1 at depth 10
 // spans slopes -1/9 .. 1/9 (its box's near face), depths 9 .. 11, with 2% of the width added on
-// each side; receivers only push the far depth.
+// each side (+-0.1157) and the depths 0.98 and 1.02 times (8.82 .. 11.22); receivers only push the
+// far depth.
 TEST(ShadowFit, SidesAndDepthsHoldTheCastersAndTheFarDepthTheReceivers) {
-  const float Side = 1.0f / 9.0f, Margin = 0.02f * 2.0f / 9.0f + 1e-4f;
   struct TCase {
     const char* What;
     std::vector<std::pair<TVector3f, float>> Casters, Receivers;
     bool Fits;
     TLightFrustum Expected;
   } Cases[] = {
+      // Then both snap outward to steps, a power of two near an eighth of their size: the sides
+      // +-0.1157 (0.2313 wide) to steps of 1/32, +-0.125; the depths 8.82 .. 11.22 (2.4 deep) to
+      // steps of 0.5, 8.5 .. 11.5.
       {"one caster",
        {{NewVector3f(0, 0, -10), 1.0f}},
        {},
        true,
-       {-Side - Margin, Side + Margin, -Side - Margin, Side + Margin, 9 * 0.98f, 11 * 1.02f}},
+       {-0.125f, 0.125f, -0.125f, 0.125f, 8.5f, 11.5f}},
+      // A little larger (a tail swinging out): 1.05 / 8.95 = 0.1173 a side, depths 8.77 .. 11.27:
+      // inside the same steps, so the frustum stays exactly as it was.
+      {"the same caster a little larger",
+       {{NewVector3f(0, 0, -10), 1.05f}},
+       {},
+       true,
+       {-0.125f, 0.125f, -0.125f, 0.125f, 8.5f, 11.5f}},
+      // Depths 8.82 .. 30.6 (21.78 deep) in steps of 4: 8 .. 32.
       {"a receiver behind it",
        {{NewVector3f(0, 0, -10), 1.0f}},
        {{NewVector3f(50, 0, -30), 0}},
        true,
-       {-Side - Margin, Side + Margin, -Side - Margin, Side + Margin, 9 * 0.98f, 30 * 1.02f}},
+       {-0.125f, 0.125f, -0.125f, 0.125f, 8.0f, 32.0f}},
       {"no caster", {}, {{NewVector3f(0, 0, -30), 0}}, false, {}},
       {"a caster around the light",
        {{NewVector3f(0, 0, -10), 1.0f}, {NewVector3f(0, 0, 0), 1.0f}},
