@@ -83,7 +83,7 @@ TEST(VpdReader, ARealLookingPoseReadsAsOneFrameOfKeysInTheViewersFrame) {
     SCOPED_TRACE(E.Name);
     const TVmdMotion& M = *Vmd.GetMotion(I);
     EXPECT_EQ(std::string(M.BoneName, 15), NameField(E.Name));
-    EXPECT_EQ(M.FrameNum, 0u);
+    EXPECT_EQ(static_cast<std::uint32_t>(M.FrameNum), 0u);  // a packed field: copied first
     const TVector3f P = M.Position;
     const TVector4f R = M.Rotation;
     for (int C = 0; C < 3; ++C) EXPECT_FLOAT_EQ(P.V[C], E.Position.V[C]) << C;
@@ -97,10 +97,11 @@ TEST(VpdReader, ARealLookingPoseReadsAsOneFrameOfKeysInTheViewersFrame) {
 
   ASSERT_EQ(Vmd.SkinMotionCount(), 2);
   EXPECT_EQ(std::string(Vmd.GetSkinMotion(0)->MorphName, 15), NameField("まばたき"));
-  EXPECT_EQ(Vmd.GetSkinMotion(0)->Weight, 0.5f);
+  // Packed fields: copied before they are compared.
+  EXPECT_EQ(static_cast<float>(Vmd.GetSkinMotion(0)->Weight), 0.5f);
   EXPECT_EQ(std::string(Vmd.GetSkinMotion(1)->MorphName, 15), NameField("あ"));
-  EXPECT_EQ(Vmd.GetSkinMotion(1)->Weight, 1.0f);
-  EXPECT_EQ(Vmd.GetSkinMotion(1)->FrameNum, 0u);
+  EXPECT_EQ(static_cast<float>(Vmd.GetSkinMotion(1)->Weight), 1.0f);
+  EXPECT_EQ(static_cast<std::uint32_t>(Vmd.GetSkinMotion(1)->FrameNum), 0u);
 }
 
 // Line ends, comments, blank lines and spacing do not change the pose; morph blocks are optional.

@@ -316,7 +316,7 @@ TEST(DemoMirrorTest, KeysMoveToTheOtherSideWithMirroredTurnsAndPositions) {
     SCOPED_TRACE(C.Name);
     const TVmdMotion& K = R.Motions[I];
     EXPECT_EQ(KeyName(K.BoneName), C.Name);
-    EXPECT_EQ(K.FrameNum, 10u);
+    EXPECT_EQ(static_cast<std::uint32_t>(K.FrameNum), 10u);  // a packed field: copied first
     const TVector3f P = K.Position;
     const TVector4f Q = K.Rotation;
     for (int A = 0; A < 3; ++A) EXPECT_NEAR(P.V[A], C.Position[A], 1e-6f) << A;
