@@ -676,29 +676,7 @@ void TForm2::CountFrame(std::uint32_t ANow) {
 
 void TForm2::DrawOverlay() {
   if (!OverlayVisible() || IsHeadsetMode() || !FDefaultFBO) return;
-  const TScene& Scene = FScene->Scene();
-  TOverlayInfo Info;
-  Info.TimeMilliseconds = Scene.DanceTime();
-  Info.LengthMilliseconds = Scene.Clock().Length();
-  Info.FramesPerSecond = FFps;
-  Info.Playing = Scene.Playing();
-  if (const TSceneModel* Model = Scene.Selected()) {
-    Info.ModelName = Model->Pmx().ModelNameJp();
-    Info.Physics = Model->Core().PhysicsEnabled() ? 1 : 0;
-  }
-  for (const std::unique_ptr<TSceneModel>& Model : Scene.Models()) {
-    std::string Name = Model->Pmx().ModelNameJp();
-    if (Name.empty()) Name = std::filesystem::path(Model->Path()).filename().string();
-    Info.SceneModels.push_back(Model->Stage() ? Name + " (stage)" : Name);
-  }
-  Info.Selected = Scene.SelectedIndex();
-  if (Info.ModelName.empty())
-    Info.ModelName = std::filesystem::path(FScene->ModelPath()).filename().string();
-  for (const std::string& File : Scene.Motions().FileNames())
-    Info.MotionNames.push_back(std::filesystem::path(File).filename().string());
-  if (const TSongPlayer* Song = FScene->Song())
-    Info.SongName = std::filesystem::path(Song->FileName()).filename().string();
   int Width = 0, Height = 0;
   ClientSize(Width, Height);
-  FOverlay->Draw(Info, Width, Height);
+  FOverlay->Draw(OverlayInfoOf(*FScene, FFps), Width, Height);
 }

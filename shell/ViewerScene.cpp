@@ -225,3 +225,29 @@ void TViewerScene::LoadSong(const std::string& APath) {
   FSong = std::move(Song);
   FScene.Clock().SetSong(FSong.get(), FSongOffsetMs);
 }
+
+TOverlayInfo OverlayInfoOf(const TViewerScene& AViewer, double AFramesPerSecond) {
+  const TScene& Scene = AViewer.Scene();
+  TOverlayInfo Info;
+  Info.TimeMilliseconds = Scene.DanceTime();
+  Info.LengthMilliseconds = Scene.Clock().Length();
+  Info.FramesPerSecond = AFramesPerSecond;
+  Info.Playing = Scene.Playing();
+  if (const TSceneModel* Model = Scene.Selected()) {
+    Info.ModelName = Model->Pmx().ModelNameJp();
+    Info.Physics = Model->Core().PhysicsEnabled() ? 1 : 0;
+  }
+  for (const std::unique_ptr<TSceneModel>& Model : Scene.Models()) {
+    std::string Name = Model->Pmx().ModelNameJp();
+    if (Name.empty()) Name = std::filesystem::path(Model->Path()).filename().string();
+    Info.SceneModels.push_back(Model->Stage() ? Name + " (stage)" : Name);
+  }
+  Info.Selected = Scene.SelectedIndex();
+  if (Info.ModelName.empty())
+    Info.ModelName = std::filesystem::path(AViewer.ModelPath()).filename().string();
+  for (const std::string& File : Scene.Motions().FileNames())
+    Info.MotionNames.push_back(std::filesystem::path(File).filename().string());
+  if (const TSongPlayer* Song = AViewer.Song())
+    Info.SongName = std::filesystem::path(Song->FileName()).filename().string();
+  return Info;
+}

@@ -12,6 +12,7 @@
 #include "render/SceneRenderer.h"
 #include "scene/Scene.h"
 #include "shell/CommandLine.h"
+#include "shell/Overlay.h"
 #include "shell/SongPlayer.h"
 #include "shell/ViewerState.h"
 
@@ -96,3 +97,7 @@ class TViewerScene {
   std::unique_ptr<TSceneRenderer> FRenderer;
   std::unique_ptr<TSongPlayer> FSong;  // the music the clock follows; nullptr: none
 };
+
+// What the on-screen display shows of AViewer's scene: the time, the selected model with its
+// motions and physics, every model by name, the song.
+TOverlayInfo OverlayInfoOf(const TViewerScene& AViewer, double AFramesPerSecond);
