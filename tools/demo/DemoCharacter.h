@@ -47,3 +47,7 @@ std::vector<TDemoTexture> BuildToonRamps();
 
 // Writes model, textures, motion and toon ramps below AOutputFolder; false on any write error.
 bool WriteDemoAssets(const std::string& AOutputFolder, std::string& AError);
+// Writes ABytes at ARelative below AOutputFolder, making its folders; false with AError naming
+// the file when it cannot.
+bool WriteDemoFile(const std::string& AOutputFolder, const std::string& ARelative,
+                   const TBytes& ABytes, std::string& AError);

@@ -116,16 +116,8 @@ std::string BuildDuetSceneText() {
 
 bool WriteDemoStageAssets(const std::string& AOutputFolder, std::string& AError) {
   namespace fs = std::filesystem;
-  const fs::path Out(AOutputFolder);
   auto Write = [&](const std::string& ARelative, const TBytes& ABytes) {
-    const fs::path Path = Out / ARelative;
-    std::error_code Error;
-    fs::create_directories(Path.parent_path(), Error);
-    if (!WriteFileBytes(Path.string(), ABytes)) {
-      AError = "cannot write " + Path.string();
-      return false;
-    }
-    return true;
+    return WriteDemoFile(AOutputFolder, ARelative, ABytes, AError);
   };
   try {
     const fs::path StageFolder = fs::path(kDemoStagePath).parent_path();

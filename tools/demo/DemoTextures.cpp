@@ -210,18 +210,22 @@ std::vector<TDemoTexture> BuildToonRamps() {
   return Result;
 }
 
-bool WriteDemoAssets(const std::string& AOutputFolder, std::string& AError) {
+bool WriteDemoFile(const std::string& AOutputFolder, const std::string& ARelative,
+                   const TBytes& ABytes, std::string& AError) {
   namespace fs = std::filesystem;
-  const fs::path Out(AOutputFolder);
+  const fs::path Path = fs::path(AOutputFolder) / ARelative;
+  std::error_code Error;
+  fs::create_directories(Path.parent_path(), Error);
+  if (!WriteFileBytes(Path.string(), ABytes)) {
+    AError = "cannot write " + Path.string();
+    return false;
+  }
+  return true;
+}
+
+bool WriteDemoAssets(const std::string& AOutputFolder, std::string& AError) {
   auto Write = [&](const std::string& ARelative, const TBytes& ABytes) {
-    const fs::path Path = Out / ARelative;
-    std::error_code Error;
-    fs::create_directories(Path.parent_path(), Error);
-    if (!WriteFileBytes(Path.string(), ABytes)) {
-      AError = "cannot write " + Path.string();
-      return false;
-    }
-    return true;
+    return WriteDemoFile(AOutputFolder, ARelative, ABytes, AError);
   };
   try {
     for (const TDemoTexture& T : BuildToonRamps())
